@@ -1,0 +1,37 @@
+# The two commands a new user needs: `make run` and `make test`.
+# Each installs what it needs first (scripts/install-deps), then builds.
+
+PRESET ?= release
+BUILD  := build
+JOBS   ?= $(shell nproc)
+
+.PHONY: all deps configure build run test bench clean format
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake --preset $(PRESET) -Wno-dev >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/tools/quorvel-sample $(BUILD)/sample_screenshot.png
+	@$(BUILD)/src/quorvel compose --background cool --padding 48 --radius 14 \
+	    --output $(BUILD)/sample_with_background.png $(BUILD)/sample_screenshot.png
+
+test: build
+	@ctest --preset $(PRESET)
+
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	@bench/run $(BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf $(BUILD) build-debug build-asan

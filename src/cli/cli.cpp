@@ -1,0 +1,52 @@
+#include "cli.h"
+
+#include "compose_command.h"
+#include "console.h"
+
+namespace {
+
+QString usage()
+{
+    return QStringLiteral(
+        "Usage: quorvel COMMAND [options] ...\n"
+        "Quorvel makes screen captures presentable: it puts them on a background\n"
+        "with padding and rounded corners.\n"
+        "\n"
+        "Commands:\n"
+        "  compose   place pictures on a background and write them as PNG\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help     show this help\n"
+        "  -v, --version  show the version\n"
+        "\n"
+        "Run 'quorvel COMMAND --help' for a command's options.");
+}
+
+} // namespace
+
+bool isCommandLineInvocation(const QStringList& arguments)
+{
+    return !arguments.isEmpty();
+}
+
+int runCommandLine(const QStringList& arguments)
+{
+    if (arguments.isEmpty()) {
+        printErrorLine(usage());
+        return exitUsage;
+    }
+    const QString& command = arguments.first();
+    if (command == QLatin1String("-h") || command == QLatin1String("--help")) {
+        printLine(usage());
+        return exitSuccess;
+    }
+    if (command == QLatin1String("-v") || command == QLatin1String("--version")) {
+        printLine(QStringLiteral("quorvel " QUORVEL_VERSION));
+        return exitSuccess;
+    }
+    if (command == QLatin1String("compose"))
+        return runComposeCommand(arguments.mid(1));
+    printErrorLine(QStringLiteral("quorvel: unknown command '%1'").arg(command));
+    printErrorLine(QStringLiteral("Try 'quorvel --help'."));
+    return exitUsage;
+}

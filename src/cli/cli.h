@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringList>
+
+// Exit statuses of every quorvel command.
+enum ExitStatus : int {
+    exitSuccess = 0,
+    exitFailure = 1, // some input could not be done; the others were
+    exitUsage = 2,   // the command line itself was wrong; nothing was done
+};
+
+// `quorvel COMMAND [options] ...`, arguments without the program name.
+// Needs a QCoreApplication (or a subclass) to exist.
+int runCommandLine(const QStringList& arguments);
+
+// True when `arguments` (without the program name) ask for the command line
+// rather than the application's windows.
+bool isCommandLineInvocation(const QStringList& arguments);

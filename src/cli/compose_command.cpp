@@ -1,0 +1,215 @@
+#include "compose_command.h"
+
+#include "background_option.h"
+#include "cli.h"
+#include "console.h"
+#include "image_compositor.h"
+#include "image_loader.h"
+#include "png_writer.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char* kCommand = "quorvel compose";
+
+struct ComposeJob {
+    QString input;
+    QString output;
+    QString refusal; // set when the job must not run (its output is taken)
+};
+
+struct ComposeSettings {
+    GradientStyle style;
+    double padding = 40;
+    double radius = 0;
+    std::optional<double> scale;
+};
+
+int usageError(const QString& message)
+{
+    printErrorLine(QStringLiteral("%1: %2").arg(QLatin1String(kCommand), message));
+    printErrorLine(QStringLiteral("Try '%1 --help'.").arg(QLatin1String(kCommand)));
+    return exitUsage;
+}
+
+// A length or ratio from the command line: a finite number, at least zero
+// (or above zero when `positive`).
+std::optional<double> parseNumber(const QString& text, bool positive)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0 || (positive && value == 0))
+        return std::nullopt;
+    return value;
+}
+
+QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
+{
+    if (!job.refusal.isEmpty())
+        return job.refusal;
+    Result<QImage> loaded = loadImageFile(job.input);
+    if (!loaded.ok())
+        return loaded.error();
+    QImage picture = std::move(loaded).value();
+    if (settings.scale)
+        picture.setDevicePixelRatio(*settings.scale);
+    QImage composed = composeWithBackground(picture, settings.style, settings.padding, settings.radius);
+    picture = QImage(); // the source is no longer needed while the PNG is written
+    const Result<void> written = writePng(composed, job.output);
+    if (!written.ok())
+        return QStringLiteral("cannot write %1: %2").arg(job.output, written.error());
+    return {};
+}
+
+// Runs the jobs on every core and reports them in the order given, each as
+// soon as it and all before it are done.
+bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& settings)
+{
+    std::vector<std::optional<QString>> outcomes(jobs.size());
+    std::mutex mutex;
+    std::condition_variable done;
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            QString failure = composeOne(jobs[i], settings);
+            const std::lock_guard lock(mutex);
+            outcomes[i] = std::move(failure);
+            done.notify_all();
+        }
+    };
+    const size_t workers =
+        std::min<size_t>(jobs.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::jthread> threads;
+    for (size_t i = 0; i < workers; ++i)
+        threads.emplace_back(worker);
+
+    bool allDone = true;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        std::unique_lock lock(mutex);
+        done.wait(lock, [&] { return outcomes[i].has_value(); });
+        const QString failure = *outcomes[i];
+        lock.unlock();
+        if (failure.isEmpty()) {
+            printLine(QStringLiteral("Image saved successfully to: ") +
+                      QFileInfo(jobs[i].output).absoluteFilePath());
+        } else {
+            printErrorLine(QStringLiteral("quorvel: %1: %2").arg(jobs[i].input, failure));
+            allDone = false;
+        }
+    }
+    return allDone;
+}
+
+} // namespace
+
+int runComposeCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Places each picture on a background, inset by a padding and with rounded corners, "
+        "and writes it as PNG."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Write the picture to FILE (one INPUT only)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption outputDir(
+        {QStringLiteral("d"), QStringLiteral("output-dir")},
+        QStringLiteral("Write each picture as DIR/<name>_with_background.png. Without -o or -d, "
+                       "each is written beside its input."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption background(
+        {QStringLiteral("b"), QStringLiteral("background")},
+        QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
+        QStringLiteral("STYLE"), QStringLiteral("cool"));
+    const QCommandLineOption padding({QStringLiteral("p"), QStringLiteral("padding")},
+                                     QStringLiteral("Space around the picture, in points. Default: 40."),
+                                     QStringLiteral("POINTS"), QStringLiteral("40"));
+    const QCommandLineOption radius({QStringLiteral("r"), QStringLiteral("radius")},
+                                    QStringLiteral("Corner radius, in points. Default: 0."),
+                                    QStringLiteral("POINTS"), QStringLiteral("0"));
+    const QCommandLineOption scale(
+        {QStringLiteral("s"), QStringLiteral("scale")},
+        QStringLiteral("Pixels per point of the input, instead of the one its density says "
+                       "(2 for a HiDPI capture)."),
+        QStringLiteral("RATIO"));
+    parser.addOptions({help, output, outputDir, background, padding, radius, scale});
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Pictures to compose."),
+                                 QStringLiteral("INPUT..."));
+
+    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        // Qt names the program by its path; name the command instead.
+        QString text = parser.helpText().trimmed();
+        text.replace(0, text.indexOf(QLatin1Char('\n')),
+                     QStringLiteral("Usage: %1 [options] INPUT...").arg(QLatin1String(kCommand)));
+        printLine(text);
+        return exitSuccess;
+    }
+
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.isEmpty())
+        return usageError(QStringLiteral("no INPUT given"));
+    if (parser.isSet(output) && parser.isSet(outputDir))
+        return usageError(QStringLiteral("use either --output or --output-dir, not both"));
+    if (parser.isSet(output) && inputs.size() > 1)
+        return usageError(QStringLiteral("--output takes one INPUT; use --output-dir for several"));
+
+    ComposeSettings settings;
+    const auto paddingValue = parseNumber(parser.value(padding), false);
+    if (!paddingValue)
+        return usageError(QStringLiteral("--padding needs a number of points, 0 or more"));
+    const auto radiusValue = parseNumber(parser.value(radius), false);
+    if (!radiusValue)
+        return usageError(QStringLiteral("--radius needs a number of points, 0 or more"));
+    settings.padding = *paddingValue;
+    settings.radius = *radiusValue;
+    if (parser.isSet(scale)) {
+        settings.scale = parseNumber(parser.value(scale), true);
+        if (!settings.scale)
+            return usageError(QStringLiteral("--scale needs a ratio above 0"));
+    }
+    const QString backgroundText = parser.value(background);
+    Result<GradientStyle> style = parseBackgroundOption(backgroundText);
+    if (!style.ok()) {
+        if (backgroundText.startsWith(QLatin1String("image:")) && backgroundText.size() > 6) {
+            printErrorLine(QStringLiteral("quorvel: ") + style.error());
+            return exitFailure;
+        }
+        return usageError(style.error());
+    }
+    settings.style = std::move(style).value();
+
+    std::vector<ComposeJob> jobs;
+    QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it
+    for (const QString& input : inputs) {
+        ComposeJob job{input, parser.value(output), {}};
+        if (!parser.isSet(output)) {
+            const QFileInfo info(input);
+            const QString dir = parser.isSet(outputDir) ? parser.value(outputDir) : info.path();
+            job.output = QDir(dir).filePath(info.completeBaseName() +
+                                            QStringLiteral("_with_background.png"));
+        }
+        const QString key = QFileInfo(job.output).absoluteFilePath();
+        if (const auto claimed = claimedOutputs.constFind(key); claimed != claimedOutputs.cend())
+            job.refusal = QStringLiteral("its output %1 is already written for %2")
+                              .arg(job.output, claimed.value());
+        else
+            claimedOutputs.insert(key, input);
+        jobs.push_back(std::move(job));
+    }
+    return runJobs(jobs, settings) ? exitSuccess : exitFailure;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "result.h"
+
+#include <QImage>
+#include <QString>
+
+// The largest picture we decode: 16384 x 16384 pixels' worth. A file whose
+// header claims more is refused before anything that size is allocated.
+inline constexpr qint64 kMaxImagePixels = 16384LL * 16384LL;
+
+// Reads a picture file the way the desktop's viewers do: by its content, not
+// its extension. JPEG, PNG, TIFF, BMP, GIF (first frame) through Qt's readers,
+// HEIC/HEIF through libheif.
+//
+// The picture comes back upright (EXIF orientation applied), in sRGB (an
+// embedded colour profile converted), as ARGB32_Premultiplied or RGB32 (no
+// alpha), with its device pixel ratio taken from the file's density: 2 at
+// 144 dpi, 3 at 216 dpi, 1 otherwise.
+//
+// A file that is not a picture, is empty or cut short, or is too large gives
+// a failure with a reason in plain words, never a half-decoded picture.
+Result<QImage> loadImageFile(const QString& path);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// A value or the reason there is none. Failures are never swallowed: callers
+// check ok() and pass error() on, word for word, to whoever prints it.
+template <typename T>
+class Result {
+public:
+    Result(T value) : m_value(std::move(value)) {}
+    static Result failure(QString reason) { return Result(std::move(reason), 0); }
+
+    bool ok() const { return m_value.has_value(); }
+    const T& value() const& { return *m_value; }
+    T&& value() && { return std::move(*m_value); }
+    const QString& error() const { return m_error; }
+
+private:
+    Result(QString reason, int) : m_error(std::move(reason)) {}
+
+    std::optional<T> m_value;
+    QString m_error;
+};
+
+template <>
+class Result<void> {
+public:
+    Result() = default;
+    static Result failure(QString reason)
+    {
+        Result result;
+        result.m_failed = true;
+        result.m_error = std::move(reason);
+        return result;
+    }
+
+    bool ok() const { return !m_failed; }
+    const QString& error() const { return m_error; }
+
+private:
+    bool m_failed = false;
+    QString m_error;
+};
