@@ -1,0 +1,76 @@
+#pragma once
+
+// Small helpers shared by the tests: running the real tools (ImageMagick,
+// heif-enc, our own binary) and comparing colours with a tolerance.
+
+#include <QColor>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace test_support {
+
+struct ProcessResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs `program` to completion (two minutes at most) and returns what it said.
+inline ProcessResult run(const QString& program, const QStringList& arguments,
+                         const QString& workingDirectory = {})
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    ProcessResult result;
+    if (!process.waitForStarted(10000)) {
+        result.err = process.errorString().toUtf8();
+        return result;
+    }
+    process.waitForFinished(120000);
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// Runs ImageMagick's convert, failing the current test when it fails.
+#define QUORVEL_MAGICK(...)                                                                        \
+    do {                                                                                           \
+        const auto magick = test_support::run(QStringLiteral("convert"), QStringList{__VA_ARGS__}); \
+        QVERIFY2(magick.exitCode == 0, magick.err.constData());                                    \
+    } while (0)
+
+// The quorvel binary under test (CTest passes its path).
+inline QString quorvelBinary()
+{
+    const char* path = std::getenv("QUORVEL_BINARY");
+    return path ? QString::fromLocal8Bit(path) : QStringLiteral("quorvel");
+}
+
+// True when every channel, alpha included, is within `tolerance`.
+inline bool near(QColor actual, QColor expected, int tolerance = 2)
+{
+    return std::abs(actual.red() - expected.red()) <= tolerance &&
+           std::abs(actual.green() - expected.green()) <= tolerance &&
+           std::abs(actual.blue() - expected.blue()) <= tolerance &&
+           std::abs(actual.alpha() - expected.alpha()) <= tolerance;
+}
+
+inline QString describe(QColor c)
+{
+    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+// Compares colours with a readable message.
+#define QUORVEL_COMPARE_COLOR(actual, expected, tolerance)                                         \
+    QVERIFY2(test_support::near((actual), (expected), (tolerance)),                                \
+             qPrintable(test_support::describe(actual) + QStringLiteral(" != ") +                  \
+                        test_support::describe(expected)))
+
+} // namespace test_support
