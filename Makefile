@@ -2,7 +2,10 @@
 # Each installs what it needs first (scripts/install-deps), then builds.
 
 PRESET ?= release
-BUILD  := build
+BUILD_release    := build
+BUILD_debug      := build-debug
+BUILD_asan-ubsan := build-asan
+BUILD := $(BUILD_$(PRESET))
 JOBS   ?= $(shell nproc)
 
 .PHONY: all deps configure build run test bench clean format

@@ -7,8 +7,7 @@
 namespace bench {
 
 // Median wall time of `runs` calls, after one warm-up call.
-template <typename Work>
-double medianMs(int runs, Work&& work)
+template <typename Work> double medianMs(int runs, Work&& work)
 {
     work();
     std::vector<double> times;

@@ -9,7 +9,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-
 #include <cstdio>
 
 namespace {
@@ -83,8 +82,8 @@ int main()
             const QImage out = composeWithBackground(shot, style, padding, radius);
             bench::keep(out.constBits());
         });
-        const double reuse =
-            bench::medianMs(15, [&] { composeWithBackground(shot, style, padding, radius, reused); });
+        const double reuse = bench::medianMs(
+            15, [&] { composeWithBackground(shot, style, padding, radius, reused); });
         std::printf("compose %-16s fresh canvas %7.1f ms  ratio %.2f\n", c.name, fresh,
                     fresh / baseline);
         std::printf("compose %-16s reused canvas %6.1f ms  ratio %.2f", c.name, reuse,

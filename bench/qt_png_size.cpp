@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])

@@ -1,7 +1,6 @@
 #include "cli.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {

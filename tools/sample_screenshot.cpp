@@ -15,7 +15,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-
 #include <cstdio>
 
 namespace {
@@ -34,12 +33,29 @@ const QColor kNumber(209, 154, 102);
 
 const std::vector<std::vector<Token>> kCode = {
     {{"// Frame a capture on its background.", kComment}},
-    {{"QImage ", kType}, {"framed", kText}, {"(const ", kKeyword}, {"QImage", kType}, {"& shot, double padding)", kText}},
+    {{"QImage ", kType},
+     {"framed", kText},
+     {"(const ", kKeyword},
+     {"QImage", kType},
+     {"& shot, double padding)", kText}},
     {{"{", kText}},
-    {{"    const ", kKeyword}, {"int ", kType}, {"inset = ", kText}, {"qRound", kType}, {"(padding * shot.devicePixelRatio());", kText}},
-    {{"    QImage ", kType}, {"canvas(shot.width() + ", kText}, {"2", kNumber}, {" * inset, shot.height() + ", kText}, {"2", kNumber}, {" * inset,", kText}},
+    {{"    const ", kKeyword},
+     {"int ", kType},
+     {"inset = ", kText},
+     {"qRound", kType},
+     {"(padding * shot.devicePixelRatio());", kText}},
+    {{"    QImage ", kType},
+     {"canvas(shot.width() + ", kText},
+     {"2", kNumber},
+     {" * inset, shot.height() + ", kText},
+     {"2", kNumber},
+     {" * inset,", kText}},
     {{"                  QImage::Format_ARGB32_Premultiplied);", kText}},
-    {{"    canvas.fill(", kText}, {"QColor", kType}, {"(", kText}, {"\"#5856d6\"", kString}, {"));", kText}},
+    {{"    canvas.fill(", kText},
+     {"QColor", kType},
+     {"(", kText},
+     {"\"#5856d6\"", kString},
+     {"));", kText}},
     {{"    QPainter ", kType}, {"painter(&canvas);", kText}},
     {{"    painter.drawImage(inset, inset, shot);", kText}},
     {{"    return ", kKeyword}, {"canvas;", kText}},
@@ -48,10 +64,23 @@ const std::vector<std::vector<Token>> kCode = {
     {{"int ", kType}, {"main", kText}, {"(int ", kType}, {"argc, char* argv[])", kText}},
     {{"{", kText}},
     {{"    QGuiApplication ", kType}, {"app(argc, argv);", kText}},
-    {{"    const ", kKeyword}, {"QImage ", kType}, {"shot(", kText}, {"\"capture.png\"", kString}, {");", kText}},
+    {{"    const ", kKeyword},
+     {"QImage ", kType},
+     {"shot(", kText},
+     {"\"capture.png\"", kString},
+     {");", kText}},
     {{"    if ", kKeyword}, {"(shot.isNull())", kText}},
     {{"        return ", kKeyword}, {"1", kNumber}, {";", kText}},
-    {{"    return ", kKeyword}, {"framed(shot, ", kText}, {"40.0", kNumber}, {").save(", kText}, {"\"out.png\"", kString}, {") ? ", kText}, {"0", kNumber}, {" : ", kText}, {"1", kNumber}, {";", kText}},
+    {{"    return ", kKeyword},
+     {"framed(shot, ", kText},
+     {"40.0", kNumber},
+     {").save(", kText},
+     {"\"out.png\"", kString},
+     {") ? ", kText},
+     {"0", kNumber},
+     {" : ", kText},
+     {"1", kNumber},
+     {";", kText}},
     {{"}", kText}},
 };
 
@@ -79,12 +108,14 @@ void drawWindow(QPainter& p, const QSizeF size)
     }
 
     // Sidebar with a file list.
-    p.fillRect(QRectF(0, titleHeight, sidebarWidth, size.height() - titleHeight), QColor(34, 36, 41));
+    p.fillRect(QRectF(0, titleHeight, sidebarWidth, size.height() - titleHeight),
+               QColor(34, 36, 41));
     QFont uiFont(QStringLiteral("DejaVu Sans"));
     uiFont.setPixelSize(13);
     p.setFont(uiFont);
-    const char* files[] = {"CMakeLists.txt", "README.md", "src", "  framed.cpp", "  framed.h",
-                           "  main.cpp", "tests", "  tst_framed.cpp", "docs", "  picture.png"};
+    const char* files[] = {"CMakeLists.txt", "README.md",    "src",   "  framed.cpp",
+                           "  framed.h",     "  main.cpp",   "tests", "  tst_framed.cpp",
+                           "docs",           "  picture.png"};
     qreal y = titleHeight + 16;
     for (const char* file : files) {
         const bool selected = QByteArray(file).trimmed() == "framed.cpp";
@@ -140,7 +171,8 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Size in points."),
                                         QStringLiteral("WxH"), QStringLiteral("960x600"));
-    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("Pixels per point."),
+    const QCommandLineOption scaleOption(QStringLiteral("scale"),
+                                         QStringLiteral("Pixels per point."),
                                          QStringLiteral("RATIO"), QStringLiteral("1"));
     parser.addOptions({sizeOption, scaleOption});
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("PNG file to write."));
@@ -162,7 +194,8 @@ int main(int argc, char* argv[])
     const QString out = parser.positionalArguments().first();
     const Result<void> written = writePng(shot, out);
     if (!written.ok()) {
-        std::fprintf(stderr, "quorvel-sample: %s: %s\n", qPrintable(out), qPrintable(written.error()));
+        std::fprintf(stderr, "quorvel-sample: %s: %s\n", qPrintable(out),
+                     qPrintable(written.error()));
         return 1;
     }
     return 0;

@@ -3,7 +3,6 @@
 #include "image_loader.h"
 
 #include <QRegularExpression>
-
 #include <array>
 #include <memory>
 #include <utility>
@@ -54,7 +53,8 @@ Result<GradientStyle> parseBackgroundOption(const QString& text)
         Result<QImage> picture = loadImageFile(path);
         if (!picture.ok())
             return Result<GradientStyle>::failure(path + QStringLiteral(": ") + picture.error());
-        return GradientStyle::customImage(std::make_shared<const QImage>(std::move(picture).value()));
+        return GradientStyle::customImage(
+            std::make_shared<const QImage>(std::move(picture).value()));
     }
     if (text.startsWith(QLatin1Char('#'))) {
         QList<QColor> colors;

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -65,7 +64,10 @@ QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
     QImage picture = std::move(loaded).value();
     if (settings.scale)
         picture.setDevicePixelRatio(*settings.scale);
-    QImage composed = composeWithBackground(picture, settings.style, settings.padding, settings.radius);
+    QImage composed =
+        composeWithBackground(picture, settings.style, settings.padding, settings.radius);
+    if (composed.isNull())
+        return QStringLiteral("the composed picture would be too large");
     picture = QImage(); // the source is no longer needed while the PNG is written
     const Result<void> written = writePng(composed, job.output);
     if (!written.ok())
@@ -134,9 +136,10 @@ int runComposeCommand(const QStringList& arguments)
         {QStringLiteral("b"), QStringLiteral("background")},
         QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
         QStringLiteral("STYLE"), QStringLiteral("cool"));
-    const QCommandLineOption padding({QStringLiteral("p"), QStringLiteral("padding")},
-                                     QStringLiteral("Space around the picture, in points. Default: 40."),
-                                     QStringLiteral("POINTS"), QStringLiteral("40"));
+    const QCommandLineOption padding(
+        {QStringLiteral("p"), QStringLiteral("padding")},
+        QStringLiteral("Space around the picture, in points. Default: 40."),
+        QStringLiteral("POINTS"), QStringLiteral("40"));
     const QCommandLineOption radius({QStringLiteral("r"), QStringLiteral("radius")},
                                     QStringLiteral("Corner radius, in points. Default: 0."),
                                     QStringLiteral("POINTS"), QStringLiteral("0"));

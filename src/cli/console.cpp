@@ -17,5 +17,11 @@ void writeLine(std::FILE* stream, const QString& line)
 
 } // namespace
 
-void printLine(const QString& line) { writeLine(stdout, line); }
-void printErrorLine(const QString& line) { writeLine(stderr, line); }
+void printLine(const QString& line)
+{
+    writeLine(stdout, line);
+}
+void printErrorLine(const QString& line)
+{
+    writeLine(stderr, line);
+}

@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
-
 #include <memory>
 
 // The background a capture is shown and exported on: six presets and three

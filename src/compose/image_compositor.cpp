@@ -4,7 +4,6 @@
 
 #include <QLinearGradient>
 #include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -95,12 +94,11 @@ private:
         QPainter painter(&canvas);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        // Pixel units: the whole picture onto the whole canvas, aspect not kept.
+        // The whole picture, in its own pixels, onto the whole canvas, in
+        // points: stretched, aspect not kept, nothing cropped.
         const qreal ratio = canvas.devicePixelRatio();
-        painter.scale(1 / ratio, 1 / ratio);
-        QImage source = *picture;
-        source.setDevicePixelRatio(1);
-        painter.drawImage(QRectF(0, 0, canvas.width(), canvas.height()), source);
+        painter.drawImage(QRectF(0, 0, canvas.width() / ratio, canvas.height() / ratio), *picture,
+                          QRectF(picture->rect()));
     }
 
     Mode m_mode = Mode::transparent;
@@ -162,7 +160,10 @@ QImage premultipliedSource(const QImage& image)
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-double finiteOrZero(double value) { return std::isfinite(value) ? std::max(value, 0.0) : 0.0; }
+double finiteOrZero(double value)
+{
+    return std::isfinite(value) ? std::max(value, 0.0) : 0.0;
+}
 
 } // namespace
 
@@ -179,11 +180,19 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
 {
     const QImage source = premultipliedSource(image);
     const qreal ratio = source.devicePixelRatio() > 0 ? source.devicePixelRatio() : 1.0;
-    const int inset = static_cast<int>(std::lround(finiteOrZero(padding) * ratio));
+    // Beyond this no canvas could be allocated anyway; the limit keeps the
+    // arithmetic below from overflowing.
+    constexpr double kMaxInset = 1 << 20;
+    const int inset =
+        static_cast<int>(std::lround(std::min(finiteOrZero(padding) * ratio, kMaxInset)));
     const int w = source.width();
     const int h = source.height();
     const QSize size(w + 2 * inset, h + 2 * inset);
 
+    if (qint64(size.width()) * size.height() > kMaxCanvasPixels) {
+        canvas = QImage();
+        return;
+    }
     if (canvas.size() != size || canvas.format() != QImage::Format_ARGB32_Premultiplied ||
         !canvas.isDetached())
         canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
@@ -218,9 +227,8 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
             background.fill(row, y, 0, size.width());
             for (int x = 0; x < w; ++x) {
                 const int dx = std::min(x, w - 1 - x);
-                const quint32 cover = dy < corners.extent() && dx < corners.extent()
-                                          ? corners.coverage(dx, dy)
-                                          : 255;
+                const quint32 cover =
+                    dy < corners.extent() && dx < corners.extent() ? corners.coverage(dx, dy) : 255;
                 quint32 pixel = src[x];
                 if (cover == 0 || pixel == 0)
                     continue;

@@ -21,10 +21,15 @@
 // style's colours, evenly spaced. A customImage is stretched over the whole
 // canvas. Nothing else is drawn: no shadow, no border.
 //
+// A canvas above kMaxCanvasPixels (2 GiB of pixels) is not attempted: the
+// result is then a null image.
+//
 // Pure: no display, no shared state, safe on any thread. The result is
 // ARGB32_Premultiplied with the picture's device pixel ratio.
 QImage composeWithBackground(const QImage& image, const GradientStyle& style, double padding,
                              double cornerRadius);
+
+inline constexpr qint64 kMaxCanvasPixels = qint64(1) << 29;
 
 // The same, drawing into `canvas`, whose pixels are reused when it already
 // has the right size and format and shares them with nobody. The editor

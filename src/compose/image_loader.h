@@ -14,10 +14,17 @@ inline constexpr qint64 kMaxImagePixels = 16384LL * 16384LL;
 // HEIC/HEIF through libheif.
 //
 // The picture comes back upright (EXIF orientation applied), in sRGB (an
-// embedded colour profile converted), as ARGB32_Premultiplied or RGB32 (no
-// alpha), with its device pixel ratio taken from the file's density: 2 at
-// 144 dpi, 3 at 216 dpi, 1 otherwise.
+// embedded colour profile converted; one Qt cannot read is left alone), as
+// ARGB32_Premultiplied or RGB32 (no alpha), with its device pixel ratio taken
+// from the file's density: 2 at 144 dpi, 3 at 216 dpi, 1 otherwise.
 //
-// A file that is not a picture, is empty or cut short, or is too large gives
-// a failure with a reason in plain words, never a half-decoded picture.
+// A file that is not a picture, is empty or cut short, damaged or too large
+// gives a failure with a reason in plain words ("the file is cut short",
+// "picture too large: 20000 × 20000 pixels (at most 16384 × 16384)", or the
+// system's own words such as "No such file or directory"), never a
+// half-decoded picture. The file's whole structure is walked before it is
+// decoded, because some of Qt's readers return what they got from a short
+// file.
+//
+// Safe to call on several threads at once.
 Result<QImage> loadImageFile(const QString& path);

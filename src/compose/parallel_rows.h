@@ -7,14 +7,13 @@
 // Runs work(first, last) over [0, count) in contiguous bands, one band per
 // core, when there is enough work to pay for the threads; otherwise inline.
 // The bands are disjoint, so work that writes only its own rows needs no lock.
-template <typename Work>
-void parallelRows(int count, long long costPerRow, Work&& work)
+template <typename Work> void parallelRows(int count, long long costPerRow, Work&& work)
 {
     constexpr long long kMinimumCostPerThread = 1 << 19; // about half a megapixel
     const int cores = std::max(1u, std::thread::hardware_concurrency());
     const long long total = costPerRow * count;
-    const int bands =
-        static_cast<int>(std::clamp<long long>(total / kMinimumCostPerThread, 1, std::min(cores, count)));
+    const int bands = static_cast<int>(
+        std::clamp<long long>(total / kMinimumCostPerThread, 1, std::min(cores, count)));
     if (bands <= 1) {
         work(0, count);
         return;

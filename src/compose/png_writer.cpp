@@ -3,15 +3,13 @@
 #include "parallel_rows.h"
 
 #include <QSaveFile>
-
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -21,7 +19,8 @@ namespace {
 constexpr int kDeflateLevel = 1;
 constexpr int kDeflateStrategy = Z_RLE;
 constexpr size_t kFeedBytes = 256 * 1024;
-constexpr size_t kMaxChunkData = 1 << 24;
+// Well under the 8 MB per chunk that libpng accepts without complaint.
+constexpr size_t kMaxChunkData = 1 << 20;
 
 enum Filter : uchar { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
 
@@ -148,8 +147,7 @@ class BandDeflater {
 public:
     BandDeflater()
     {
-        m_ok = deflateInit2(&m_stream, kDeflateLevel, Z_DEFLATED, -15, 9, kDeflateStrategy) ==
-               Z_OK;
+        m_ok = deflateInit2(&m_stream, kDeflateLevel, Z_DEFLATED, -15, 9, kDeflateStrategy) == Z_OK;
     }
     ~BandDeflater()
     {
@@ -225,8 +223,8 @@ QByteArray encodePng(const QImage& input)
     const size_t rowBytes = size_t(width) * bpp;
 
     const int cores = std::max(1u, std::thread::hardware_concurrency());
-    const int bandCount = std::clamp<int>(int(size_t(height) * rowBytes / (4 << 20)), 1,
-                                          std::min(cores, height));
+    const int bandCount =
+        std::clamp<int>(int(size_t(height) * rowBytes / (4 << 20)), 1, std::min(cores, height));
     std::vector<DeflatedBand> bands(bandCount);
 
     auto deflateBand = [&](int band) {
@@ -242,8 +240,8 @@ QByteArray encodePng(const QImage& input)
             rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(first - 1)), width,
                          withAlpha, previous.data());
         for (int y = first; y < last; ++y) {
-            rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(y)), width,
-                         withAlpha, current.data());
+            rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(y)), width, withAlpha,
+                         current.data());
             const size_t at = feed.size();
             feed.resize(at + rowBytes + 1);
             filter.filter(current.data(), y > 0 ? previous.data() : nullptr, feed.data() + at);
@@ -282,8 +280,8 @@ QByteArray encodePng(const QImage& input)
     for (int i = 0; i < 2; ++i)
         for (int b = 0; b < 4; ++b)
             header[i * 4 + b] = uchar(dims[i] >> (24 - 8 * b));
-    header[8] = 8;                   // bits per sample
-    header[9] = withAlpha ? 6 : 2;   // RGBA or RGB
+    header[8] = 8;                 // bits per sample
+    header[9] = withAlpha ? 6 : 2; // RGBA or RGB
     header[10] = header[11] = header[12] = 0;
     appendChunk(out, "IHDR", header, sizeof header);
 
@@ -309,8 +307,8 @@ QByteArray encodePng(const QImage& input)
     };
     stream = {0x78, 0x01};
     for (auto& band : bands) {
-        for (size_t at = 0; at < band.data.size(); at += kMaxChunkData) {
-            const size_t n = std::min(kMaxChunkData, band.data.size() - at);
+        for (size_t at = 0, n = 0; at < band.data.size(); at += n) {
+            n = std::min(kMaxChunkData - stream.size(), band.data.size() - at);
             stream.insert(stream.end(), band.data.begin() + at, band.data.begin() + at + n);
             flushIdat(false);
         }
@@ -333,10 +331,16 @@ Result<void> writePng(const QImage& image, const QString& path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return Result<void>::failure(file.errorString());
-    if (file.write(png) != png.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return Result<void>::failure(reason);
+    // A short write (disk full, file too large) sets no error; writing the
+    // rest makes the system say why.
+    for (qsizetype written = 0; written < png.size();) {
+        const qint64 n = file.write(png.constData() + written, png.size() - written);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return Result<void>::failure(reason);
+        }
+        written += n;
     }
     if (!file.commit())
         return Result<void>::failure(file.errorString());

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 #include <utility>
 
 // A value or the reason there is none. Failures are never swallowed: callers
 // check ok() and pass error() on, word for word, to whoever prints it.
-template <typename T>
-class Result {
+template <typename T> class Result {
 public:
     Result(T value) : m_value(std::move(value)) {}
     static Result failure(QString reason) { return Result(std::move(reason), 0); }
@@ -25,8 +23,7 @@ private:
     QString m_error;
 };
 
-template <>
-class Result<void> {
+template <> class Result<void> {
 public:
     Result() = default;
     static Result failure(QString reason)

@@ -49,8 +49,8 @@ private Q_SLOTS:
     void writesTheComposedPictureAndSaysWhere()
     {
         const QString input = writePicture(path("shot.png"), {100, 50}, Qt::white);
-        const auto result = quorvel({"compose", "-b", "#00ff00", "-p", "10", "-r", "0", "-o",
-                                     "out.png", input});
+        const auto result =
+            quorvel({"compose", "-b", "#00ff00", "-p", "10", "-r", "0", "-o", "out.png", input});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.out, "Image saved successfully to: " + path("out.png").toUtf8() + "\n");
         QVERIFY(result.err.isEmpty());
@@ -80,12 +80,12 @@ private Q_SLOTS:
         QTest::newRow("dreamy") << "dreamy" << QColor::fromRgbF(1, 0.4f, 0.8f)
                                 << QColor::fromRgbF(0.4f, 0.6f, 1);
         QTest::newRow("case name") << "greenYellow" << green << yellow;
-        QTest::newRow("plain colour") << "#336699" << QColor(0x33, 0x66, 0x99)
-                                      << QColor(0x33, 0x66, 0x99);
-        QTest::newRow("translucent colour") << "#ff000080" << QColor(255, 0, 0, 128)
-                                            << QColor(255, 0, 0, 128);
-        QTest::newRow("custom gradient") << "#000000,#808080,#ffffff" << QColor(Qt::black)
-                                         << QColor(Qt::white);
+        QTest::newRow("plain colour")
+            << "#336699" << QColor(0x33, 0x66, 0x99) << QColor(0x33, 0x66, 0x99);
+        QTest::newRow("translucent colour")
+            << "#ff000080" << QColor(255, 0, 0, 128) << QColor(255, 0, 0, 128);
+        QTest::newRow("custom gradient")
+            << "#000000,#808080,#ffffff" << QColor(Qt::black) << QColor(Qt::white);
     }
     void backgrounds()
     {
@@ -132,8 +132,8 @@ private Q_SLOTS:
         QCOMPARE(out.size(), QSize(140, 90));
         QCOMPARE(out.dotsPerMeterX(), 5669);
         // --scale overrides the file's density.
-        QCOMPARE(quorvel({"compose", "-p", "10", "-s", "1", "-o", "plain_out.png", retina}).exitCode,
-                 0);
+        QCOMPARE(
+            quorvel({"compose", "-p", "10", "-s", "1", "-o", "plain_out.png", retina}).exitCode, 0);
         QCOMPARE(QImage(path("plain_out.png")).size(), QSize(120, 70));
     }
 
@@ -145,10 +145,10 @@ private Q_SLOTS:
         const QString b = writePicture(path("in/b.shot.png"), {10, 10}, Qt::black);
         const auto result = quorvel({"compose", "-d", "out", a, b});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out, "Image saved successfully to: " +
-                                 path("out/a_with_background.png").toUtf8() +
-                                 "\nImage saved successfully to: " +
-                                 path("out/b.shot_with_background.png").toUtf8() + "\n");
+        QCOMPARE(result.out,
+                 "Image saved successfully to: " + path("out/a_with_background.png").toUtf8() +
+                     "\nImage saved successfully to: " +
+                     path("out/b.shot_with_background.png").toUtf8() + "\n");
         QCOMPARE(QImage(path("out/b.shot_with_background.png")).pixelColor(45, 45),
                  QColor(Qt::black));
 
@@ -189,9 +189,8 @@ private Q_SLOTS:
         const auto result =
             quorvel({"compose", "-d", "mixed", path("missing.png"), good, path("nowhere.jpg")});
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.out,
-                 "Image saved successfully to: " + path("mixed/good_with_background.png").toUtf8() +
-                     "\n");
+        QCOMPARE(result.out, "Image saved successfully to: " +
+                                 path("mixed/good_with_background.png").toUtf8() + "\n");
         const QList<QByteArray> errors = result.err.trimmed().split('\n');
         QCOMPARE(errors.size(), 2);
         QVERIFY(errors[0].startsWith("quorvel: " + path("missing.png").toUtf8() + ": "));
@@ -218,8 +217,7 @@ private Q_SLOTS:
         const auto result = quorvel({"compose", "-d", "same", first, second});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.err.startsWith("quorvel: " + second.toUtf8() + ": "));
-        QCOMPARE(QImage(path("same/p_with_background.png")).pixelColor(45, 45),
-                 QColor(Qt::white));
+        QCOMPARE(QImage(path("same/p_with_background.png")).pixelColor(45, 45), QColor(Qt::white));
     }
 
     void usageErrors_data()
@@ -227,7 +225,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no input") << QStringList{"compose"};
         QTest::newRow("output with two inputs") << QStringList{"compose", "-o", "o.png", "a", "b"};
-        QTest::newRow("output and output-dir") << QStringList{"compose", "-o", "o.png", "-d", ".", "a"};
+        QTest::newRow("output and output-dir")
+            << QStringList{"compose", "-o", "o.png", "-d", ".", "a"};
         QTest::newRow("negative padding") << QStringList{"compose", "-p", "-5", "a"};
         QTest::newRow("padding not a number") << QStringList{"compose", "-p", "wide", "a"};
         QTest::newRow("radius infinite") << QStringList{"compose", "-r", "inf", "a"};

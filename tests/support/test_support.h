@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QtTest>
-
 #include <cstdlib>
 
 namespace test_support {
@@ -42,7 +41,8 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
 // Runs ImageMagick's convert, failing the current test when it fails.
 #define QUORVEL_MAGICK(...)                                                                        \
     do {                                                                                           \
-        const auto magick = test_support::run(QStringLiteral("convert"), QStringList{__VA_ARGS__}); \
+        const auto magick =                                                                        \
+            test_support::run(QStringLiteral("convert"), QStringList{__VA_ARGS__});                \
         QVERIFY2(magick.exitCode == 0, magick.err.constData());                                    \
     } while (0)
 
@@ -64,7 +64,11 @@ inline bool near(QColor actual, QColor expected, int tolerance = 2)
 
 inline QString describe(QColor c)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(c.red())
+        .arg(c.green())
+        .arg(c.blue())
+        .arg(c.alpha());
 }
 
 // Compares colours with a readable message.
