@@ -9,11 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using test_support::run;
-
 namespace {
 
-// A picture of one colour, written as PNG through Qt.
+// A picture of one colour, written as PNG through Qt at the given density.
 QString writePicture(const QString& path, QSize size, QColor color, int dotsPerMeter = 2835)
 {
     QImage image(size, QImage::Format_ARGB32);
@@ -30,33 +28,48 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QByteArray saved(const QString& path)
+{
+    return "Image saved successfully to: " + path.toUtf8() + "\n";
+}
+
 } // namespace
 
 class ComposeCommandTest : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
     QString path(const QString& name) const { return m_dir.filePath(name); }
     test_support::ProcessResult quorvel(const QStringList& arguments) const
     {
-        return run(test_support::quorvelBinary(), arguments, m_dir.path());
+        return test_support::run(test_support::quorvelBinary(), arguments, m_dir.path());
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        for (const char* dir : {"in", "out", "x", "y", "same"})
+            QVERIFY(QDir(m_dir.path()).mkpath(dir));
+        // Left half red, right half blue: a backdrop for image: backgrounds.
+        QImage backdrop(40, 400, QImage::Format_RGB32);
+        backdrop.fill(Qt::red);
+        for (int y = 0; y < 400; ++y)
+            for (int x = 20; x < 40; ++x)
+                backdrop.setPixel(x, y, qRgb(0, 0, 255));
+        QVERIFY(backdrop.save(path("backdrop.png")));
+    }
 
     void writesTheComposedPictureAndSaysWhere()
     {
         const QString input = writePicture(path("shot.png"), {100, 50}, Qt::white);
         const auto result =
-            quorvel({"compose", "-b", "#00ff00", "-p", "10", "-r", "0", "-o", "out.png", input});
+            quorvel({"compose", "-b", "#00ff00", "-p", "10", "-o", "out.png", input});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out, "Image saved successfully to: " + path("out.png").toUtf8() + "\n");
+        QCOMPARE(result.out, saved(path("out.png")));
         QVERIFY(result.err.isEmpty());
         const QImage out(path("out.png"));
         QCOMPARE(out.size(), QSize(120, 70));
-        QCOMPARE(out.pixelColor(0, 0), QColor(Qt::green));
         QCOMPARE(out.pixelColor(9, 35), QColor(Qt::green));
         QCOMPARE(out.pixelColor(10, 10), QColor(Qt::white));
         QCOMPARE(out.pixelColor(109, 59), QColor(Qt::white));
@@ -68,14 +81,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("background");
         QTest::addColumn<QColor>("topLeft");
         QTest::addColumn<QColor>("bottomRight");
-        const QColor blue(0, 122, 255), purple(175, 82, 222), cyan(85, 190, 240);
-        const QColor orange(255, 149, 0), pink(255, 45, 85), green(40, 205, 65);
+        const QColor blue(0, 122, 255), purple(175, 82, 222), green(40, 205, 65);
         const QColor yellow(255, 204, 0), red(255, 59, 48);
         QTest::newRow("default is cool") << QString() << blue << purple;
-        QTest::newRow("cool") << "cool" << blue << purple;
-        QTest::newRow("beach") << "beach" << cyan << blue;
-        QTest::newRow("rose") << "rose" << orange << pink;
-        QTest::newRow("nature") << "Nature" << green << yellow;
+        QTest::newRow("beach") << "beach" << QColor(85, 190, 240) << blue;
+        QTest::newRow("rose") << "rose" << QColor(255, 149, 0) << QColor(255, 45, 85);
+        QTest::newRow("nature, any case") << "Nature" << green << yellow;
         QTest::newRow("warm") << "warm" << red << yellow;
         QTest::newRow("dreamy") << "dreamy" << QColor::fromRgbF(1, 0.4f, 0.8f)
                                 << QColor::fromRgbF(0.4f, 0.6f, 1);
@@ -86,6 +97,8 @@ private Q_SLOTS:
             << "#ff000080" << QColor(255, 0, 0, 128) << QColor(255, 0, 0, 128);
         QTest::newRow("custom gradient")
             << "#000000,#808080,#ffffff" << QColor(Qt::black) << QColor(Qt::white);
+        QTest::newRow("picture") << "image:" + path("backdrop.png") << QColor(Qt::red)
+                                 << QColor(Qt::blue);
     }
     void backgrounds()
     {
@@ -96,34 +109,14 @@ private Q_SLOTS:
         QStringList arguments{"compose", "-o", "bg_out.png", input};
         if (!background.isNull())
             arguments << "--background" << background;
-        const auto result = quorvel(arguments);
-        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(quorvel(arguments).exitCode, 0);
         const QImage out = QImage(path("bg_out.png")).convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(out.size(), QSize(280, 180));
         QUORVEL_COMPARE_COLOR(out.pixelColor(0, 0), topLeft, 3);
         QUORVEL_COMPARE_COLOR(out.pixelColor(279, 179), bottomRight, 3);
     }
 
-    void pictureBackgroundIsStretchedOverTheCanvas()
-    {
-        // Left half red, right half blue: stretched, the halves meet mid-canvas.
-        QImage picture(40, 400, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        for (int y = 0; y < 400; ++y)
-            for (int x = 20; x < 40; ++x)
-                picture.setPixel(x, y, qRgb(0, 0, 255));
-        QVERIFY(picture.save(path("backdrop.png")));
-        const QString input = writePicture(path("pic.png"), {100, 100}, Qt::white);
-        const auto result =
-            quorvel({"compose", "-b", "image:" + path("backdrop.png"), "-o", "pic_out.png", input});
-        QCOMPARE(result.exitCode, 0);
-        const QImage out(path("pic_out.png"));
-        QCOMPARE(out.size(), QSize(180, 180));
-        QCOMPARE(out.pixelColor(85, 5), QColor(Qt::red));
-        QCOMPARE(out.pixelColor(95, 175), QColor(Qt::blue));
-    }
-
-    void scaleAndDensityKeepEveryPixel()
+    void densityAndScaleKeepEveryPixel()
     {
         // A 144 dpi file is a HiDPI capture: padding 10 points is 20 pixels.
         const QString retina = writePicture(path("retina.png"), {100, 50}, Qt::white, 5669);
@@ -131,93 +124,75 @@ private Q_SLOTS:
         const QImage out(path("retina_out.png"));
         QCOMPARE(out.size(), QSize(140, 90));
         QCOMPARE(out.dotsPerMeterX(), 5669);
-        // --scale overrides the file's density.
-        QCOMPARE(
-            quorvel({"compose", "-p", "10", "-s", "1", "-o", "plain_out.png", retina}).exitCode, 0);
-        QCOMPARE(QImage(path("plain_out.png")).size(), QSize(120, 70));
+        QCOMPARE(quorvel({"compose", "-p", "10", "-s", "1", "-o", "plain.png", retina}).exitCode,
+                 0);
+        QCOMPARE(QImage(path("plain.png")).size(), QSize(120, 70));
     }
 
     void outputDirectoryAndDefaultPlacement()
     {
-        QDir(m_dir.path()).mkpath("in");
-        QDir(m_dir.path()).mkpath("out");
         const QString a = writePicture(path("in/a.png"), {10, 10}, Qt::white);
         const QString b = writePicture(path("in/b.shot.png"), {10, 10}, Qt::black);
         const auto result = quorvel({"compose", "-d", "out", a, b});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out,
-                 "Image saved successfully to: " + path("out/a_with_background.png").toUtf8() +
-                     "\nImage saved successfully to: " +
-                     path("out/b.shot_with_background.png").toUtf8() + "\n");
+        QCOMPARE(result.out, saved(path("out/a_with_background.png")) +
+                                 saved(path("out/b.shot_with_background.png")));
         QCOMPARE(QImage(path("out/b.shot_with_background.png")).pixelColor(45, 45),
                  QColor(Qt::black));
-
         QCOMPARE(quorvel({"compose", a}).exitCode, 0);
         QVERIFY(QFile::exists(path("in/a_with_background.png")));
     }
 
-    void failuresLeaveExistingFilesAlone_data()
+    void badInputLeavesTheOutputAlone_data()
     {
         QTest::addColumn<QByteArray>("inputBytes");
         QTest::newRow("not a picture") << QByteArray("just some words\n");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("truncated") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
     }
-    void failuresLeaveExistingFilesAlone()
+    void badInputLeavesTheOutputAlone()
     {
         QFETCH(QByteArray, inputBytes);
         QFile bad(path("bad.png"));
-        QVERIFY(bad.open(QIODevice::WriteOnly));
-        bad.write(inputBytes);
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(inputBytes) == inputBytes.size());
         bad.close();
         const QString existing = writePicture(path("keep.png"), {7, 7}, Qt::red);
         const QByteArray before = fileBytes(existing);
-
         const auto result = quorvel({"compose", "-o", existing, path("bad.png")});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.out.isEmpty());
+        // One line, ours, and no reader's chatter.
         QVERIFY2(result.err.startsWith("quorvel: " + path("bad.png").toUtf8() + ": "),
                  result.err.constData());
         QCOMPARE(result.err.count('\n'), 1);
         QCOMPARE(fileBytes(existing), before);
     }
 
-    void otherInputsAreStillDone()
+    void failedInputsDoNotStopTheOthers()
     {
         const QString good = writePicture(path("good.png"), {10, 10}, Qt::white);
-        QDir(m_dir.path()).mkpath("mixed");
-        const auto result =
-            quorvel({"compose", "-d", "mixed", path("missing.png"), good, path("nowhere.jpg")});
+        const auto result = quorvel({"compose", "-d", "out", path("missing.png"), good});
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.out, "Image saved successfully to: " +
-                                 path("mixed/good_with_background.png").toUtf8() + "\n");
-        const QList<QByteArray> errors = result.err.trimmed().split('\n');
-        QCOMPARE(errors.size(), 2);
-        QVERIFY(errors[0].startsWith("quorvel: " + path("missing.png").toUtf8() + ": "));
-        QVERIFY(errors[1].startsWith("quorvel: " + path("nowhere.jpg").toUtf8() + ": "));
-    }
+        QCOMPARE(result.out, saved(path("out/good_with_background.png")));
+        QVERIFY(result.err.startsWith("quorvel: " + path("missing.png").toUtf8() + ": "));
 
-    void unwritableDestinationIsReported()
-    {
-        const QString input = writePicture(path("w.png"), {10, 10}, Qt::white);
         // A path below a regular file cannot be created, even by root.
-        const auto result = quorvel({"compose", "-o", input + "/out.png", input});
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.err.startsWith("quorvel: " + input.toUtf8() + ": cannot write "),
-                 result.err.constData());
-    }
+        const auto unwritable = quorvel({"compose", "-o", good + "/out.png", good});
+        QCOMPARE(unwritable.exitCode, 1);
+        QVERIFY(unwritable.err.startsWith("quorvel: " + good.toUtf8() + ": cannot write "));
 
-    void twoInputsNeverWriteTheSameFile()
-    {
-        QDir(m_dir.path()).mkpath("x");
-        QDir(m_dir.path()).mkpath("y");
-        QDir(m_dir.path()).mkpath("same");
+        // Two inputs of one name never overwrite each other's result.
         const QString first = writePicture(path("x/p.png"), {10, 10}, Qt::white);
         const QString second = writePicture(path("y/p.png"), {10, 10}, Qt::black);
-        const auto result = quorvel({"compose", "-d", "same", first, second});
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.err.startsWith("quorvel: " + second.toUtf8() + ": "));
+        const auto clash = quorvel({"compose", "-d", "same", first, second});
+        QCOMPARE(clash.exitCode, 1);
+        QVERIFY(clash.err.startsWith("quorvel: " + second.toUtf8() + ": "));
         QCOMPARE(QImage(path("same/p_with_background.png")).pixelColor(45, 45), QColor(Qt::white));
+
+        const auto noBackdrop = quorvel({"compose", "-b", "image:nope.png", "-o", "n.png", good});
+        QCOMPARE(noBackdrop.exitCode, 1);
+        QVERIFY(noBackdrop.err.startsWith("quorvel: nope.png: "));
+        QVERIFY(!QFile::exists(path("n.png")));
     }
 
     void usageErrors_data()
@@ -225,8 +200,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no input") << QStringList{"compose"};
         QTest::newRow("output with two inputs") << QStringList{"compose", "-o", "o.png", "a", "b"};
-        QTest::newRow("output and output-dir")
-            << QStringList{"compose", "-o", "o.png", "-d", ".", "a"};
+        QTest::newRow("output and output-dir") << QStringList{"compose", "-o", "o", "-d", ".", "a"};
         QTest::newRow("negative padding") << QStringList{"compose", "-p", "-5", "a"};
         QTest::newRow("padding not a number") << QStringList{"compose", "-p", "wide", "a"};
         QTest::newRow("radius infinite") << QStringList{"compose", "-r", "inf", "a"};
@@ -245,26 +219,13 @@ private Q_SLOTS:
         QVERIFY2(result.err.contains("--help"), result.err.constData());
     }
 
-    void missingBackgroundPictureIsAFailure()
-    {
-        const QString input = writePicture(path("m.png"), {10, 10}, Qt::white);
-        const auto result =
-            quorvel({"compose", "-b", "image:" + path("no-such.png"), "-o", "m_out.png", input});
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.err.startsWith("quorvel: " + path("no-such.png").toUtf8() + ": "));
-        QVERIFY(!QFile::exists(path("m_out.png")));
-    }
-
     void helpAndVersion()
     {
         const auto help = quorvel({"compose", "--help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.startsWith("Usage: quorvel compose [options] INPUT..."));
-        QVERIFY(help.out.contains("--background"));
         QCOMPARE(quorvel({"--help"}).exitCode, 0);
-        const auto version = quorvel({"--version"});
-        QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, QByteArray("quorvel " QUORVEL_VERSION "\n"));
+        QCOMPARE(quorvel({"--version"}).out, QByteArray("quorvel " QUORVEL_VERSION "\n"));
     }
 };
 
