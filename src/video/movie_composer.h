@@ -1,0 +1,58 @@
+#pragma once
+
+#include "gradient_style.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+// How a movie is placed on its background. Lengths are in the movie's own
+// pixels: the margin around the picture is twice `padding` on every side.
+struct MovieCompositionSettings {
+    GradientStyle style;
+    double padding = 0;
+    double cornerRadius = 0;
+};
+
+// What became of one run of MovieComposer::compose.
+struct MovieCompositionOutcome {
+    enum class Kind {
+        completed, // the destination holds the new movie
+        noVideo,   // the source has no video stream: nothing was done
+        cancelled, // stopped on request: nothing written, any earlier file kept
+        failed,    // see `stage` and `reason`; any earlier file kept
+    };
+    // Where a failure happened: opening, probing or reading the source, or
+    // preparing the encoder (the run never started encoding) ...
+    enum class Stage { source, encoding };
+
+    Kind kind = Kind::completed;
+    Stage stage = Stage::source;
+    QString reason; // av_strerror's or the system's words, for `failed`
+};
+
+// Places every frame of a movie on a background, with rounded corners, and
+// writes an MPEG-4 movie (H.264, 30 frames per second, the source's sound)
+// in one streaming pass. Pure: no widgets, no display; run it on any thread.
+class MovieComposer {
+public:
+    struct Callbacks {
+        // Called once on the composing thread when the source is open, the
+        // encoder ready, and encoding is about to start.
+        std::function<void()> encodingStarts;
+        // Fraction of the source's duration done, 0 to 1, at most a few
+        // hundred times per run.
+        std::function<void(double)> progress;
+    };
+
+    // Composes `source` into `destination`. The movie is written next to the
+    // destination under a temporary name and renamed over it only when
+    // complete, so a failed or cancelled run leaves any earlier file there
+    // untouched and nothing partial behind. `cancel`, when given, is checked
+    // for every frame.
+    static MovieCompositionOutcome compose(const QString& source, const QString& destination,
+                                           const MovieCompositionSettings& settings,
+                                           const Callbacks& callbacks = {},
+                                           const std::atomic<bool>* cancel = nullptr);
+};
