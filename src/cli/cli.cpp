@@ -2,6 +2,7 @@
 
 #include "compose_command.h"
 #include "console.h"
+#include "video_command.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ QString usage()
         "\n"
         "Commands:\n"
         "  compose   place pictures on a background and write them as PNG\n"
+        "  video     place a movie on a background and write it as MPEG-4\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help\n"
@@ -46,6 +48,8 @@ int runCommandLine(const QStringList& arguments)
     }
     if (command == QLatin1String("compose"))
         return runComposeCommand(arguments.mid(1));
+    if (command == QLatin1String("video"))
+        return runVideoCommand(arguments.mid(1));
     printErrorLine(QStringLiteral("quorvel: unknown command '%1'").arg(command));
     printErrorLine(QStringLiteral("Try 'quorvel --help'."));
     return exitUsage;

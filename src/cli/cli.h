@@ -5,8 +5,9 @@
 // Exit statuses of every quorvel command.
 enum ExitStatus : int {
     exitSuccess = 0,
-    exitFailure = 1, // some input could not be done; the others were
-    exitUsage = 2,   // the command line itself was wrong; nothing was done
+    exitFailure = 1,       // some input could not be done; the others were
+    exitUsage = 2,         // the command line itself was wrong; nothing was done
+    exitInterrupted = 130, // stopped by Ctrl+C (128 + SIGINT), as shells expect
 };
 
 // `quorvel COMMAND [options] ...`, arguments without the program name.

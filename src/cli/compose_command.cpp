@@ -2,6 +2,7 @@
 
 #include "background_option.h"
 #include "cli.h"
+#include "command_options.h"
 #include "console.h"
 #include "image_compositor.h"
 #include "image_loader.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <atomic>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -35,24 +35,6 @@ struct ComposeSettings {
     double radius = 0;
     std::optional<double> scale;
 };
-
-int usageError(const QString& message)
-{
-    printErrorLine(QStringLiteral("%1: %2").arg(QLatin1String(kCommand), message));
-    printErrorLine(QStringLiteral("Try '%1 --help'.").arg(QLatin1String(kCommand)));
-    return exitUsage;
-}
-
-// A length or ratio from the command line: a finite number, at least zero
-// (or above zero when `positive`).
-std::optional<double> parseNumber(const QString& text, bool positive)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < 0 || (positive && value == 0))
-        return std::nullopt;
-    return value;
-}
 
 QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
 {
@@ -153,48 +135,42 @@ int runComposeCommand(const QStringList& arguments)
                                  QStringLiteral("INPUT..."));
 
     if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
-        return usageError(parser.errorText());
+        return usageError(kCommand, parser.errorText());
     if (parser.isSet(help)) {
-        // Qt names the program by its path; name the command instead.
-        QString text = parser.helpText().trimmed();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 [options] INPUT...").arg(QLatin1String(kCommand)));
-        printLine(text);
+        printCommandHelp(
+            parser, QStringLiteral("Usage: %1 [options] INPUT...").arg(QLatin1String(kCommand)));
         return exitSuccess;
     }
 
     const QStringList inputs = parser.positionalArguments();
     if (inputs.isEmpty())
-        return usageError(QStringLiteral("no INPUT given"));
+        return usageError(kCommand, QStringLiteral("no INPUT given"));
     if (parser.isSet(output) && parser.isSet(outputDir))
-        return usageError(QStringLiteral("use either --output or --output-dir, not both"));
+        return usageError(kCommand,
+                          QStringLiteral("use either --output or --output-dir, not both"));
     if (parser.isSet(output) && inputs.size() > 1)
-        return usageError(QStringLiteral("--output takes one INPUT; use --output-dir for several"));
+        return usageError(kCommand,
+                          QStringLiteral("--output takes one INPUT; use --output-dir for several"));
 
     ComposeSettings settings;
     const auto paddingValue = parseNumber(parser.value(padding), false);
     if (!paddingValue)
-        return usageError(QStringLiteral("--padding needs a number of points, 0 or more"));
+        return usageError(kCommand,
+                          QStringLiteral("--padding needs a number of points, 0 or more"));
     const auto radiusValue = parseNumber(parser.value(radius), false);
     if (!radiusValue)
-        return usageError(QStringLiteral("--radius needs a number of points, 0 or more"));
+        return usageError(kCommand, QStringLiteral("--radius needs a number of points, 0 or more"));
     settings.padding = *paddingValue;
     settings.radius = *radiusValue;
     if (parser.isSet(scale)) {
         settings.scale = parseNumber(parser.value(scale), true);
         if (!settings.scale)
-            return usageError(QStringLiteral("--scale needs a ratio above 0"));
+            return usageError(kCommand, QStringLiteral("--scale needs a ratio above 0"));
     }
-    const QString backgroundText = parser.value(background);
-    Result<GradientStyle> style = parseBackgroundOption(backgroundText);
-    if (!style.ok()) {
-        if (backgroundText.startsWith(QLatin1String("image:")) && backgroundText.size() > 6) {
-            printErrorLine(QStringLiteral("quorvel: ") + style.error());
-            return exitFailure;
-        }
-        return usageError(style.error());
-    }
-    settings.style = std::move(style).value();
+    auto style = backgroundArgument(kCommand, parser.value(background));
+    if (const int* status = std::get_if<int>(&style))
+        return *status;
+    settings.style = std::get<GradientStyle>(std::move(style));
 
     std::vector<ComposeJob> jobs;
     QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it

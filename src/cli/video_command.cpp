@@ -1,0 +1,276 @@
+#include "video_command.h"
+
+#include "background_option.h"
+#include "cli.h"
+#include "command_options.h"
+#include "console.h"
+#include "movie_composer.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+#include <utility>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr const char* kCommand = "quorvel video";
+constexpr double kFramesPerSecond = 30; // the pipeline's constant output rate
+
+// Set by Ctrl+C. A signal handler may touch nothing but a lock-free atomic,
+// so this one flag lives outside the command.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onInterrupt(int)
+{
+    interrupted.store(true);
+}
+
+// While it lives, Ctrl+C asks the pipeline to stop, so the temporary file is
+// removed rather than left behind by a killed process. The handler is reset on
+// entry: should the run not stop, a second Ctrl+C ends it the usual way.
+class InterruptCancels {
+public:
+    InterruptCancels()
+    {
+        interrupted.store(false);
+        struct sigaction action {};
+        action.sa_handler = &onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(SIGINT, &action, &m_previous);
+    }
+    ~InterruptCancels() { sigaction(SIGINT, &m_previous, nullptr); }
+    InterruptCancels(const InterruptCancels&) = delete;
+    InterruptCancels& operator=(const InterruptCancels&) = delete;
+
+private:
+    struct sigaction m_previous {};
+};
+
+// The source's length in seconds, 0 when its container does not say. Only the
+// progress line's frame rate needs it, so trouble here is left for the
+// pipeline to report.
+double movieDuration(const QString& path)
+{
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return 0;
+    const auto close = [](AVFormatContext* context) { avformat_close_input(&context); };
+    const std::unique_ptr<AVFormatContext, decltype(close)> context(opened, close);
+    return context->duration > 0 ? double(context->duration) / AV_TIME_BASE : 0;
+}
+
+QString clockText(double seconds)
+{
+    const auto total = static_cast<long long>(seconds + 0.5);
+    if (total >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(total / 3600)
+            .arg(total / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(total % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The progress line on a terminal's standard error, redrawn in place at most
+// ten times a second: percentage, bar, frames per second and time left.
+class ProgressLine {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit ProgressLine(double durationSeconds) : m_duration(durationSeconds) {}
+
+    void start() { m_start = Clock::now(); }
+
+    void update(double fraction)
+    {
+        const auto now = Clock::now();
+        if (!m_recent.empty() && now - m_recent.back().first < std::chrono::milliseconds(100))
+            return;
+        fraction = std::clamp(fraction, 0.0, 1.0);
+        m_recent.emplace_back(now, fraction);
+        // The encoder swallows its first frames at once, so the rate since the
+        // start says little; the last few seconds say how it goes now.
+        while (m_recent.size() > 2 && now - m_recent[1].first > std::chrono::seconds(3))
+            m_recent.pop_front();
+        const auto& [then, before] = m_recent.front();
+        const double span = std::chrono::duration<double>(now - then).count();
+        const double rate = span >= 1 ? (fraction - before) / span : 0; // fraction per second
+        QString tail = QStringLiteral("--:-- left");
+        if (rate > 0)
+            tail = clockText((1 - fraction) / rate) + QStringLiteral(" left");
+        draw(fraction, rate, tail, false);
+    }
+
+    // Leaves the finished line standing, or clears it so a failure's own line
+    // stands alone.
+    void finish(bool completed)
+    {
+        if (completed) {
+            const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
+            draw(1, elapsed > 0 ? 1 / elapsed : 0, QStringLiteral("done in ") + clockText(elapsed),
+                 true);
+        } else if (!m_recent.empty()) {
+            write("\r\033[K");
+        }
+    }
+
+private:
+    void draw(double fraction, double rate, const QString& tail, bool last)
+    {
+        constexpr int width = 24;
+        const int filled = int(fraction * width);
+        QString line =
+            QStringLiteral("\r%1% [%2%3]")
+                .arg(int(fraction * 100), 3)
+                .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')));
+        if (m_duration > 0 && rate > 0)
+            line += QStringLiteral("  %1 fps").arg(rate * m_duration * kFramesPerSecond, 0, 'f', 0);
+        line += QStringLiteral("  ") + tail;
+        // Erase what a longer earlier line left to the right.
+        write(line.toUtf8() + (last ? "\033[K\n" : "\033[K"));
+    }
+
+    static void write(const QByteArray& bytes)
+    {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+
+    double m_duration;
+    Clock::time_point m_start = Clock::now();
+    std::deque<std::pair<Clock::time_point, double>> m_recent; // (when, fraction) as drawn
+};
+
+QString failureReason(const MovieCompositionOutcome& outcome, const QString& output)
+{
+    if (outcome.kind == MovieCompositionOutcome::Kind::noVideo)
+        return QStringLiteral("it has no video stream");
+    const QString reason = outcome.reason.isEmpty()
+                               ? QStringLiteral("the movie could not be composed")
+                               : outcome.reason;
+    if (outcome.stage == MovieCompositionOutcome::Stage::encoding)
+        return QStringLiteral("cannot write %1: %2").arg(output, reason);
+    return reason;
+}
+
+int composeMovie(const QString& input, const QString& output,
+                 const MovieCompositionSettings& settings, bool showProgress)
+{
+    // libav reports on standard error as it goes (encoder settings, odd
+    // files); the command says what went wrong in its own one line instead.
+    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
+        av_log_set_level(AV_LOG_QUIET);
+
+    std::optional<ProgressLine> progress;
+    MovieComposer::Callbacks callbacks;
+    if (showProgress) {
+        progress.emplace(movieDuration(input));
+        callbacks.encodingStarts = [&] { progress->start(); };
+        callbacks.progress = [&](double fraction) { progress->update(fraction); };
+    }
+
+    MovieCompositionOutcome outcome;
+    {
+        const InterruptCancels cancelling;
+        outcome = MovieComposer::compose(input, output, settings, callbacks, &interrupted);
+    }
+    if (progress)
+        progress->finish(outcome.kind == MovieCompositionOutcome::Kind::completed);
+
+    switch (outcome.kind) {
+    case MovieCompositionOutcome::Kind::completed:
+        printLine(QStringLiteral("Video saved successfully to: ") +
+                  QFileInfo(output).absoluteFilePath());
+        return exitSuccess;
+    case MovieCompositionOutcome::Kind::cancelled:
+        printErrorLine(QStringLiteral("quorvel: %1: cancelled; nothing was written").arg(input));
+        return exitInterrupted;
+    case MovieCompositionOutcome::Kind::noVideo:
+    case MovieCompositionOutcome::Kind::failed:
+        break;
+    }
+    printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, failureReason(outcome, output)));
+    return exitFailure;
+}
+
+} // namespace
+
+int runVideoCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Places every frame of a movie on a background, inset by a padding and with rounded "
+        "corners, and writes an MPEG-4 movie (H.264, 30 frames per second, the source's sound)."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Write the movie to FILE (required)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption background(
+        {QStringLiteral("b"), QStringLiteral("background")},
+        QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
+        QStringLiteral("STYLE"), QStringLiteral("cool"));
+    const QCommandLineOption padding(
+        {QStringLiteral("p"), QStringLiteral("padding")},
+        QStringLiteral("Padding in the movie's pixels; the margin around the picture is twice "
+                       "this on each side. Default: 40."),
+        QStringLiteral("PIXELS"), QStringLiteral("40"));
+    const QCommandLineOption radius(
+        {QStringLiteral("r"), QStringLiteral("radius")},
+        QStringLiteral("Corner radius, in the movie's pixels. Default: 0."),
+        QStringLiteral("PIXELS"), QStringLiteral("0"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Show no progress line."));
+    parser.addOptions({help, output, background, padding, radius, quiet});
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The movie to compose."));
+
+    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
+        return usageError(kCommand, parser.errorText());
+    if (parser.isSet(help)) {
+        printCommandHelp(
+            parser,
+            QStringLiteral("Usage: %1 [options] INPUT -o OUTPUT.mp4").arg(QLatin1String(kCommand)));
+        return exitSuccess;
+    }
+
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.isEmpty())
+        return usageError(kCommand, QStringLiteral("no INPUT given"));
+    if (inputs.size() > 1)
+        return usageError(kCommand, QStringLiteral("one INPUT at a time"));
+    if (!parser.isSet(output) || parser.value(output).isEmpty())
+        return usageError(kCommand, QStringLiteral("--output FILE is required"));
+
+    MovieCompositionSettings settings;
+    const auto paddingValue = parseNumber(parser.value(padding), false);
+    if (!paddingValue)
+        return usageError(kCommand,
+                          QStringLiteral("--padding needs a number of pixels, 0 or more"));
+    const auto radiusValue = parseNumber(parser.value(radius), false);
+    if (!radiusValue)
+        return usageError(kCommand, QStringLiteral("--radius needs a number of pixels, 0 or more"));
+    settings.padding = *paddingValue;
+    settings.cornerRadius = *radiusValue;
+    auto style = backgroundArgument(kCommand, parser.value(background));
+    if (const int* status = std::get_if<int>(&style))
+        return *status;
+    settings.style = std::get<GradientStyle>(std::move(style));
+
+    const bool showProgress = !parser.isSet(quiet) && isatty(STDERR_FILENO);
+    return composeMovie(inputs.first(), parser.value(output), settings, showProgress);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "colour_tags.h"
+#include "gradient_style.h"
+#include "libav_holders.h"
+
+#include <QImage>
+#include <QSize>
+#include <optional>
+
+// The still picture every movie frame is placed on, painted once per export.
+namespace movie_background {
+
+// `style` filling a frame of `size` pixels. Gradients run across the unit
+// square, (0,0) at the bottom-left corner and (1,1) at the top-right, so their
+// direction does not depend on the frame's aspect. Black when there is nothing
+// to paint (no colour, or a customImage without its picture).
+QImage paint(const GradientStyle& style, QSize size);
+
+// `picture` as one yuv420p frame tagged and converted as `tags` say, or null
+// when memory ran out.
+libav::FramePtr toFrame(const QImage& picture, const ColourTags& tags);
+
+} // namespace movie_background

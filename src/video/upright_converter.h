@@ -1,0 +1,31 @@
+#pragma once
+
+#include "colour_tags.h"
+#include "libav_holders.h"
+#include "result.h"
+
+#include <QSize>
+
+// Turns decoded pictures of any pixel format (10-bit, 4:2:2, 4:4:4, RGB) into
+// upright 8-bit yuv420p of one fixed size, the form the frame placer and the
+// encoder take. Pictures already in that form pass through untouched.
+class UprightConverter {
+public:
+    // `quarterTurns` clockwise turns make the decoded picture upright; `size`
+    // is the upright size.
+    UprightConverter(QSize size, int quarterTurns, const ColourTags& tags);
+
+    // The upright picture, valid until the next call.
+    Result<const AVFrame*> convert(const AVFrame& decoded);
+
+private:
+    Result<const AVFrame*> scale(const AVFrame& decoded, QSize size);
+    void rotate(const AVFrame& from, AVFrame& to) const;
+
+    QSize m_size;
+    int m_quarterTurns;
+    ColourTags m_tags;
+    libav::ScalePtr m_scale;
+    libav::FramePtr m_scaled;  // decoded orientation
+    libav::FramePtr m_rotated; // upright
+};
