@@ -11,6 +11,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +72,28 @@ MovieWriter::~MovieWriter()
         ::unlink(m_temporary.constData());
 }
 
+namespace {
+
+mode_t permissionsFor(const QByteArray& destination)
+{
+    struct stat existing {};
+    if (::stat(destination.constData(), &existing) == 0)
+        return existing.st_mode & 07777;
+    // The process's umask, read without changing it (umask() would, for a moment,
+    // for every thread).
+    mode_t mask = 022;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:"))
+                mask = mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
+        }
+    }
+    return 0666 & ~mask;
+}
+
+} // namespace
+
 Result<void> MovieWriter::createTemporary(const QString& destination)
 {
     const QFileInfo info(destination);
@@ -81,6 +104,9 @@ Result<void> MovieWriter::createTemporary(const QString& destination)
     const int descriptor = ::mkstemps(name.data(), 5);
     if (descriptor < 0)
         return systemFailure(errno);
+    // mkstemps makes the file private; the movie gets the permissions of the
+    // file it replaces, or those of any new file.
+    ::fchmod(descriptor, permissionsFor(m_destination));
     ::close(descriptor);
     m_temporary = name;
 
