@@ -1,6 +1,7 @@
 #include "qt_file_panel.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
 
@@ -42,5 +43,7 @@ void QtFilePanel::chooseSaveLocation(const SaveRequest& request, Answer done)
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilters(request.nameFilters);
     dialog->selectFile(request.proposedName);
+    // A name typed without its extension still gets the type's own.
+    dialog->setDefaultSuffix(QFileInfo(request.proposedName).suffix());
     showAndAnswer(dialog, std::move(done));
 }
