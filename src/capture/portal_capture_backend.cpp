@@ -1,0 +1,241 @@
+#include "portal_capture_backend.h"
+
+#include "image_loader.h"
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QUrl>
+
+namespace {
+
+const QString kService = QString::fromLatin1(portal::kService);
+const QString kPath = QString::fromLatin1(portal::kPath);
+const QString kInterface = QString::fromLatin1(portal::kScreenshotInterface);
+const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+
+// Reading the portal's properties activates it if it is not running yet;
+// that takes a moment, but never this long.
+constexpr int kPropertiesTimeoutMs = 5000;
+
+// The portal's target values (version 3): screen 1, window 2, area 4.
+uint targetFor(ScreenshotTypes kind)
+{
+    switch (kind) {
+    case ScreenshotTypes::full:
+        return 1;
+    case ScreenshotTypes::window:
+        return 2;
+    case ScreenshotTypes::area:
+        return 4;
+    }
+    return 1;
+}
+
+QString newHandleToken()
+{
+    static quint64 counter = 0;
+    return QStringLiteral("quorvel%1_%2")
+        .arg(++counter)
+        .arg(QRandomGenerator::global()->generate());
+}
+
+// The portal names a request's object after the caller and the token, so we
+// can listen there before asking and cannot miss a quick answer.
+QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
+{
+    QString sender = bus.baseService();
+    if (sender.startsWith(QLatin1Char(':')))
+        sender.remove(0, 1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+}
+
+QScreen* primaryScreen()
+{
+    // Only a QGuiApplication has screens; the tests run without one.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QGuiApplication::primaryScreen();
+    return nullptr;
+}
+
+} // namespace
+
+PortalCaptureBackend::PortalCaptureBackend(QObject* parent)
+    : PortalCaptureBackend(QDBusConnection::sessionBus(), parent)
+{
+}
+
+PortalCaptureBackend::PortalCaptureBackend(const QDBusConnection& bus, QObject* parent)
+    : CaptureBackend(parent), m_bus(bus),
+      m_portalWatcher(new QDBusServiceWatcher(kService, m_bus,
+                                              QDBusServiceWatcher::WatchForUnregistration, this))
+{
+    // A portal that crashes mid-request never answers; without this the
+    // person would wait for a dialog that is gone.
+    connect(m_portalWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        fail(QStringLiteral("the desktop's screenshot portal went away before answering"));
+    });
+}
+
+QString PortalCaptureBackend::name() const
+{
+    return QStringLiteral("portal");
+}
+
+QList<ScreenshotTypes> PortalCaptureBackend::supportedKinds() const
+{
+    return {ScreenshotTypes::full, ScreenshotTypes::window, ScreenshotTypes::area};
+}
+
+void PortalCaptureBackend::setParentWindow(quintptr x11Window)
+{
+    m_parentWindow =
+        x11Window ? QStringLiteral("x11:") + QString::number(x11Window, 16) : QString();
+}
+
+void PortalCaptureBackend::capture(ScreenshotTypes kind)
+{
+    m_kind = kind;
+    m_busy = true;
+    const quint64 request = ++m_request;
+    if (!m_bus.isConnected()) {
+        // Queued, so the answer never comes before capture() has returned.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                fail(QStringLiteral("there is no session bus to reach the desktop's "
+                                    "screenshot portal"));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("GetAll"));
+    getAll << kInterface;
+    auto* watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, kPropertiesTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (request != m_request || !m_busy)
+                    return;
+                // A portal without readable properties is an old one; the
+                // Screenshot call itself tells whether it is there at all.
+                const QDBusPendingReply<QVariantMap> reply = *finished;
+                askPortal(reply.isError() ? QVariantMap() : reply.value());
+            });
+}
+
+void PortalCaptureBackend::askPortal(const QVariantMap& properties)
+{
+    const QString token = newHandleToken();
+    QVariantMap options{{QStringLiteral("handle_token"), token},
+                        {QStringLiteral("interactive"), true}};
+    if (properties.value(QStringLiteral("version")).toUInt() >= 3) {
+        // The portal refuses a target it does not offer; then its dialog
+        // lets the person choose.
+        const uint target = targetFor(m_kind);
+        const QVariant offered = properties.value(QStringLiteral("AvailableTargets"));
+        if (!offered.isValid() || (offered.toUInt() & target))
+            options.insert(QStringLiteral("target"), QVariant::fromValue(target));
+    }
+
+    const QString predicted = predictedRequestPath(m_bus, token);
+    listenOn(predicted);
+
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Screenshot"));
+    call << m_parentWindow << options;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    const quint64 request = m_request;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request, predicted](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (request != m_request || !m_busy)
+                    return;
+                const QDBusPendingReply<QDBusObjectPath> reply = *finished;
+                if (reply.isError()) {
+                    fail(reply.error().message());
+                    return;
+                }
+                // Portals older than the handle_token option pick their own path.
+                const QString handle = reply.value().path();
+                if (handle != predicted)
+                    listenOn(handle);
+            });
+}
+
+void PortalCaptureBackend::listenOn(const QString& requestPath)
+{
+    stopListening();
+    m_requestPath = requestPath;
+    m_bus.connect(kService, m_requestPath, kRequestInterface, QStringLiteral("Response"), this,
+                  SLOT(handleResponse(uint, QVariantMap)));
+}
+
+void PortalCaptureBackend::stopListening()
+{
+    if (m_requestPath.isEmpty())
+        return;
+    m_bus.disconnect(kService, m_requestPath, kRequestInterface, QStringLiteral("Response"), this,
+                     SLOT(handleResponse(uint, QVariantMap)));
+    m_requestPath.clear();
+}
+
+void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& results)
+{
+    if (!endRequest())
+        return;
+    if (response == 1) {
+        Q_EMIT cancelled();
+        return;
+    }
+    if (response != 0) {
+        Q_EMIT failed(QStringLiteral("the desktop's screenshot portal ended the request"));
+        return;
+    }
+    const QUrl uri(results.value(QStringLiteral("uri")).toString());
+    if (!uri.isLocalFile()) {
+        Q_EMIT failed(QStringLiteral("the desktop's screenshot portal gave no picture file"));
+        return;
+    }
+    Result<QImage> loaded = loadImageFile(uri.toLocalFile());
+    if (!loaded.ok()) {
+        Q_EMIT failed(loaded.error());
+        return;
+    }
+    QImage picture = std::move(loaded).value();
+    if (picture.devicePixelRatio() == 1.0) {
+        if (QScreen* screen = primaryScreen())
+            picture.setDevicePixelRatio(screen->devicePixelRatio());
+    }
+    Q_EMIT captured(picture);
+}
+
+bool PortalCaptureBackend::endRequest()
+{
+    if (!m_busy)
+        return false;
+    m_busy = false;
+    stopListening();
+    return true;
+}
+
+void PortalCaptureBackend::fail(const QString& reason)
+{
+    if (endRequest())
+        Q_EMIT failed(reason);
+}
+
+std::unique_ptr<CaptureBackend> makePortalCaptureBackend(QObject* parent)
+{
+    return std::make_unique<PortalCaptureBackend>(parent);
+}

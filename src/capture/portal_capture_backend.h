@@ -1,0 +1,59 @@
+#pragma once
+
+#include "capture_backend.h"
+
+#include <QDBusConnection>
+#include <QVariantMap>
+
+class QDBusServiceWatcher;
+
+// Where the desktop's screenshot portal lives on the session bus.
+namespace portal {
+inline constexpr char kService[] = "org.freedesktop.portal.Desktop";
+inline constexpr char kPath[] = "/org/freedesktop/portal/desktop";
+inline constexpr char kScreenshotInterface[] = "org.freedesktop.portal.Screenshot";
+} // namespace portal
+
+// Screenshots through the desktop portal (org.freedesktop.portal.Screenshot):
+// on Wayland the only way to see the screen. The portal shows its own dialog,
+// where the person may still change what is taken; we ask for our kind where
+// the portal lets us choose (version 3 and later).
+//
+// The portal writes the picture to a file it owns; we read it and leave it be.
+// The picture comes in the screen's pixels; when the file says nothing about
+// its density it gets the primary screen's device pixel ratio, which is what
+// the compositor scaled it by.
+class PortalCaptureBackend : public CaptureBackend {
+    Q_OBJECT
+
+public:
+    explicit PortalCaptureBackend(QObject* parent = nullptr);
+    // Talks to the portal on `bus` instead of the session bus.
+    PortalCaptureBackend(const QDBusConnection& bus, QObject* parent = nullptr);
+
+    QString name() const override;
+    QList<ScreenshotTypes> supportedKinds() const override;
+    void capture(ScreenshotTypes kind) override;
+
+    // The X11 window the portal's dialog should stay above; 0 for none.
+    void setParentWindow(quintptr x11Window);
+
+private Q_SLOTS:
+    void handleResponse(uint response, const QVariantMap& results);
+
+private:
+    void askPortal(const QVariantMap& properties);
+    void listenOn(const QString& requestPath);
+    void stopListening();
+    // Ends the request; false when it had already ended, so nothing is said twice.
+    bool endRequest();
+    void fail(const QString& reason);
+
+    QDBusConnection m_bus;
+    QDBusServiceWatcher* m_portalWatcher = nullptr;
+    QString m_parentWindow;
+    ScreenshotTypes m_kind = ScreenshotTypes::full;
+    QString m_requestPath;
+    quint64 m_request = 0; // tells a stale reply from the current request's
+    bool m_busy = false;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "stream_output.h"
+
+#include <QObject>
+#include <QUrl>
+#include <memory>
+
+// The screen recorder's state. Recording itself is not offered yet: the
+// editor takes movies from files, and the last one chosen is lastRecordingURL.
+// Every property announces every assignment, even of the same value.
+class ScreenRecorder : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool showsCursor READ showsCursor WRITE setShowsCursor NOTIFY showsCursorChanged)
+    Q_PROPERTY(
+        bool capturesAudio READ capturesAudio WRITE setCapturesAudio NOTIFY capturesAudioChanged)
+    Q_PROPERTY(bool isRecording READ isRecording WRITE setIsRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(QUrl lastRecordingURL READ lastRecordingURL WRITE setLastRecordingURL NOTIFY
+                   lastRecordingURLChanged)
+
+public:
+    explicit ScreenRecorder(QObject* parent = nullptr);
+
+    bool showsCursor() const { return m_showsCursor; }
+    void setShowsCursor(bool shows);
+    bool capturesAudio() const { return m_capturesAudio; }
+    void setCapturesAudio(bool captures);
+    bool isRecording() const { return m_isRecording; }
+    void setIsRecording(bool recording);
+    QUrl lastRecordingURL() const { return m_lastRecordingURL; }
+    void setLastRecordingURL(const QUrl& url);
+
+    // Never null; owned by the recorder.
+    StreamOutput* streamOutput() const { return m_streamOutput; }
+
+Q_SIGNALS:
+    void showsCursorChanged();
+    void capturesAudioChanged();
+    void isRecordingChanged();
+    void lastRecordingURLChanged();
+
+private:
+    bool m_showsCursor = true;
+    bool m_capturesAudio = true;
+    bool m_isRecording = false;
+    QUrl m_lastRecordingURL;
+    // What to record and the running recording: none until recording exists.
+    std::shared_ptr<void> m_contentFilter;
+    std::shared_ptr<void> m_stream;
+    StreamOutput* m_streamOutput;
+};
