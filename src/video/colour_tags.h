@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/codec_par.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -21,10 +22,14 @@ struct ColourTags {
             tags.primaries = source.color_primaries;
         if (source.color_trc != AVCOL_TRC_UNSPECIFIED)
             tags.transfer = source.color_trc;
-        // An RGB source still comes out as YUV, so it needs a YUV matrix.
-        if (source.color_space != AVCOL_SPC_UNSPECIFIED && source.color_space != AVCOL_SPC_RGB)
+        // An RGB source still comes out as YUV, so it needs a YUV matrix and
+        // the usual limited range: its own "full range" describes RGB, not YUV.
+        const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(source.format));
+        const bool rgb = source.color_space == AVCOL_SPC_RGB ||
+                         (format && (format->flags & AV_PIX_FMT_FLAG_RGB));
+        if (source.color_space != AVCOL_SPC_UNSPECIFIED && !rgb)
             tags.space = source.color_space;
-        if (source.color_range == AVCOL_RANGE_JPEG)
+        if (source.color_range == AVCOL_RANGE_JPEG && !rgb)
             tags.range = AVCOL_RANGE_JPEG;
         return tags;
     }

@@ -6,11 +6,6 @@
 #include "test_support.h"
 #include "video_exporter.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QThreadPool>
-#include <QTimer>
 #include <QtTest>
 #include <memory>
 #include <mutex>
@@ -18,8 +13,7 @@
 namespace {
 
 // Answers like a person would: later, on the main thread.
-class FakeFilePanel : public FilePanel {
-public:
+struct FakeFilePanel : FilePanel {
     std::optional<QString> answer;
     QList<SaveRequest> saveRequests;
     int answered = 0;
@@ -35,28 +29,36 @@ public:
     }
 };
 
-// The callbacks and reveals the main thread saw, in the order it saw them.
-struct MainThreadEvents : FileReveal {
+// An exporter with everything the user would see of its runs: the lines
+// printed, and the exporting changes and reveals in the order the main
+// thread saw them.
+struct Exports : FileReveal {
+    FakeFilePanel panel;
     QStringList events;
-    void reveal(const QString& path) override { events << QStringLiteral("reveal ") + path; }
-    std::function<void(bool)> exportingChanged()
-    {
-        return [this](bool exporting) {
-            QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
-            events << (exporting ? QStringLiteral("true") : QStringLiteral("false"));
-        };
-    }
-};
-
-struct PrintedLines {
     std::mutex mutex;
     QStringList lines;
-    VideoExporter::LineWriter writer()
-    {
-        return [this](const QString& line) {
+    std::unique_ptr<VideoExporter> exporter =
+        std::make_unique<VideoExporter>(panel, *this, [this](const QString& line) {
             const std::lock_guard lock(mutex);
             lines << line;
-        };
+        });
+
+    void reveal(const QString& path) override { events << "reveal " + path; }
+    void start(const QString& source, std::optional<QString> answer,
+               const GradientStyle& style = {}, double padding = 10, double radius = 0)
+    {
+        panel.answer = answer;
+        exporter->exportVideo(QUrl::fromLocalFile(source), style, padding, radius, [this](bool on) {
+            QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
+            events << (on ? "true" : "false");
+        });
+    }
+    // Lets the panel answer, the background runs end and their postings arrive.
+    void finish(int runs = 1)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(panel.answered, runs, 5000);
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(120000));
+        QCoreApplication::sendPostedEvents();
     }
 };
 
@@ -68,103 +70,63 @@ const QString kCompleted = QStringLiteral("✅ Export completed successfully");
 class TestVideoExporter : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
-    QString m_movie;
-    QString m_audioOnly;
-    QString m_text;
-
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    const QString m_movie = path("source.mp4"), m_audioOnly = path("sound.m4a"),
+                  m_text = path("notes.mp4");
 
-    // Lets the panel answer, the background run end and its postings arrive.
-    static void waitForRuns(const FakeFilePanel& panel, int runs = 1)
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(panel.answered, runs, 5000);
-        QVERIFY(QThreadPool::globalInstance()->waitForDone(120000));
-        QCoreApplication::sendPostedEvents();
-    }
-
-    static void ffmpeg(const QStringList& arguments)
+    static void ffmpeg(const QString& arguments, const QString& out)
     {
         const auto made = test_support::run(
-            QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-y"), QStringLiteral("-loglevel"),
-                                                  QStringLiteral("error")} +
-                                          arguments);
+            "ffmpeg", QString("-y -loglevel error " + arguments).split(' ') + QStringList{out});
         QVERIFY2(made.exitCode == 0, made.err.constData());
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_movie = path(QStringLiteral("source.mp4"));
-        m_audioOnly = path(QStringLiteral("sound.m4a"));
-        m_text = path(QStringLiteral("notes.mp4"));
-        ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30", "-t", "1", "-c:v", "libx264",
-                "-preset", "ultrafast", "-pix_fmt", "yuv420p", m_movie});
-        ffmpeg({"-f", "lavfi", "-i", "sine", "-t", "1", m_audioOnly});
+        ffmpeg("-f lavfi -i testsrc2=size=160x120:rate=30 -t 1 -c:v libx264 -preset ultrafast "
+               "-pix_fmt yuv420p",
+               m_movie);
+        ffmpeg("-f lavfi -i sine -t 1", m_audioOnly);
         QFile text(m_text);
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not a movie, whatever the name says\n");
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a movie, whatever the name"));
     }
 
     // The save panel proposes the name, the lines tell the story, the editor
     // hears true then false, and only then the file manager shows the movie.
     void exportRevealsTheNewMovie()
     {
-        FakeFilePanel panel;
-        MainThreadEvents onMain;
-        PrintedLines printed;
-        const QString destination = path(QStringLiteral("exported.mp4"));
-        panel.answer = destination;
+        Exports run;
+        const QString destination = path("exported.mp4");
+        run.start(m_movie, destination, GradientStyle::sunset(), 20, 12);
+        run.finish();
 
-        VideoExporter exporter(panel, onMain, printed.writer());
-        exporter.exportVideo(QUrl::fromLocalFile(m_movie), GradientStyle::sunset(), 20, 12,
-                             onMain.exportingChanged());
-        waitForRuns(panel);
-
-        QCOMPARE(panel.saveRequests.size(), 1);
-        QCOMPARE(panel.saveRequests[0].nameFilters,
-                 QStringList{QStringLiteral("MPEG-4 movie (*.mp4)")});
-        QCOMPARE(panel.saveRequests[0].proposedName, QStringLiteral("video_with_background.mp4"));
-        QCOMPARE(printed.lines, (QStringList{kStarting, kCompleted}));
-        QCOMPARE(onMain.events,
-                 (QStringList{"true", "false", QStringLiteral("reveal ") + destination}));
-
-        const auto probe = test_support::run(
-            QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                        "stream=codec_name", "-of", "csv=p=0", destination});
-        QCOMPARE(probe.exitCode, 0);
-        QCOMPARE(probe.out.trimmed(), QByteArray("h264"));
+        QCOMPARE(run.panel.saveRequests.size(), 1);
+        QCOMPARE(run.panel.saveRequests[0].nameFilters, QStringList{"MPEG-4 movie (*.mp4)"});
+        QCOMPARE(run.panel.saveRequests[0].proposedName, "video_with_background.mp4");
+        QCOMPARE(run.lines, (QStringList{kStarting, kCompleted}));
+        QCOMPARE(run.events, (QStringList{"true", "false", "reveal " + destination}));
+        QVERIFY(QFile::exists(destination));
     }
 
     // A cancelled panel and a source without pictures both end quietly.
     void silentStops_data()
     {
-        QTest::addColumn<bool>("cancelPanel");
         QTest::addColumn<QString>("source");
-        QTest::newRow("save panel cancelled") << true << m_movie;
-        QTest::newRow("audio only source") << false << m_audioOnly;
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::newRow("save panel cancelled") << m_movie << std::optional<QString>();
+        QTest::newRow("audio only source") << m_audioOnly << std::optional(path("silent.mp4"));
     }
     void silentStops()
     {
-        QFETCH(bool, cancelPanel);
         QFETCH(QString, source);
-        FakeFilePanel panel;
-        MainThreadEvents onMain;
-        PrintedLines printed;
-        const QString destination = path(QStringLiteral("silent.mp4"));
-        if (!cancelPanel)
-            panel.answer = destination;
-
-        VideoExporter exporter(panel, onMain, printed.writer());
-        exporter.exportVideo(QUrl::fromLocalFile(source), GradientStyle(), 10, 0,
-                             onMain.exportingChanged());
-        waitForRuns(panel);
-
-        QCOMPARE(printed.lines, QStringList());
-        QCOMPARE(onMain.events, QStringList());
-        QVERIFY(!QFile::exists(destination));
+        QFETCH(std::optional<QString>, answer);
+        Exports run;
+        run.start(source, answer);
+        run.finish();
+        QCOMPARE(run.lines + run.events, QStringList());
+        QVERIFY(!QFile::exists(path("silent.mp4")));
     }
 
     // Each failure prints one line with its reason and ends the exporting
@@ -184,82 +146,52 @@ private Q_SLOTS:
         QFETCH(QString, source);
         QFETCH(QString, destination);
         QFETCH(bool, failsOnSource);
-        FakeFilePanel panel;
-        MainThreadEvents onMain;
-        PrintedLines printed;
-        panel.answer = destination;
+        Exports run;
+        run.start(source, destination, GradientStyle::ocean(), 10, 8);
+        run.finish();
 
-        VideoExporter exporter(panel, onMain, printed.writer());
-        exporter.exportVideo(QUrl::fromLocalFile(source), GradientStyle::ocean(), 10, 8,
-                             onMain.exportingChanged());
-        waitForRuns(panel);
-
-        QStringList failures = printed.lines;
-        failures.removeAll(kStarting);
-        QCOMPARE(failures.size(), 1);
-        const QString& line = failures.constFirst();
-        if (failsOnSource) {
-            QVERIFY2(line.startsWith("Error exporting video: "), qPrintable(line));
-            QCOMPARE(printed.lines.size(), 1);
-            QCOMPARE(onMain.events, QStringList{"false"});
-        } else {
-            QVERIFY2(line.startsWith("Error exporting video: ") ||
-                         line.startsWith("❌ Export failed: "),
-                     qPrintable(line));
-            QCOMPARE(onMain.events.count("false"), 1);
-            QCOMPARE(onMain.events.constLast(), QStringLiteral("false"));
-            QCOMPARE(onMain.events.count("true"), printed.lines.count(kStarting));
-        }
+        QCOMPARE(run.lines.size() - run.lines.count(kStarting), 1);
+        const QString line = run.lines.constLast();
+        QVERIFY2(line.startsWith("Error exporting video: ") ||
+                     (!failsOnSource && line.startsWith("❌ Export failed: ")),
+                 qPrintable(line));
         QVERIFY2(line.size() > line.indexOf(':') + 2, "the line gives no reason");
+        if (failsOnSource)
+            QCOMPARE(run.events, QStringList{"false"}); // and no "Starting" line either
+        QVERIFY(run.events.count("false") == 1 && run.events.constLast() == "false");
+        QCOMPARE(run.events.count("true"), run.lines.count(kStarting));
         QVERIFY(!QFile::exists(destination));
     }
 
     // Two exports at once answer each for itself.
     void overlappingRunsAreIndependent()
     {
-        FakeFilePanel panel;
-        MainThreadEvents onMain;
-        PrintedLines printed;
-        const QString first = path(QStringLiteral("first.mp4"));
-        const QString second = path(QStringLiteral("second.mp4"));
+        Exports run;
+        const QString first = path("first.mp4"), second = path("second.mp4");
+        run.start(m_movie, first, {}, 5, 4);
+        run.start(m_movie, second, GradientStyle::warmGlow(), 30, 0);
+        run.finish(2);
 
-        VideoExporter exporter(panel, onMain, printed.writer());
-        panel.answer = first;
-        exporter.exportVideo(QUrl::fromLocalFile(m_movie), GradientStyle(), 5, 4,
-                             onMain.exportingChanged());
-        panel.answer = second;
-        exporter.exportVideo(QUrl::fromLocalFile(m_movie), GradientStyle::warmGlow(), 30, 0,
-                             onMain.exportingChanged());
-        waitForRuns(panel, 2);
-
-        QCOMPARE(printed.lines.count(kStarting), 2);
-        QCOMPARE(printed.lines.count(kCompleted), 2);
-        QCOMPARE(onMain.events.count("true"), 2);
-        QCOMPARE(onMain.events.count("false"), 2);
-        QVERIFY(onMain.events.indexOf("reveal " + first) > onMain.events.indexOf("false"));
-        QVERIFY(onMain.events.contains("reveal " + second));
-        QCOMPARE(onMain.events.size(), 6);
+        const auto sorted = [](QStringList list) { return list.sort(), list; };
+        QCOMPARE(sorted(run.lines), (QStringList{kStarting, kStarting, kCompleted, kCompleted}));
+        QCOMPARE(sorted(run.events), (QStringList{"false", "false", "reveal " + first,
+                                                  "reveal " + second, "true", "true"}));
+        QVERIFY(run.events.indexOf("reveal " + first) > run.events.indexOf("false"));
     }
 
     // The editor may close while its export runs: the movie is still
     // written, but nothing is posted back to the exporter that is gone.
     void exporterGoneBeforeTheRunEnds()
     {
-        FakeFilePanel panel;
-        MainThreadEvents onMain;
-        PrintedLines printed;
-        const QString destination = path(QStringLiteral("orphan.mp4"));
-        panel.answer = destination;
+        Exports run;
+        const QString destination = path("orphan.mp4");
+        run.start(m_movie, destination, {}, 10, 10);
+        QTRY_COMPARE(run.panel.answered, 1);
+        run.exporter.reset();
+        run.finish();
 
-        auto exporter = std::make_unique<VideoExporter>(panel, onMain, printed.writer());
-        exporter->exportVideo(QUrl::fromLocalFile(m_movie), GradientStyle(), 10, 10,
-                              onMain.exportingChanged());
-        QTRY_COMPARE(panel.answered, 1);
-        exporter.reset();
-        waitForRuns(panel);
-
-        QCOMPARE(onMain.events, QStringList());
-        QCOMPARE(printed.lines, (QStringList{kStarting, kCompleted}));
+        QCOMPARE(run.events, QStringList());
+        QCOMPARE(run.lines, (QStringList{kStarting, kCompleted}));
         QVERIFY(QFile::exists(destination));
     }
 };
