@@ -19,8 +19,7 @@ void openFolder(const QString& path)
 
 void DesktopFileReveal::reveal(const QString& path)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!m_bus.isConnected()) {
         openFolder(path);
         return;
     }
@@ -32,7 +31,7 @@ void DesktopFileReveal::reveal(const QString& path)
          << QString();
     // An absent service answers with an error (ServiceUnknown) rather than
     // silence, so the fallback still comes promptly.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [path](QDBusPendingCallWatcher* finished) {
                          if (finished->isError())

@@ -3,6 +3,7 @@
 
 #include "capture_access.h"
 #include "portal_capture_backend.h"
+#include "private_bus.h"
 #include "test_support.h"
 
 #include <QDBusConnection>
@@ -18,19 +19,14 @@ namespace {
 
 const QString kBusName = QStringLiteral("quorvel-portal-test");
 
-// A bus that activates nothing, so a portal installed on this machine can
-// never answer in the fake's place.
-const char kBusConfig[] = R"(<busconfig><type>session</type><listen>unix:dir=%1</listen>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-<allow own="*"/></policy></busconfig>)";
-
 } // namespace
 
 class TestPortalCapture : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_daemon, m_fake;
+    test_support::PrivateBus m_bus;
+    QProcess m_fake;
     QString m_picturePath;
     QImage m_picture;
 
@@ -53,20 +49,10 @@ private Q_SLOTS:
         m_fake.close(); // kills it
         QTRY_VERIFY(!portalOnBus());
     }
-    void cleanupTestCase() { m_daemon.close(); }
     void initTestCase()
     {
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        QVERIFY(config.open(QIODevice::WriteOnly) &&
-                config.write(QString::fromLatin1(kBusConfig).arg(m_dir.path()).toUtf8()) > 0);
-        config.close();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {"--config-file=" + config.fileName(), "--print-address=1", "--nofork"});
-        QVERIFY2(m_daemon.waitForStarted(5000), "dbus-daemon is missing (scripts/install-deps)");
-        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 5000);
-        const QByteArray address = m_daemon.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address); // for the fakes
-        QVERIFY(QDBusConnection::connectToBus(QString::fromUtf8(address), kBusName).isConnected());
+        QVERIFY2(m_bus.start(m_dir.path(), kBusName),
+                 "no private bus: is dbus-daemon installed (scripts/install-deps)?");
 
         // Corners in four colours, so a picture turned or cropped on the way is caught.
         m_picture = QImage(40, 30, QImage::Format_RGB32);
