@@ -42,3 +42,34 @@ std::variant<GradientStyle, int> backgroundArgument(const char* command, const Q
     }
     return usageError(command, style.error());
 }
+
+FramingOptions::FramingOptions(const QString& unit, const QString& paddingHelp,
+                               const QString& radiusHelp)
+    : unit(unit),
+      help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")),
+      background({QStringLiteral("b"), QStringLiteral("background")},
+                 QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
+                 QStringLiteral("STYLE"), QStringLiteral("cool")),
+      padding({QStringLiteral("p"), QStringLiteral("padding")}, paddingHelp, unit,
+              QStringLiteral("40")),
+      radius({QStringLiteral("r"), QStringLiteral("radius")}, radiusHelp, unit, QStringLiteral("0"))
+{
+}
+
+std::variant<Framing, int> readFraming(const QCommandLineParser& parser,
+                                       const FramingOptions& options, const char* command)
+{
+    const QString unit = options.unit.toLower();
+    const auto padding = parseNumber(parser.value(options.padding), false);
+    if (!padding)
+        return usageError(command,
+                          QStringLiteral("--padding needs a number of %1, 0 or more").arg(unit));
+    const auto radius = parseNumber(parser.value(options.radius), false);
+    if (!radius)
+        return usageError(command,
+                          QStringLiteral("--radius needs a number of %1, 0 or more").arg(unit));
+    auto style = backgroundArgument(command, parser.value(options.background));
+    if (const int* status = std::get_if<int>(&style))
+        return *status;
+    return Framing{std::get<GradientStyle>(std::move(style)), *padding, *radius};
+}

@@ -2,6 +2,7 @@
 
 #include "gradient_style.h"
 
+#include <QCommandLineOption>
 #include <QString>
 #include <optional>
 #include <variant>
@@ -24,3 +25,25 @@ std::optional<double> parseNumber(const QString& text, bool positive);
 // The -b value as a style, or the exit status once the reason is printed: a
 // picture that cannot be read is a failure, anything else a usage error.
 std::variant<GradientStyle, int> backgroundArgument(const char* command, const QString& text);
+
+// The options of every command that frames something: -h, -b, -p and -r.
+// `unit` is the lengths' value name ("POINTS" or "PIXELS").
+struct FramingOptions {
+    FramingOptions(const QString& unit, const QString& paddingHelp, const QString& radiusHelp);
+
+    QString unit;
+    QCommandLineOption help;
+    QCommandLineOption background;
+    QCommandLineOption padding;
+    QCommandLineOption radius;
+};
+
+struct Framing {
+    GradientStyle style;
+    double padding = 0;
+    double radius = 0;
+};
+
+// The values of those options, or the exit status once the reason is printed.
+std::variant<Framing, int> readFraming(const QCommandLineParser& parser,
+                                       const FramingOptions& options, const char* command);

@@ -1,6 +1,5 @@
 #include "compose_command.h"
 
-#include "background_option.h"
 #include "cli.h"
 #include "command_options.h"
 #include "console.h"
@@ -104,8 +103,10 @@ int runComposeCommand(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Places each picture on a background, inset by a padding and with rounded corners, "
         "and writes it as PNG."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
+    const FramingOptions framing(
+        QStringLiteral("POINTS"),
+        QStringLiteral("Space around the picture, in points. Default: 40."),
+        QStringLiteral("Corner radius, in points. Default: 0."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the picture to FILE (one INPUT only)."),
                                     QStringLiteral("FILE"));
@@ -114,29 +115,19 @@ int runComposeCommand(const QStringList& arguments)
         QStringLiteral("Write each picture as DIR/<name>_with_background.png. Without -o or -d, "
                        "each is written beside its input."),
         QStringLiteral("DIR"));
-    const QCommandLineOption background(
-        {QStringLiteral("b"), QStringLiteral("background")},
-        QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
-        QStringLiteral("STYLE"), QStringLiteral("cool"));
-    const QCommandLineOption padding(
-        {QStringLiteral("p"), QStringLiteral("padding")},
-        QStringLiteral("Space around the picture, in points. Default: 40."),
-        QStringLiteral("POINTS"), QStringLiteral("40"));
-    const QCommandLineOption radius({QStringLiteral("r"), QStringLiteral("radius")},
-                                    QStringLiteral("Corner radius, in points. Default: 0."),
-                                    QStringLiteral("POINTS"), QStringLiteral("0"));
     const QCommandLineOption scale(
         {QStringLiteral("s"), QStringLiteral("scale")},
         QStringLiteral("Pixels per point of the input, instead of the one its density says "
                        "(2 for a HiDPI capture)."),
         QStringLiteral("RATIO"));
-    parser.addOptions({help, output, outputDir, background, padding, radius, scale});
+    parser.addOptions({framing.help, output, outputDir, framing.background, framing.padding,
+                       framing.radius, scale});
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Pictures to compose."),
                                  QStringLiteral("INPUT..."));
 
     if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
         return usageError(kCommand, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(framing.help)) {
         printCommandHelp(
             parser, QStringLiteral("Usage: %1 [options] INPUT...").arg(QLatin1String(kCommand)));
         return exitSuccess;
@@ -153,24 +144,18 @@ int runComposeCommand(const QStringList& arguments)
                           QStringLiteral("--output takes one INPUT; use --output-dir for several"));
 
     ComposeSettings settings;
-    const auto paddingValue = parseNumber(parser.value(padding), false);
-    if (!paddingValue)
-        return usageError(kCommand,
-                          QStringLiteral("--padding needs a number of points, 0 or more"));
-    const auto radiusValue = parseNumber(parser.value(radius), false);
-    if (!radiusValue)
-        return usageError(kCommand, QStringLiteral("--radius needs a number of points, 0 or more"));
-    settings.padding = *paddingValue;
-    settings.radius = *radiusValue;
     if (parser.isSet(scale)) {
         settings.scale = parseNumber(parser.value(scale), true);
         if (!settings.scale)
             return usageError(kCommand, QStringLiteral("--scale needs a ratio above 0"));
     }
-    auto style = backgroundArgument(kCommand, parser.value(background));
-    if (const int* status = std::get_if<int>(&style))
+    auto framed = readFraming(parser, framing, kCommand);
+    if (const int* status = std::get_if<int>(&framed))
         return *status;
-    settings.style = std::get<GradientStyle>(std::move(style));
+    auto& values = std::get<Framing>(framed);
+    settings.style = std::move(values.style);
+    settings.padding = values.padding;
+    settings.radius = values.radius;
 
     std::vector<ComposeJob> jobs;
     QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it

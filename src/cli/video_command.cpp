@@ -1,6 +1,5 @@
 #include "video_command.h"
 
-#include "background_option.h"
 #include "cli.h"
 #include "command_options.h"
 #include "console.h"
@@ -216,32 +215,23 @@ int runVideoCommand(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Places every frame of a movie on a background, inset by a padding and with rounded "
         "corners, and writes an MPEG-4 movie (H.264, 30 frames per second, the source's sound)."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
+    const FramingOptions framing(
+        QStringLiteral("PIXELS"),
+        QStringLiteral("Padding in the movie's pixels; the margin around the picture is twice "
+                       "this on each side. Default: 40."),
+        QStringLiteral("Corner radius, in the movie's pixels. Default: 0."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the movie to FILE (required)."),
                                     QStringLiteral("FILE"));
-    const QCommandLineOption background(
-        {QStringLiteral("b"), QStringLiteral("background")},
-        QStringLiteral("The background: %1. Default: cool.").arg(backgroundOptionHelp()),
-        QStringLiteral("STYLE"), QStringLiteral("cool"));
-    const QCommandLineOption padding(
-        {QStringLiteral("p"), QStringLiteral("padding")},
-        QStringLiteral("Padding in the movie's pixels; the margin around the picture is twice "
-                       "this on each side. Default: 40."),
-        QStringLiteral("PIXELS"), QStringLiteral("40"));
-    const QCommandLineOption radius(
-        {QStringLiteral("r"), QStringLiteral("radius")},
-        QStringLiteral("Corner radius, in the movie's pixels. Default: 0."),
-        QStringLiteral("PIXELS"), QStringLiteral("0"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Show no progress line."));
-    parser.addOptions({help, output, background, padding, radius, quiet});
+    parser.addOptions(
+        {framing.help, output, framing.background, framing.padding, framing.radius, quiet});
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The movie to compose."));
 
     if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
         return usageError(kCommand, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(framing.help)) {
         printCommandHelp(
             parser,
             QStringLiteral("Usage: %1 [options] INPUT -o OUTPUT.mp4").arg(QLatin1String(kCommand)));
@@ -256,20 +246,11 @@ int runVideoCommand(const QStringList& arguments)
     if (!parser.isSet(output) || parser.value(output).isEmpty())
         return usageError(kCommand, QStringLiteral("--output FILE is required"));
 
-    MovieCompositionSettings settings;
-    const auto paddingValue = parseNumber(parser.value(padding), false);
-    if (!paddingValue)
-        return usageError(kCommand,
-                          QStringLiteral("--padding needs a number of pixels, 0 or more"));
-    const auto radiusValue = parseNumber(parser.value(radius), false);
-    if (!radiusValue)
-        return usageError(kCommand, QStringLiteral("--radius needs a number of pixels, 0 or more"));
-    settings.padding = *paddingValue;
-    settings.cornerRadius = *radiusValue;
-    auto style = backgroundArgument(kCommand, parser.value(background));
-    if (const int* status = std::get_if<int>(&style))
+    auto framed = readFraming(parser, framing, kCommand);
+    if (const int* status = std::get_if<int>(&framed))
         return *status;
-    settings.style = std::get<GradientStyle>(std::move(style));
+    auto& values = std::get<Framing>(framed);
+    const MovieCompositionSettings settings{std::move(values.style), values.padding, values.radius};
 
     const bool showProgress = !parser.isSet(quiet) && isatty(STDERR_FILENO);
     return composeMovie(inputs.first(), parser.value(output), settings, showProgress);
