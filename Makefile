@@ -21,10 +21,13 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program and the sample drawer: the test suite is not needed to run.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quorvel quorvel-sample
 	@$(BUILD)/tools/quorvel-sample $(BUILD)/sample_screenshot.png
 	@$(BUILD)/src/quorvel compose --background cool --padding 48 --radius 14 \
 	    --output $(BUILD)/sample_with_background.png $(BUILD)/sample_screenshot.png
+	@echo "The program is $(BUILD)/src/quorvel; see README.md for putting it on PATH."
 
 test: build
 	@ctest --preset $(PRESET)
