@@ -11,7 +11,7 @@
 #include <QtTest>
 #include <xcb/xcb.h>
 
-std::unique_ptr<CaptureBackend> makeX11CaptureBackend(QObject* parent);
+std::unique_ptr<CaptureBackend> makeX11CaptureBackend();
 
 namespace {
 
@@ -100,7 +100,7 @@ private Q_SLOTS:
         // The two-monitor run must not quietly test a single screen.
         QCOMPARE(QGuiApplication::screens().size(),
                  qMax(1, qEnvironmentVariableIntValue("QUORVEL_E2E_SCREENS")));
-        backend = makeX11CaptureBackend(nullptr);
+        backend = makeX11CaptureBackend();
         QScreen* last = QGuiApplication::screens().constLast();
         pattern.setFixedSize(200, 160);
         pattern.setScreen(last);
