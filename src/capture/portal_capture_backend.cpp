@@ -226,7 +226,8 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
     }
     Result<QImage> loaded = loadImageFile(uri.toLocalFile());
     if (!loaded.ok()) {
-        Q_EMIT failed(loaded.error());
+        Q_EMIT failed(QStringLiteral("the screenshot portal's picture could not be read: ") +
+                      loaded.error());
         return;
     }
     QImage picture = std::move(loaded).value();
