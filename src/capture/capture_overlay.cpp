@@ -46,7 +46,9 @@ void CaptureOverlay::present()
     }
 }
 
-// A keyboard grab fails until the server has mapped the window.
+// A keyboard grab fails until the server has mapped the window. Should it
+// never succeed (another program holds the keyboard), the capture goes on:
+// the mouse still picks, and a right click still cancels.
 void CaptureOverlay::grabKeyboardWhenMapped(int attemptsLeft)
 {
     QWindow* window = windowHandle();
