@@ -23,7 +23,7 @@ public:
     // and windows not mapped are left out. Fails when the server will not
     // list its windows at all.
     static Result<X11WindowFinder> snapshot(xcb_connection_t* connection,
-                                    const QList<quint32>& ignored = {});
+                                            const QList<quint32>& ignored = {});
 
     // The frame of the topmost application window holding `rootPoint`.
     std::optional<QRect> frameAt(QPoint rootPoint) const;

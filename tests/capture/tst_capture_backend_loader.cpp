@@ -30,18 +30,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sessionType");
         QTest::addColumn<SessionKind>("kind");
         using enum SessionKind;
-        QTest::newRow("plain X11") << "xcb" << "" << "x11" << x11;
-        QTest::newRow("X11, no session type") << "xcb" << "" << "" << x11;
-        QTest::newRow("Wayland") << "wayland" << "wayland-0" << "wayland" << wayland;
-        QTest::newRow("Wayland, egl plugin") << "wayland-egl" << "" << "" << wayland;
-        QTest::newRow("XWayland") << "xcb" << "wayland-0" << "wayland" << wayland;
-        QTest::newRow("XWayland, display only") << "xcb" << "wayland-0" << "" << wayland;
-        QTest::newRow("XWayland, session type only") << "xcb" << "" << "wayland" << wayland;
-        QTest::newRow("session type in capitals") << "xcb" << "" << "Wayland" << wayland;
-        QTest::newRow("display wins over an x11 session type") << "xcb" << "wayland-1" << "x11"
-                                                               << wayland;
-        QTest::newRow("offscreen") << "offscreen" << "" << "tty" << other;
-        QTest::newRow("offscreen inside Wayland") << "offscreen" << "wayland-0" << "" << wayland;
+        const auto row = [](const char* name, const char* platform, const char* display,
+                            const char* type, SessionKind kind) {
+            QTest::newRow(name) << QString(platform) << QString(display) << QString(type) << kind;
+        };
+        row("plain X11", "xcb", "", "x11", x11);
+        row("X11, no session type", "xcb", "", "", x11);
+        row("Wayland", "wayland", "wayland-0", "wayland", wayland);
+        row("Wayland, egl plugin", "wayland-egl", "", "", wayland);
+        row("XWayland", "xcb", "wayland-0", "wayland", wayland);
+        row("XWayland, display only", "xcb", "wayland-0", "", wayland);
+        row("XWayland, session type only", "xcb", "", "wayland", wayland);
+        row("session type in capitals", "xcb", "", "Wayland", wayland);
+        row("display wins over an x11 session type", "xcb", "wayland-1", "x11", wayland);
+        row("offscreen", "offscreen", "", "tty", other);
+        row("offscreen inside Wayland", "offscreen", "wayland-0", "", wayland);
     }
     void sessionKind()
     {
@@ -61,11 +64,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("backend");
         QTest::newRow("offscreen") << QString() << QString() << QString() << "null";
         QTest::newRow("Wayland display") << QString() << "wayland-0" << QString() << "portal";
-        QTest::newRow("Wayland session") << QString() << QString() << "wayland" << "portal";
-        QTest::newRow("forced x11") << "x11" << "wayland-0" << QString() << "x11";
+        QTest::newRow("Wayland session") << QString() << QString() << "wayland"
+                                         << "portal";
+        QTest::newRow("forced x11") << "x11"
+                                    << "wayland-0" << QString() << "x11";
         QTest::newRow("forced portal") << "portal" << QString() << QString() << "portal";
-        QTest::newRow("forced null") << "null" << "wayland-0" << QString() << "null";
-        QTest::newRow("unknown name") << "gnome" << "wayland-0" << QString() << "portal";
+        QTest::newRow("forced null") << "null"
+                                     << "wayland-0" << QString() << "null";
+        QTest::newRow("unknown name") << "gnome"
+                                      << "wayland-0" << QString() << "portal";
     }
     void backendForTheSession()
     {

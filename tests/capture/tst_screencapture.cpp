@@ -88,7 +88,8 @@ private Q_SLOTS:
         QStringList effects; // in the order they happened
         connect(&w.capture, &Screencapture::imageChanged, [&] { effects << "image"; });
         connect(&w.capture, &Screencapture::screenshotFinished, [&] {
-            effects << (board->image() == (answer.typeId() == QMetaType::QImage ? expected : clipboard)
+            effects << (board->image() ==
+                                (answer.typeId() == QMetaType::QImage ? expected : clipboard)
                             ? "finished, clipboard as expected"
                             : "finished, clipboard wrong");
         });
