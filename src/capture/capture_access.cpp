@@ -1,26 +1,17 @@
 #include "capture_access.h"
 
 #include "portal_capture_backend.h"
+#include "session_kind.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QGuiApplication>
 
 namespace {
 
 // Long enough for the portal to be started on demand, short enough that a
 // missing one does not hold up the window.
 constexpr int kPortalCheckTimeoutMs = 2000;
-
-bool isWaylandSession()
-{
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb"))
-        return false;
-    return platform.startsWith(QLatin1String("wayland")) ||
-           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
 
 } // namespace
 

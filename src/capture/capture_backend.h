@@ -37,7 +37,8 @@ Q_SIGNALS:
     void failed(const QString& reason);
 };
 
-// The backend for this session: the portal on Wayland, our overlay on X11,
-// otherwise a backend that fails with a clear reason. QUORVEL_CAPTURE_BACKEND
-// (x11, portal, null) forces one, for tests. Never null.
-std::unique_ptr<CaptureBackend> loadCaptureBackend(QObject* parent = nullptr);
+// The backend for this session (see sessionKind()): the portal on Wayland,
+// our overlay on X11, otherwise a backend that fails with a clear reason.
+// QUORVEL_CAPTURE_BACKEND (x11, portal, null) forces one, for tests. Never
+// null. The caller is its only owner: it has no QObject parent.
+std::unique_ptr<CaptureBackend> loadCaptureBackend();

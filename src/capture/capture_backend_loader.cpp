@@ -1,46 +1,39 @@
 #include "capture_backend.h"
 #include "console.h"
 #include "null_capture_backend.h"
-
-#include <QGuiApplication>
+#include "session_kind.h"
 
 // Defined next to each backend.
-std::unique_ptr<CaptureBackend> makeX11CaptureBackend(QObject* parent);
-std::unique_ptr<CaptureBackend> makePortalCaptureBackend(QObject* parent);
+std::unique_ptr<CaptureBackend> makeX11CaptureBackend();
+std::unique_ptr<CaptureBackend> makePortalCaptureBackend();
 
 namespace {
 
-// On Wayland only the portal may see the screen; an X11 grab through
-// XWayland would give black or only our own windows, so a Wayland session
-// wins even when Qt itself runs on xcb.
-bool isWaylandSession()
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           qgetenv("XDG_SESSION_TYPE") == "wayland";
-}
-
-std::unique_ptr<CaptureBackend> make(const QString& name, QObject* parent)
+std::unique_ptr<CaptureBackend> make(const QString& name)
 {
     if (name == QLatin1String("x11"))
-        return makeX11CaptureBackend(parent);
+        return makeX11CaptureBackend();
     if (name == QLatin1String("portal"))
-        return makePortalCaptureBackend(parent);
+        return makePortalCaptureBackend();
     return nullptr;
 }
 
 QString detectedName()
 {
-    if (isWaylandSession())
+    switch (sessionKind()) {
+    case SessionKind::wayland:
         return QStringLiteral("portal");
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    case SessionKind::x11:
         return QStringLiteral("x11");
+    case SessionKind::other:
+        break;
+    }
     return QStringLiteral("null");
 }
 
 } // namespace
 
-std::unique_ptr<CaptureBackend> loadCaptureBackend(QObject* parent)
+std::unique_ptr<CaptureBackend> loadCaptureBackend()
 {
     QString name = qEnvironmentVariable("QUORVEL_CAPTURE_BACKEND");
     if (!name.isEmpty() && name != QLatin1String("x11") && name != QLatin1String("portal") &&
@@ -52,7 +45,7 @@ std::unique_ptr<CaptureBackend> loadCaptureBackend(QObject* parent)
     }
     if (name.isEmpty())
         name = detectedName();
-    if (auto backend = make(name, parent))
+    if (auto backend = make(name))
         return backend;
-    return std::make_unique<NullCaptureBackend>(parent);
+    return std::make_unique<NullCaptureBackend>();
 }

@@ -46,7 +46,9 @@ void CaptureOverlay::present()
     }
 }
 
-// A keyboard grab fails until the server has mapped the window.
+// A keyboard grab fails until the server has mapped the window. Should it
+// never succeed (another program holds the keyboard), the capture goes on:
+// the mouse still picks, and a right click still cancels.
 void CaptureOverlay::grabKeyboardWhenMapped(int attemptsLeft)
 {
     QWindow* window = windowHandle();
@@ -82,9 +84,12 @@ QPoint CaptureOverlay::exactRoot(QPointF local) const
     if (!x11 || m_ratio == 1)
         return rounded;
     xcb_connection_t* c = x11->connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return rounded;
     std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
-        xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr), &std::free);
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr), &std::free);
+    // Without the server's answer the event's position is the best we have.
     if (!pointer)
         return rounded;
     const QPoint server(pointer->root_x, pointer->root_y);

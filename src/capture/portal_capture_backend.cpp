@@ -56,6 +56,12 @@ QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
     return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
+// Some errors come without a message; their name still says what went wrong.
+QString describe(const QDBusError& error)
+{
+    return error.message().isEmpty() ? error.name() : error.message();
+}
+
 QScreen* primaryScreen()
 {
     // Only a QGuiApplication has screens; the tests run without one.
@@ -149,7 +155,8 @@ void PortalCaptureBackend::askPortal(const QVariantMap& properties)
     }
 
     const QString predicted = predictedRequestPath(m_bus, token);
-    listenOn(predicted);
+    if (!listenOn(predicted))
+        return;
 
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Screenshot"));
@@ -163,22 +170,32 @@ void PortalCaptureBackend::askPortal(const QVariantMap& properties)
                     return;
                 const QDBusPendingReply<QDBusObjectPath> reply = *finished;
                 if (reply.isError()) {
-                    fail(reply.error().message());
+                    fail(describe(reply.error()));
                     return;
                 }
                 // Portals older than the handle_token option pick their own path.
                 const QString handle = reply.value().path();
-                if (handle != predicted)
+                if (handle.isEmpty())
+                    fail(QStringLiteral("the desktop's screenshot portal gave no request to "
+                                        "wait on"));
+                else if (handle != predicted)
                     listenOn(handle);
             });
 }
 
-void PortalCaptureBackend::listenOn(const QString& requestPath)
+bool PortalCaptureBackend::listenOn(const QString& requestPath)
 {
     stopListening();
+    // Without the match rule the answer would never reach us and the person
+    // would wait forever.
+    if (!m_bus.connect(kService, requestPath, kRequestInterface, QStringLiteral("Response"), this,
+                       SLOT(handleResponse(uint, QVariantMap)))) {
+        fail(QStringLiteral("could not listen for the screenshot portal's answer: ") +
+             describe(m_bus.lastError()));
+        return false;
+    }
     m_requestPath = requestPath;
-    m_bus.connect(kService, m_requestPath, kRequestInterface, QStringLiteral("Response"), this,
-                  SLOT(handleResponse(uint, QVariantMap)));
+    return true;
 }
 
 void PortalCaptureBackend::stopListening()
@@ -209,7 +226,8 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
     }
     Result<QImage> loaded = loadImageFile(uri.toLocalFile());
     if (!loaded.ok()) {
-        Q_EMIT failed(loaded.error());
+        Q_EMIT failed(QStringLiteral("the screenshot portal's picture could not be read: ") +
+                      loaded.error());
         return;
     }
     QImage picture = std::move(loaded).value();
@@ -235,7 +253,7 @@ void PortalCaptureBackend::fail(const QString& reason)
         Q_EMIT failed(reason);
 }
 
-std::unique_ptr<CaptureBackend> makePortalCaptureBackend(QObject* parent)
+std::unique_ptr<CaptureBackend> makePortalCaptureBackend()
 {
-    return std::make_unique<PortalCaptureBackend>(parent);
+    return std::make_unique<PortalCaptureBackend>();
 }

@@ -43,7 +43,8 @@ private Q_SLOTS:
 
 private:
     void askPortal(const QVariantMap& properties);
-    void listenOn(const QString& requestPath);
+    // Fails the request when the bus will not route the answer to us.
+    bool listenOn(const QString& requestPath);
     void stopListening();
     // Ends the request; false when it had already ended, so nothing is said twice.
     bool endRequest();

@@ -4,10 +4,8 @@
 #include "image_loader.h"
 
 #include <QClipboard>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <optional>
 
 namespace {
 
@@ -23,18 +21,14 @@ bool samePixels(const QImage& a, const QImage& b)
     return a.size() == b.size() && drawable(a) == drawable(b);
 }
 
-// What the backend answered: a picture, a failure reason, or neither (cancelled).
-struct Answer {
-    bool answered = false;
-    std::optional<QImage> picture;
-    std::optional<QString> failure;
-};
-
 } // namespace
 
 Screencapture::Screencapture(CaptureBackend& backend, QObject* parent)
     : QObject(parent), m_backend(backend)
 {
+    connect(&m_backend, &CaptureBackend::captured, this, &Screencapture::onCaptured);
+    connect(&m_backend, &CaptureBackend::cancelled, this, &Screencapture::onCancelled);
+    connect(&m_backend, &CaptureBackend::failed, this, &Screencapture::onFailed);
 }
 
 void Screencapture::setImage(const QImage& image)
@@ -68,52 +62,61 @@ void Screencapture::takeScreenshot(ScreenshotTypes kind)
     if (m_capturing)
         return;
     m_capturing = true;
-
-    Answer answer;
-    QEventLoop loop;
-    // Connections live on `guard`, so they end with this call.
-    QObject guard;
-    const auto finish = [&] {
-        answer.answered = true;
-        loop.quit();
-    };
-    connect(&m_backend, &CaptureBackend::captured, &guard, [&](const QImage& picture) {
-        answer.picture = picture;
-        finish();
-    });
-    connect(&m_backend, &CaptureBackend::cancelled, &guard, finish);
-    connect(&m_backend, &CaptureBackend::failed, &guard, [&](const QString& reason) {
-        answer.failure = reason;
-        finish();
-    });
-
     m_backend.capture(kind);
-    if (!answer.answered)
-        loop.exec();
-    m_capturing = false;
+}
 
-    if (answer.failure) {
-        printLine(QStringLiteral("Failed to take screenshot: ") + *answer.failure);
+// The backend's answers count only while we asked for one.
+void Screencapture::onCaptured(const QImage& picture)
+{
+    if (!m_capturing)
         return;
-    }
-    if (answer.picture) {
-        m_lastCapture = *answer.picture;
-        QGuiApplication::clipboard()->setImage(*answer.picture);
-    }
+    m_lastCapture = picture;
+    QGuiApplication::clipboard()->setImage(picture);
+    // A clipboard that would not take the picture must not lose the capture.
+    if (!takeClipboardPicture())
+        setImage(drawable(picture));
+    finishScreenshot();
+}
+
+void Screencapture::onCancelled()
+{
+    if (!m_capturing)
+        return;
     loadImageFromPasteboard();
+    finishScreenshot();
+}
+
+void Screencapture::onFailed(const QString& reason)
+{
+    if (!m_capturing)
+        return;
+    printLine(QStringLiteral("Failed to take screenshot: ") + reason);
+    finishScreenshot();
+}
+
+void Screencapture::finishScreenshot()
+{
+    m_capturing = false;
+    Q_EMIT screenshotFinished();
 }
 
 void Screencapture::loadImageFromPasteboard()
 {
+    takeClipboardPicture();
+}
+
+bool Screencapture::takeClipboardPicture()
+{
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasImage())
-        return;
+        return false;
     QImage picture = drawable(qvariant_cast<QImage>(data->imageData()));
     if (picture.isNull())
-        return;
+        return false;
     if (!m_lastCapture.isNull() && samePixels(picture, m_lastCapture))
         picture.setDevicePixelRatio(m_lastCapture.devicePixelRatio());
     setImage(picture);
+    return true;
 }
 
 void Screencapture::loadImage(const QUrl& url)

@@ -37,12 +37,20 @@ public:
     ScreenshotTypes captureType() const { return m_captureType; }
     void setCaptureType(ScreenshotTypes type);
 
-    // Lets the user take a screenshot of `kind` and returns once the backend
-    // has answered (events keep flowing meanwhile). A capture lands on the
-    // clipboard and becomes `image`; a cancelled one leaves the clipboard
-    // alone, so whatever picture it held becomes `image`; a failure prints
-    // "Failed to take screenshot: <reason>" and changes nothing.
+    // Lets the user take a screenshot of `kind`. Returns at once; the backend
+    // answers later, from the event loop, and then, in this order:
+    //  - a capture lands on the clipboard and becomes `image` (imageChanged);
+    //  - a cancelled one leaves the clipboard alone, so whatever picture it
+    //    holds becomes `image` (nothing changes when it holds none);
+    //  - a failure prints "Failed to take screenshot: <reason>" and changes
+    //    nothing;
+    // and last screenshotFinished(), once per screenshot, whatever the end.
+    // isTakingScreenshot() is true from this call until just before
+    // screenshotFinished(), so a slot on it may take the next one. A call
+    // while one is being taken (a shortcut pressed twice, a tray click) is
+    // ignored and gets no screenshotFinished() of its own.
     void takeScreenshot(ScreenshotTypes kind);
+    bool isTakingScreenshot() const { return m_capturing; }
     // Takes the clipboard's picture, if it holds one; otherwise does nothing.
     void loadImageFromPasteboard();
     // Takes the picture in a local file; prints
@@ -54,8 +62,17 @@ Q_SIGNALS:
     void isRecordingChanged();
     void outputURLChanged();
     void captureTypeChanged();
+    // The end of takeScreenshot(), after its effects; see there.
+    void screenshotFinished();
 
 private:
+    void onCaptured(const QImage& picture);
+    void onCancelled();
+    void onFailed(const QString& reason);
+    void finishScreenshot();
+    // Sets `image` to the clipboard's picture; false when it holds none.
+    bool takeClipboardPicture();
+
     CaptureBackend& m_backend;
     QImage m_image;
     bool m_isRecording = false;

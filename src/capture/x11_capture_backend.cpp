@@ -10,6 +10,8 @@
 
 namespace {
 
+const QString kOutOfMemory = QStringLiteral("not enough memory for the screen's picture");
+
 xcb_connection_t* xcbConnection()
 {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -67,30 +69,45 @@ void X11CaptureBackend::start(ScreenshotTypes kind)
         finish([this] { Q_EMIT failed(QStringLiteral("window capture needs an X11 session")); });
         return;
     }
-    if (!freeze()) {
-        finish([this] { Q_EMIT failed(QStringLiteral("the screen could not be read")); });
+    if (const Result<void> frozen = freeze(); !frozen.ok()) {
+        failWith(frozen.error());
         return;
     }
     if (kind == ScreenshotTypes::full) {
         qreal ratio = 1;
         for (const FrozenScreen& s : m_screens)
             ratio = std::max(ratio, s.picture.devicePixelRatio());
-        QImage picture = cut(m_desktopRect, ratio);
-        finish([this, picture] { Q_EMIT captured(picture); });
+        answerWith(cut(m_desktopRect, ratio));
         return;
     }
-    showOverlays(kind);
+    if (const Result<void> shown = showOverlays(kind); !shown.ok())
+        failWith(shown.error());
+}
+
+void X11CaptureBackend::failWith(const QString& reason)
+{
+    finish([this, reason] { Q_EMIT failed(reason); });
+}
+
+// A cut only comes out null when memory ran out; say so rather than hang.
+void X11CaptureBackend::answerWith(const QImage& picture)
+{
+    if (picture.isNull())
+        failWith(kOutOfMemory);
+    else
+        finish([this, picture] { Q_EMIT captured(picture); });
 }
 
 // Grabs every screen before anything of ours is shown.
-bool X11CaptureBackend::freeze()
+Result<void> X11CaptureBackend::freeze()
 {
     m_screens.clear();
     m_desktopRect = {};
     for (QScreen* screen : QGuiApplication::screens()) {
         QPixmap picture = screen->grabWindow(0);
         if (picture.isNull())
-            return false;
+            return Result<void>::failure(
+                QStringLiteral("the screen %1 could not be read").arg(screen->name()));
         picture.setDevicePixelRatio(screen->devicePixelRatio());
         // Qt keeps a screen's top-left in device pixels and scales only its size.
         const QRect rootRect(screen->geometry().topLeft(), picture.size());
@@ -98,10 +115,12 @@ bool X11CaptureBackend::freeze()
         m_screens.push_back({screen, picture, rootRect});
     }
     if (m_screens.empty())
-        return false;
+        return Result<void>::failure(QStringLiteral("there is no screen to capture"));
 
     // Gaps between screens of a non-rectangular layout stay transparent.
     m_desktop = QImage(m_desktopRect.size(), QImage::Format_ARGB32_Premultiplied);
+    if (m_desktop.isNull())
+        return Result<void>::failure(kOutOfMemory);
     m_desktop.fill(Qt::transparent);
     QPainter painter(&m_desktop);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -110,10 +129,10 @@ bool X11CaptureBackend::freeze()
         image.setDevicePixelRatio(1);
         painter.drawImage(s.rootRect.topLeft() - m_desktopRect.topLeft(), image);
     }
-    return true;
+    return {};
 }
 
-void X11CaptureBackend::showOverlays(ScreenshotTypes kind)
+Result<void> X11CaptureBackend::showOverlays(ScreenshotTypes kind)
 {
     QList<quint32> ours;
     for (const FrozenScreen& s : m_screens) {
@@ -133,10 +152,15 @@ void X11CaptureBackend::showOverlays(ScreenshotTypes kind)
         m_overlays.emplace_back(overlay);
     }
     // Taken while the overlays exist but are unmapped; they are skipped anyway.
-    if (kind == ScreenshotTypes::window)
-        m_windows = X11WindowFinder::snapshot(xcbConnection(), ours);
+    if (kind == ScreenshotTypes::window) {
+        Result<X11WindowFinder> windows = X11WindowFinder::snapshot(xcbConnection(), ours);
+        if (!windows.ok())
+            return Result<void>::failure(windows.error());
+        m_windows = std::move(windows).value();
+    }
     for (const auto& overlay : m_overlays)
         overlay->present();
+    return {};
 }
 
 void X11CaptureBackend::markAll(const QRect& rootRect)
@@ -162,10 +186,7 @@ void X11CaptureBackend::onReleased(ScreenshotTypes kind, QPoint from, QPoint to)
             return; // a click on the bare desktop picks nothing; keep waiting
         rootRect = *frame;
     }
-    QImage picture = cut(rootRect, ratioAt(from));
-    if (picture.isNull())
-        return;
-    finish([this, picture] { Q_EMIT captured(picture); });
+    answerWith(cut(rootRect, ratioAt(from)));
 }
 
 QImage X11CaptureBackend::cut(const QRect& rootRect, qreal ratio) const
@@ -215,7 +236,7 @@ void X11CaptureBackend::finish(std::function<void()> answer)
     });
 }
 
-std::unique_ptr<CaptureBackend> makeX11CaptureBackend(QObject* parent)
+std::unique_ptr<CaptureBackend> makeX11CaptureBackend()
 {
-    return std::make_unique<X11CaptureBackend>(parent);
+    return std::make_unique<X11CaptureBackend>();
 }

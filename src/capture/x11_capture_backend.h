@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture_backend.h"
+#include "result.h"
 #include "x11_window_finder.h"
 
 #include <QImage>
@@ -40,14 +41,16 @@ private:
     };
 
     void start(ScreenshotTypes kind);
-    bool freeze();
-    void showOverlays(ScreenshotTypes kind);
+    Result<void> freeze();
+    Result<void> showOverlays(ScreenshotTypes kind);
     void markAll(const QRect& rootRect);
     void onReleased(ScreenshotTypes kind, QPoint from, QPoint to);
     QImage cut(const QRect& rootRect, qreal ratio) const;
     qreal ratioAt(QPoint rootPoint) const;
     void closeOverlays();
     void finish(std::function<void()> answer);
+    void failWith(const QString& reason);
+    void answerWith(const QImage& picture);
 
     enum class State { idle, capturing, answering };
     State m_state = State::idle;

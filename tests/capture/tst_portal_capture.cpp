@@ -1,5 +1,7 @@
 // The portal backend against a fake portal on a private session bus: what it
 // asks for, and how it turns each kind of answer into exactly one signal.
+// The screen is scaled 2×, as on a HiDPI desktop, so a picture must come
+// back in the screen's pixels with the screen's ratio.
 
 #include "capture_access.h"
 #include "portal_capture_backend.h"
@@ -8,9 +10,11 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,7 +31,6 @@ class TestPortalCapture : public QObject {
     QTemporaryDir m_dir;
     test_support::PrivateBus m_bus;
     QProcess m_fake;
-    QString m_picturePath;
     QImage m_picture;
 
     QDBusConnection bus() const { return QDBusConnection(kBusName); }
@@ -58,8 +61,13 @@ private Q_SLOTS:
         m_picture = QImage(40, 30, QImage::Format_RGB32);
         for (int i = 0; i < 40 * 30; ++i) // every pixel different: nothing turned or cropped
             m_picture.setPixelColor(i % 40, i / 40, QColor(i % 40 * 6, i / 40 * 8, 100));
-        m_picturePath = m_dir.filePath(QStringLiteral("Screenshot.png"));
-        QVERIFY(m_picture.save(m_picturePath));
+        QVERIFY(m_picture.save(m_dir.filePath(QStringLiteral("Screenshot.png"))));
+        QImage marked = m_picture; // the same picture, its file marked as made at 3×
+        marked.setDotsPerMeterX(qRound(216 / 0.0254));
+        marked.setDotsPerMeterY(qRound(216 / 0.0254));
+        QVERIFY(marked.save(m_dir.filePath(QStringLiteral("Marked.png"))));
+        // Unless the scale took, the ratio checks below would prove nothing.
+        QCOMPARE(QGuiApplication::primaryScreen()->devicePixelRatio(), 2.0);
     }
 
     void answersOnceAsThePortalSays_data()
@@ -68,12 +76,14 @@ private Q_SLOTS:
         QTest::addColumn<ScreenshotTypes>("kind");
         QTest::addColumn<QString>("target");  // as the fake saw it; empty when not sent
         QTest::addColumn<QString>("outcome"); // captured, cancelled or the failure
+        QTest::addColumn<QString>("file");    // the portal's picture
 
         using enum ScreenshotTypes;
         const auto row = [](const char* name, const char* fake, ScreenshotTypes kind,
-                            const char* target, const char* outcome = "captured") {
+                            const char* target, const char* outcome = "captured",
+                            const char* file = "Screenshot.png") {
             QTest::newRow(name) << QString::fromLatin1(fake).split(u' ') << kind << QString(target)
-                                << QString(outcome);
+                                << QString(outcome) << QString(file);
         };
         row("area, version 3", "picture 3 15", area, "4:uint");
         row("window, version 3", "picture 3 15", window, "2:uint");
@@ -81,6 +91,10 @@ private Q_SLOTS:
         row("area not offered", "picture 3 3", area, "");
         row("version 2 takes no target", "picture 2 0", area, "");
         row("handle of the portal's own", "old-handle 1 0", area, "");
+        row("file marked 3×", "picture 3 15", area, "4:uint", "captured", "Marked.png");
+        row("file gone", "picture 3 15", area, "4:uint",
+            "the screenshot portal's picture could not be read: No such file or directory",
+            "Gone.png");
         row("cancelled", "cancel 3 15", area, "4:uint", "cancelled");
         row("ended", "end 3 15", area, "4:uint",
             "the desktop's screenshot portal ended the request");
@@ -95,8 +109,9 @@ private Q_SLOTS:
         QFETCH(ScreenshotTypes, kind);
         QFETCH(QString, target);
         QFETCH(QString, outcome);
+        QFETCH(QString, file);
 
-        startFake(fake << m_picturePath);
+        startFake(fake << m_dir.filePath(file));
         PortalCaptureBackend backend(bus());
         backend.setParentWindow(0x3a00007);
         QSignalSpy captured(&backend, &CaptureBackend::captured);
@@ -111,10 +126,18 @@ private Q_SLOTS:
                                     : failed.first().first().toString(),
                  outcome);
 
-        if (captured.size())
-            QCOMPARE(captured.first().first().value<QImage>().convertToFormat(m_picture.format()),
-                     m_picture);
-        QVERIFY2(QFile::exists(m_picturePath), "the portal's file is not ours to delete");
+        if (captured.size()) {
+            // Every pixel kept; the file's own density wins over the screen's.
+            const QImage picture = captured.first().first().value<QImage>();
+            QImage pixels = picture.convertToFormat(m_picture.format());
+            pixels.setDevicePixelRatio(1);
+            QCOMPARE(pixels, m_picture);
+            const qreal ratio = file == QLatin1String("Marked.png") ? 3 : 2;
+            QCOMPARE(picture.devicePixelRatio(), ratio);
+            QCOMPARE(picture.deviceIndependentSize(), QSizeF(40, 30) / ratio);
+        }
+        QVERIFY2(!captured.size() || QFile::exists(m_dir.filePath(file)),
+                 "the portal's file is not ours to delete");
 
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
@@ -135,5 +158,11 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPortalCapture)
+int main(int argc, char** argv)
+{
+    qputenv("QT_SCALE_FACTOR", "2"); // a HiDPI screen, before Qt reads it
+    QGuiApplication app(argc, argv);
+    TestPortalCapture test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_portal_capture.moc"

@@ -12,10 +12,12 @@
 struct ScriptedBackend : CaptureBackend {
     explicit ScriptedBackend(QVariantList script = {}) : answers(script) {}
     QVariantList answers;
+    int asked = 0;
     QString name() const override { return QStringLiteral("scripted"); }
     QList<ScreenshotTypes> supportedKinds() const override { return {ScreenshotTypes::area}; }
     void capture(ScreenshotTypes) override
     {
+        ++asked;
         QTimer::singleShot(0, this, [this, a = answers.takeFirst()] {
             !a.isValid()                       ? Q_EMIT cancelled()
             : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
@@ -29,6 +31,7 @@ struct ScriptedBackend : CaptureBackend {
 struct Watched {
     Screencapture capture;
     QSignalSpy image{&capture, &Screencapture::imageChanged};
+    QSignalSpy finished{&capture, &Screencapture::screenshotFinished};
     QSignalSpy recording{&capture, &Screencapture::isRecordingChanged},
         url{&capture, &Screencapture::outputURLChanged},
         type{&capture, &Screencapture::captureTypeChanged};
@@ -82,11 +85,51 @@ private Q_SLOTS:
         clipboard.isNull() ? board->setText("hi") : board->setImage(clipboard);
         ScriptedBackend backend({answer});
         Watched w{Screencapture(backend)};
-        QTEST(stdoutOf([&] { w.capture.takeScreenshot(ScreenshotTypes::area); }), "printed");
+        QStringList effects; // in the order they happened
+        connect(&w.capture, &Screencapture::imageChanged, [&] { effects << "image"; });
+        connect(&w.capture, &Screencapture::screenshotFinished, [&] {
+            effects << (board->image() ==
+                                (answer.typeId() == QMetaType::QImage ? expected : clipboard)
+                            ? "finished, clipboard as expected"
+                            : "finished, clipboard wrong");
+        });
+        QTEST(stdoutOf([&] {
+                  w.capture.takeScreenshot(ScreenshotTypes::area);
+                  // Back at once, before any answer: nothing may have changed yet.
+                  if (w.capture.isTakingScreenshot() && effects.isEmpty())
+                      (void)w.finished.wait(5000);
+              }),
+              "printed");
+        QStringList order{"finished, clipboard as expected"};
+        if (!expected.isNull())
+            order.prepend("image");
+        QCOMPARE(effects, order);
+        QVERIFY(!w.capture.isTakingScreenshot());
         QCOMPARE(w.capture.image(), expected);
         QCOMPARE(w.capture.image().devicePixelRatio(), expected.devicePixelRatio());
-        QVERIFY(w.image.count() == !expected.isNull() && w.othersUntouched());
-        QCOMPARE(board->image(), answer.typeId() == QMetaType::QImage ? expected : clipboard);
+        QVERIFY(w.othersUntouched());
+    }
+
+    // A tray click or a timer may ask again while the overlay is up: the
+    // request is dropped, without an end of its own; from the end on, the
+    // next one is taken.
+    void oneScreenshotAtATime()
+    {
+        ScriptedBackend backend({kRed, QVariant(), kBlue});
+        Watched w{Screencapture(backend)};
+        int ends = 0;
+        connect(&w.capture, &Screencapture::screenshotFinished, [&] {
+            if (ends++ == 0)
+                w.capture.takeScreenshot(ScreenshotTypes::area);
+        });
+        w.capture.takeScreenshot(ScreenshotTypes::area);
+        w.capture.takeScreenshot(ScreenshotTypes::area);
+        QTRY_COMPARE(w.finished.count(), 2);
+        QTest::qWait(50); // a third end would come within this
+        QCOMPARE(w.finished.count(), 2);
+        QCOMPARE(backend.asked, 2);
+        QCOMPARE(w.capture.image(), kRed); // the cancel kept the clipboard's picture
+        QVERIFY(!w.capture.isTakingScreenshot());
     }
 
     // X11 hands the clipboard back as a PNG, without the ratio; only the
@@ -103,8 +146,10 @@ private Q_SLOTS:
             QCOMPARE(stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
                      "Failed to load image from URL: file://" + path.toUtf8() + "\n");
         QVERIFY(w.capture.image() == kBlue && w.image.count() == 1 && w.othersUntouched());
-        w.capture.takeScreenshot(ScreenshotTypes::area);
-        w.capture.takeScreenshot(ScreenshotTypes::area);
+        for (int i = 0; i < 2; ++i) {
+            w.capture.takeScreenshot(ScreenshotTypes::area);
+            QVERIFY(w.finished.wait(5000));
+        }
         QCOMPARE(w.capture.image(), kRed); // the second capture replaces the first
         for (const QColor colour : {Qt::red, Qt::cyan}) {
             QGuiApplication::clipboard()->setImage(filled(colour, 1, kRed.size()));
@@ -143,10 +188,14 @@ private Q_SLOTS:
         qputenv("QUORVEL_CAPTURE_BACKEND", "null");
         const std::unique_ptr<CaptureBackend> backend = loadCaptureBackend();
         QVERIFY(backend && backend->name() == "null" && backend->supportedKinds().isEmpty());
-        Screencapture capture(*backend);
-        QCOMPARE(stdoutOf([&] { capture.takeScreenshot(ScreenshotTypes::window); }),
+        Watched w{Screencapture(*backend)};
+        QCOMPARE(stdoutOf([&] {
+                     w.capture.takeScreenshot(ScreenshotTypes::window);
+                     (void)w.finished.wait(5000);
+                 }),
                  "Failed to take screenshot: no screen capture is available in this session "
                  "(neither X11 nor a desktop portal)\n");
+        QVERIFY(w.finished.count() == 1 && w.image.isEmpty());
     }
 };
 

@@ -1,9 +1,11 @@
 // The X11 backend driven like a user would: real windows on a private X
 // server (tests/e2e/run-under-x), the pointer and keyboard moved by xdotool.
 #include "capture_backend.h"
+#include "screencapture.h"
 #include "test_support.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
@@ -11,7 +13,7 @@
 #include <QtTest>
 #include <xcb/xcb.h>
 
-std::unique_ptr<CaptureBackend> makeX11CaptureBackend(QObject* parent);
+std::unique_ptr<CaptureBackend> makeX11CaptureBackend();
 
 namespace {
 
@@ -100,7 +102,7 @@ private Q_SLOTS:
         // The two-monitor run must not quietly test a single screen.
         QCOMPARE(QGuiApplication::screens().size(),
                  qMax(1, qEnvironmentVariableIntValue("QUORVEL_E2E_SCREENS")));
-        backend = makeX11CaptureBackend(nullptr);
+        backend = makeX11CaptureBackend();
         QScreen* last = QGuiApplication::screens().constLast();
         pattern.setFixedSize(200, 160);
         pattern.setScreen(last);
@@ -163,6 +165,27 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(10, 10) * r), QColor(Qt::red), 0);
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(190, 150) * r), QColor(Qt::yellow),
                               0);
+    }
+
+    // The model over the real backend and the real X11 clipboard: the
+    // capture comes back from the clipboard with its ratio, then the end.
+    void screencaptureTakesTheDesktop()
+    {
+        Screencapture model(*backend);
+        QSignalSpy finished(&model, &Screencapture::screenshotFinished);
+        QImage atTheEnd;
+        connect(&model, &Screencapture::screenshotFinished, this,
+                [&] { atTheEnd = model.image(); });
+        model.takeScreenshot(ScreenshotTypes::full);
+        QVERIFY(model.image().isNull()); // nothing yet: it answers later
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(run(ScreenshotTypes::full), captured()); // the same desktop, straight
+        QCOMPARE(atTheEnd.size(), picture.size());
+        QCOMPARE(atTheEnd.devicePixelRatio(), picture.devicePixelRatio());
+        QCOMPARE(atTheEnd.convertToFormat(QImage::Format_RGB32),
+                 picture.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
+        QCOMPARE(finished.count(), 1);
     }
 };
 
