@@ -53,7 +53,7 @@ Result<std::unique_ptr<Deinterlacer>> Deinterlacer::open(const AVFrame& first, A
     // Pictures that say they hold fields say in which order, and only those
     // are woven; a stream that only tags its fields gets every picture woven.
     const bool flagged = libav::interlaced(&first);
-    const char* parity = flagged                                                ? "auto"
+    const char* parity = flagged                                                  ? "auto"
                          : fieldOrder == AV_FIELD_BB || fieldOrder == AV_FIELD_TB ? "bff"
                                                                                   : "tff";
     const QByteArray weaveArguments = QStringLiteral("mode=send_frame:parity=%1:deint=%2")
@@ -68,9 +68,9 @@ Result<std::unique_ptr<Deinterlacer>> Deinterlacer::open(const AVFrame& first, A
         code = avfilter_graph_create_filter(&weave, avfilter_get_by_name("bwdif"), "weave",
                                             weaveArguments.constData(), nullptr, graph);
     if (code >= 0)
-        code = avfilter_graph_create_filter(&deinterlacer->m_sink,
-                                            avfilter_get_by_name("buffersink"), "out", nullptr,
-                                            nullptr, graph);
+        code =
+            avfilter_graph_create_filter(&deinterlacer->m_sink, avfilter_get_by_name("buffersink"),
+                                         "out", nullptr, nullptr, graph);
     if (code >= 0)
         code = avfilter_link(deinterlacer->m_source, 0, weave, 0);
     if (code >= 0)

@@ -3,7 +3,6 @@
 #include "gradient_style.h"
 
 #include <QString>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>

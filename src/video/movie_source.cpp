@@ -1,7 +1,6 @@
 #include "movie_source.h"
 
 #include <QFile>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>

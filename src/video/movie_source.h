@@ -37,8 +37,8 @@ public:
         enum class Kind { picture, audio, end };
         Kind kind = Kind::end;
         libav::FramePtr picture;
-        double time = 0; // seconds since origin()
-        double end = 0;  // when the next picture is due
+        double time = 0;         // seconds since origin()
+        double end = 0;          // when the next picture is due
         libav::PacketPtr packet; // audio
     };
     // The next picture or audio packet, or the end. Fails when the file cannot
@@ -57,7 +57,7 @@ private:
 
     libav::InputPtr m_input;
     libav::CodecPtr m_decoder;
-    libav::FramePtr m_frame;   // the decoder writes here
+    libav::FramePtr m_frame;    // the decoder writes here
     libav::PacketPtr m_pending; // a packet the decoder said to send again
     std::unique_ptr<Deinterlacer> m_deinterlacer;
     AVStream* m_video = nullptr;

@@ -54,14 +54,14 @@ Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize siz
     const int* sourceTable = table;
     bool sourceFull = true;
     if (!ColourTags::holdsRgb(format)) {
-        const AVColorSpace space = decoded.colorspace == AVCOL_SPC_UNSPECIFIED ||
-                                           decoded.colorspace == AVCOL_SPC_RGB
-                                       ? m_tags.space
-                                       : decoded.colorspace;
+        const AVColorSpace space =
+            decoded.colorspace == AVCOL_SPC_UNSPECIFIED || decoded.colorspace == AVCOL_SPC_RGB
+                ? m_tags.space
+                : decoded.colorspace;
         sourceTable = sws_getCoefficients(space);
-        sourceFull = (decoded.color_range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range
-                                                                     : decoded.color_range) ==
-                     AVCOL_RANGE_JPEG;
+        sourceFull =
+            (decoded.color_range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : decoded.color_range) ==
+            AVCOL_RANGE_JPEG;
     }
     if (sws_setColorspaceDetails(context, sourceTable, sourceFull, table,
                                  m_tags.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16) < 0)
@@ -72,8 +72,8 @@ Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize siz
         if (!m_scaled)
             return Failure::failure(libav::errorText(AVERROR(ENOMEM)));
     }
-    const int rows = sws_scale(context, from->data, from->linesize, 0, from->height,
-                               m_scaled->data, m_scaled->linesize);
+    const int rows = sws_scale(context, from->data, from->linesize, 0, from->height, m_scaled->data,
+                               m_scaled->linesize);
     if (rows < 0)
         return Failure::failure(libav::errorText(rows));
     return static_cast<const AVFrame*>(m_scaled.get());
@@ -83,8 +83,7 @@ Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize siz
 // looked up into RGB first, which it converts by the output's matrix.
 Result<const AVFrame*> UprightConverter::expandPalette(const AVFrame& decoded)
 {
-    if (!m_expanded || m_expanded->width != decoded.width ||
-        m_expanded->height != decoded.height) {
+    if (!m_expanded || m_expanded->width != decoded.width || m_expanded->height != decoded.height) {
         // The palette's entries are native-endian 0xAARRGGBB words, which is RGB32.
         m_expanded = libav::allocateFrame(AV_PIX_FMT_RGB32, decoded.width, decoded.height);
         if (!m_expanded)

@@ -7,8 +7,8 @@
 #include <QSize>
 
 // Turns decoded pictures of any pixel format (10-bit, 4:2:2, 4:4:4, RGB,
-// palette) and pixel shape into upright 8-bit yuv420p of one fixed size, the form the frame placer and the
-// encoder take. Pictures already in that form pass through untouched.
+// palette) and pixel shape into upright 8-bit yuv420p of one fixed size, the form the frame placer
+// and the encoder take. Pictures already in that form pass through untouched.
 class UprightConverter {
 public:
     // `quarterTurns` clockwise turns make the decoded picture upright; `size`
@@ -29,5 +29,5 @@ private:
     libav::ScalePtr m_scale;
     libav::FramePtr m_expanded; // a palette picture looked up
     libav::FramePtr m_scaled;   // decoded orientation
-    libav::FramePtr m_rotated; // upright
+    libav::FramePtr m_rotated;  // upright
 };

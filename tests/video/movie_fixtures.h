@@ -26,18 +26,18 @@ inline bool make(const QString& path, const QString& arguments)
 // ffprobe's view of the first stream of `type` (v or a), frames and packets counted.
 inline QJsonObject stream(const QString& path, const QString& type = "v")
 {
-    const auto probed =
-        test_support::run("ffprobe", {"-v", "error", "-of", "json", "-show_streams",
-                                      "-count_frames", "-count_packets", "-select_streams", type, path});
+    const auto probed = test_support::run("ffprobe", {"-v", "error", "-of", "json", "-show_streams",
+                                                      "-count_frames", "-count_packets",
+                                                      "-select_streams", type, path});
     return QJsonDocument::fromJson(probed.out)["streams"][0].toObject();
 }
 
 // Where each video packet starts in the file.
 inline QList<qint64> packetPositions(const QString& path)
 {
-    const auto probed = test_support::run("ffprobe", {"-v", "error", "-of", "json",
-                                                      "-select_streams", "v", "-show_entries",
-                                                      "packet=pos", path});
+    const auto probed =
+        test_support::run("ffprobe", {"-v", "error", "-of", "json", "-select_streams", "v",
+                                      "-show_entries", "packet=pos", path});
     QList<qint64> positions;
     for (const auto packet : QJsonDocument::fromJson(probed.out)["packets"].toArray())
         positions << packet.toObject()["pos"].toString().toLongLong();

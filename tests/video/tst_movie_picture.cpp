@@ -127,7 +127,8 @@ private Q_SLOTS:
         const QString reading = fixtures::readAs(video);
         const QString writing = "format=rgb24,scale=" + QString(reading).replace("in_", "out_") +
                                 ",format=yuv420p,scale=" + reading;
-        const QImage expected = fixtures::frame(source, 0, rgb ? writing : "scale=" + fixtures::readAs(input));
+        const QImage expected =
+            fixtures::frame(source, 0, rgb ? writing : "scale=" + fixtures::readAs(input));
         const QImage image = fixtures::frame(out);
         for (int i = 0; i < 5; ++i)
             QUORVEL_COMPARE_COLOR(image.pixelColor(16 * i + 8, 24),

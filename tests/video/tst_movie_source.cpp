@@ -58,9 +58,11 @@ private Q_SLOTS:
             "-f lavfi -i testsrc=s=96x64:r=30:d=1 -f lavfi -i sine=d=1 -c:a aac -shortest ";
         // B-frames decoded by several threads hold pictures back, and give
         // them out in bursts; HEVC's decoder works likewise.
-        QTest::newRow("H.264, B-frames") << moving + "-c:v libx264 -bf 3 -threads 4" << "b.mp4";
+        QTest::newRow("H.264, B-frames") << moving + "-c:v libx264 -bf 3 -threads 4"
+                                         << "b.mp4";
         QTest::newRow("HEVC, B-frames")
-            << moving + "-c:v libx265 -x265-params log-level=none:bframes=4" << "hevc.mp4";
+            << moving + "-c:v libx265 -x265-params log-level=none:bframes=4"
+            << "hevc.mp4";
     }
 
     void handsOverEveryPictureAndPacket()
@@ -157,16 +159,15 @@ private Q_SLOTS:
         QTest::newRow("coded as fields")
             << fields + "-c:v libx264 -flags +ilme+ildct -x264-params log-level=none"
             << "fields.mp4";
-        QTest::newRow("only the stream tagged")
-            << fields + "-c:v libx264 -field_order tt" << "tagged.mkv";
+        QTest::newRow("only the stream tagged") << fields + "-c:v libx264 -field_order tt"
+                                                << "tagged.mkv";
     }
 
     void weavesInterlacedPictures()
     {
         QFETCH(QString, make);
         QFETCH(QString, name);
-        const QString in = path(name), reference = path("progressive.mp4"),
-                      out = path("woven.mp4");
+        const QString in = path(name), reference = path("progressive.mp4"), out = path("woven.mp4");
         QVERIFY(fixtures::make(in, make));
         QVERIFY(fixtures::make(reference, sweepingBar + "-vf framestep=2"));
         QCOMPARE(fixtures::stream(in)["field_order"].toString(), QStringLiteral("tt"));
@@ -183,7 +184,8 @@ private Q_SLOTS:
         const double whole = combing(fixtures::frame(reference, 5));
         const double woven = combing(fixtures::frame(out, 10));
         QVERIFY2(combed > 4 * whole, qPrintable(QString::number(combed)));
-        QVERIFY2(woven < 2 * whole + 1, qPrintable(QStringLiteral("%1 against %2").arg(woven).arg(whole)));
+        QVERIFY2(woven < 2 * whole + 1,
+                 qPrintable(QStringLiteral("%1 against %2").arg(woven).arg(whole)));
     }
 };
 
