@@ -3,6 +3,7 @@
 #include "gradient_style.h"
 
 #include <QString>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
