@@ -22,15 +22,21 @@ struct ColourTags {
             tags.primaries = source.color_primaries;
         if (source.color_trc != AVCOL_TRC_UNSPECIFIED)
             tags.transfer = source.color_trc;
-        // An RGB source still comes out as YUV, so it needs a YUV matrix and
-        // the usual limited range: its own "full range" describes RGB, not YUV.
-        const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(source.format));
-        const bool rgb = source.color_space == AVCOL_SPC_RGB ||
-                         (format && (format->flags & AV_PIX_FMT_FLAG_RGB));
+        // An RGB or palette source still comes out as YUV, so it needs a YUV
+        // matrix and the usual limited range: its own "full range" describes
+        // RGB, not YUV.
+        const bool rgb = source.color_space == AVCOL_SPC_RGB || holdsRgb(source.format);
         if (source.color_space != AVCOL_SPC_UNSPECIFIED && !rgb)
             tags.space = source.color_space;
         if (source.color_range == AVCOL_RANGE_JPEG && !rgb)
             tags.range = AVCOL_RANGE_JPEG;
         return tags;
+    }
+
+    // Whether pictures in `format` hold RGB numbers, directly or through a palette.
+    static bool holdsRgb(int format)
+    {
+        const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(AVPixelFormat(format));
+        return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
     }
 };

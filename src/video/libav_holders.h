@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/display.h>
@@ -45,6 +46,9 @@ struct ScaleDeleter {
 struct ResampleDeleter {
     void operator()(SwrContext* context) const { swr_free(&context); }
 };
+struct GraphDeleter {
+    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
+};
 struct FifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
@@ -57,6 +61,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
 using ResamplePtr = std::unique_ptr<SwrContext, ResampleDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
+using GraphPtr = std::unique_ptr<AVFilterGraph, GraphDeleter>;
 
 // FFmpeg's own words for an error code (av_err2str is a C compound literal).
 inline QString errorText(int code)
@@ -88,6 +93,16 @@ inline int64_t frameDuration(const AVFrame* frame)
     return frame->duration;
 #else
     return frame->pkt_duration;
+#endif
+}
+
+// Whether the decoder says the picture holds two fields.
+inline bool interlaced(const AVFrame* frame)
+{
+#ifdef AV_FRAME_FLAG_INTERLACED
+    return frame->flags & AV_FRAME_FLAG_INTERLACED;
+#else
+    return frame->interlaced_frame;
 #endif
 }
 

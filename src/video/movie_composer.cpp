@@ -55,9 +55,8 @@ public:
     {
     }
 
-    Outcome run(libav::FramePtr current)
+    Outcome run()
     {
-        m_current = std::move(current);
         const double duration = m_source.duration();
         m_total = duration > 0
                       ? std::max<int64_t>(1, std::llround(duration * MovieWriter::framesPerSecond))
@@ -69,7 +68,7 @@ public:
             auto next = m_source.next();
             if (!next.ok())
                 return failed(Outcome::Stage::source, next.error());
-            const MovieSource::Item& item = next.value();
+            MovieSource::Item item = std::move(next).value();
             if (item.kind == MovieSource::Item::Kind::end)
                 break;
             if (item.kind == MovieSource::Item::Kind::audio) {
@@ -86,8 +85,7 @@ public:
                         return outcome;
                 }
             }
-            av_frame_unref(m_current.get());
-            av_frame_move_ref(m_current.get(), item.picture);
+            m_current = std::move(item.picture);
             m_hasPicture = true;
             m_placed = false;
         }
@@ -103,7 +101,9 @@ public:
             return failed(Outcome::Stage::encoding, finished.error());
         if (m_callbacks.progress)
             m_callbacks.progress(1.0);
-        return {};
+        Outcome done;
+        done.skippedPackets = m_source.skippedPackets();
+        return done;
     }
 
 private:
@@ -182,8 +182,7 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QStr
         movie_background::toFrame(movie_background::paint(settings.style, layout.frame), colours);
     libav::FramePtr out =
         libav::allocateFrame(AV_PIX_FMT_YUV420P, layout.frame.width(), layout.frame.height());
-    libav::FramePtr current(av_frame_alloc());
-    if (!background || !out || !current)
+    if (!background || !out)
         return failed(Stage::encoding, libav::errorText(AVERROR(ENOMEM)));
     const FramePlacer placer(picture, layout.frame, layout.origin, settings.cornerRadius);
     UprightConverter converter(picture, input.quarterTurns(), colours);
@@ -196,5 +195,5 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QStr
         callbacks.encodingStarts();
     Composition composition(input, *writer.value(), placer, converter, *background, *out, callbacks,
                             cancel);
-    return composition.run(std::move(current));
+    return composition.run();
 }

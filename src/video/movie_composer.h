@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 // How a movie is placed on its background. Lengths are in the movie's own
@@ -30,6 +31,8 @@ struct MovieCompositionOutcome {
     Kind kind = Kind::completed;
     Stage stage = Stage::source;
     QString reason; // av_strerror's or the system's words, for `failed`
+    // Damaged video packets of the source that were left out of a completed movie.
+    int64_t skippedPackets = 0;
 };
 
 // Places every frame of a movie on a background, with rounded corners, and

@@ -1,8 +1,15 @@
 #include "movie_source.h"
 
 #include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
+
+// Decoder answers in a row that neither took a packet nor gave a picture,
+// before the decoder counts as stuck rather than busy.
+constexpr int stallLimit = 100;
 
 template <typename T> Result<T> failure(int code)
 {
@@ -45,9 +52,8 @@ Result<std::unique_ptr<MovieSource>> MovieSource::open(const QString& path)
     if (auto opened = source->openVideoDecoder(); !opened.ok())
         return Result<Opened>::failure(opened.error());
 
-    source->m_packet.reset(av_packet_alloc());
     source->m_frame.reset(av_frame_alloc());
-    if (!source->m_packet || !source->m_frame)
+    if (!source->m_frame)
         return failure<Opened>(AVERROR(ENOMEM));
     return Opened(std::move(source));
 }
@@ -86,62 +92,150 @@ Result<void> MovieSource::openVideoDecoder()
 
 QSize MovieSource::size() const
 {
-    const QSize decoded(m_video->codecpar->width, m_video->codecpar->height);
-    return m_quarterTurns % 2 ? decoded.transposed() : decoded;
+    const AVCodecParameters& codec = *m_video->codecpar;
+    QSize shown(codec.width, codec.height);
+    // The stream's word first, then the codec's, as players read it.
+    const AVRational aspect = av_guess_sample_aspect_ratio(m_input.get(), m_video, nullptr);
+    if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den) {
+        // Widened like ffmpeg's scale=iw*sar:ih, to an even width.
+        const double width = std::clamp(codec.width * av_q2d(aspect), 2.0, 1e6);
+        shown.setWidth(2 * int(std::lround(width / 2)));
+    }
+    return m_quarterTurns % 2 ? shown.transposed() : shown;
 }
 
-MovieSource::Item MovieSource::pictureItem()
+MovieSource::Item MovieSource::pictureItem(libav::FramePtr picture)
 {
     const AVRational base = m_video->time_base;
-    const int64_t stamp = m_frame->best_effort_timestamp;
+    const int64_t stamp = picture->pts;
     const double time = stamp != AV_NOPTS_VALUE
                             ? seconds(stamp, base) - seconds(m_origin, AV_TIME_BASE_Q)
                             : m_nextTime;
-    const int64_t length = libav::frameDuration(m_frame.get());
+    const int64_t length = libav::frameDuration(picture.get());
     double end = time + (length > 0 ? seconds(length, base) : 1.0 / 30);
     if (length <= 0 && m_video->avg_frame_rate.num > 0)
         end = time + 1 / av_q2d(m_video->avg_frame_rate);
     m_nextTime = end;
+    ++m_pictures;
     Item item;
     item.kind = Item::Kind::picture;
-    item.picture = m_frame.get();
+    item.picture = std::move(picture);
     item.time = time;
     item.end = end;
     return item;
 }
 
+// A damaged packet costs its own pictures, not the movie: the decoder hides
+// what it can and the rest plays on, as in players and the ffmpeg program.
+Result<void> MovieSource::skip(int code)
+{
+    if (code == AVERROR(ENOMEM))
+        return failure<void>(code);
+    ++m_skipped;
+    m_lastError = code;
+    return {};
+}
+
+// Interlaced pictures go through a deinterlacer from the first one on.
+Result<void> MovieSource::prepareDeinterlacer(const AVFrame& picture)
+{
+    const AVFieldOrder order = m_video->codecpar->field_order;
+    if (m_deinterlacer || !Deinterlacer::needed(picture, order))
+        return {};
+    auto opened = Deinterlacer::open(picture, m_video->time_base, order);
+    if (!opened.ok())
+        return Result<void>::failure(opened.error());
+    m_deinterlacer = std::move(opened).value();
+    return {};
+}
+
+Result<MovieSource::Item> MovieSource::ended() const
+{
+    // Nothing but damage: the decoder's words say why.
+    if (m_pictures == 0 && m_skipped > 0)
+        return failure<Item>(m_lastError);
+    return Item{};
+}
+
 Result<MovieSource::Item> MovieSource::next()
 {
-    av_packet_unref(m_packet.get());
     for (;;) {
-        int code = avcodec_receive_frame(m_decoder.get(), m_frame.get());
-        if (code == 0)
-            return pictureItem();
-        if (code == AVERROR_EOF)
-            return Item{};
-        if (code != AVERROR(EAGAIN))
-            return failure<Item>(code);
+        if (m_deinterlacer) {
+            auto whole = m_deinterlacer->receive();
+            if (!whole.ok())
+                return Result<Item>::failure(whole.error());
+            if (whole.value())
+                return pictureItem(std::move(whole).value());
+        }
+        if (m_decoderDone)
+            return ended();
 
-        code = av_read_frame(m_input.get(), m_packet.get());
-        if (code == AVERROR_EOF) {
-            // Everything read: the decoder gives up the pictures it still holds.
-            if ((code = avcodec_send_packet(m_decoder.get(), nullptr)) < 0)
+        int code = avcodec_receive_frame(m_decoder.get(), m_frame.get());
+        if (code == 0) {
+            m_stalls = 0;
+            libav::FramePtr picture = std::exchange(m_frame, libav::FramePtr(av_frame_alloc()));
+            if (!m_frame)
+                return failure<Item>(AVERROR(ENOMEM));
+            picture->pts = picture->best_effort_timestamp;
+            if (auto prepared = prepareDeinterlacer(*picture); !prepared.ok())
+                return Result<Item>::failure(prepared.error());
+            if (!m_deinterlacer)
+                return pictureItem(std::move(picture));
+            if (auto sent = m_deinterlacer->send(std::move(picture)); !sent.ok())
+                return Result<Item>::failure(sent.error());
+            continue;
+        }
+        if (code == AVERROR_EOF || (code == AVERROR(EAGAIN) && m_draining)) {
+            m_decoderDone = true;
+            if (m_deinterlacer)
+                if (auto sent = m_deinterlacer->send(nullptr); !sent.ok())
+                    return Result<Item>::failure(sent.error());
+            continue;
+        }
+        if (code != AVERROR(EAGAIN)) {
+            if (++m_stalls > stallLimit)
+                return failure<Item>(code);
+            if (auto skipped = skip(code); !skipped.ok())
+                return Result<Item>::failure(skipped.error());
+            continue;
+        }
+
+        // The decoder wants data: the packet it refused before, else the next.
+        if (!m_pending) {
+            libav::PacketPtr packet(av_packet_alloc());
+            if (!packet)
+                return failure<Item>(AVERROR(ENOMEM));
+            code = av_read_frame(m_input.get(), packet.get());
+            if (code == AVERROR_EOF) {
+                // Everything read: the decoder gives up the pictures it still holds.
+                m_draining = true;
+                if ((code = avcodec_send_packet(m_decoder.get(), nullptr)) < 0)
+                    return failure<Item>(code);
+                continue;
+            }
+            if (code < 0)
+                return failure<Item>(code);
+            if (m_audio && packet->stream_index == m_audio->index) {
+                Item item;
+                item.kind = Item::Kind::audio;
+                item.packet = std::move(packet);
+                return item;
+            }
+            if (packet->stream_index != m_video->index)
+                continue;
+            m_pending = std::move(packet);
+        }
+        code = avcodec_send_packet(m_decoder.get(), m_pending.get());
+        if (code == AVERROR(EAGAIN)) {
+            // Full: its pictures come out first, then the same packet again.
+            if (++m_stalls > stallLimit)
                 return failure<Item>(code);
             continue;
         }
+        m_pending.reset();
+        m_stalls = 0;
         if (code < 0)
-            return failure<Item>(code);
-        if (m_audio && m_packet->stream_index == m_audio->index) {
-            Item item;
-            item.kind = Item::Kind::audio;
-            item.packet = m_packet.get();
-            return item;
-        }
-        if (m_packet->stream_index == m_video->index) {
-            code = avcodec_send_packet(m_decoder.get(), m_packet.get());
-            if (code < 0 && code != AVERROR(EAGAIN))
-                return failure<Item>(code);
-        }
-        av_packet_unref(m_packet.get());
+            if (auto skipped = skip(code); !skipped.ok())
+                return Result<Item>::failure(skipped.error());
     }
 }

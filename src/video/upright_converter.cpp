@@ -32,32 +32,72 @@ Result<const AVFrame*> UprightConverter::convert(const AVFrame& decoded)
 Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize size)
 {
     using Failure = Result<const AVFrame*>;
+    const AVFrame* from = &decoded;
+    if (decoded.format == AV_PIX_FMT_PAL8) {
+        auto expanded = expandPalette(decoded);
+        if (!expanded.ok())
+            return expanded;
+        from = expanded.value();
+    }
+    const auto format = AVPixelFormat(from->format);
     // The cached context is rebuilt only when the decoded format or size changes.
-    SwsContext* context = sws_getCachedContext(
-        m_scale.release(), decoded.width, decoded.height, AVPixelFormat(decoded.format),
-        size.width(), size.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    SwsContext* context = sws_getCachedContext(m_scale.release(), from->width, from->height, format,
+                                               size.width(), size.height(), AV_PIX_FMT_YUV420P,
+                                               SWS_BICUBIC, nullptr, nullptr, nullptr);
     m_scale.reset(context);
     if (!context)
-        return Failure::failure(libav::errorText(AVERROR(EINVAL)));
-    const AVColorSpace sourceSpace =
-        decoded.colorspace == AVCOL_SPC_UNSPECIFIED || decoded.colorspace == AVCOL_SPC_RGB
-            ? m_tags.space
-            : decoded.colorspace;
-    const AVColorRange sourceRange =
-        decoded.color_range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : decoded.color_range;
-    sws_setColorspaceDetails(context, sws_getCoefficients(sourceSpace),
-                             sourceRange == AVCOL_RANGE_JPEG, sws_getCoefficients(m_tags.space),
-                             m_tags.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16);
+        return Failure::failure(QStringLiteral("cannot convert %1 pictures")
+                                    .arg(QLatin1String(av_get_pix_fmt_name(format))));
+    // The output's matrix and range make the YUV numbers. RGB is full range
+    // and needs no matrix to be read; YUV is read by its own tags.
+    const int* table = sws_getCoefficients(m_tags.space);
+    const int* sourceTable = table;
+    bool sourceFull = true;
+    if (!ColourTags::holdsRgb(format)) {
+        const AVColorSpace space =
+            decoded.colorspace == AVCOL_SPC_UNSPECIFIED || decoded.colorspace == AVCOL_SPC_RGB
+                ? m_tags.space
+                : decoded.colorspace;
+        sourceTable = sws_getCoefficients(space);
+        sourceFull =
+            (decoded.color_range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : decoded.color_range) ==
+            AVCOL_RANGE_JPEG;
+    }
+    if (sws_setColorspaceDetails(context, sourceTable, sourceFull, table,
+                                 m_tags.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16) < 0)
+        return Failure::failure(QStringLiteral("cannot convert the colours of %1 pictures")
+                                    .arg(QLatin1String(av_get_pix_fmt_name(format))));
     if (!m_scaled) {
         m_scaled = libav::allocateFrame(AV_PIX_FMT_YUV420P, size.width(), size.height());
         if (!m_scaled)
             return Failure::failure(libav::errorText(AVERROR(ENOMEM)));
     }
-    const int rows = sws_scale(context, decoded.data, decoded.linesize, 0, decoded.height,
-                               m_scaled->data, m_scaled->linesize);
+    const int rows = sws_scale(context, from->data, from->linesize, 0, from->height, m_scaled->data,
+                               m_scaled->linesize);
     if (rows < 0)
         return Failure::failure(libav::errorText(rows));
     return static_cast<const AVFrame*>(m_scaled.get());
+}
+
+// swscale reads palettes as BT.601 whatever it is told, so the picture is
+// looked up into RGB first, which it converts by the output's matrix.
+Result<const AVFrame*> UprightConverter::expandPalette(const AVFrame& decoded)
+{
+    if (!m_expanded || m_expanded->width != decoded.width || m_expanded->height != decoded.height) {
+        // The palette's entries are native-endian 0xAARRGGBB words, which is RGB32.
+        m_expanded = libav::allocateFrame(AV_PIX_FMT_RGB32, decoded.width, decoded.height);
+        if (!m_expanded)
+            return Result<const AVFrame*>::failure(libav::errorText(AVERROR(ENOMEM)));
+    }
+    const auto* palette = reinterpret_cast<const uint32_t*>(decoded.data[1]);
+    for (int y = 0; y < decoded.height; ++y) {
+        const uint8_t* index = decoded.data[0] + ptrdiff_t(y) * decoded.linesize[0];
+        auto* row = reinterpret_cast<uint32_t*>(m_expanded->data[0] +
+                                                ptrdiff_t(y) * m_expanded->linesize[0]);
+        for (int x = 0; x < decoded.width; ++x)
+            row[x] = palette[index[x]];
+    }
+    return static_cast<const AVFrame*>(m_expanded.get());
 }
 
 void UprightConverter::rotate(const AVFrame& from, AVFrame& to) const

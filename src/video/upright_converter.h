@@ -6,9 +6,9 @@
 
 #include <QSize>
 
-// Turns decoded pictures of any pixel format (10-bit, 4:2:2, 4:4:4, RGB) into
-// upright 8-bit yuv420p of one fixed size, the form the frame placer and the
-// encoder take. Pictures already in that form pass through untouched.
+// Turns decoded pictures of any pixel format (10-bit, 4:2:2, 4:4:4, RGB,
+// palette) and pixel shape into upright 8-bit yuv420p of one fixed size, the form the frame placer
+// and the encoder take. Pictures already in that form pass through untouched.
 class UprightConverter {
 public:
     // `quarterTurns` clockwise turns make the decoded picture upright; `size`
@@ -20,12 +20,14 @@ public:
 
 private:
     Result<const AVFrame*> scale(const AVFrame& decoded, QSize size);
+    Result<const AVFrame*> expandPalette(const AVFrame& decoded);
     void rotate(const AVFrame& from, AVFrame& to) const;
 
     QSize m_size;
     int m_quarterTurns;
     ColourTags m_tags;
     libav::ScalePtr m_scale;
-    libav::FramePtr m_scaled;  // decoded orientation
-    libav::FramePtr m_rotated; // upright
+    libav::FramePtr m_expanded; // a palette picture looked up
+    libav::FramePtr m_scaled;   // decoded orientation
+    libav::FramePtr m_rotated;  // upright
 };

@@ -1,0 +1,69 @@
+#pragma once
+
+// Movies made and read back with the ffmpeg program, for the movie tests.
+
+#include "test_support.h"
+
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace movie_fixtures {
+
+// Runs ffmpeg with `arguments` split at spaces, writing `path`.
+inline bool make(const QString& path, const QString& arguments)
+{
+    const auto made = test_support::run(
+        "ffmpeg", QStringList{"-y", "-hide_banner", "-loglevel", "error"} +
+                      arguments.split(' ', Qt::SkipEmptyParts) + QStringList{path});
+    if (made.exitCode != 0)
+        qWarning("%s", made.err.constData());
+    return made.exitCode == 0;
+}
+
+// ffprobe's view of the first stream of `type` (v or a), frames and packets counted.
+inline QJsonObject stream(const QString& path, const QString& type = "v")
+{
+    const auto probed = test_support::run("ffprobe", {"-v", "error", "-of", "json", "-show_streams",
+                                                      "-count_frames", "-count_packets",
+                                                      "-select_streams", type, path});
+    return QJsonDocument::fromJson(probed.out)["streams"][0].toObject();
+}
+
+// Where each video packet starts in the file.
+inline QList<qint64> packetPositions(const QString& path)
+{
+    const auto probed =
+        test_support::run("ffprobe", {"-v", "error", "-of", "json", "-select_streams", "v",
+                                      "-show_entries", "packet=pos", path});
+    QList<qint64> positions;
+    for (const auto packet : QJsonDocument::fromJson(probed.out)["packets"].toArray())
+        positions << packet.toObject()["pos"].toString().toLongLong();
+    return positions;
+}
+
+// The scale filter's words for how a stream's YUV numbers are read.
+inline QString readAs(const QJsonObject& video)
+{
+    const QString space = video["color_space"].toString();
+    const bool bt601 = space == "smpte170m" || space == "bt470bg";
+    return QStringLiteral("in_color_matrix=%1:in_range=%2")
+        .arg(bt601 ? "bt601" : "bt709", video["color_range"].toString() == "pc" ? "pc" : "tv");
+}
+
+// Frame `index` as RGB, through `filters`; by default read by the movie's
+// own colour tags.
+inline QImage frame(const QString& path, int index = 0, QString filters = {})
+{
+    if (filters.isEmpty())
+        filters = "scale=" + readAs(stream(path));
+    const QString chain = QStringLiteral("select=eq(n\\,%1),").arg(index) + filters;
+    const auto decoded =
+        test_support::run("ffmpeg", {"-v", "error", "-i", path, "-vf", chain, "-frames:v", "1",
+                                     "-f", "image2pipe", "-c:v", "png", "-"});
+    return QImage::fromData(decoded.out).convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace movie_fixtures
