@@ -2,8 +2,8 @@
 
 #include "gradient_style.h"
 
+#include <QSize>
 #include <QString>
-
 #include <atomic>
 #include <functional>
 
@@ -37,10 +37,17 @@ struct MovieCompositionOutcome {
 // in one streaming pass. Pure: no widgets, no display; run it on any thread.
 class MovieComposer {
 public:
+    // What is about to be made.
+    struct Encoding {
+        double duration = 0; // the source's, in seconds; 0 when it does not say
+        QSize frameSize;     // the framed movie's pixels
+        int framesPerSecond = 0;
+    };
+
     struct Callbacks {
         // Called once on the composing thread when the source is open, the
         // encoder ready, and encoding is about to start.
-        std::function<void()> encodingStarts;
+        std::function<void(const Encoding&)> encodingStarts;
         // Fraction of the source's duration done, 0 to 1, at most a few
         // hundred times per run.
         std::function<void(double)> progress;
