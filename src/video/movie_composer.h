@@ -53,11 +53,12 @@ public:
         std::function<void(double)> progress;
     };
 
-    // Composes `source` into `destination`. The movie is written next to the
-    // destination under a temporary name and renamed over it only when
-    // complete, so a failed or cancelled run leaves any earlier file there
-    // untouched and nothing partial behind. `cancel`, when given, is checked
-    // for every frame.
+    // Composes `source` into `destination`. The movie is written unseen next
+    // to the file the destination names (links followed), flushed to disk and
+    // renamed over it only when complete, so a failed, cancelled or killed run
+    // leaves any earlier file there untouched and nothing partial behind.
+    // Frames beyond H.264's limits are refused before anything is written.
+    // `cancel`, when given, is checked for every frame.
     static MovieCompositionOutcome compose(const QString& source, const QString& destination,
                                            const MovieCompositionSettings& settings,
                                            const Callbacks& callbacks = {},
