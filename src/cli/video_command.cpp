@@ -14,65 +14,67 @@
 #include <csignal>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <unistd.h>
 #include <utility>
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
 namespace {
 
 constexpr const char* kCommand = "quorvel video";
-constexpr double kFramesPerSecond = 30; // the pipeline's constant output rate
-
-// Set by Ctrl+C. A signal handler may touch nothing but a lock-free atomic,
-// so this one flag lives outside the command.
+// Set by Ctrl+C, SIGTERM or SIGHUP, with the signal's number. A signal handler
+// may touch nothing but lock-free atomics, so these live outside the command.
 std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> interruptingSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-void onInterrupt(int)
+void onInterrupt(int signal)
 {
+    interruptingSignal.store(signal);
     interrupted.store(true);
 }
 
-// While it lives, Ctrl+C asks the pipeline to stop, so the temporary file is
-// removed rather than left behind by a killed process. The handler is reset on
-// entry: should the run not stop, a second Ctrl+C ends it the usual way.
+// While it lives, Ctrl+C, a terminal hanging up and a polite kill ask the
+// pipeline to stop, so nothing is left half-written. Each handler is reset on
+// entry: should the run not stop, the same signal again ends it the usual way.
+// A signal already ignored (nohup) stays ignored.
 class InterruptCancels {
 public:
+    static constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
+
     InterruptCancels()
     {
         interrupted.store(false);
+        interruptingSignal.store(0);
         struct sigaction action {};
         action.sa_handler = &onInterrupt;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(SIGINT, &action, &m_previous);
+        for (std::size_t i = 0; i < std::size(handled); ++i) {
+            m_installed[i] = sigaction(handled[i], nullptr, &m_previous[i]) == 0 &&
+                             m_previous[i].sa_handler != SIG_IGN &&
+                             sigaction(handled[i], &action, nullptr) == 0;
+        }
     }
-    ~InterruptCancels() { sigaction(SIGINT, &m_previous, nullptr); }
+    ~InterruptCancels()
+    {
+        for (std::size_t i = 0; i < std::size(handled); ++i) {
+            if (m_installed[i])
+                sigaction(handled[i], &m_previous[i], nullptr);
+        }
+    }
     InterruptCancels(const InterruptCancels&) = delete;
     InterruptCancels& operator=(const InterruptCancels&) = delete;
 
 private:
-    struct sigaction m_previous {};
+    struct sigaction m_previous[std::size(handled)]{};
+    bool m_installed[std::size(handled)] = {};
 };
-
-// The source's length in seconds, 0 when its container does not say. Only the
-// progress line's frame rate needs it, so trouble here is left for the
-// pipeline to report.
-double movieDuration(const QString& path)
-{
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
-        return 0;
-    const auto close = [](AVFormatContext* context) { avformat_close_input(&context); };
-    const std::unique_ptr<AVFormatContext, decltype(close)> context(opened, close);
-    return context->duration > 0 ? double(context->duration) / AV_TIME_BASE : 0;
-}
 
 QString clockText(double seconds)
 {
@@ -91,9 +93,11 @@ class ProgressLine {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit ProgressLine(double durationSeconds) : m_duration(durationSeconds) {}
-
-    void start() { m_start = Clock::now(); }
+    void start(const MovieComposer::Encoding& encoding)
+    {
+        m_frames = encoding.duration * encoding.framesPerSecond;
+        m_start = Clock::now();
+    }
 
     void update(double fraction)
     {
@@ -137,8 +141,8 @@ private:
             QStringLiteral("\r%1% [%2%3]")
                 .arg(int(fraction * 100), 3)
                 .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')));
-        if (m_duration > 0 && rate > 0)
-            line += QStringLiteral("  %1 fps").arg(rate * m_duration * kFramesPerSecond, 0, 'f', 0);
+        if (m_frames > 0 && rate > 0)
+            line += QStringLiteral("  %1 fps").arg(rate * m_frames, 0, 'f', 0);
         line += QStringLiteral("  ") + tail;
         // Erase what a longer earlier line left to the right.
         write(line.toUtf8() + (last ? "\033[K\n" : "\033[K"));
@@ -150,7 +154,7 @@ private:
         std::fflush(stderr);
     }
 
-    double m_duration;
+    double m_frames = 0; // frames in the whole movie; 0 when its length is unknown
     Clock::time_point m_start = Clock::now();
     std::deque<std::pair<Clock::time_point, double>> m_recent; // (when, fraction) as drawn
 };
@@ -178,8 +182,10 @@ int composeMovie(const QString& input, const QString& output,
     std::optional<ProgressLine> progress;
     MovieComposer::Callbacks callbacks;
     if (showProgress) {
-        progress.emplace(movieDuration(input));
-        callbacks.encodingStarts = [&] { progress->start(); };
+        progress.emplace();
+        callbacks.encodingStarts = [&](const MovieComposer::Encoding& encoding) {
+            progress->start(encoding);
+        };
         callbacks.progress = [&](double fraction) { progress->update(fraction); };
     }
 
@@ -198,6 +204,9 @@ int composeMovie(const QString& input, const QString& output,
         return exitSuccess;
     case MovieCompositionOutcome::Kind::cancelled:
         printErrorLine(QStringLiteral("quorvel: %1: cancelled; nothing was written").arg(input));
+        // As shells report a process the signal ended: 130 for Ctrl+C.
+        if (const int signal = interruptingSignal.load(); signal > 0)
+            return 128 + signal;
         return exitInterrupted;
     case MovieCompositionOutcome::Kind::noVideo:
     case MovieCompositionOutcome::Kind::failed:

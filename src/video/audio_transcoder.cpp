@@ -1,5 +1,7 @@
 #include "audio_transcoder.h"
 
+#include "encoded_packets.h"
+
 #include <algorithm>
 
 namespace {
@@ -205,17 +207,7 @@ Result<void> AudioTranscoder::encodeQueued(bool all)
 
 Result<void> AudioTranscoder::drainEncoder()
 {
-    for (;;) {
-        int code = avcodec_receive_packet(m_encoder.get(), m_packet.get());
-        if (code == AVERROR(EAGAIN) || code == AVERROR_EOF)
-            return {};
-        if (code < 0)
-            return failure(code);
-        m_packet->stream_index = m_stream->index;
-        av_packet_rescale_ts(m_packet.get(), m_encoder->time_base, m_stream->time_base);
-        if ((code = av_interleaved_write_frame(m_output, m_packet.get())) < 0)
-            return failure(code);
-    }
+    return writeEncodedPackets(*m_encoder, *m_output, *m_stream, *m_packet);
 }
 
 Result<void> AudioTranscoder::finish()

@@ -176,6 +176,13 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QStr
         return failed(Stage::source, QStringLiteral("no H.264 encoder (libx264) is available"));
 
     const QSize picture = input.size();
+    // Before any file exists or a background of that size is painted, and
+    // before sizes too large for an int are laid out.
+    const double margin = 4 * std::max(settings.padding, 0.0);
+    if (auto fits =
+            MovieWriter::checkFrameSize({picture.width() + margin, picture.height() + margin});
+        !fits.ok())
+        return failed(Stage::source, fits.error());
     const Layout layout = layoutFor(picture, settings.padding);
     const ColourTags colours = input.colours();
     libav::FramePtr background =
@@ -192,7 +199,7 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QStr
     if (!writer.ok())
         return failed(Stage::encoding, writer.error());
     if (callbacks.encodingStarts)
-        callbacks.encodingStarts();
+        callbacks.encodingStarts({input.duration(), layout.frame, MovieWriter::framesPerSecond});
     Composition composition(input, *writer.value(), placer, converter, *background, *out, callbacks,
                             cancel);
     return composition.run();

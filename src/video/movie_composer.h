@@ -2,8 +2,8 @@
 
 #include "gradient_style.h"
 
+#include <QSize>
 #include <QString>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -40,20 +40,28 @@ struct MovieCompositionOutcome {
 // in one streaming pass. Pure: no widgets, no display; run it on any thread.
 class MovieComposer {
 public:
+    // What is about to be made.
+    struct Encoding {
+        double duration = 0; // the source's, in seconds; 0 when it does not say
+        QSize frameSize;     // the framed movie's pixels
+        int framesPerSecond = 0;
+    };
+
     struct Callbacks {
         // Called once on the composing thread when the source is open, the
         // encoder ready, and encoding is about to start.
-        std::function<void()> encodingStarts;
+        std::function<void(const Encoding&)> encodingStarts;
         // Fraction of the source's duration done, 0 to 1, at most a few
         // hundred times per run.
         std::function<void(double)> progress;
     };
 
-    // Composes `source` into `destination`. The movie is written next to the
-    // destination under a temporary name and renamed over it only when
-    // complete, so a failed or cancelled run leaves any earlier file there
-    // untouched and nothing partial behind. `cancel`, when given, is checked
-    // for every frame.
+    // Composes `source` into `destination`. The movie is written unseen next
+    // to the file the destination names (links followed), flushed to disk and
+    // renamed over it only when complete, so a failed, cancelled or killed run
+    // leaves any earlier file there untouched and nothing partial behind.
+    // Frames beyond H.264's limits are refused before anything is written.
+    // `cancel`, when given, is checked for every frame.
     static MovieCompositionOutcome compose(const QString& source, const QString& destination,
                                            const MovieCompositionSettings& settings,
                                            const Callbacks& callbacks = {},

@@ -1,31 +1,38 @@
 #include "movie_writer.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "encoded_packets.h"
 
 extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cmath>
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
 const char* const encoderName = "libx264";
+
+// H.264's largest level, 6.2, allows 139 264 blocks of 16 × 16 pixels a
+// picture (8192 × 4352); libx264 refuses longer sides than 16 384 pixels.
+constexpr double maxBlocks = 139264;
+constexpr double maxSide = 16384;
 
 Result<void> failure(int code)
 {
     return Result<void>::failure(libav::errorText(code));
 }
 
-Result<void> systemFailure(int error)
+// Sets every option, stopping at the first that cannot be stored.
+int setOptions(AVDictionary** options,
+               std::initializer_list<std::pair<const char*, const char*>> values)
 {
-    return Result<void>::failure(QString::fromLocal8Bit(std::strerror(error)));
+    for (const auto& [key, value] : values) {
+        if (const int code = av_dict_set(options, key, value, 0); code < 0)
+            return code;
+    }
+    return 0;
 }
 
 } // namespace
@@ -35,12 +42,36 @@ bool MovieWriter::hasEncoder()
     return avcodec_find_encoder_by_name(encoderName) != nullptr;
 }
 
+Result<void> MovieWriter::checkFrameSize(QSizeF size)
+{
+    // Sizes round up to even pixels and H.264 codes whole blocks; rounding to
+    // 16 first gives the same blocks. Not-a-number fails every test.
+    const auto blocks = [](double length) { return std::ceil(length / 16); };
+    if (size.width() <= maxSide && size.height() <= maxSide &&
+        blocks(size.width()) * blocks(size.height()) <= maxBlocks)
+        return {};
+    const auto even = [](double length) {
+        const double pixels = 2 * std::ceil(length / 2);
+        return pixels < 1e9 ? QString::number(pixels, 'f', 0) : QString::number(pixels, 'g', 3);
+    };
+    return Result<void>::failure(
+        QStringLiteral("the framed movie would be %1 × %2 pixels; H.264 allows at most "
+                       "8192 × 4352 (35 651 584 pixels) and 16 384 pixels a side")
+            .arg(even(size.width()), even(size.height())));
+}
+
 Result<std::unique_ptr<MovieWriter>> MovieWriter::open(const QString& destination,
                                                        const Setup& setup)
 {
     using Opened = std::unique_ptr<MovieWriter>;
+    if (auto fits = checkFrameSize(QSizeF(setup.size)); !fits.ok())
+        return Result<Opened>::failure(fits.error());
+    auto file = PendingFile::create(destination);
+    if (!file.ok())
+        return Result<Opened>::failure(file.error());
     std::unique_ptr<MovieWriter> writer(new MovieWriter);
-    auto step = writer->createTemporary(destination);
+    writer->m_file = std::move(file).value();
+    auto step = writer->openOutput();
     if (step.ok())
         step = writer->openVideo(setup);
     if (step.ok() && setup.audio)
@@ -51,13 +82,15 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::open(const QString& destinatio
         return Result<Opened>::failure(step.error());
 
     AVFormatContext* output = writer->m_output.get();
-    int code = avio_open(&output->pb, writer->m_temporary.constData(), AVIO_FLAG_WRITE);
+    int code = avio_open(&output->pb, writer->m_file->path().constData(), AVIO_FLAG_WRITE);
     if (code < 0)
         return Result<Opened>::failure(libav::errorText(code));
     AVDictionary* options = nullptr;
-    // The index goes first, so players can start before the whole file is read.
-    av_dict_set(&options, "movflags", "+faststart", 0);
-    code = avformat_write_header(output, &options);
+    // The index goes first, so players can start before the whole file is
+    // read. The muxer reopens the file by its path to move the pictures up.
+    code = setOptions(&options, {{"movflags", "+faststart"}});
+    if (code >= 0)
+        code = avformat_write_header(output, &options);
     av_dict_free(&options);
     if (code < 0)
         return Result<Opened>::failure(libav::errorText(code));
@@ -66,52 +99,16 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::open(const QString& destinatio
 
 MovieWriter::~MovieWriter()
 {
+    // The output writes to the file, so it closes first.
     m_transcoder.reset();
     m_output.reset();
-    if (!m_temporary.isEmpty())
-        ::unlink(m_temporary.constData());
 }
 
-namespace {
-
-mode_t permissionsFor(const QByteArray& destination)
+Result<void> MovieWriter::openOutput()
 {
-    struct stat existing {};
-    if (::stat(destination.constData(), &existing) == 0)
-        return existing.st_mode & 07777;
-    // The process's umask, read without changing it (umask() would, for a moment,
-    // for every thread).
-    mode_t mask = 022;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("Umask:"))
-                mask = mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
-        }
-    }
-    return 0666 & ~mask;
-}
-
-} // namespace
-
-Result<void> MovieWriter::createTemporary(const QString& destination)
-{
-    const QFileInfo info(destination);
-    m_destination = QFile::encodeName(info.absoluteFilePath());
-    // A unique name in the destination's folder, so the final rename() is atomic.
-    QByteArray name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                        info.fileName() + QStringLiteral(".XXXXXX.part"));
-    const int descriptor = ::mkstemps(name.data(), 5);
-    if (descriptor < 0)
-        return systemFailure(errno);
-    // mkstemps makes the file private; the movie gets the permissions of the
-    // file it replaces, or those of any new file.
-    ::fchmod(descriptor, permissionsFor(m_destination));
-    ::close(descriptor);
-    m_temporary = name;
-
     AVFormatContext* output = nullptr;
-    const int code = avformat_alloc_output_context2(&output, nullptr, "mp4", name.constData());
+    const int code =
+        avformat_alloc_output_context2(&output, nullptr, "mp4", m_file->path().constData());
     if (code < 0)
         return failure(code);
     m_output.reset(output);
@@ -142,10 +139,9 @@ Result<void> MovieWriter::openVideo(const Setup& setup)
     if (m_output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "preset", "medium", 0);
-    av_dict_set(&options, "crf", "18", 0);
-    av_dict_set(&options, "profile", "high", 0);
-    int code = avcodec_open2(&encoder, codec, &options);
+    int code = setOptions(&options, {{"preset", "medium"}, {"crf", "18"}, {"profile", "high"}});
+    if (code >= 0)
+        code = avcodec_open2(&encoder, codec, &options);
     av_dict_free(&options);
     if (code < 0)
         return failure(code);
@@ -192,20 +188,8 @@ Result<void> MovieWriter::writePicture(AVFrame& frame)
 
 Result<void> MovieWriter::drainVideo()
 {
-    for (;;) {
-        int code = avcodec_receive_packet(m_encoder.get(), m_packet.get());
-        if (code == AVERROR(EAGAIN) || code == AVERROR_EOF)
-            return {};
-        if (code < 0)
-            return failure(code);
-        m_packet->stream_index = m_video->index;
-        // Every picture lasts one frame; without it MP4 guesses the last one's.
-        if (m_packet->duration <= 0)
-            m_packet->duration = 1;
-        av_packet_rescale_ts(m_packet.get(), m_encoder->time_base, m_video->time_base);
-        if ((code = av_interleaved_write_frame(m_output.get(), m_packet.get())) < 0)
-            return failure(code);
-    }
+    // Every picture lasts one frame; without it MP4 guesses the last one's.
+    return writeEncodedPackets(*m_encoder, *m_output, *m_video, *m_packet, 1);
 }
 
 Result<void> MovieWriter::writeAudio(AVPacket& packet)
@@ -241,8 +225,5 @@ Result<void> MovieWriter::finish()
     // Closing writes what is still buffered: a full disk shows up here.
     if ((code = avio_closep(&m_output->pb)) < 0)
         return failure(code);
-    if (::rename(m_temporary.constData(), m_destination.constData()) != 0)
-        return systemFailure(errno);
-    m_temporary.clear();
-    return {};
+    return m_file->publish();
 }

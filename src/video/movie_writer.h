@@ -3,16 +3,17 @@
 #include "audio_transcoder.h"
 #include "colour_tags.h"
 #include "libav_holders.h"
+#include "pending_file.h"
 #include "result.h"
 
-#include <QByteArray>
 #include <QSize>
+#include <QSizeF>
 #include <QString>
 #include <memory>
 
 // The MPEG-4 file being made: H.264 pictures at 30 per second and the
-// source's sound, written under a temporary name beside the destination and
-// renamed over it by finish(). Dropped unfinished, it removes its file.
+// source's sound, written as a PendingFile and put in place of the destination
+// by finish(). Dropped unfinished, it leaves nothing behind.
 class MovieWriter {
 public:
     static constexpr int framesPerSecond = 30;
@@ -25,6 +26,9 @@ public:
     };
 
     static bool hasEncoder();
+    // Why H.264 cannot carry pictures of `size` (before rounding up to even
+    // pixels); fine when it can.
+    static Result<void> checkFrameSize(QSizeF size);
     static Result<std::unique_ptr<MovieWriter>> open(const QString& destination,
                                                      const Setup& setup);
     ~MovieWriter();
@@ -40,13 +44,12 @@ public:
 
 private:
     MovieWriter() = default;
-    Result<void> createTemporary(const QString& destination);
+    Result<void> openOutput();
     Result<void> openVideo(const Setup& setup);
     Result<void> openAudio(const AVStream& source);
     Result<void> drainVideo();
 
-    QByteArray m_destination;
-    QByteArray m_temporary; // removed unless finish() renamed it
+    std::unique_ptr<PendingFile> m_file; // outlives the output writing to it
     libav::OutputPtr m_output;
     libav::CodecPtr m_encoder;
     libav::PacketPtr m_packet;

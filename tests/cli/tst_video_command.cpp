@@ -26,6 +26,22 @@ static QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// True once process `pid` holds a file open inside `folder`, named or not:
+// its movie is being written.
+static bool writesInto(qint64 pid, const QString& folder)
+{
+    const QByteArray inside = QFile::encodeName(folder) + '/';
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    char target[4096];
+    for (int fd = 0; fd < 64; ++fd) {
+        const ssize_t length =
+            ::readlink((fds + QByteArray::number(fd)).constData(), target, sizeof target);
+        if (length > 0 && QByteArray(target, length).startsWith(inside))
+            return true;
+    }
+    return false;
+}
+
 class VideoCommandTest : public QObject {
     Q_OBJECT
 
@@ -112,29 +128,124 @@ private Q_SLOTS:
                  err.constData());
     }
 
-    void interruptLeavesNothingBehind()
+    // Ctrl+C, a hang-up and a polite kill stop the run and say so; even a
+    // hard kill leaves no stray file, and the next run to the same place
+    // leaves only its movie.
+    void stoppedRunsLeaveNothingBehind_data()
     {
-        QUORVEL_FFMPEG("-f", "lavfi", "-i", "testsrc2=size=640x480:rate=30", "-f", "lavfi", "-i",
-                       "sine", "-t", "20", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac",
-                       path("long.mp4"));
-        const QString earlier = path("cancel/keep.mp4");
-        QVERIFY(QDir().mkpath(path("cancel")) &&
-                !fileBytes(earlier, "an earlier export").isEmpty());
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("exitCode"); // -1: no exit of its own
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+        QTest::newRow("SIGKILL") << int(SIGKILL) << -1;
+    }
+    void stoppedRunsLeaveNothingBehind()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        if (!QFile::exists(path("long.mp4")))
+            QUORVEL_FFMPEG("-f", "lavfi", "-i", "testsrc2=size=640x480:rate=30", "-f", "lavfi",
+                           "-i", "sine", "-t", "20", "-c:v", "libx264", "-preset", "ultrafast",
+                           "-c:a", "aac", path("long.mp4"));
+        const QString folder = path(QString("stopped-%1").arg(signal));
+        const QString earlier = folder + "/keep.mp4";
+        QVERIFY(QDir().mkpath(folder) && !fileBytes(earlier, "an earlier export").isEmpty());
         QProcess process;
         process.start(test_support::quorvelBinary(), {"video", path("long.mp4"), "-o", earlier});
-        // Wait for the temporary file, that is for encoding to be under way.
-        const QDir folder(path("cancel"));
+        QVERIFY(process.waitForStarted());
         QElapsedTimer waited;
         waited.start();
-        while (folder.entryList(QDir::Files).size() < 2 && waited.elapsed() < 3000 &&
+        while (!writesInto(process.processId(), folder) && waited.elapsed() < 10000 &&
                !process.waitForFinished(20)) {
         }
-        QVERIFY2(process.state() == QProcess::Running, "finished before it could be interrupted");
-        QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0 && process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, 130);
+        QVERIFY2(process.state() == QProcess::Running, "finished before it could be stopped");
+        QVERIFY(::kill(pid_t(process.processId()), signal) == 0 && process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, exitCode);
         QCOMPARE(process.readAllStandardOutput(), QByteArray());
-        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
+        if (exitCode > 0)
+            QCOMPARE(process.readAllStandardError(), "quorvel: " + path("long.mp4").toUtf8() +
+                                                         ": cancelled; nothing was written\n");
+        const QDir listing(folder);
+        QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
         QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
+
+        QCOMPARE(quorvel({"video", "clip.mp4", "-o", earlier}).exitCode, 0);
+        QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
+        QVERIFY(fileBytes(earlier).mid(4, 4) == "ftyp");
+    }
+
+    // What a killed writer left under a name is removed by the next run to
+    // the same destination, once its process is provably gone; nothing else is.
+    void leftoversOfKilledRunsAreRemoved()
+    {
+        const auto shell = test_support::run("sh", {"-c", "echo $$"});
+        const QByteArray gone = shell.out.trimmed(), running = QByteArray::number(::getpid());
+        QVERIFY(QDir().mkpath(path("leftovers")));
+        const QString dead = ".movie.mp4." + gone + "-k3x9qa.part";
+        const QStringList kept{".movie.mp4." + running + "-k3x9qa.part",
+                               ".other.mp4." + gone + "-k3x9qa.part", ".movie.mp4.abc123.part"};
+        for (const QString& name : kept + QStringList{dead})
+            fileBytes(path("leftovers/") + name, "half a movie");
+
+        QCOMPARE(quorvel({"video", "clip.mp4", "-o", "leftovers/movie.mp4"}).exitCode, 0);
+        QStringList expected = kept + QStringList{"movie.mp4"};
+        expected.sort();
+        QCOMPARE(QDir(path("leftovers")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 expected);
+    }
+
+    // The output may be a symbolic link: the movie replaces the file it
+    // finally names, keeping that file's permissions, and the links stay.
+    void writesThroughSymbolicLinks_data()
+    {
+        QTest::addColumn<QStringList>("links"); // "link:content" in links/, the output first
+        QTest::addColumn<QString>("target");    // in targets/
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("to a file") << QStringList{"a.mp4:../targets/a.mp4"} << "a.mp4" << true;
+        QTest::newRow("dangling") << QStringList{"b.mp4:../targets/b.mp4"} << "b.mp4" << false;
+        QTest::newRow("through another link")
+            << QStringList{"c.mp4:c2.mp4", "c2.mp4:" + path("targets/c.mp4")} << "c.mp4" << true;
+    }
+    void writesThroughSymbolicLinks()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(QString, target);
+        QFETCH(bool, targetExists);
+        QVERIFY(QDir().mkpath(path("links")) && QDir().mkpath(path("targets")));
+        for (const QString& link : links) {
+            const QStringList parts = link.split(':');
+            QVERIFY(::symlink(qPrintable(parts[1]), qPrintable(path("links/" + parts[0]))) == 0);
+        }
+        target = path("targets/" + target);
+        if (targetExists) {
+            fileBytes(target, "earlier");
+            QVERIFY(QFile::setPermissions(target,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        }
+
+        const QString output = "links/" + links[0].section(':', 0, 0);
+        QCOMPARE(quorvel({"video", "clip.mp4", "-o", output}).exitCode, 0);
+        for (const QString& link : links)
+            QVERIFY(QFileInfo(path("links/" + link.section(':', 0, 0))).isSymLink());
+        QVERIFY(fileBytes(target).mid(4, 4) == "ftyp");
+        if (targetExists)
+            QCOMPARE(int(QFile::permissions(target) & 0x777), 0x640);
+        for (const QString& folder : {path("links"), path("targets")})
+            QCOMPARE(QDir(folder).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A frame H.264 cannot carry is refused before anything is written.
+    void refusesFramesBeyondH264()
+    {
+        fileBytes(path("huge.mp4"), "earlier");
+        const auto result = quorvel({"video", "-p", "3000", "clip.mp4", "-o", "huge.mp4"});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err,
+                 QByteArray("quorvel: clip.mp4: the framed movie would be 12160 × 12120 "
+                            "pixels; H.264 allows at most 8192 × 4352 (35 651 584 "
+                            "pixels) and 16 384 pixels a side\n"));
+        QCOMPARE(fileBytes(path("huge.mp4")), QByteArray("earlier"));
     }
 
     void failuresLeaveTheOutputAlone_data()

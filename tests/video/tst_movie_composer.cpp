@@ -277,7 +277,8 @@ private Q_SLOTS:
         QFETCH(Kind, kind);
         QFETCH(Stage, stage);
         int starts = 0;
-        const auto outcome = MovieComposer::compose(source, target, {}, {[&] { ++starts; }, {}});
+        const auto outcome =
+            MovieComposer::compose(source, target, {}, {[&](const auto&) { ++starts; }, {}});
         QCOMPARE(outcome.kind, kind);
         QCOMPARE(starts, 0);
         if (kind == Kind::failed) {
@@ -310,7 +311,7 @@ private Q_SLOTS:
 
         std::atomic<bool> cancel = false;
         QStringList calls;
-        MovieComposer::Callbacks callbacks{[&] { calls << "starts"; },
+        MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
                                            [&](double fraction) {
                                                QVERIFY(fraction >= 0 && fraction <= 1);
                                                calls << "progress";

@@ -38,6 +38,13 @@ struct ExportRun {
     QString destination;
     MovieCompositionSettings settings;
 
+    // Lines go the same way as every other posting, so their order among
+    // them stays the order they were made in.
+    void print(const QString& line) const
+    {
+        postToMainThread(alive, [writeLine = writeLine, line] { writeLine(line); });
+    }
+
     void setExporting(bool exporting) const
     {
         if (onExportingChanged)
@@ -49,16 +56,16 @@ struct ExportRun {
     {
         bool started = false; // only touched on this thread
         MovieComposer::Callbacks callbacks;
-        callbacks.encodingStarts = [&] {
+        callbacks.encodingStarts = [&](const MovieComposer::Encoding&) {
             started = true;
-            writeLine(QStringLiteral("Starting video export..."));
+            print(QStringLiteral("Starting video export..."));
             setExporting(true);
         };
         const Outcome outcome = MovieComposer::compose(source, destination, settings, callbacks);
         switch (outcome.kind) {
         case Outcome::Kind::completed:
             setExporting(false);
-            writeLine(QStringLiteral("✅ Export completed successfully"));
+            print(QStringLiteral("✅ Export completed successfully"));
             postToMainThread(alive,
                              [reveal = reveal, path = destination] { reveal->reveal(path); });
             break;
@@ -70,17 +77,17 @@ struct ExportRun {
             break;
         case Outcome::Kind::cancelled:
             setExporting(false);
-            writeLine(QStringLiteral("❌ Export failed: cancelled"));
+            print(QStringLiteral("❌ Export failed: cancelled"));
             break;
         case Outcome::Kind::failed:
             if (outcome.stage == Outcome::Stage::source) {
-                writeLine(QStringLiteral("Error exporting video: ") + outcome.reason);
+                print(QStringLiteral("Error exporting video: ") + outcome.reason);
                 setExporting(false);
             } else {
                 setExporting(false);
-                writeLine(outcome.reason.isEmpty()
-                              ? QStringLiteral("❌ Export failed with status: failed")
-                              : QStringLiteral("❌ Export failed: ") + outcome.reason);
+                print(outcome.reason.isEmpty()
+                          ? QStringLiteral("❌ Export failed with status: failed")
+                          : QStringLiteral("❌ Export failed: ") + outcome.reason);
             }
             break;
         }

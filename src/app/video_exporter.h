@@ -17,10 +17,11 @@
 //
 // Runs keep no state here and may overlap. Destroying the exporter while a
 // run is going on is safe: the run finishes its file, but nothing it would
-// have posted back (callbacks, reveal) happens any more.
+// have posted back (lines, callbacks, reveal) happens any more.
 class VideoExporter {
 public:
-    // Where the product's lines go; called on the composing thread.
+    // Where the product's lines go; called on the main thread, in order, and
+    // only while the exporter lives.
     using LineWriter = std::function<void(const QString& line)>;
 
     // `panel` and `reveal` must outlive the exporter. `writeLine` defaults to
