@@ -1,6 +1,6 @@
 #include "background_option.h"
 
-#include "image_loader.h"
+#include "native_file.h"
 
 #include <QRegularExpression>
 #include <array>
@@ -50,7 +50,7 @@ Result<GradientStyle> parseBackgroundOption(const QString& text)
         const QString path = text.mid(6);
         if (path.isEmpty())
             return Result<GradientStyle>::failure(QStringLiteral("image: needs a file name"));
-        Result<QImage> picture = loadImageFile(path);
+        Result<QImage> picture = loadPicture(path);
         if (!picture.ok())
             return Result<GradientStyle>::failure(path + QStringLiteral(": ") + picture.error());
         return GradientStyle::customImage(
@@ -62,7 +62,7 @@ Result<GradientStyle> parseBackgroundOption(const QString& text)
             const auto color = parseHexColor(part);
             if (!color)
                 return Result<GradientStyle>::failure(
-                    QStringLiteral("'%1' is not a colour (use #RRGGBB or #RRGGBBAA)").arg(part));
+                    QStringLiteral("'%1' is not a colour").arg(part));
             colors.append(*color);
         }
         if (colors.size() == 1)
@@ -70,11 +70,11 @@ Result<GradientStyle> parseBackgroundOption(const QString& text)
         return GradientStyle::customGradient(colors);
     }
     return Result<GradientStyle>::failure(
-        QStringLiteral("unknown background '%1' (%2)").arg(text, backgroundOptionHelp()));
+        QStringLiteral("there is no style called '%1'").arg(text));
 }
 
 QString backgroundOptionHelp()
 {
-    return QStringLiteral("cool, beach, rose, nature, warm, dreamy, #RRGGBB[AA], "
-                          "#COLOUR,#COLOUR[,...] or image:PATH");
+    return QStringLiteral("a style name (cool, beach, rose, nature, warm, dreamy), #RRGGBB[AA], "
+                          "colours separated by commas, or image:PATH");
 }

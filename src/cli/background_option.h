@@ -12,8 +12,9 @@
 //   COLOUR,COLOUR[,...]                         a gradient through the colours
 //   image:PATH                                  a picture, stretched to fill
 // Names are matched without regard to case. A picture that cannot be read
-// fails with the loader's reason.
+// fails with the loader's reason. Any other failure says what was wrong
+// with the text, not what was expected: see backgroundOptionHelp().
 Result<GradientStyle> parseBackgroundOption(const QString& text);
 
-// One line listing what parseBackgroundOption accepts, for --help.
+// What parseBackgroundOption accepts, in a few words, for --help and errors.
 QString backgroundOptionHelp();

@@ -2,6 +2,7 @@
 
 #include "compose_command.h"
 #include "console.h"
+#include "native_file.h"
 #include "video_command.h"
 
 namespace {
@@ -25,6 +26,14 @@ QString usage()
 }
 
 } // namespace
+
+QStringList commandLineArguments(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(argumentText(argv[i]));
+    return arguments;
+}
 
 bool isCommandLineInvocation(const QStringList& arguments)
 {

@@ -40,7 +40,8 @@ std::variant<GradientStyle, int> backgroundArgument(const char* command, const Q
         printErrorLine(QStringLiteral("quorvel: ") + style.error());
         return exitFailure;
     }
-    return usageError(command, style.error());
+    return usageError(command, QStringLiteral("-b '%1': expected %2; %3")
+                                   .arg(text, backgroundOptionHelp(), style.error()));
 }
 
 FramingOptions::FramingOptions(const QString& unit, const QString& paddingHelp,
@@ -72,4 +73,38 @@ std::variant<Framing, int> readFraming(const QCommandLineParser& parser,
     if (const int* status = std::get_if<int>(&style))
         return *status;
     return Framing{std::get<GradientStyle>(std::move(style)), *padding, *radius};
+}
+
+std::optional<int> parseCommandLine(QCommandLineParser& parser, const FramingOptions& options,
+                                    const char* command, const QStringList& arguments,
+                                    const QString& synopsis)
+{
+    if (!parser.parse(QStringList{QLatin1String(command)} + arguments))
+        return usageError(command, parser.errorText());
+    if (parser.isSet(options.help)) {
+        printCommandHelp(parser,
+                         QStringLiteral("Usage: %1 %2").arg(QLatin1String(command), synopsis));
+        return exitSuccess;
+    }
+    if (parser.positionalArguments().isEmpty())
+        return usageError(command, QStringLiteral("no INPUT given"));
+    return std::nullopt;
+}
+
+std::optional<int> checkOutputName(const char* command, const QString& output,
+                                   const QString& writes, const QStringList& extensions)
+{
+    for (const QString& extension : extensions) {
+        if (output.endsWith(extension, Qt::CaseInsensitive) && output.size() > extension.size())
+            return std::nullopt;
+    }
+    return usageError(command, QStringLiteral("-o '%1': quorvel writes %2; name the output %3")
+                                   .arg(output, writes, extensions.join(QStringLiteral(" or "))));
+}
+
+QString sameFileReason(const QString& output)
+{
+    return QStringLiteral("its output %1 is the input itself; name another file, or the original "
+                          "would be replaced")
+        .arg(output);
 }

@@ -4,6 +4,7 @@
 
 #include <QCommandLineOption>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <variant>
 
@@ -43,6 +44,24 @@ struct Framing {
     double padding = 0;
     double radius = 0;
 };
+
+// Parses `arguments` (those after the command's word) into `parser`, which
+// holds the command's options. Prints the help, headed "Usage: COMMAND
+// `synopsis`", or a usage error, and returns the exit status then; nullopt
+// when the command is to go on, with at least one positional argument.
+std::optional<int> parseCommandLine(QCommandLineParser& parser, const FramingOptions& options,
+                                    const char* command, const QStringList& arguments,
+                                    const QString& synopsis);
+
+// A usage error when `output` is not named for what the command writes, as in
+// "-o 'shot.jpg': quorvel writes PNG pictures; name the output .png".
+// `extensions` are lower case, with the dot; case does not matter.
+std::optional<int> checkOutputName(const char* command, const QString& output,
+                                   const QString& writes, const QStringList& extensions);
+
+// Why an output is refused when it is an input under another name (or the
+// same one): writing it would replace the original before it is read.
+QString sameFileReason(const QString& output);
 
 // The values of those options, or the exit status once the reason is printed.
 std::variant<Framing, int> readFraming(const QCommandLineParser& parser,

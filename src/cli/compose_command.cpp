@@ -4,28 +4,36 @@
 #include "command_options.h"
 #include "console.h"
 #include "image_compositor.h"
-#include "image_loader.h"
+#include "native_file.h"
 #include "png_writer.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QSemaphore>
+#include <QThreadPool>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <variant>
 #include <vector>
 
 namespace {
 
 constexpr const char* kCommand = "quorvel compose";
 
+// Each input already uses every core through parallelRows, so more in
+// flight would only add their pictures to the peak memory; two keep the
+// cores busy while one is decoded (on one thread) and the other encoded.
+constexpr int kInputsInFlight = 2;
+
 struct ComposeJob {
     QString input;
     QString output;
-    QString refusal; // set when the job must not run (its output is taken)
+    QString refusal; // set when the job must not run
 };
 
 struct ComposeSettings {
@@ -35,11 +43,19 @@ struct ComposeSettings {
     std::optional<double> scale;
 };
 
+// What the command line asked for, checked.
+struct ComposeRequest {
+    ComposeSettings settings;
+    QStringList inputs;
+    QString output;    // -o, or empty
+    QString outputDir; // -d, or empty
+};
+
 QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
 {
     if (!job.refusal.isEmpty())
         return job.refusal;
-    Result<QImage> loaded = loadImageFile(job.input);
+    Result<QImage> loaded = loadPicture(job.input);
     if (!loaded.ok())
         return loaded.error();
     QImage picture = std::move(loaded).value();
@@ -49,21 +65,26 @@ QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
         composeWithBackground(picture, settings.style, settings.padding, settings.radius);
     if (composed.isNull())
         return QStringLiteral("the composed picture would be too large");
-    picture = QImage(); // the source is no longer needed while the PNG is written
-    const Result<void> written = writePng(composed, job.output);
+    picture = QImage(); // neither picture is needed while the file is written
+    const QByteArray png = encodePng(composed);
+    composed = QImage();
+    if (png.isEmpty())
+        return QStringLiteral("the picture could not be encoded as PNG");
+    const Result<void> written = replaceFile(job.output, png);
     if (!written.ok())
         return QStringLiteral("cannot write %1: %2").arg(job.output, written.error());
     return {};
 }
 
-// Runs the jobs on every core and reports them in the order given, each as
-// soon as it and all before it are done.
+// Runs the jobs a few at a time on Qt's global pool and reports them in the
+// order given, each as soon as it and all before it are done.
 bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& settings)
 {
     std::vector<std::optional<QString>> outcomes(jobs.size());
     std::mutex mutex;
     std::condition_variable done;
     std::atomic<size_t> next{0};
+    QSemaphore finished;
     auto worker = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
             QString failure = composeOne(jobs[i], settings);
@@ -71,12 +92,11 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
             outcomes[i] = std::move(failure);
             done.notify_all();
         }
+        finished.release();
     };
-    const size_t workers =
-        std::min<size_t>(jobs.size(), std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<std::jthread> threads;
-    for (size_t i = 0; i < workers; ++i)
-        threads.emplace_back(worker);
+    const int workers = int(std::min<size_t>(jobs.size(), kInputsInFlight));
+    for (int i = 0; i < workers; ++i)
+        QThreadPool::globalInstance()->start(worker);
 
     bool allDone = true;
     for (size_t i = 0; i < jobs.size(); ++i) {
@@ -92,12 +112,48 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
             allDone = false;
         }
     }
+    finished.acquire(workers);
     return allDone;
 }
 
-} // namespace
+// One job per input, named where its output goes. An output that another
+// input already writes, or that is one of the inputs, is refused rather than
+// replaced.
+std::vector<ComposeJob> planJobs(const ComposeRequest& request)
+{
+    std::vector<std::optional<FileIdentity>> inputFiles;
+    for (const QString& input : request.inputs)
+        inputFiles.push_back(fileIdentity(input));
 
-int runComposeCommand(const QStringList& arguments)
+    std::vector<ComposeJob> jobs;
+    QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it
+    for (const QString& input : request.inputs) {
+        ComposeJob job{input, request.output, {}};
+        if (job.output.isEmpty()) {
+            const QFileInfo info(input);
+            const QString dir = request.outputDir.isEmpty() ? info.path() : request.outputDir;
+            job.output = QDir(dir).filePath(info.completeBaseName() +
+                                            QStringLiteral("_with_background.png"));
+        }
+        const QString key = QDir::cleanPath(QFileInfo(job.output).absoluteFilePath());
+        const auto outputFile = fileIdentity(job.output);
+        if (outputFile &&
+            std::find(inputFiles.begin(), inputFiles.end(), outputFile) != inputFiles.end())
+            job.refusal = sameFileReason(job.output);
+        else if (const auto claimed = claimedOutputs.constFind(key);
+                 claimed != claimedOutputs.cend())
+            job.refusal = QStringLiteral("its output %1 is already written for %2")
+                              .arg(job.output, claimed.value());
+        else
+            claimedOutputs.insert(key, input);
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+// The command line read and checked, or the exit status once the reason is
+// printed.
+std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -112,8 +168,8 @@ int runComposeCommand(const QStringList& arguments)
                                     QStringLiteral("FILE"));
     const QCommandLineOption outputDir(
         {QStringLiteral("d"), QStringLiteral("output-dir")},
-        QStringLiteral("Write each picture as DIR/<name>_with_background.png. Without -o or -d, "
-                       "each is written beside its input."),
+        QStringLiteral("Write each picture as DIR/<name>_with_background.png, creating DIR if "
+                       "need be. Without -o or -d, each is written beside its input."),
         QStringLiteral("DIR"));
     const QCommandLineOption scale(
         {QStringLiteral("s"), QStringLiteral("scale")},
@@ -124,56 +180,55 @@ int runComposeCommand(const QStringList& arguments)
                        framing.radius, scale});
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Pictures to compose."),
                                  QStringLiteral("INPUT..."));
+    if (const auto status = parseCommandLine(parser, framing, kCommand, arguments,
+                                             QStringLiteral("[options] INPUT...")))
+        return *status;
 
-    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
-        return usageError(kCommand, parser.errorText());
-    if (parser.isSet(framing.help)) {
-        printCommandHelp(
-            parser, QStringLiteral("Usage: %1 [options] INPUT...").arg(QLatin1String(kCommand)));
-        return exitSuccess;
-    }
-
-    const QStringList inputs = parser.positionalArguments();
-    if (inputs.isEmpty())
-        return usageError(kCommand, QStringLiteral("no INPUT given"));
+    ComposeRequest request;
+    request.inputs = parser.positionalArguments();
+    request.output = parser.value(output);
+    request.outputDir = parser.value(outputDir);
     if (parser.isSet(output) && parser.isSet(outputDir))
         return usageError(kCommand,
                           QStringLiteral("use either --output or --output-dir, not both"));
-    if (parser.isSet(output) && inputs.size() > 1)
+    if (parser.isSet(output) && request.inputs.size() > 1)
         return usageError(kCommand,
                           QStringLiteral("--output takes one INPUT; use --output-dir for several"));
-
-    ComposeSettings settings;
+    if (parser.isSet(output))
+        if (const auto status = checkOutputName(
+                kCommand, request.output, QStringLiteral("PNG pictures"), {QStringLiteral(".png")}))
+            return *status;
+    if (parser.isSet(outputDir) && request.outputDir.isEmpty())
+        return usageError(kCommand, QStringLiteral("--output-dir needs a folder"));
     if (parser.isSet(scale)) {
-        settings.scale = parseNumber(parser.value(scale), true);
-        if (!settings.scale)
+        request.settings.scale = parseNumber(parser.value(scale), true);
+        if (!request.settings.scale)
             return usageError(kCommand, QStringLiteral("--scale needs a ratio above 0"));
     }
     auto framed = readFraming(parser, framing, kCommand);
     if (const int* status = std::get_if<int>(&framed))
         return *status;
     auto& values = std::get<Framing>(framed);
-    settings.style = std::move(values.style);
-    settings.padding = values.padding;
-    settings.radius = values.radius;
+    request.settings.style = std::move(values.style);
+    request.settings.padding = values.padding;
+    request.settings.radius = values.radius;
+    return request;
+}
 
-    std::vector<ComposeJob> jobs;
-    QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it
-    for (const QString& input : inputs) {
-        ComposeJob job{input, parser.value(output), {}};
-        if (!parser.isSet(output)) {
-            const QFileInfo info(input);
-            const QString dir = parser.isSet(outputDir) ? parser.value(outputDir) : info.path();
-            job.output = QDir(dir).filePath(info.completeBaseName() +
-                                            QStringLiteral("_with_background.png"));
+} // namespace
+
+int runComposeCommand(const QStringList& arguments)
+{
+    auto read = readRequest(arguments);
+    if (const int* status = std::get_if<int>(&read))
+        return *status;
+    const auto& request = std::get<ComposeRequest>(read);
+    if (!request.outputDir.isEmpty()) {
+        if (const Result<void> made = makeDirectories(request.outputDir); !made.ok()) {
+            printErrorLine(QStringLiteral("quorvel: cannot create %1: %2")
+                               .arg(request.outputDir, made.error()));
+            return exitFailure;
         }
-        const QString key = QFileInfo(job.output).absoluteFilePath();
-        if (const auto claimed = claimedOutputs.constFind(key); claimed != claimedOutputs.cend())
-            job.refusal = QStringLiteral("its output %1 is already written for %2")
-                              .arg(job.output, claimed.value());
-        else
-            claimedOutputs.insert(key, input);
-        jobs.push_back(std::move(job));
     }
-    return runJobs(jobs, settings) ? exitSuccess : exitFailure;
+    return runJobs(planJobs(request), request.settings) ? exitSuccess : exitFailure;
 }

@@ -4,6 +4,7 @@
 #include "command_options.h"
 #include "console.h"
 #include "movie_composer.h"
+#include "native_file.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -171,8 +172,11 @@ QString failureReason(const MovieCompositionOutcome& outcome, const QString& out
     return reason;
 }
 
-int composeMovie(const QString& input, const QString& output,
-                 const MovieCompositionSettings& settings, bool showProgress)
+// `source` and `destination` are the names to open `input` and `output` by
+// (see OpenableName); messages use the names as given.
+int composeMovie(const QString& input, const QString& output, const QString& source,
+                 const QString& destination, const MovieCompositionSettings& settings,
+                 bool showProgress)
 {
     // libav reports on standard error as it goes (encoder settings, odd
     // files); the command says what went wrong in its own one line instead.
@@ -192,13 +196,20 @@ int composeMovie(const QString& input, const QString& output,
     MovieCompositionOutcome outcome;
     {
         const InterruptCancels cancelling;
-        outcome = MovieComposer::compose(input, output, settings, callbacks, &interrupted);
+        outcome = MovieComposer::compose(source, destination, settings, callbacks, &interrupted);
     }
     if (progress)
         progress->finish(outcome.kind == MovieCompositionOutcome::Kind::completed);
 
     switch (outcome.kind) {
     case MovieCompositionOutcome::Kind::completed:
+        // Players go on past a few damaged packets and so do we, but the
+        // user should know the result may show it.
+        if (outcome.skippedPackets > 0)
+            printErrorLine(QStringLiteral("quorvel: %1: skipped %2 damaged %3 of the movie")
+                               .arg(input)
+                               .arg(outcome.skippedPackets)
+                               .arg(outcome.skippedPackets == 1 ? "packet" : "packets"));
         printLine(QStringLiteral("Video saved successfully to: ") +
                   QFileInfo(output).absoluteFilePath());
         return exitSuccess;
@@ -229,31 +240,29 @@ int runVideoCommand(const QStringList& arguments)
         QStringLiteral("Padding in the movie's pixels; the margin around the picture is twice "
                        "this on each side. Default: 40."),
         QStringLiteral("Corner radius, in the movie's pixels. Default: 0."));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the movie to FILE (required)."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
+                                          QStringLiteral("Write the movie to FILE (required)."),
+                                          QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Show no progress line."));
     parser.addOptions(
-        {framing.help, output, framing.background, framing.padding, framing.radius, quiet});
+        {framing.help, outputOption, framing.background, framing.padding, framing.radius, quiet});
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The movie to compose."));
 
-    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
-        return usageError(kCommand, parser.errorText());
-    if (parser.isSet(framing.help)) {
-        printCommandHelp(
-            parser,
-            QStringLiteral("Usage: %1 [options] INPUT -o OUTPUT.mp4").arg(QLatin1String(kCommand)));
-        return exitSuccess;
-    }
+    if (const auto status = parseCommandLine(parser, framing, kCommand, arguments,
+                                             QStringLiteral("[options] INPUT -o OUTPUT.mp4")))
+        return *status;
 
     const QStringList inputs = parser.positionalArguments();
-    if (inputs.isEmpty())
-        return usageError(kCommand, QStringLiteral("no INPUT given"));
     if (inputs.size() > 1)
         return usageError(kCommand, QStringLiteral("one INPUT at a time"));
-    if (!parser.isSet(output) || parser.value(output).isEmpty())
+    const QString input = inputs.first();
+    const QString output = parser.value(outputOption);
+    if (output.isEmpty())
         return usageError(kCommand, QStringLiteral("--output FILE is required"));
+    if (const auto status = checkOutputName(kCommand, output, QStringLiteral("MPEG-4 movies"),
+                                            {QStringLiteral(".mp4"), QStringLiteral(".m4v")}))
+        return *status;
 
     auto framed = readFraming(parser, framing, kCommand);
     if (const int* status = std::get_if<int>(&framed))
@@ -261,6 +270,19 @@ int runVideoCommand(const QStringList& arguments)
     auto& values = std::get<Framing>(framed);
     const MovieCompositionSettings settings{std::move(values.style), values.padding, values.radius};
 
+    const auto outputFile = fileIdentity(output);
+    if (outputFile && outputFile == fileIdentity(input)) {
+        printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, sameFileReason(output)));
+        return exitFailure;
+    }
+    const OpenableName source(input, false), destination(output, true);
+    for (const auto& [name, opened] : {std::pair{&input, &source}, {&output, &destination}}) {
+        if (opened->name().isEmpty()) {
+            printErrorLine(QStringLiteral("quorvel: %1: %2").arg(*name, opened->error()));
+            return exitFailure;
+        }
+    }
+
     const bool showProgress = !parser.isSet(quiet) && isatty(STDERR_FILENO);
-    return composeMovie(inputs.first(), parser.value(output), settings, showProgress);
+    return composeMovie(input, output, source.name(), destination.name(), settings, showProgress);
 }

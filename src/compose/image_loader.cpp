@@ -53,7 +53,7 @@ void raiseAllocationLimit()
 
 // Walked before any reader sees the file: Qt's readers print their own
 // complaints about a short file before failing, and libjpeg does not fail.
-Result<void> checkStructure(QFile& file, PictureFormat format)
+Result<void> checkStructure(QIODevice& file, PictureFormat format)
 {
     ByteReader bytes(file);
     const PictureStructure structure = checkPictureStructure(format, bytes);
@@ -74,7 +74,7 @@ Result<void> checkStructure(QFile& file, PictureFormat format)
     return {};
 }
 
-Result<QImage> readWithQt(QFile& file, PictureFormat format)
+Result<QImage> readWithQt(QIODevice& file, PictureFormat format)
 {
     const QByteArray name = qtFormatName(format);
     {
@@ -99,10 +99,10 @@ Result<QImage> readWithQt(QFile& file, PictureFormat format)
     return failure(QStringLiteral("the picture is damaged"));
 }
 
-Result<QImage> readHeif(QFile& file)
+Result<QImage> readHeif(QIODevice& file)
 {
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (bytes.size() < file.size())
         return failure(file.errorString());
     HeifReader reader(bytes);
     const Result<QSize> size = reader.size();
@@ -173,6 +173,11 @@ Result<QImage> loadImageFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return failure(file.errorString());
+    return loadImage(file);
+}
+
+Result<QImage> loadImage(QIODevice& file)
+{
     if (file.size() == 0)
         return failure(QStringLiteral("the file is empty"));
 

@@ -2,6 +2,7 @@
 
 #include "result.h"
 
+#include <QIODevice>
 #include <QImage>
 #include <QString>
 
@@ -28,3 +29,7 @@ inline constexpr qint64 kMaxImagePixels = 16384LL * 16384LL;
 //
 // Safe to call on several threads at once.
 Result<QImage> loadImageFile(const QString& path);
+
+// The same from a device already open for reading and able to seek (a file
+// opened by descriptor, or a stream read into a QBuffer).
+Result<QImage> loadImage(QIODevice& device);

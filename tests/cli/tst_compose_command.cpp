@@ -1,13 +1,13 @@
 // The `quorvel compose` command as a user runs it: the real binary, real
 // files, and what it prints, writes and returns.
 
-#include "test_support.h"
+#include "command_sandbox.h"
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
+
+using test_support::fileBytes;
 
 namespace {
 
@@ -22,12 +22,6 @@ QString writePicture(const QString& path, QSize size, QColor color, int dotsPerM
     return path;
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray saved(const QString& path)
 {
     return "Image saved successfully to: " + path.toUtf8() + "\n";
@@ -38,19 +32,19 @@ QByteArray saved(const QString& path)
 class ComposeCommandTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    test_support::CommandSandbox m_sandbox;
+    QString path(const QString& name) const { return m_sandbox.path(name); }
     test_support::ProcessResult quorvel(const QStringList& arguments) const
     {
-        return test_support::run(test_support::quorvelBinary(), arguments, m_dir.path());
+        return m_sandbox.quorvel(arguments);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        for (const char* dir : {"in", "out", "x", "y", "same"})
-            QVERIFY(QDir(m_dir.path()).mkpath(dir));
+        QVERIFY(m_sandbox.isValid());
+        for (const char* dir : {"in", "x", "y", "same"})
+            QVERIFY(QDir(path(".")).mkpath(dir));
         // Left half red, right half blue: a backdrop for image: backgrounds.
         QImage backdrop(40, 400, QImage::Format_RGB32);
         backdrop.fill(Qt::red);
@@ -133,14 +127,117 @@ private Q_SLOTS:
     {
         const QString a = writePicture(path("in/a.png"), {10, 10}, Qt::white);
         const QString b = writePicture(path("in/b.shot.png"), {10, 10}, Qt::black);
-        const auto result = quorvel({"compose", "-d", "out", a, b});
+        // The folder and its parents are made as needed.
+        const auto result = quorvel({"compose", "-d", "out/framed/", a, b});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out, saved(path("out/a_with_background.png")) +
-                                 saved(path("out/b.shot_with_background.png")));
-        QCOMPARE(QImage(path("out/b.shot_with_background.png")).pixelColor(45, 45),
+        QCOMPARE(result.out, saved(path("out/framed/a_with_background.png")) +
+                                 saved(path("out/framed/b.shot_with_background.png")));
+        QCOMPARE(QImage(path("out/framed/b.shot_with_background.png")).pixelColor(45, 45),
                  QColor(Qt::black));
         QCOMPARE(quorvel({"compose", a}).exitCode, 0);
         QVERIFY(QFile::exists(path("in/a_with_background.png")));
+
+        const auto blocked = quorvel({"compose", "-d", "in/a.png/framed", a});
+        QCOMPARE(blocked.exitCode, 1);
+        QCOMPARE(blocked.err,
+                 QByteArray("quorvel: cannot create in/a.png/framed: Not a directory\n"));
+    }
+
+    // Names are the system's bytes: one that is not UTF-8 is read, and the
+    // names made from it are written, byte for byte.
+    void fileNamesThatAreNotUtf8()
+    {
+        writePicture(path("plain.png"), {10, 10}, Qt::white);
+        const auto result = m_sandbox.shell(
+            "name=$(printf 'raw\\377\\376'); mkdir -p \"bytes/$name\" && "
+            "cp plain.png \"bytes/$name.png\" && "
+            "\"$Q\" compose \"bytes/$name.png\" && "
+            "\"$Q\" compose -d \"bytes/$name/out\" \"bytes/$name.png\" && "
+            "\"$Q\" compose -o \"bytes/$name/x.png\" -b \"image:bytes/$name.png\" plain.png && "
+            "ls bytes \"bytes/$name\" \"bytes/$name/out\"");
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        QVERIFY2(result.err.isEmpty(), result.err.constData());
+        QCOMPARE(result.out.count("Image saved successfully to: "), 3);
+        const QByteArray listing = result.out.mid(result.out.lastIndexOf("saved"));
+        QVERIFY2(listing.contains("raw\xff\xfe_with_background.png\n") &&
+                     listing.contains("\nx.png\n") &&
+                     listing.contains(":\nraw\xff\xfe_with_background.png\n"),
+                 listing.constData());
+    }
+
+    // A pipe or FIFO has no size and cannot seek: it is read to its end.
+    void streamsAsInput()
+    {
+        const QString input = writePicture(path("streamed.png"), {30, 20}, Qt::white);
+        const auto fromFifo = m_sandbox.shell(
+            "mkfifo fifo && { cat streamed.png > fifo & } && \"$Q\" compose -p 5 -o fifo.png fifo");
+        QVERIFY2(fromFifo.exitCode == 0, fromFifo.err.constData());
+        QCOMPARE(QImage(path("fifo.png")).size(), QSize(40, 30));
+
+        const auto fromPipe =
+            m_sandbox.shell("cat streamed.png | \"$Q\" compose -o pipe.png /dev/stdin");
+        QVERIFY2(fromPipe.exitCode == 0, fromPipe.err.constData());
+        QCOMPARE(QImage(path("pipe.png")).size(), QSize(110, 100));
+    }
+
+    void outputThatIsTheInputIsRefused_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::newRow("same name") << "orig/shot.png";
+        QTest::newRow("another spelling") << "orig/../orig/./shot.png";
+        QTest::newRow("hard link") << "orig/hard.png";
+        QTest::newRow("symbolic link") << "orig/soft.png";
+    }
+    void outputThatIsTheInputIsRefused()
+    {
+        QFETCH(QString, output);
+        QDir(path(".")).mkpath("orig");
+        const QString input = path("orig/shot.png");
+        if (!QFile::exists(input)) {
+            writePicture(input, {10, 10}, Qt::white);
+            QVERIFY(::link(input.toUtf8().constData(),
+                           path("orig/hard.png").toUtf8().constData()) == 0);
+            QVERIFY(QFile::link("shot.png", path("orig/soft.png")));
+        }
+        const QByteArray before = fileBytes(input);
+        const auto result = quorvel({"compose", "-o", output, "orig/shot.png"});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, "quorvel: orig/shot.png: its output " + output.toUtf8() +
+                                 " is the input itself; name another file, or the original would "
+                                 "be replaced\n");
+        QCOMPARE(fileBytes(input), before);
+    }
+
+    void outputLinkIsWrittenThrough()
+    {
+        const QString input = writePicture(path("through.png"), {10, 10}, Qt::white);
+        fileBytes(path("target.png"), "an earlier picture");
+        QVERIFY(QFile::link("target.png", path("link.png")));
+        QVERIFY(QFile::setPermissions(path("target.png"), QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(quorvel({"compose", "-o", "link.png", input}).exitCode, 0);
+        QCOMPARE(QFileInfo(path("link.png")).symLinkTarget(), path("target.png"));
+        QCOMPARE(QImage(path("target.png")).size(), QSize(90, 90));
+        QCOMPARE(QFile::permissions(path("target.png")),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
+
+    // The new file is written beside the old one and renamed over it only
+    // once complete: a write that fails part way leaves the old file whole.
+    void failedWriteKeepsTheOldFile()
+    {
+        QDir(path(".")).mkpath("limited");
+        const QString input = writePicture(path("limited/noisy.png"), {400, 300}, Qt::white);
+        const QString output = path("limited/old.png");
+        const QByteArray old(8000, 'x');
+        fileBytes(output, old);
+        const QStringList before = m_sandbox.entries("limited");
+        const auto result =
+            m_sandbox.quorvel({"compose", "-b", "#ff0000,#00ff00", "-o", output, input}, 4096);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, "quorvel: " + input.toUtf8() + ": cannot write " + output.toUtf8() +
+                                 ": File too large\n");
+        QCOMPARE(fileBytes(output), old);
+        QCOMPARE(m_sandbox.entries("limited"), before);
     }
 
     void badInputLeavesTheOutputAlone_data()
@@ -198,25 +295,52 @@ private Q_SLOTS:
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no input") << QStringList{"compose"};
-        QTest::newRow("output with two inputs") << QStringList{"compose", "-o", "o.png", "a", "b"};
-        QTest::newRow("output and output-dir") << QStringList{"compose", "-o", "o", "-d", ".", "a"};
-        QTest::newRow("negative padding") << QStringList{"compose", "-p", "-5", "a"};
-        QTest::newRow("padding not a number") << QStringList{"compose", "-p", "wide", "a"};
-        QTest::newRow("radius infinite") << QStringList{"compose", "-r", "inf", "a"};
-        QTest::newRow("zero scale") << QStringList{"compose", "-s", "0", "a"};
-        QTest::newRow("unknown background") << QStringList{"compose", "-b", "plaid", "a"};
-        QTest::newRow("short colour") << QStringList{"compose", "-b", "#12", "a"};
-        QTest::newRow("unknown option") << QStringList{"compose", "--sparkle", "a"};
-        QTest::newRow("unknown command") << QStringList{"frobnicate"};
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("no input") << QStringList{"compose"} << QByteArray("no INPUT given");
+        QTest::newRow("output with two inputs")
+            << QStringList{"compose", "-o", "o.png", "a", "b"} << QByteArray();
+        QTest::newRow("output and output-dir")
+            << QStringList{"compose", "-o", "o.png", "-d", ".", "a"} << QByteArray();
+        QTest::newRow("negative padding")
+            << QStringList{"compose", "-p", "-5", "a"} << QByteArray();
+        QTest::newRow("padding not a number")
+            << QStringList{"compose", "-p", "wide", "a"} << QByteArray();
+        QTest::newRow("radius infinite")
+            << QStringList{"compose", "-r", "inf", "a"} << QByteArray();
+        QTest::newRow("zero scale") << QStringList{"compose", "-s", "0", "a"} << QByteArray();
+        QTest::newRow("unknown background")
+            << QStringList{"compose", "-b", "plaid", "a"}
+            << QByteArray("-b 'plaid': expected a style name (cool, beach, rose, nature, warm, "
+                          "dreamy), #RRGGBB[AA], colours separated by commas, or image:PATH; there "
+                          "is no style called 'plaid'\n");
+        QTest::newRow("short colour")
+            << QStringList{"compose", "-b", "#12", "a"} << QByteArray("-b '#12': expected");
+        QTest::newRow("trailing comma") << QStringList{"compose", "-b", "#ff0000,", "a"}
+                                        << QByteArray("-b '#ff0000,': expected a style name");
+        QTest::newRow("output not PNG")
+            << QStringList{"compose", "-o", "shot.jpg", "a"}
+            << QByteArray("-o 'shot.jpg': quorvel writes PNG pictures; name the output .png\n");
+        QTest::newRow("output without extension")
+            << QStringList{"compose", "-o", "shot", "a"} << QByteArray("name the output .png");
+        QTest::newRow("unknown option") << QStringList{"compose", "--sparkle", "a"} << QByteArray();
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << QByteArray();
     }
     void usageErrors()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, says);
         const auto result = quorvel(arguments);
         QCOMPARE(result.exitCode, 2);
         QVERIFY(result.out.isEmpty());
-        QVERIFY2(result.err.contains("--help"), result.err.constData());
+        QVERIFY2(result.err.contains("--help") && result.err.contains(says),
+                 result.err.constData());
+    }
+
+    void outputNameIgnoresCase()
+    {
+        const QString input = writePicture(path("case.png"), {10, 10}, Qt::white);
+        QCOMPARE(quorvel({"compose", "-o", "SHOUT.PNG", input}).exitCode, 0);
+        QVERIFY(QImage(path("SHOUT.PNG")).size() == QSize(90, 90));
     }
 
     void helpAndVersion()

@@ -1,7 +1,7 @@
 // The `quorvel video` command as a user runs it: the real binary on small
 // movies made by the ffmpeg program, checked with ffprobe and decoded frames.
 
-#include "test_support.h"
+#include "command_sandbox.h"
 
 #include <QImage>
 #include <QtTest>
@@ -17,14 +17,7 @@
         QVERIFY2(made.exitCode == 0, made.err.constData());                                        \
     } while (0)
 
-// Writes `bytes` to `path` when given, then answers what the file holds.
-static QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
-{
-    QFile file(path);
-    if (!bytes.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(bytes), file.close();
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test_support::fileBytes;
 
 // True once process `pid` holds a file open inside `folder`, named or not:
 // its movie is being written.
@@ -45,17 +38,17 @@ static bool writesInto(qint64 pid, const QString& folder)
 class VideoCommandTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    test_support::CommandSandbox m_sandbox;
+    QString path(const QString& name) const { return m_sandbox.path(name); }
     test_support::ProcessResult quorvel(const QStringList& arguments) const
     {
-        return test_support::run(test_support::quorvelBinary(), arguments, m_dir.path());
+        return m_sandbox.quorvel(arguments);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_sandbox.isValid());
         // A white picture with sound, so edges and corners stand out on green.
         QUORVEL_FFMPEG("-f", "lavfi", "-i", "color=c=white:s=160x120:r=25:d=1", "-f", "lavfi", "-i",
                        "sine", "-t", "1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
@@ -111,7 +104,7 @@ private Q_SLOTS:
         int terminal = -1, side = -1;
         QVERIFY(::openpty(&terminal, &side, nullptr, nullptr, nullptr) == 0);
         QProcess process;
-        process.setWorkingDirectory(m_dir.path());
+        process.setWorkingDirectory(path("."));
         process.setChildProcessModifier([side] { ::dup2(side, STDERR_FILENO); });
         process.start(test_support::quorvelBinary(), {"video", "clip.mp4", "-o", "progress.mp4"});
         ::close(side);
@@ -270,24 +263,91 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
     }
 
+    void refusedOutputsAreLeftAlone_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("the input") << "clip.mp4" << QByteArray("is the input itself");
+        QTest::newRow("the input, spelt otherwise")
+            << "./sub/../clip.mp4" << QByteArray("is the input itself");
+        QTest::newRow("a link to the input")
+            << "clip-link.mp4" << QByteArray("is the input itself");
+    }
+    void refusedOutputsAreLeftAlone()
+    {
+        QFETCH(QString, output);
+        QFETCH(QByteArray, reason);
+        QDir(path(".")).mkpath("sub");
+        QFile::link("clip.mp4", path("clip-link.mp4"));
+        const QByteArray before = fileBytes(path("clip.mp4"));
+        const auto result = quorvel({"video", "clip.mp4", "-o", output});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.startsWith("quorvel: clip.mp4: its output " + output.toUtf8()) &&
+                     result.err.contains(reason) && result.err.count('\n') == 1,
+                 result.err.constData());
+        QCOMPARE(fileBytes(path("clip.mp4")), before);
+    }
+
+    // A name that is not UTF-8 is the system's bytes, read and written as such.
+    void fileNamesThatAreNotUtf8()
+    {
+        const auto result = m_sandbox.shell(
+            "name=$(printf 'raw\\377'); mkdir -p \"$name\" && cp clip.mp4 \"$name/in.mp4\" && "
+            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/out.M4V\" && ls \"$name\"");
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        QVERIFY2(result.out.startsWith("Video saved successfully to: ") &&
+                     result.out.endsWith("\nin.mp4\nout.M4V\n"),
+                 result.out.constData());
+    }
+
+    // A write that fails part way (here past a file size limit) leaves the
+    // earlier movie whole and no temporary file behind.
+    void failedWriteKeepsTheOldFile()
+    {
+        QDir(path(".")).mkpath("limited");
+        const QByteArray old(8000, 'x');
+        fileBytes(path("limited/old.mp4"), old);
+        const auto result =
+            m_sandbox.quorvel({"video", "clip.mp4", "-o", "limited/old.mp4"}, 4096);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.startsWith("quorvel: clip.mp4: cannot write limited/old.mp4: ") &&
+                     result.err.count('\n') == 1,
+                 result.err.constData());
+        QCOMPARE(fileBytes(path("limited/old.mp4")), old);
+        QCOMPARE(m_sandbox.entries("limited"), QStringList{"old.mp4"});
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no output") << QStringList{"clip.mp4"};
-        QTest::newRow("two inputs") << QStringList{"clip.mp4", "clip.mp4", "-o", "o.mp4"};
-        QTest::newRow("negative padding") << QStringList{"-p", "-5", "clip.mp4", "-o", "o.mp4"};
-        QTest::newRow("radius not a number") << QStringList{"-r", "x", "clip.mp4", "-o", "o.mp4"};
-        QTest::newRow("unknown background")
-            << QStringList{"-b", "plaid", "clip.mp4", "-o", "o.mp4"};
-        QTest::newRow("unknown option") << QStringList{"--fps", "60", "clip.mp4", "-o", "o.mp4"};
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("no output")
+            << QStringList{"clip.mp4"} << QByteArray("--output FILE is required");
+        QTest::newRow("two inputs")
+            << QStringList{"clip.mp4", "clip.mp4", "-o", "o.mp4"} << QByteArray();
+        QTest::newRow("negative padding")
+            << QStringList{"-p", "-5", "clip.mp4", "-o", "o.mp4"} << QByteArray();
+        QTest::newRow("radius not a number")
+            << QStringList{"-r", "x", "clip.mp4", "-o", "o.mp4"} << QByteArray();
+        QTest::newRow("unknown background") << QStringList{"-b", "plaid", "clip.mp4", "-o", "o.mp4"}
+                                            << QByteArray("-b 'plaid': expected");
+        QTest::newRow("unknown option")
+            << QStringList{"--fps", "60", "clip.mp4", "-o", "o.mp4"} << QByteArray();
+        QTest::newRow("output not MPEG-4")
+            << QStringList{"clip.mp4", "-o", "o.mov"}
+            << QByteArray(
+                   "-o 'o.mov': quorvel writes MPEG-4 movies; name the output .mp4 or .m4v\n");
     }
     void usageErrors()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, says);
         const auto result = quorvel(QStringList{"video"} + arguments);
         QCOMPARE(result.exitCode, 2);
-        QVERIFY2(result.err.contains("Try 'quorvel video --help'."), result.err.constData());
-        QVERIFY(result.out.isEmpty() && !QFile::exists(path("o.mp4")));
+        QVERIFY2(result.err.contains("Try 'quorvel video --help'.") && result.err.contains(says),
+                 result.err.constData());
+        QVERIFY(result.out.isEmpty() && !QFile::exists(path("o.mp4")) &&
+                !QFile::exists(path("o.mov")));
     }
 };
 

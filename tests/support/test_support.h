@@ -18,13 +18,10 @@ struct ProcessResult {
     QByteArray err;
 };
 
-// Runs `program` to completion (two minutes at most) and returns what it said.
-inline ProcessResult run(const QString& program, const QStringList& arguments,
-                         const QString& workingDirectory = {})
+// Starts `program` in `process` (set up by the caller) and runs it to
+// completion (two minutes at most); returns what it said.
+inline ProcessResult finish(QProcess& process, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     ProcessResult result;
     if (!process.waitForStarted(10000)) {
@@ -36,6 +33,15 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+inline ProcessResult run(const QString& program, const QStringList& arguments,
+                         const QString& workingDirectory = {})
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    return finish(process, program, arguments);
 }
 
 // Runs ImageMagick's convert, failing the current test when it fails.

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "result.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <optional>
+#include <sys/types.h>
+
+// File names as the system keeps them: bytes, not always UTF-8. Qt reads
+// them as UTF-8 and turns the rest into U+FFFD, which names no file. So a
+// command-line argument keeps each byte that is not part of valid UTF-8 as a
+// lone surrogate U+DC80..U+DCFF (which valid UTF-8 never decodes to), and the
+// command line reaches files only through the bytes nativeName() gives back.
+// Printed, such a byte shows as a replacement character.
+QString argumentText(const char* bytes);
+QByteArray nativeName(const QString& name);
+
+// What a path names, links followed: two names of one file compare equal.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> fileIdentity(const QString& path);
+
+// Creates the folder and any missing parents, as mkdir -p does.
+Result<void> makeDirectories(const QString& path);
+
+// A picture read by loadImage(): a regular file where it lies; anything else
+// (a pipe, a FIFO, a device) as a stream read to its end first, since it has
+// no size and cannot seek.
+Result<QImage> loadPicture(const QString& path);
+
+// Replaces the file at `path` with `data` only once all of it is written: it
+// goes to a new file beside the target, renamed over it when complete. A
+// link is followed and its target replaced, the link kept. The file keeps
+// the permissions it had; a new one gets the umask's. On failure nothing
+// changes and no temporary file is left.
+Result<void> replaceFile(const QString& path, const QByteArray& data);
+
+// A name Qt and FFmpeg can open for `path`, whatever bytes it holds: the path
+// itself when it is UTF-8, otherwise the same file reached through a
+// descriptor this object holds open (/proc/self/fd/N). With `parentOnly`,
+// only the folder part is reached that way, for a file yet to be created;
+// its own name must then be UTF-8.
+class OpenableName {
+public:
+    OpenableName(const QString& path, bool parentOnly);
+    ~OpenableName();
+    OpenableName(const OpenableName&) = delete;
+    OpenableName& operator=(const OpenableName&) = delete;
+
+    // Empty when the path cannot be reached; error() says why.
+    const QString& name() const { return m_name; }
+    const QString& error() const { return m_error; }
+
+private:
+    int m_descriptor = -1;
+    QString m_name;
+    QString m_error;
+};

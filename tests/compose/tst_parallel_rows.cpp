@@ -1,0 +1,69 @@
+// parallelRows: every row done exactly once, and one thread budget for the
+// whole process however many callers run at once.
+
+#include "parallel_rows.h"
+
+#include <QThreadPool>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+class ParallelRowsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void everyRowOnce_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<long long>("costPerRow");
+        QTest::newRow("too little to share") << 100 << 10LL;
+        QTest::newRow("more rows than cores") << 1001 << (1LL << 20);
+        QTest::newRow("fewer rows than cores") << 1 << (1LL << 30);
+    }
+    void everyRowOnce()
+    {
+        QFETCH(int, count);
+        QFETCH(long long, costPerRow);
+        std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
+        parallelRows(count, costPerRow, [&](int first, int last) {
+            QVERIFY(0 <= first && first < last && last <= count);
+            for (int row = first; row < last; ++row)
+                ++visits[size_t(row)];
+        });
+        for (const auto& v : visits)
+            QCOMPARE(v.load(), 1);
+    }
+
+    // A batch runs one job per pool thread, each splitting its own rows: the
+    // threads busy at once must never outnumber the cores.
+    void concurrentCallersShareTheCores()
+    {
+        const int cores = std::max(1u, std::thread::hardware_concurrency());
+        if (cores < 2)
+            QSKIP("one core: nothing to share");
+        std::atomic<int> busy{0}, peak{0};
+        auto job = [&] {
+            parallelRows(cores * 4, 1LL << 30, [&](int first, int last) {
+                for (int row = first; row < last; ++row) {
+                    const int now = ++busy;
+                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    --busy;
+                }
+            });
+        };
+        QThreadPool* pool = QThreadPool::globalInstance();
+        for (int i = 0; i < cores; ++i)
+            pool->start(job);
+        pool->waitForDone();
+        QVERIFY2(peak <= cores,
+                 qPrintable(QStringLiteral("%1 busy on %2 cores").arg(peak).arg(cores)));
+        QVERIFY(peak >= 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(ParallelRowsTest)
+#include "tst_parallel_rows.moc"
