@@ -1,5 +1,6 @@
 #include "image_compositor.h"
 
+#include "corner_coverage.h"
 #include "parallel_rows.h"
 
 #include <QLinearGradient>
@@ -106,44 +107,6 @@ private:
     std::vector<quint32> m_strip;
 };
 
-// Coverage of the rounded rectangle, 0 to 255, for the pixel at (dx, dy)
-// counted from the nearest corner. Antialiased by the distance of the pixel's
-// centre from the arc: a pixel whose centre lies on the arc is half covered.
-class RoundedCorners {
-public:
-    RoundedCorners(double radius, int width, int height)
-        : m_radius(std::clamp(radius, 0.0, std::min(width, height) / 2.0)),
-          m_extent(static_cast<int>(std::ceil(m_radius))),
-          m_inner2((m_radius - 0.5) * (m_radius - 0.5)),
-          m_outer2((m_radius + 0.5) * (m_radius + 0.5))
-    {
-        if (m_radius < 0.5)
-            m_inner2 = -1;
-    }
-
-    // Rows nearer than this to the top or bottom edge have rounded parts.
-    int extent() const { return m_extent; }
-
-    quint32 coverage(int dx, int dy) const
-    {
-        const double ox = std::max(m_radius - (dx + 0.5), 0.0);
-        const double oy = std::max(m_radius - (dy + 0.5), 0.0);
-        const double d2 = ox * ox + oy * oy;
-        if (d2 <= m_inner2 || (ox == 0 && oy == 0))
-            return 255;
-        if (d2 >= m_outer2)
-            return 0;
-        const double c = std::clamp(m_radius + 0.5 - std::sqrt(d2), 0.0, 1.0);
-        return static_cast<quint32>(std::lround(c * 255));
-    }
-
-private:
-    double m_radius;
-    int m_extent;
-    double m_inner2;
-    double m_outer2;
-};
-
 bool rowIsOpaque(const quint32* row, int count)
 {
     quint32 all = 0xffffffffu;
@@ -201,7 +164,7 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
         return;
 
     const BackgroundRows background(style, canvas);
-    const RoundedCorners corners(finiteOrZero(cornerRadius) * ratio, w, h);
+    const CornerCoverage corners(finiteOrZero(cornerRadius) * ratio, w, h);
     const bool sourceIsOpaque = source.format() == QImage::Format_RGB32;
     uchar* const canvasBits = canvas.bits();
     const qsizetype canvasStride = canvas.bytesPerLine();
@@ -228,7 +191,7 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
             for (int x = 0; x < w; ++x) {
                 const int dx = std::min(x, w - 1 - x);
                 const quint32 cover =
-                    dy < corners.extent() && dx < corners.extent() ? corners.coverage(dx, dy) : 255;
+                    dy < corners.extent() && dx < corners.extent() ? corners.alpha(dx, dy) : 255;
                 quint32 pixel = src[x];
                 if (cover == 0 || pixel == 0)
                     continue;
