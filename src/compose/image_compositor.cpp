@@ -1,5 +1,6 @@
 #include "image_compositor.h"
 
+#include "background_painting.h"
 #include "corner_coverage.h"
 #include "parallel_rows.h"
 
@@ -33,11 +34,11 @@ public:
     {
         const QList<QColor> colors = style.colors();
         if (style.kind() == GradientStyle::Kind::customImage) {
-            drawStretched(style.image().get(), canvas);
+            drawPicture(style, canvas);
             m_mode = Mode::alreadyDrawn;
         } else if (colors.size() >= 2) {
             m_mode = Mode::gradient;
-            m_strip = gradientStrip(colors, canvas.width(), canvas.height());
+            m_strip = gradientStrip(style, canvas.width(), canvas.height());
         } else if (colors.size() == 1) {
             m_mode = Mode::solid;
             m_solid = qPremultiply(colors.first().rgba());
@@ -67,17 +68,21 @@ private:
     enum class Mode { transparent, solid, gradient, alreadyDrawn };
 
     // One pixel for every value of x + y, painted by Qt's own gradient so the
-    // colours are exactly those of a QLinearGradient over the canvas. Pixel k
-    // has its centre at x + y = k + 1 (centres sit at half pixels), hence the
-    // gradient's ends half a pixel outside the strip.
-    static std::vector<quint32> gradientStrip(const QList<QColor>& colors, int width, int height)
+    // colours are exactly those of a QLinearGradient over the canvas. On a
+    // picture the gradient runs at 45°, so a point of the canvas maps to
+    // x + y along the strip; pixel k has its centre at x + y = k + 1 (centres
+    // sit at half pixels), hence the half pixel taken off the gradient's ends.
+    static std::vector<quint32> gradientStrip(const GradientStyle& style, int width, int height)
     {
+        const QLineF line = gradientLine(style.kind(), BackgroundSurface::picture,
+                                         QRectF(0, 0, width, height));
+        Q_ASSERT(line.dx() == line.dy());
         const int length = width + height - 1;
         QImage strip(length, 1, QImage::Format_ARGB32_Premultiplied);
         strip.fill(Qt::transparent);
-        QLinearGradient gradient(QPointF(-0.5, 0), QPointF(width + height - 0.5, 0));
-        for (qsizetype i = 0; i < colors.size(); ++i)
-            gradient.setColorAt(double(i) / double(colors.size() - 1), colors[i]);
+        QLinearGradient gradient(QPointF(line.x1() + line.y1() - 0.5, 0),
+                                 QPointF(line.x2() + line.y2() - 0.5, 0));
+        gradient.setStops(evenStops(style.colors()));
         {
             QPainter painter(&strip);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -87,19 +92,15 @@ private:
         return std::vector<quint32>(pixels, pixels + length);
     }
 
-    static void drawStretched(const QImage* picture, QImage& canvas)
+    static void drawPicture(const GradientStyle& style, QImage& canvas)
     {
         canvas.fill(Qt::transparent);
-        if (!picture || picture->isNull())
-            return;
         QPainter painter(&canvas);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        // The whole picture, in its own pixels, onto the whole canvas, in
-        // points: stretched, aspect not kept, nothing cropped.
-        const qreal ratio = canvas.devicePixelRatio();
-        painter.drawImage(QRectF(0, 0, canvas.width() / ratio, canvas.height() / ratio), *picture,
-                          QRectF(picture->rect()));
+        // The canvas is in points: the picture is stretched over all of it,
+        // from its own pixels, never cropped.
+        paintBackground(painter, QRectF(QPointF(), canvas.deviceIndependentSize()), style,
+                        BackgroundSurface::picture);
     }
 
     Mode m_mode = Mode::transparent;

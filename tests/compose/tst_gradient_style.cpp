@@ -64,7 +64,7 @@ private Q_SLOTS:
             QImage view(100, 100, QImage::Format_ARGB32_Premultiplied);
             view.fill(Qt::transparent);
             QPainter painter(&view);
-            paintGradientBackground(painter, QRectF(10, 10, 80, 80), style);
+            paintBackground(painter, QRectF(10, 10, 80, 80), style, BackgroundSurface::screen);
             for (int i = 0; i < 4; ++i)
                 QVERIFY2(test_support::near(view.pixelColor(10 + i % 2 * 79, 10 + i / 2 * 79),
                                             corners[i], 4),
