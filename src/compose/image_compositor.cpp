@@ -129,6 +129,103 @@ double finiteOrZero(double value)
     return std::isfinite(value) ? std::max(value, 0.0) : 0.0;
 }
 
+// The padding in whole pixels at the picture's ratio. Beyond the limit no
+// canvas could be allocated anyway; it keeps the size arithmetic from
+// overflowing.
+int insetOf(double padding, qreal ratio)
+{
+    constexpr double kMaxInset = 1 << 20;
+    return static_cast<int>(std::lround(std::min(finiteOrZero(padding) * ratio, kMaxInset)));
+}
+
+// Makes `canvas` an unshared ARGB32_Premultiplied image of `size`, keeping
+// its pixels when it already is one. False when it cannot be had: too large
+// to attempt, or memory ran out; the canvas is then null.
+bool prepareCanvas(QImage& canvas, QSize size, qreal ratio)
+{
+    if (qint64(size.width()) * size.height() > kMaxCanvasPixels) {
+        canvas = QImage();
+        return false;
+    }
+    if (canvas.size() != size || canvas.format() != QImage::Format_ARGB32_Premultiplied ||
+        !canvas.isDetached())
+        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(ratio);
+    return !canvas.isNull();
+}
+
+// Writes whole canvas rows: the background, and over it the picture's row
+// with its corners rounded. Rows are independent, so bands of them can be
+// written on several threads at once.
+class RowComposer {
+public:
+    RowComposer(const QImage& source, int inset, const BackgroundRows& background,
+                const CornerCoverage& corners, QImage& canvas)
+        : m_source(source), m_inset(inset), m_background(background), m_corners(corners),
+          m_sourceIsOpaque(source.format() == QImage::Format_RGB32), m_bits(canvas.bits()),
+          m_stride(canvas.bytesPerLine()), m_width(canvas.width())
+    {
+    }
+
+    void compose(int first, int last) const
+    {
+        const int h = m_source.height();
+        for (int y = first; y < last; ++y) {
+            auto* row = reinterpret_cast<quint32*>(m_bits + y * m_stride);
+            const int sy = y - m_inset;
+            if (sy < 0 || sy >= h) {
+                m_background.fill(row, y, 0, m_width);
+                continue;
+            }
+            const auto* src = reinterpret_cast<const quint32*>(m_source.constScanLine(sy));
+            const int dy = std::min(sy, h - 1 - sy);
+            if (dy >= m_corners.extent() && (m_sourceIsOpaque || rowIsOpaque(src, m_source.width())))
+                copyRow(row, y, src);
+            else
+                blendRow(row, y, src, dy);
+        }
+    }
+
+private:
+    // The common case: the picture's row hides the background.
+    void copyRow(quint32* row, int y, const quint32* src) const
+    {
+        const int w = m_source.width();
+        m_background.fill(row, y, 0, m_inset);
+        std::memcpy(row + m_inset, src, sizeof(quint32) * w);
+        m_background.fill(row, y, m_inset + w, m_width);
+    }
+
+    // A row with rounded corners or translucent pixels, `dy` rows from the
+    // picture's nearer horizontal edge.
+    void blendRow(quint32* row, int y, const quint32* src, int dy) const
+    {
+        const int w = m_source.width();
+        const int extent = m_corners.extent();
+        m_background.fill(row, y, 0, m_width);
+        quint32* dst = row + m_inset;
+        for (int x = 0; x < w; ++x) {
+            const int dx = std::min(x, w - 1 - x);
+            const quint32 cover = dy < extent && dx < extent ? m_corners.alpha(dx, dy) : 255;
+            quint32 pixel = src[x];
+            if (cover == 0 || pixel == 0)
+                continue;
+            if (cover != 255)
+                pixel = scaleArgb(pixel, cover);
+            dst[x] = (pixel >> 24) == 0xff ? pixel : sourceOver(pixel, dst[x]);
+        }
+    }
+
+    const QImage& m_source;
+    int m_inset;
+    const BackgroundRows& m_background;
+    const CornerCoverage& m_corners;
+    bool m_sourceIsOpaque;
+    uchar* m_bits;
+    qsizetype m_stride;
+    int m_width;
+};
+
 } // namespace
 
 QImage composeWithBackground(const QImage& image, const GradientStyle& style, double padding,
@@ -144,63 +241,15 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
 {
     const QImage source = premultipliedSource(image);
     const qreal ratio = source.devicePixelRatio() > 0 ? source.devicePixelRatio() : 1.0;
-    // Beyond this no canvas could be allocated anyway; the limit keeps the
-    // arithmetic below from overflowing.
-    constexpr double kMaxInset = 1 << 20;
-    const int inset =
-        static_cast<int>(std::lround(std::min(finiteOrZero(padding) * ratio, kMaxInset)));
-    const int w = source.width();
-    const int h = source.height();
-    const QSize size(w + 2 * inset, h + 2 * inset);
-
-    if (qint64(size.width()) * size.height() > kMaxCanvasPixels) {
-        canvas = QImage();
-        return;
-    }
-    if (canvas.size() != size || canvas.format() != QImage::Format_ARGB32_Premultiplied ||
-        !canvas.isDetached())
-        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    canvas.setDevicePixelRatio(ratio);
-    if (canvas.isNull())
+    const int inset = insetOf(padding, ratio);
+    const QSize size(source.width() + 2 * inset, source.height() + 2 * inset);
+    if (!prepareCanvas(canvas, size, ratio))
         return;
 
     const BackgroundRows background(style, canvas);
-    const CornerCoverage corners(finiteOrZero(cornerRadius) * ratio, w, h);
-    const bool sourceIsOpaque = source.format() == QImage::Format_RGB32;
-    uchar* const canvasBits = canvas.bits();
-    const qsizetype canvasStride = canvas.bytesPerLine();
-
-    auto composeRows = [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            auto* row = reinterpret_cast<quint32*>(canvasBits + y * canvasStride);
-            const int sy = y - inset;
-            if (sy < 0 || sy >= h) {
-                background.fill(row, y, 0, size.width());
-                continue;
-            }
-            const auto* src = reinterpret_cast<const quint32*>(source.constScanLine(sy));
-            const int dy = std::min(sy, h - 1 - sy);
-            quint32* dst = row + inset;
-            if (dy >= corners.extent() && (sourceIsOpaque || rowIsOpaque(src, w))) {
-                // The common case: the picture's row hides the background.
-                background.fill(row, y, 0, inset);
-                std::memcpy(dst, src, sizeof(quint32) * w);
-                background.fill(row, y, inset + w, size.width());
-                continue;
-            }
-            background.fill(row, y, 0, size.width());
-            for (int x = 0; x < w; ++x) {
-                const int dx = std::min(x, w - 1 - x);
-                const quint32 cover =
-                    dy < corners.extent() && dx < corners.extent() ? corners.alpha(dx, dy) : 255;
-                quint32 pixel = src[x];
-                if (cover == 0 || pixel == 0)
-                    continue;
-                if (cover != 255)
-                    pixel = scaleArgb(pixel, cover);
-                dst[x] = (pixel >> 24) == 0xff ? pixel : sourceOver(pixel, dst[x]);
-            }
-        }
-    };
-    parallelRows(size.height(), size.width(), composeRows);
+    const CornerCoverage corners(finiteOrZero(cornerRadius) * ratio, source.width(),
+                                 source.height());
+    const RowComposer rows(source, inset, background, corners, canvas);
+    parallelRows(size.height(), size.width(),
+                 [&rows](int first, int last) { rows.compose(first, last); });
 }
