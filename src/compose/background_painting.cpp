@@ -2,6 +2,7 @@
 
 #include <QLinearGradient>
 #include <QPainter>
+#include <QTransform>
 #include <array>
 
 namespace {
@@ -9,10 +10,20 @@ namespace {
 using Kind = GradientStyle::Kind;
 using Surface = BackgroundSurface;
 
+// Where a gradient's unit points lie, and in which geometry its colour
+// varies between them.
 enum class Frame {
-    diagonalSquare, // side (W + H) / 2 on the top-left corner, y downward
-    unitDown,
-    unitUp,
+    // The square of side (W + H) / 2 on the area's top-left corner, y
+    // downward: a 45° gradient whatever the area's aspect.
+    diagonalSquare,
+    // The area's corners at (0,0) and (1,1), y downward; between the ends the
+    // colour changes along the area's own geometry, so on a wide area the
+    // lines of equal colour stay square to the gradient.
+    areaDown,
+    // The unit square stretched over the area, (0,0) at the bottom-left
+    // corner: the lines of equal colour stretch with it, so a diagonal
+    // gradient meets every corner at the same colour whatever the aspect.
+    unitSquareUp,
 };
 
 enum class PictureFit { stretch, cover };
@@ -36,11 +47,11 @@ const SurfaceRule kRules[] = {
      PictureFit::stretch,
      {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kDiagonal, kDiagonal, kDiagonal, kDiagonal,
       kDiagonal}},
-    {Frame::unitDown,
+    {Frame::areaDown,
      PictureFit::cover,
      {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kUpward, kRightward, kDiagonal, kDiagonal,
       kAntiDiagonal}},
-    {Frame::unitUp,
+    {Frame::unitSquareUp,
      PictureFit::cover,
      {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kUpward, kRightward, kDiagonal, kDiagonal,
       kAntiDiagonal}},
@@ -53,17 +64,18 @@ const SurfaceRule& ruleOf(Surface surface)
     return kRules[size_t(surface)];
 }
 
-QPointF inArea(const QRectF& area, Frame frame, QPointF unit)
+// Maps the frame's unit coordinates onto `area`.
+QTransform unitToArea(Frame frame, const QRectF& area)
 {
     switch (frame) {
     case Frame::diagonalSquare: {
         const qreal side = (area.width() + area.height()) / 2;
-        return {area.left() + unit.x() * side, area.top() + unit.y() * side};
+        return QTransform(side, 0, 0, side, area.left(), area.top());
     }
-    case Frame::unitDown:
-        return {area.left() + unit.x() * area.width(), area.top() + unit.y() * area.height()};
-    case Frame::unitUp:
-        return {area.left() + unit.x() * area.width(), area.bottom() - unit.y() * area.height()};
+    case Frame::areaDown:
+        return QTransform(area.width(), 0, 0, area.height(), area.left(), area.top());
+    case Frame::unitSquareUp:
+        return QTransform(area.width(), 0, 0, -area.height(), area.left(), area.bottom());
     }
     return {};
 }
@@ -86,11 +98,24 @@ UnitGradient unitGradient(GradientStyle::Kind kind, BackgroundSurface surface)
     return ruleOf(surface).gradients[size_t(kind)];
 }
 
-QLineF gradientLine(GradientStyle::Kind kind, BackgroundSurface surface, const QRectF& area)
+QBrush gradientBrush(const GradientStyle& style, BackgroundSurface surface, const QRectF& area)
 {
     const SurfaceRule& rule = ruleOf(surface);
-    const UnitGradient unit = rule.gradients[size_t(kind)];
-    return {inArea(area, rule.frame, unit.start), inArea(area, rule.frame, unit.end)};
+    const UnitGradient unit = rule.gradients[size_t(style.kind())];
+    const QTransform toArea = unitToArea(rule.frame, area);
+    QBrush brush;
+    if (rule.frame == Frame::unitSquareUp) {
+        QLinearGradient gradient(unit.start, unit.end);
+        gradient.setStops(evenStops(style.colors()));
+        brush = QBrush(gradient);
+        brush.setTransform(toArea);
+    } else {
+        // The ends placed in the area, the gradient laid out in its geometry.
+        QLinearGradient gradient(toArea.map(unit.start), toArea.map(unit.end));
+        gradient.setStops(evenStops(style.colors()));
+        brush = QBrush(gradient);
+    }
+    return brush;
 }
 
 QGradientStops evenStops(const QList<QColor>& colors)
@@ -123,8 +148,5 @@ void paintBackground(QPainter& painter, const QRectF& area, const GradientStyle&
     }
     if (colors.isEmpty())
         return;
-    const QLineF line = gradientLine(style.kind(), surface, area);
-    QLinearGradient gradient(line.p1(), line.p2());
-    gradient.setStops(evenStops(colors));
-    painter.fillRect(area, gradient);
+    painter.fillRect(area, gradientBrush(style, surface, area));
 }

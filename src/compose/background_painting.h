@@ -2,8 +2,8 @@
 
 #include "gradient_style.h"
 
+#include <QBrush>
 #include <QGradientStops>
-#include <QLineF>
 #include <QRectF>
 
 class QPainter;
@@ -31,17 +31,20 @@ class QPainter;
 enum class BackgroundSurface { picture, screen, movie };
 
 // The start and end of a gradient in the surface's unit coordinates: the
-// area's unit square (y downward on screen, upward in a movie), or for a
-// picture the square on the area's top-left corner whose diagonal reaches
-// the line through the bottom-right corner at 45°.
+// area's corners at (0,0) and (1,1) on screen (y downward) and in a movie
+// (y upward), or for a picture the square on the area's top-left corner
+// whose diagonal reaches, at 45°, the line through the bottom-right corner.
 struct UnitGradient {
     QPointF start;
     QPointF end;
 };
 UnitGradient unitGradient(GradientStyle::Kind kind, BackgroundSurface surface);
 
-// The same gradient in `area`'s own coordinates, y downward.
-QLineF gradientLine(GradientStyle::Kind kind, BackgroundSurface surface, const QRectF& area);
+// A brush of `style`'s colours laid out over `area` as `surface` lays out a
+// gradient. On a picture and on screen the colour changes along the area's
+// own geometry between the ends; in a movie along the unit square, stretched
+// with the area.
+QBrush gradientBrush(const GradientStyle& style, BackgroundSurface surface, const QRectF& area);
 
 // `colors` at evenly spaced stops, first at 0, last at 1.
 QGradientStops evenStops(const QList<QColor>& colors);
@@ -53,6 +56,6 @@ QGradientStops evenStops(const QList<QColor>& colors);
 //
 // The editor's view paints with this; the composed picture and the movie use
 // it for picture backgrounds and fill their gradients and colours with faster
-// rasterisers of their own, which follow unitGradient() and gradientLine().
+// rasterisers of their own, which follow gradientBrush() and unitGradient().
 void paintBackground(QPainter& painter, const QRectF& area, const GradientStyle& style,
                      BackgroundSurface surface);

@@ -68,21 +68,23 @@ private:
     enum class Mode { transparent, solid, gradient, alreadyDrawn };
 
     // One pixel for every value of x + y, painted by Qt's own gradient so the
-    // colours are exactly those of a QLinearGradient over the canvas. On a
-    // picture the gradient runs at 45°, so a point of the canvas maps to
+    // colours are exactly those of the picture's gradient brush over the
+    // canvas. That gradient runs at 45°, so a point of the canvas maps to
     // x + y along the strip; pixel k has its centre at x + y = k + 1 (centres
     // sit at half pixels), hence the half pixel taken off the gradient's ends.
     static std::vector<quint32> gradientStrip(const GradientStyle& style, int width, int height)
     {
-        const QLineF line = gradientLine(style.kind(), BackgroundSurface::picture,
-                                         QRectF(0, 0, width, height));
-        Q_ASSERT(line.dx() == line.dy());
+        const QBrush brush =
+            gradientBrush(style, BackgroundSurface::picture, QRectF(0, 0, width, height));
+        const auto* diagonal = static_cast<const QLinearGradient*>(brush.gradient());
+        const QPointF start = diagonal->start(), end = diagonal->finalStop();
+        Q_ASSERT(brush.transform().isIdentity() && end.x() - start.x() == end.y() - start.y());
         const int length = width + height - 1;
         QImage strip(length, 1, QImage::Format_ARGB32_Premultiplied);
         strip.fill(Qt::transparent);
-        QLinearGradient gradient(QPointF(line.x1() + line.y1() - 0.5, 0),
-                                 QPointF(line.x2() + line.y2() - 0.5, 0));
-        gradient.setStops(evenStops(style.colors()));
+        QLinearGradient gradient(QPointF(start.x() + start.y() - 0.5, 0),
+                                 QPointF(end.x() + end.y() - 0.5, 0));
+        gradient.setStops(diagonal->stops());
         {
             QPainter painter(&strip);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -179,7 +181,8 @@ public:
             }
             const auto* src = reinterpret_cast<const quint32*>(m_source.constScanLine(sy));
             const int dy = std::min(sy, h - 1 - sy);
-            if (dy >= m_corners.extent() && (m_sourceIsOpaque || rowIsOpaque(src, m_source.width())))
+            if (dy >= m_corners.extent() &&
+                (m_sourceIsOpaque || rowIsOpaque(src, m_source.width())))
                 copyRow(row, y, src);
             else
                 blendRow(row, y, src, dy);

@@ -275,9 +275,9 @@ std::vector<DeflatedBand> deflateBands(const Samples& samples)
     const long long bytesPerBand = static_cast<long long>(bytes / size_t(count));
     parallelRows(count, bytesPerBand, [&](int first, int last) {
         for (int band = first; band < last; ++band)
-            bands[size_t(band)] = deflateRows(samples, int(qint64(height) * band / count),
-                                              int(qint64(height) * (band + 1) / count),
-                                              band == count - 1);
+            bands[size_t(band)] =
+                deflateRows(samples, int(qint64(height) * band / count),
+                            int(qint64(height) * (band + 1) / count), band == count - 1);
     });
     return bands;
 }

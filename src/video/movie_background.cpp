@@ -89,8 +89,8 @@ libav::FramePtr toFrame(const QImage& picture, const ColourTags& tags)
         return {};
     const uint8_t* source[] = {rgb.constBits()};
     const int sourceStride[] = {int(rgb.bytesPerLine())};
-    if (sws_scale(scale.get(), source, sourceStride, 0, rgb.height(), frame->data, frame->linesize) <
-        0)
+    if (sws_scale(scale.get(), source, sourceStride, 0, rgb.height(), frame->data,
+                  frame->linesize) < 0)
         return {};
     frame->color_primaries = tags.primaries;
     frame->color_trc = tags.transfer;
