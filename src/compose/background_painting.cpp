@@ -35,8 +35,8 @@ struct SurfaceRule {
 };
 
 constexpr UnitGradient kDiagonal{{0, 0}, {1, 1}};
-constexpr UnitGradient kUpward{{0.5, 0}, {0.5, 1}};
-constexpr UnitGradient kRightward{{0, 0.5}, {1, 0.5}};
+constexpr UnitGradient kVertical{{0.5, 0}, {0.5, 1}};
+constexpr UnitGradient kHorizontal{{0, 0.5}, {1, 0.5}};
 constexpr UnitGradient kAntiDiagonal{{0, 1}, {1, 0}};
 
 // Columns: customColor, customGradient, customImage (neither colour nor
@@ -49,11 +49,11 @@ const SurfaceRule kRules[] = {
       kDiagonal}},
     {Frame::areaDown,
      PictureFit::cover,
-     {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kUpward, kRightward, kDiagonal, kDiagonal,
+     {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kVertical, kHorizontal, kDiagonal, kDiagonal,
       kAntiDiagonal}},
     {Frame::unitSquareUp,
      PictureFit::cover,
-     {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kUpward, kRightward, kDiagonal, kDiagonal,
+     {kDiagonal, kDiagonal, kDiagonal, kDiagonal, kVertical, kHorizontal, kDiagonal, kDiagonal,
       kAntiDiagonal}},
 };
 static_assert(std::size(kRules) == size_t(Surface::movie) + 1);
