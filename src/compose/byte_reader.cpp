@@ -9,7 +9,15 @@ constexpr size_t kBlockBytes = 256 * 1024;
 
 ByteReader::ByteReader(QIODevice& device) : m_device(device), m_size(device.size())
 {
-    m_device.seek(0);
+    if (!m_device.seek(0))
+        fail();
+}
+
+void ByteReader::fail()
+{
+    m_error = m_device.errorString();
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("the file could not be read");
 }
 
 bool ByteReader::refill()
@@ -26,7 +34,7 @@ bool ByteReader::refill()
     const qint64 got =
         m_device.read(reinterpret_cast<char*>(m_block.data()), qint64(m_block.size()));
     if (got < 0) {
-        m_error = m_device.errorString();
+        fail();
         return false;
     }
     m_filled = size_t(got);
@@ -62,7 +70,7 @@ bool ByteReader::seek(qint64 target)
         return true;
     }
     if (!m_device.seek(target)) {
-        m_error = m_device.errorString();
+        fail();
         return false;
     }
     m_blockStart = target;

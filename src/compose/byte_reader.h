@@ -11,7 +11,8 @@
 //
 // Every read stops at the end of the data: a short read, a skip past the end
 // or a seek beyond it returns false, which the structure checks take as "the
-// file is cut short". A device error is kept in errorString().
+// file is cut short". A device error (a failed read or seek) is kept in
+// errorString(), and every read after it fails.
 class ByteReader {
 public:
     // Reads `device` from its start; it must be open and seekable.
@@ -35,6 +36,8 @@ public:
 
 private:
     bool refill();
+    // Keeps the device's reason, so the check fails with it.
+    void fail();
 
     QIODevice& m_device;
     qint64 m_size = 0;

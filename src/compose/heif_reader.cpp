@@ -9,13 +9,10 @@ namespace {
 // libheif wants one heif_init() before use; a function-local static makes
 // that once, whichever thread gets here first. It is never undone: decoders
 // may be loading on other threads until the process ends.
-void initLibheif()
+heif_error initLibheif()
 {
-    static const bool ready = [] {
-        heif_init(nullptr);
-        return true;
-    }();
-    (void)ready;
+    static const heif_error result = heif_init(nullptr);
+    return result;
 }
 
 QString reasonFor(const heif_error& error)
@@ -98,7 +95,9 @@ Result<void> HeifReader::open()
 {
     if (m_handle)
         return {};
-    initLibheif();
+    if (const heif_error started = initLibheif(); started.code != heif_error_Ok)
+        return Result<void>::failure(QStringLiteral("HEIF pictures cannot be read here: %1")
+                                         .arg(QString::fromUtf8(started.message)));
     m_context.reset(heif_context_alloc());
     if (!m_context)
         return Result<void>::failure(QStringLiteral("not enough memory for the picture"));

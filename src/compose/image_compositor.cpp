@@ -1,5 +1,7 @@
 #include "image_compositor.h"
 
+#include "background_painting.h"
+#include "corner_coverage.h"
 #include "parallel_rows.h"
 
 #include <QLinearGradient>
@@ -32,11 +34,11 @@ public:
     {
         const QList<QColor> colors = style.colors();
         if (style.kind() == GradientStyle::Kind::customImage) {
-            drawStretched(style.image().get(), canvas);
+            drawPicture(style, canvas);
             m_mode = Mode::alreadyDrawn;
         } else if (colors.size() >= 2) {
             m_mode = Mode::gradient;
-            m_strip = gradientStrip(colors, canvas.width(), canvas.height());
+            m_strip = gradientStrip(style, canvas.width(), canvas.height());
         } else if (colors.size() == 1) {
             m_mode = Mode::solid;
             m_solid = qPremultiply(colors.first().rgba());
@@ -66,17 +68,23 @@ private:
     enum class Mode { transparent, solid, gradient, alreadyDrawn };
 
     // One pixel for every value of x + y, painted by Qt's own gradient so the
-    // colours are exactly those of a QLinearGradient over the canvas. Pixel k
-    // has its centre at x + y = k + 1 (centres sit at half pixels), hence the
-    // gradient's ends half a pixel outside the strip.
-    static std::vector<quint32> gradientStrip(const QList<QColor>& colors, int width, int height)
+    // colours are exactly those of the picture's gradient brush over the
+    // canvas. That gradient runs at 45°, so a point of the canvas maps to
+    // x + y along the strip; pixel k has its centre at x + y = k + 1 (centres
+    // sit at half pixels), hence the half pixel taken off the gradient's ends.
+    static std::vector<quint32> gradientStrip(const GradientStyle& style, int width, int height)
     {
+        const QBrush brush =
+            gradientBrush(style, BackgroundSurface::picture, QRectF(0, 0, width, height));
+        const auto* diagonal = static_cast<const QLinearGradient*>(brush.gradient());
+        const QPointF start = diagonal->start(), end = diagonal->finalStop();
+        Q_ASSERT(brush.transform().isIdentity() && end.x() - start.x() == end.y() - start.y());
         const int length = width + height - 1;
         QImage strip(length, 1, QImage::Format_ARGB32_Premultiplied);
         strip.fill(Qt::transparent);
-        QLinearGradient gradient(QPointF(-0.5, 0), QPointF(width + height - 0.5, 0));
-        for (qsizetype i = 0; i < colors.size(); ++i)
-            gradient.setColorAt(double(i) / double(colors.size() - 1), colors[i]);
+        QLinearGradient gradient(QPointF(start.x() + start.y() - 0.5, 0),
+                                 QPointF(end.x() + end.y() - 0.5, 0));
+        gradient.setStops(diagonal->stops());
         {
             QPainter painter(&strip);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -86,62 +94,20 @@ private:
         return std::vector<quint32>(pixels, pixels + length);
     }
 
-    static void drawStretched(const QImage* picture, QImage& canvas)
+    static void drawPicture(const GradientStyle& style, QImage& canvas)
     {
         canvas.fill(Qt::transparent);
-        if (!picture || picture->isNull())
-            return;
         QPainter painter(&canvas);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        // The whole picture, in its own pixels, onto the whole canvas, in
-        // points: stretched, aspect not kept, nothing cropped.
-        const qreal ratio = canvas.devicePixelRatio();
-        painter.drawImage(QRectF(0, 0, canvas.width() / ratio, canvas.height() / ratio), *picture,
-                          QRectF(picture->rect()));
+        // The canvas is in points: the picture is stretched over all of it,
+        // from its own pixels, never cropped.
+        paintBackground(painter, QRectF(QPointF(), canvas.deviceIndependentSize()), style,
+                        BackgroundSurface::picture);
     }
 
     Mode m_mode = Mode::transparent;
     quint32 m_solid = 0;
     std::vector<quint32> m_strip;
-};
-
-// Coverage of the rounded rectangle, 0 to 255, for the pixel at (dx, dy)
-// counted from the nearest corner. Antialiased by the distance of the pixel's
-// centre from the arc: a pixel whose centre lies on the arc is half covered.
-class RoundedCorners {
-public:
-    RoundedCorners(double radius, int width, int height)
-        : m_radius(std::clamp(radius, 0.0, std::min(width, height) / 2.0)),
-          m_extent(static_cast<int>(std::ceil(m_radius))),
-          m_inner2((m_radius - 0.5) * (m_radius - 0.5)),
-          m_outer2((m_radius + 0.5) * (m_radius + 0.5))
-    {
-        if (m_radius < 0.5)
-            m_inner2 = -1;
-    }
-
-    // Rows nearer than this to the top or bottom edge have rounded parts.
-    int extent() const { return m_extent; }
-
-    quint32 coverage(int dx, int dy) const
-    {
-        const double ox = std::max(m_radius - (dx + 0.5), 0.0);
-        const double oy = std::max(m_radius - (dy + 0.5), 0.0);
-        const double d2 = ox * ox + oy * oy;
-        if (d2 <= m_inner2 || (ox == 0 && oy == 0))
-            return 255;
-        if (d2 >= m_outer2)
-            return 0;
-        const double c = std::clamp(m_radius + 0.5 - std::sqrt(d2), 0.0, 1.0);
-        return static_cast<quint32>(std::lround(c * 255));
-    }
-
-private:
-    double m_radius;
-    int m_extent;
-    double m_inner2;
-    double m_outer2;
 };
 
 bool rowIsOpaque(const quint32* row, int count)
@@ -165,6 +131,104 @@ double finiteOrZero(double value)
     return std::isfinite(value) ? std::max(value, 0.0) : 0.0;
 }
 
+// The padding in whole pixels at the picture's ratio. Beyond the limit no
+// canvas could be allocated anyway; it keeps the size arithmetic from
+// overflowing.
+int insetOf(double padding, qreal ratio)
+{
+    constexpr double kMaxInset = 1 << 20;
+    return static_cast<int>(std::lround(std::min(finiteOrZero(padding) * ratio, kMaxInset)));
+}
+
+// Makes `canvas` an unshared ARGB32_Premultiplied image of `size`, keeping
+// its pixels when it already is one. False when it cannot be had: too large
+// to attempt, or memory ran out; the canvas is then null.
+bool prepareCanvas(QImage& canvas, QSize size, qreal ratio)
+{
+    if (qint64(size.width()) * size.height() > kMaxCanvasPixels) {
+        canvas = QImage();
+        return false;
+    }
+    if (canvas.size() != size || canvas.format() != QImage::Format_ARGB32_Premultiplied ||
+        !canvas.isDetached())
+        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(ratio);
+    return !canvas.isNull();
+}
+
+// Writes whole canvas rows: the background, and over it the picture's row
+// with its corners rounded. Rows are independent, so bands of them can be
+// written on several threads at once.
+class RowComposer {
+public:
+    RowComposer(const QImage& source, int inset, const BackgroundRows& background,
+                const CornerCoverage& corners, QImage& canvas)
+        : m_source(source), m_inset(inset), m_background(background), m_corners(corners),
+          m_sourceIsOpaque(source.format() == QImage::Format_RGB32), m_bits(canvas.bits()),
+          m_stride(canvas.bytesPerLine()), m_width(canvas.width())
+    {
+    }
+
+    void compose(int first, int last) const
+    {
+        const int h = m_source.height();
+        for (int y = first; y < last; ++y) {
+            auto* row = reinterpret_cast<quint32*>(m_bits + y * m_stride);
+            const int sy = y - m_inset;
+            if (sy < 0 || sy >= h) {
+                m_background.fill(row, y, 0, m_width);
+                continue;
+            }
+            const auto* src = reinterpret_cast<const quint32*>(m_source.constScanLine(sy));
+            const int dy = std::min(sy, h - 1 - sy);
+            if (dy >= m_corners.extent() &&
+                (m_sourceIsOpaque || rowIsOpaque(src, m_source.width())))
+                copyRow(row, y, src);
+            else
+                blendRow(row, y, src, dy);
+        }
+    }
+
+private:
+    // The common case: the picture's row hides the background.
+    void copyRow(quint32* row, int y, const quint32* src) const
+    {
+        const int w = m_source.width();
+        m_background.fill(row, y, 0, m_inset);
+        std::memcpy(row + m_inset, src, sizeof(quint32) * w);
+        m_background.fill(row, y, m_inset + w, m_width);
+    }
+
+    // A row with rounded corners or translucent pixels, `dy` rows from the
+    // picture's nearer horizontal edge.
+    void blendRow(quint32* row, int y, const quint32* src, int dy) const
+    {
+        const int w = m_source.width();
+        const int extent = m_corners.extent();
+        m_background.fill(row, y, 0, m_width);
+        quint32* dst = row + m_inset;
+        for (int x = 0; x < w; ++x) {
+            const int dx = std::min(x, w - 1 - x);
+            const quint32 cover = dy < extent && dx < extent ? m_corners.alpha(dx, dy) : 255;
+            quint32 pixel = src[x];
+            if (cover == 0 || pixel == 0)
+                continue;
+            if (cover != 255)
+                pixel = scaleArgb(pixel, cover);
+            dst[x] = (pixel >> 24) == 0xff ? pixel : sourceOver(pixel, dst[x]);
+        }
+    }
+
+    const QImage& m_source;
+    int m_inset;
+    const BackgroundRows& m_background;
+    const CornerCoverage& m_corners;
+    bool m_sourceIsOpaque;
+    uchar* m_bits;
+    qsizetype m_stride;
+    int m_width;
+};
+
 } // namespace
 
 QImage composeWithBackground(const QImage& image, const GradientStyle& style, double padding,
@@ -180,63 +244,15 @@ void composeWithBackground(const QImage& image, const GradientStyle& style, doub
 {
     const QImage source = premultipliedSource(image);
     const qreal ratio = source.devicePixelRatio() > 0 ? source.devicePixelRatio() : 1.0;
-    // Beyond this no canvas could be allocated anyway; the limit keeps the
-    // arithmetic below from overflowing.
-    constexpr double kMaxInset = 1 << 20;
-    const int inset =
-        static_cast<int>(std::lround(std::min(finiteOrZero(padding) * ratio, kMaxInset)));
-    const int w = source.width();
-    const int h = source.height();
-    const QSize size(w + 2 * inset, h + 2 * inset);
-
-    if (qint64(size.width()) * size.height() > kMaxCanvasPixels) {
-        canvas = QImage();
-        return;
-    }
-    if (canvas.size() != size || canvas.format() != QImage::Format_ARGB32_Premultiplied ||
-        !canvas.isDetached())
-        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    canvas.setDevicePixelRatio(ratio);
-    if (canvas.isNull())
+    const int inset = insetOf(padding, ratio);
+    const QSize size(source.width() + 2 * inset, source.height() + 2 * inset);
+    if (!prepareCanvas(canvas, size, ratio))
         return;
 
     const BackgroundRows background(style, canvas);
-    const RoundedCorners corners(finiteOrZero(cornerRadius) * ratio, w, h);
-    const bool sourceIsOpaque = source.format() == QImage::Format_RGB32;
-    uchar* const canvasBits = canvas.bits();
-    const qsizetype canvasStride = canvas.bytesPerLine();
-
-    auto composeRows = [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            auto* row = reinterpret_cast<quint32*>(canvasBits + y * canvasStride);
-            const int sy = y - inset;
-            if (sy < 0 || sy >= h) {
-                background.fill(row, y, 0, size.width());
-                continue;
-            }
-            const auto* src = reinterpret_cast<const quint32*>(source.constScanLine(sy));
-            const int dy = std::min(sy, h - 1 - sy);
-            quint32* dst = row + inset;
-            if (dy >= corners.extent() && (sourceIsOpaque || rowIsOpaque(src, w))) {
-                // The common case: the picture's row hides the background.
-                background.fill(row, y, 0, inset);
-                std::memcpy(dst, src, sizeof(quint32) * w);
-                background.fill(row, y, inset + w, size.width());
-                continue;
-            }
-            background.fill(row, y, 0, size.width());
-            for (int x = 0; x < w; ++x) {
-                const int dx = std::min(x, w - 1 - x);
-                const quint32 cover =
-                    dy < corners.extent() && dx < corners.extent() ? corners.coverage(dx, dy) : 255;
-                quint32 pixel = src[x];
-                if (cover == 0 || pixel == 0)
-                    continue;
-                if (cover != 255)
-                    pixel = scaleArgb(pixel, cover);
-                dst[x] = (pixel >> 24) == 0xff ? pixel : sourceOver(pixel, dst[x]);
-            }
-        }
-    };
-    parallelRows(size.height(), size.width(), composeRows);
+    const CornerCoverage corners(finiteOrZero(cornerRadius) * ratio, source.width(),
+                                 source.height());
+    const RowComposer rows(source, inset, background, corners, canvas);
+    parallelRows(size.height(), size.width(),
+                 [&rows](int first, int last) { rows.compose(first, last); });
 }

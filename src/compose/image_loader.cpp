@@ -87,7 +87,8 @@ Result<QImage> readWithQt(QIODevice& file, PictureFormat format)
             return failure(tooLargeReason(size));
     }
     raiseAllocationLimit();
-    file.seek(0);
+    if (!file.seek(0))
+        return failure(file.errorString());
     QImageReader reader(&file, name);
     reader.setAutoTransform(true); // EXIF orientation
     QImage image;
@@ -181,7 +182,10 @@ Result<QImage> loadImage(QIODevice& file)
     if (file.size() == 0)
         return failure(QStringLiteral("the file is empty"));
 
-    const PictureFormat format = pictureFormatOf(file.peek(kPictureFormatHeadBytes));
+    const QByteArray head = file.peek(kPictureFormatHeadBytes);
+    if (head.isEmpty())
+        return failure(file.errorString());
+    const PictureFormat format = pictureFormatOf(head);
     if (format == PictureFormat::unknown)
         return failure(QStringLiteral("not a picture Quorvel can read"));
     if (const Result<void> whole = checkStructure(file, format); !whole.ok())

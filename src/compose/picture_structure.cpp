@@ -254,7 +254,8 @@ Verdict checkHeif(ByteReader& reader)
             return Verdict::damaged;
         if (size - headerSize > quint64(reader.size() - reader.position()))
             return Verdict::cutShort;
-        reader.skip(qint64(size) - headerSize);
+        if (!reader.skip(qint64(size) - headerSize))
+            return Verdict::cutShort;
         if (std::memcmp(header + 4, "meta", 4) == 0)
             return Verdict::complete;
     }

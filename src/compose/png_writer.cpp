@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 #include <zlib.h>
 
@@ -21,6 +22,9 @@ constexpr int kDeflateStrategy = Z_RLE;
 constexpr size_t kFeedBytes = 256 * 1024;
 // Well under the 8 MB per chunk that libpng accepts without complaint.
 constexpr size_t kMaxChunkData = 1 << 20;
+// Raw bytes per band deflated on its own: large enough that restarting the
+// deflate stream costs nothing measurable, small enough to share among cores.
+constexpr size_t kBandBytes = 4 << 20;
 
 enum Filter : uchar { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
 
@@ -206,98 +210,126 @@ bool isOpaque(const QImage& image)
     return true;
 }
 
-} // namespace
+// The picture as rows of PNG samples: straight RGB, or RGBA when any pixel
+// is not opaque.
+struct Samples {
+    QImage image; // ARGB32_Premultiplied or RGB32
+    bool withAlpha = false;
+    int bytesPerPixel = 3;
+    size_t rowBytes = 0;
 
-QByteArray encodePng(const QImage& input)
-{
-    if (input.isNull())
-        return {};
-    const QImage image = input.format() == QImage::Format_ARGB32_Premultiplied ||
-                                 input.format() == QImage::Format_RGB32
-                             ? input
-                             : input.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const int width = image.width();
-    const int height = image.height();
-    const bool withAlpha = !isOpaque(image);
-    const int bpp = withAlpha ? 4 : 3;
-    const size_t rowBytes = size_t(width) * bpp;
-
-    const int cores = std::max(1u, std::thread::hardware_concurrency());
-    const int bandCount =
-        std::clamp<int>(int(size_t(height) * rowBytes / (4 << 20)), 1, std::min(cores, height));
-    std::vector<DeflatedBand> bands(bandCount);
-
-    auto deflateBand = [&](int band) {
-        const int first = int(qint64(height) * band / bandCount);
-        const int last = int(qint64(height) * (band + 1) / bandCount);
-        const bool isLast = band == bandCount - 1;
-        RowFilter filter(rowBytes, bpp);
-        BandDeflater deflater;
-        std::vector<uchar> previous(rowBytes), current(rowBytes);
-        std::vector<uchar> feed;
-        feed.reserve(kFeedBytes + rowBytes + 1);
-        if (first > 0)
-            rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(first - 1)), width,
-                         withAlpha, previous.data());
-        for (int y = first; y < last; ++y) {
-            rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(y)), width, withAlpha,
-                         current.data());
-            const size_t at = feed.size();
-            feed.resize(at + rowBytes + 1);
-            filter.filter(current.data(), y > 0 ? previous.data() : nullptr, feed.data() + at);
-            std::swap(previous, current);
-            const bool end = y + 1 == last;
-            if (feed.size() >= kFeedBytes || end) {
-                const int flush = !end ? Z_NO_FLUSH : isLast ? Z_FINISH : Z_SYNC_FLUSH;
-                deflater.feed(bands[band], feed.data(), feed.size(), flush);
-                feed.clear();
-            }
-        }
-    };
-    parallelRows(bandCount, 1 << 20, [&](int first, int last) {
-        for (int band = first; band < last; ++band)
-            deflateBand(band);
-    });
-
-    uLong adler = bands[0].adler;
-    for (int i = 1; i < bandCount; ++i) {
-        if (!bands[i].ok)
-            return {};
-        adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].rawLength));
+    explicit Samples(const QImage& input)
+        : image(input.format() == QImage::Format_ARGB32_Premultiplied ||
+                        input.format() == QImage::Format_RGB32
+                    ? input
+                    : input.convertToFormat(QImage::Format_ARGB32_Premultiplied)),
+          withAlpha(!isOpaque(image)), bytesPerPixel(withAlpha ? 4 : 3),
+          rowBytes(size_t(image.width()) * size_t(bytesPerPixel))
+    {
     }
-    if (!bands[0].ok)
-        return {};
 
-    QByteArray out;
-    size_t deflatedSize = 0;
-    for (const auto& band : bands)
-        deflatedSize += band.data.size();
-    out.reserve(qsizetype(deflatedSize + 256));
+    void row(int y, uchar* out) const
+    {
+        rowToSamples(reinterpret_cast<const quint32*>(image.constScanLine(y)), image.width(),
+                     withAlpha, out);
+    }
+};
+
+// Filters and deflates rows [first, last). Each row is filtered against the
+// one above it, even across the band's start, as a decoder will unfilter it.
+DeflatedBand deflateRows(const Samples& samples, int first, int last, bool isLast)
+{
+    DeflatedBand band;
+    RowFilter filter(samples.rowBytes, samples.bytesPerPixel);
+    BandDeflater deflater;
+    std::vector<uchar> previous(samples.rowBytes), current(samples.rowBytes);
+    std::vector<uchar> feed;
+    feed.reserve(kFeedBytes + samples.rowBytes + 1);
+    if (first > 0)
+        samples.row(first - 1, previous.data());
+    for (int y = first; y < last; ++y) {
+        samples.row(y, current.data());
+        const size_t at = feed.size();
+        feed.resize(at + samples.rowBytes + 1);
+        filter.filter(current.data(), y > 0 ? previous.data() : nullptr, feed.data() + at);
+        std::swap(previous, current);
+        const bool end = y + 1 == last;
+        if (feed.size() >= kFeedBytes || end) {
+            const int flush = !end ? Z_NO_FLUSH : isLast ? Z_FINISH : Z_SYNC_FLUSH;
+            deflater.feed(band, feed.data(), feed.size(), flush);
+            feed.clear();
+        }
+    }
+    return band;
+}
+
+// The rows in bands of about kBandBytes, deflated side by side within the
+// process's thread budget. The bands depend on the picture alone, never on
+// the threads, so a picture always encodes to the same bytes.
+std::vector<DeflatedBand> deflateBands(const Samples& samples)
+{
+    const int height = samples.image.height();
+    const size_t bytes = size_t(height) * samples.rowBytes;
+    const int count = int(std::clamp<size_t>(bytes / kBandBytes, 1, size_t(height)));
+    std::vector<DeflatedBand> bands(static_cast<size_t>(count));
+    const long long bytesPerBand = static_cast<long long>(bytes / size_t(count));
+    parallelRows(count, bytesPerBand, [&](int first, int last) {
+        for (int band = first; band < last; ++band)
+            bands[size_t(band)] =
+                deflateRows(samples, int(qint64(height) * band / count),
+                            int(qint64(height) * (band + 1) / count), band == count - 1);
+    });
+    return bands;
+}
+
+// The zlib checksum of all the bands' raw data, or nothing if a band failed.
+std::optional<uLong> combinedAdler(const std::vector<DeflatedBand>& bands)
+{
+    uLong adler = bands[0].adler;
+    for (size_t i = 0; i < bands.size(); ++i) {
+        if (!bands[i].ok)
+            return std::nullopt;
+        if (i > 0)
+            adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].rawLength));
+    }
+    return adler;
+}
+
+void putBigEndian(uchar* out, quint32 value)
+{
+    for (int b = 0; b < 4; ++b)
+        out[b] = uchar(value >> (24 - 8 * b));
+}
+
+// IHDR, then sRGB and the density: 72 dpi times the device pixel ratio.
+void appendHeader(QByteArray& out, const Samples& samples)
+{
     out.append("\x89PNG\r\n\x1a\n", 8);
-
     uchar header[13];
-    const quint32 dims[2] = {quint32(width), quint32(height)};
-    for (int i = 0; i < 2; ++i)
-        for (int b = 0; b < 4; ++b)
-            header[i * 4 + b] = uchar(dims[i] >> (24 - 8 * b));
-    header[8] = 8;                 // bits per sample
-    header[9] = withAlpha ? 6 : 2; // RGBA or RGB
+    putBigEndian(header, quint32(samples.image.width()));
+    putBigEndian(header + 4, quint32(samples.image.height()));
+    header[8] = 8;                         // bits per sample
+    header[9] = samples.withAlpha ? 6 : 2; // RGBA or RGB
     header[10] = header[11] = header[12] = 0;
     appendChunk(out, "IHDR", header, sizeof header);
 
     const uchar srgb[1] = {0}; // perceptual
     appendChunk(out, "sRGB", srgb, 1);
 
-    const double ratio = image.devicePixelRatio() > 0 ? image.devicePixelRatio() : 1.0;
+    const double ratio =
+        samples.image.devicePixelRatio() > 0 ? samples.image.devicePixelRatio() : 1.0;
     const quint32 perMetre = quint32(std::lround(72.0 * ratio / 0.0254));
     uchar phys[9];
-    for (int i = 0; i < 2; ++i)
-        for (int b = 0; b < 4; ++b)
-            phys[i * 4 + b] = uchar(perMetre >> (24 - 8 * b));
+    putBigEndian(phys, perMetre);
+    putBigEndian(phys + 4, perMetre);
     phys[8] = 1; // unit: metre
     appendChunk(out, "pHYs", phys, sizeof phys);
+}
 
-    // The zlib stream: header, the bands' deflate data in order, checksum.
+// The zlib stream in IDAT chunks: header, the bands' deflate data in order,
+// checksum. Each band's data is let go once copied.
+void appendImageData(QByteArray& out, std::vector<DeflatedBand>& bands, uLong adler)
+{
     std::vector<uchar> stream;
     auto flushIdat = [&](bool force) {
         if (stream.size() >= kMaxChunkData || (force && !stream.empty())) {
@@ -314,9 +346,31 @@ QByteArray encodePng(const QImage& input)
         }
         std::vector<uchar>().swap(band.data);
     }
-    for (int b = 0; b < 4; ++b)
-        stream.push_back(uchar(adler >> (24 - 8 * b)));
+    uchar checksum[4];
+    putBigEndian(checksum, quint32(adler));
+    stream.insert(stream.end(), checksum, checksum + 4);
     flushIdat(true);
+}
+
+} // namespace
+
+QByteArray encodePng(const QImage& input)
+{
+    if (input.isNull())
+        return {};
+    const Samples samples(input);
+    std::vector<DeflatedBand> bands = deflateBands(samples);
+    const std::optional<uLong> adler = combinedAdler(bands);
+    if (!adler)
+        return {};
+
+    QByteArray out;
+    size_t deflatedSize = 0;
+    for (const auto& band : bands)
+        deflatedSize += band.data.size();
+    out.reserve(qsizetype(deflatedSize + 256));
+    appendHeader(out, samples);
+    appendImageData(out, bands, *adler);
     appendChunk(out, "IEND", nullptr, 0);
     return out;
 }

@@ -12,8 +12,10 @@
 //
 // Screenshots are large and mostly flat, so this encoder trades the last few
 // percent of size for speed: a cheap per-row filter choice, a fast zlib level,
-// and the rows split into one band per core, each deflated on its own thread
-// and joined into a single zlib stream.
+// and the rows split into bands of a few megabytes, deflated side by side on
+// as many threads as the process's budget allows and joined into a single
+// zlib stream. The bands follow from the picture's size alone, so the same
+// picture gives the same bytes on any machine.
 QByteArray encodePng(const QImage& image);
 
 // Writes encodePng(image) to `path`. The file is replaced only once the new

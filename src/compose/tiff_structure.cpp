@@ -13,6 +13,35 @@ public:
 
     Verdict check(QSize& size)
     {
+        quint64 directory = 0;
+        if (const Verdict v = readHeader(directory); v != Verdict::complete)
+            return v;
+        std::vector<uchar> table;
+        if (const Verdict v = readDirectory(directory, table); v != Verdict::complete)
+            return v;
+        Directory found;
+        if (const Verdict v = readEntries(table, found); v != Verdict::complete)
+            return v;
+        if (found.width > 0 && found.height > 0)
+            size = QSize(int(qMin<quint64>(found.width, INT_MAX)),
+                         int(qMin<quint64>(found.height, INT_MAX)));
+        if (!found.offsets || !found.byteCounts)
+            return Verdict::complete; // libtiff may work them out itself
+        return checkData(found.offsets, found.byteCounts);
+    }
+
+private:
+    // What the walk needs of the first directory: pointers into its table.
+    struct Directory {
+        quint64 width = 0;
+        quint64 height = 0;
+        const uchar* offsets = nullptr;    // of the strips or tiles
+        const uchar* byteCounts = nullptr; // their lengths
+    };
+
+    // The byte order, classic or big TIFF, and where the first directory is.
+    Verdict readHeader(quint64& directory)
+    {
         uchar header[16];
         if (!m_reader.read(header, 8))
             return Verdict::cutShort;
@@ -20,45 +49,48 @@ public:
         m_big = number(header + 2, 2) == 43;
         if (m_big && !m_reader.read(header + 8, 8))
             return Verdict::cutShort;
-        const quint64 directory = m_big ? number(header + 8, 8) : number(header + 4, 4);
-        if (directory < 8)
-            return Verdict::damaged;
+        directory = m_big ? number(header + 8, 8) : number(header + 4, 4);
+        return directory < 8 ? Verdict::damaged : Verdict::complete;
+    }
+
+    // The directory's entries, as they are in the file.
+    Verdict readDirectory(quint64 directory, std::vector<uchar>& table)
+    {
         if (directory > quint64(m_reader.size()) || !m_reader.seek(qint64(directory)))
             return Verdict::cutShort;
-
-        const int countBytes = m_big ? 8 : 2;
-        const int entryBytes = m_big ? 20 : 12;
         uchar countField[8];
-        if (!m_reader.read(countField, countBytes))
+        if (!m_reader.read(countField, countBytes()))
             return Verdict::cutShort;
-        const quint64 entries = number(countField, countBytes);
-        if (entries > quint64(m_reader.size() - m_reader.position()) / entryBytes)
+        const quint64 entries = number(countField, countBytes());
+        if (entries > quint64(m_reader.size() - m_reader.position()) / entryBytes())
             return Verdict::cutShort;
-        std::vector<uchar> table(entries * entryBytes);
-        if (!m_reader.read(table.data(), qint64(table.size())))
-            return Verdict::cutShort;
+        table.resize(entries * entryBytes());
+        return m_reader.read(table.data(), qint64(table.size())) ? Verdict::complete
+                                                                 : Verdict::cutShort;
+    }
 
-        const uchar* offsets = nullptr;
-        const uchar* byteCounts = nullptr;
-        quint64 width = 0, height = 0;
+    Verdict readEntries(const std::vector<uchar>& table, Directory& found) const
+    {
         for (const uchar* entry = table.data(); entry < table.data() + table.size();
-             entry += entryBytes) {
+             entry += entryBytes()) {
             const quint64 tag = number(entry, 2);
             if (tag == 256)
-                width = inlineNumber(entry);
+                found.width = inlineNumber(entry);
             else if (tag == 257)
-                height = inlineNumber(entry);
+                found.height = inlineNumber(entry);
             else if (tag == 273 || tag == 324) // strip or tile offsets
-                offsets = entry;
+                found.offsets = entry;
             else if (tag == 279 || tag == 325) // their byte counts
-                byteCounts = entry;
+                found.byteCounts = entry;
             if (!valueInsideFile(entry))
                 return Verdict::cutShort;
         }
-        if (width > 0 && height > 0)
-            size = QSize(int(qMin<quint64>(width, INT_MAX)), int(qMin<quint64>(height, INT_MAX)));
-        if (!offsets || !byteCounts)
-            return Verdict::complete; // libtiff may work them out itself
+        return Verdict::complete;
+    }
+
+    // Every strip or tile lies inside the file.
+    Verdict checkData(const uchar* offsets, const uchar* byteCounts)
+    {
         Array starts, lengths;
         if (const Verdict v = array(offsets, starts); v != Verdict::complete)
             return v;
@@ -75,7 +107,9 @@ public:
         return Verdict::complete;
     }
 
-private:
+    int countBytes() const { return m_big ? 8 : 2; }
+    int entryBytes() const { return m_big ? 20 : 12; }
+
     // An array of SHORTs, LONGs or LONG8s, held in its entry or elsewhere.
     struct Array {
         std::vector<uchar> storage;

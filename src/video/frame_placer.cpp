@@ -1,23 +1,10 @@
 #include "frame_placer.h"
 
+#include "corner_coverage.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-namespace {
-
-// How much of the luma pixel (x, y) lies inside the rounded rectangle: the
-// distance of its centre to the corner's circle, smoothed over one pixel.
-double lumaCoverage(int x, int y, QSize size, double radius)
-{
-    const double px = x + 0.5, py = y + 0.5;
-    const double cx = std::clamp(px, radius, size.width() - radius);
-    const double cy = std::clamp(py, radius, size.height() - radius);
-    const double distance = std::hypot(px - cx, py - cy);
-    return std::clamp(radius - distance + 0.5, 0.0, 1.0);
-}
-
-} // namespace
 
 FramePlacer::FramePlacer(QSize picture, QSize frame, QPoint origin, double radius)
 {
@@ -36,7 +23,8 @@ FramePlacer::Plane FramePlacer::planeOf(QSize picture, QSize frame, QPoint origi
     // With an odd offset the chroma lands half a chroma sample early: one
     // column of colour, which nobody sees, against resampling every frame.
     plane.origin = {origin.x() / subsample, origin.y() / subsample};
-    const int lumaCorner = int(std::ceil(radius));
+    const CornerCoverage coverage(radius, picture.width(), picture.height());
+    const int lumaCorner = coverage.extent();
     plane.corner = std::min({down(lumaCorner) + (subsample > 1 && lumaCorner ? 1 : 0),
                              plane.picture.width(), plane.picture.height()});
     const int side = plane.corner;
@@ -55,7 +43,8 @@ FramePlacer::Plane FramePlacer::planeOf(QSize picture, QSize frame, QPoint origi
                             std::min((left[corner % 2] + x) * subsample + dx, picture.width() - 1);
                         const int ly =
                             std::min((top[corner / 2] + y) * subsample + dy, picture.height() - 1);
-                        sum += lumaCoverage(lx, ly, picture, radius);
+                        sum += coverage.fraction(std::min(lx, picture.width() - 1 - lx),
+                                                 std::min(ly, picture.height() - 1 - ly));
                     }
                 }
                 mask[size_t(y * side + x)] =

@@ -11,10 +11,12 @@
 // The still picture every movie frame is placed on, painted once per export.
 namespace movie_background {
 
-// `style` filling a frame of `size` pixels. Gradients run across the unit
-// square, (0,0) at the bottom-left corner and (1,1) at the top-right, so their
-// direction does not depend on the frame's aspect. Black when there is nothing
-// to paint (no colour, or a customImage without its picture).
+// `style` filling a frame of `size` pixels, laid out as BackgroundSurface::movie
+// says: gradients run across the unit square, (0,0) at the bottom-left corner
+// and (1,1) at the top-right, so their direction does not depend on the
+// frame's aspect. Colours are shown opaque. Black when there is nothing to
+// paint (no colour, or a customImage without its picture), and null when
+// memory ran out.
 QImage paint(const GradientStyle& style, QSize size);
 
 // `picture` as one yuv420p frame tagged and converted as `tags` say, or null

@@ -147,6 +147,7 @@ private Q_SLOTS:
             {"radius in points at ratio 2", 2, 10, {3, 3}, white},
             {"huge radius: semicircular end", 1, 1e6, {12, 12}, white},
             {"huge radius limited by the short side", 1, 1e6, {50, 0}, black},
+            {"under half a pixel rounds nothing", 1, 0.3, {0, 0}, black},
         };
         for (const auto& [what, ratio, radius, at, shows] : cases) {
             const QImage canvas = composeWithBackground(filled(200, 100, Qt::black, ratio),

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <future>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -77,6 +78,11 @@ private Q_SLOTS:
             QCOMPARE(snapshot(dir.path()),
                      (QMap<QString, QByteArray>{{"old.png", previous}, {"shot.png", png}}));
             QCOMPARE(png.mid(24, 2), QByteArray("\x08") + colourType);
+            // Encoders running side by side share the threads, not the result.
+            auto other =
+                std::async(std::launch::async, [&image = image] { return encodePng(image); });
+            QCOMPARE(encodePng(image), png);
+            QCOMPARE(other.get(), png);
             QCOMPARE(QImage(path).colorSpace(), QColorSpace(QColorSpace::SRgb));
 
             const auto magick = test_support::run("convert", {path, "-depth", "8", "png:-"});
