@@ -4,6 +4,7 @@
 
 #include "movie_composer.h"
 #include "named_colors.h"
+#include "movie_fixtures.h"
 #include "test_support.h"
 
 #include <QImage>
@@ -30,29 +31,10 @@ QString tone(double seconds)
     return QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=44100:d=%1 ").arg(seconds);
 }
 
-// Arguments are split at spaces.
-bool makeMovie(const QString& path, const QString& arguments)
-{
-    const auto made = test_support::run(
-        "ffmpeg", QStringList{"-y", "-hide_banner", "-loglevel", "error"} +
-                      arguments.split(' ', Qt::SkipEmptyParts) + QStringList{path});
-    if (made.exitCode != 0)
-        qWarning("%s", made.err.constData());
-    return made.exitCode == 0;
-}
-
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QJsonObject streamOf(const QString& path, const QString& type)
-{
-    const auto probed =
-        test_support::run("ffprobe", {"-v", "error", "-of", "json", "-show_streams",
-                                      "-count_frames", "-select_streams", type, path});
-    return QJsonDocument::fromJson(probed.out)["streams"][0].toObject();
 }
 
 // The first frame as ffmpeg shows it, turned upright like a player would and
@@ -100,7 +82,7 @@ private Q_SLOTS:
         QFETCH(QRect, picture);
         QFETCH(QSize, frame);
         const QString in = path("place.mp4"), out = path("place-out.mp4");
-        QVERIFY(makeMovie(in, "-f lavfi -i color=c=white:s=" + source +
+        QVERIFY(movie_fixtures::make(in, "-f lavfi -i color=c=white:s=" + source +
                                   ":d=0.5,format=yuv444p -pix_fmt yuv444p"));
         const QColor green(0, 200, 0);
         const auto outcome =
@@ -128,7 +110,7 @@ private Q_SLOTS:
         using Corners = QList<QColor>; // top left, top right, bottom left, bottom right
         QTest::addColumn<GradientStyle>("style");
         QTest::addColumn<Corners>("corners");
-        QVERIFY(makeMovie(path("style.mp4"), "-f lavfi -i color=c=white:s=96x16:d=0.2"));
+        QVERIFY(movie_fixtures::make(path("style.mp4"), "-f lavfi -i color=c=white:s=96x16:d=0.2"));
 
         // The frame is wide (176×96): gradients still run corner to corner.
         const QColor bp((blue().red() + purple().red()) / 2,
@@ -218,21 +200,21 @@ private Q_SLOTS:
         if (name.startsWith("hevc") &&
             !test_support::run("ffmpeg", {"-hide_banner", "-encoders"}).out.contains("libx265"))
             QSKIP("ffmpeg has no libx265");
-        QVERIFY(makeMovie(path("upright.mp4"), twoTone({80, 48}, 0.3)));
+        QVERIFY(movie_fixtures::make(path("upright.mp4"), twoTone({80, 48}, 0.3)));
         const QString in = path(name), out = path("time-out.mp4");
-        QVERIFY(makeMovie(in, make));
+        QVERIFY(movie_fixtures::make(in, make));
         const auto outcome =
             MovieComposer::compose(in, out, {GradientStyle::customColor(Qt::white), 2, 0});
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
 
-        const QJsonObject video = streamOf(out, "v");
+        const QJsonObject video = movie_fixtures::stream(out, "v");
         QCOMPARE(video["codec_name"].toString() + ' ' + video["profile"].toString() + ' ' +
                      video["pix_fmt"].toString() + ' ' + video["avg_frame_rate"].toString(),
                  QStringLiteral("h264 High yuv420p 30/1"));
         const int frames = video["nb_read_frames"].toString().toInt();
         QVERIFY2(std::abs(frames - duration * 30) <= 1, qPrintable(QString::number(frames)));
         QVERIFY(std::abs(video["duration"].toString().toDouble() - duration) <= 1.0 / 30 + 1e-3);
-        const QJsonObject audio = streamOf(out, "a");
+        const QJsonObject audio = movie_fixtures::stream(out, "a");
         QCOMPARE(audio["codec_name"].toString(), audioCodec);
         if (!audioCodec.isEmpty()) {
             QCOMPARE(audio["sample_rate"].toString(), QStringLiteral("44100"));
@@ -256,8 +238,8 @@ private Q_SLOTS:
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Stage>("stage");
 
-        QVERIFY(makeMovie(path("sound.m4a"), tone(0.5)));
-        QVERIFY(makeMovie(path("whole.mp4"), twoTone({64, 48}, 1)));
+        QVERIFY(movie_fixtures::make(path("sound.m4a"), tone(0.5)));
+        QVERIFY(movie_fixtures::make(path("whole.mp4"), twoTone({64, 48}, 1)));
         QVERIFY(QFile::copy(path("whole.mp4"), path("truncated.mp4")) &&
                 QFile::resize(path("truncated.mp4"), QFileInfo(path("whole.mp4")).size() / 2));
         QVERIFY(writeFile(path("empty.mp4"), "") && writeFile(path("text.mp4"), "not a movie\n"));
@@ -294,7 +276,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("cancelOnProgress");
         QTest::addColumn<Kind>("kind");
 
-        QVERIFY(makeMovie(path("replace.mp4"), twoTone({64, 48}, 1.5)));
+        QVERIFY(movie_fixtures::make(path("replace.mp4"), twoTone({64, 48}, 1.5)));
         QTest::newRow("completed") << path("replace.mp4") << false << Kind::completed;
         QTest::newRow("cancelled") << path("replace.mp4") << true << Kind::cancelled;
         QTest::newRow("failed") << path("text.mp4") << false << Kind::failed;
