@@ -5,6 +5,7 @@
 #include "console.h"
 #include "image_compositor.h"
 #include "native_file.h"
+#include "pending_file.h"
 #include "png_writer.h"
 
 #include <QCommandLineParser>
@@ -70,7 +71,7 @@ QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
     composed = QImage();
     if (png.isEmpty())
         return QStringLiteral("the picture could not be encoded as PNG");
-    const Result<void> written = replaceFile(job.output, png);
+    const Result<void> written = replaceFileContents(nativeName(job.output), png);
     if (!written.ok())
         return QStringLiteral("cannot write %1: %2").arg(job.output, written.error());
     return {};

@@ -4,9 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -39,64 +37,9 @@ QByteArray folderOf(const QByteArray& path)
     return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
 }
 
-QByteArray fileNameOf(const QByteArray& path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
 bool isUtf8(const QByteArray& bytes)
 {
     return QString::fromUtf8(bytes).toUtf8() == bytes;
-}
-
-// Where writing through `path` lands: links followed to the file they name,
-// which need not exist yet.
-QByteArray linkTarget(QByteArray path)
-{
-    for (int hops = 0; hops < 40; ++hops) { // the system's own limit on links
-        struct stat status {};
-        if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
-            break;
-        QByteArray target(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
-        if (length <= 0)
-            break;
-        target.truncate(length);
-        path = target.startsWith('/') ? target : folderOf(path) + '/' + target;
-    }
-    return path;
-}
-
-// A new file of our own beside `target`, created with the umask's
-// permissions; its name is left in `name`.
-int createBeside(const QByteArray& target, QByteArray& name)
-{
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folderOf(target) + "/.quorvel-" + QByteArray::number(::getpid()) + '-' +
-               QByteArray::number(counter++) + ".part";
-        const int descriptor =
-            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor >= 0 || errno != EEXIST)
-            return descriptor;
-    }
-    return -1;
-}
-
-bool writeAll(int descriptor, const QByteArray& data)
-{
-    for (qsizetype written = 0; written < data.size();) {
-        const ssize_t n =
-            ::write(descriptor, data.constData() + written, size_t(data.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            errno = n == 0 ? EIO : errno;
-            return false;
-        }
-        written += n;
-    }
-    return true;
 }
 
 Result<QByteArray> readToEnd(int descriptor)
@@ -227,52 +170,19 @@ Result<QImage> loadPicture(const QString& path)
     return loadImage(buffer);
 }
 
-Result<void> replaceFile(const QString& path, const QByteArray& data)
-{
-    const QByteArray target = linkTarget(nativeName(path));
-    QByteArray temporary;
-    const int descriptor = createBeside(target, temporary);
-    if (descriptor < 0)
-        return failure<void>(errno);
-    int error = 0;
-    struct stat existing {};
-    if (::stat(target.constData(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-        ::fchmod(descriptor, existing.st_mode & 07777) != 0)
-        error = errno;
-    if (!error && !writeAll(descriptor, data))
-        error = errno;
-    if (!error && ::fsync(descriptor) != 0)
-        error = errno;
-    if (::close(descriptor) != 0 && !error)
-        error = errno;
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (!error)
-        return {};
-    ::unlink(temporary.constData());
-    return failure<void>(error);
-}
-
-OpenableName::OpenableName(const QString& path, bool parentOnly)
+OpenableName::OpenableName(const QString& path)
 {
     const QByteArray bytes = nativeName(path);
     if (isUtf8(bytes)) {
         m_name = path;
         return;
     }
-    const QByteArray reached = parentOnly ? folderOf(bytes) : bytes;
-    if (parentOnly && !isUtf8(fileNameOf(bytes))) {
-        m_error = QStringLiteral("this name is not UTF-8; choose one that is");
-        return;
-    }
-    m_descriptor = ::open(reached.constData(), O_PATH | O_CLOEXEC);
+    m_descriptor = ::open(bytes.constData(), O_PATH | O_CLOEXEC);
     if (m_descriptor < 0) {
         m_error = reason(errno);
         return;
     }
     m_name = QStringLiteral("/proc/self/fd/%1").arg(m_descriptor);
-    if (parentOnly)
-        m_name += QLatin1Char('/') + QString::fromUtf8(fileNameOf(bytes));
 }
 
 OpenableName::~OpenableName()

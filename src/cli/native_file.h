@@ -33,21 +33,12 @@ Result<void> makeDirectories(const QString& path);
 // no size and cannot seek.
 Result<QImage> loadPicture(const QString& path);
 
-// Replaces the file at `path` with `data` only once all of it is written: it
-// goes to a new file beside the target, renamed over it when complete. A
-// link is followed and its target replaced, the link kept. The file keeps
-// the permissions it had; a new one gets the umask's. On failure nothing
-// changes and no temporary file is left.
-Result<void> replaceFile(const QString& path, const QByteArray& data);
-
-// A name Qt and FFmpeg can open for `path`, whatever bytes it holds: the path
-// itself when it is UTF-8, otherwise the same file reached through a
-// descriptor this object holds open (/proc/self/fd/N). With `parentOnly`,
-// only the folder part is reached that way, for a file yet to be created;
-// its own name must then be UTF-8.
+// A name Qt and FFmpeg can open an existing file `path` by, whatever bytes it
+// holds: the path itself when it is UTF-8, otherwise the same file reached
+// through a descriptor this object holds open (/proc/self/fd/N).
 class OpenableName {
 public:
-    OpenableName(const QString& path, bool parentOnly);
+    explicit OpenableName(const QString& path);
     ~OpenableName();
     OpenableName(const OpenableName&) = delete;
     OpenableName& operator=(const OpenableName&) = delete;

@@ -172,10 +172,10 @@ QString failureReason(const MovieCompositionOutcome& outcome, const QString& out
     return reason;
 }
 
-// `source` and `destination` are the names to open `input` and `output` by
-// (see OpenableName); messages use the names as given.
+// `source` is the name to open `input` by (see OpenableName), `destination`
+// the bytes of `output`; messages use the names as given.
 int composeMovie(const QString& input, const QString& output, const QString& source,
-                 const QString& destination, const MovieCompositionSettings& settings,
+                 const QByteArray& destination, const MovieCompositionSettings& settings,
                  bool showProgress)
 {
     // libav reports on standard error as it goes (encoder settings, odd
@@ -275,14 +275,12 @@ int runVideoCommand(const QStringList& arguments)
         printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, sameFileReason(output)));
         return exitFailure;
     }
-    const OpenableName source(input, false), destination(output, true);
-    for (const auto& [name, opened] : {std::pair{&input, &source}, {&output, &destination}}) {
-        if (opened->name().isEmpty()) {
-            printErrorLine(QStringLiteral("quorvel: %1: %2").arg(*name, opened->error()));
-            return exitFailure;
-        }
+    const OpenableName source(input);
+    if (source.name().isEmpty()) {
+        printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, source.error()));
+        return exitFailure;
     }
 
     const bool showProgress = !parser.isSet(quiet) && isatty(STDERR_FILENO);
-    return composeMovie(input, output, source.name(), destination.name(), settings, showProgress);
+    return composeMovie(input, output, source.name(), nativeName(output), settings, showProgress);
 }

@@ -1,8 +1,9 @@
 #include "png_writer.h"
 
 #include "parallel_rows.h"
+#include "pending_file.h"
 
-#include <QSaveFile>
+#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -382,21 +383,5 @@ Result<void> writePng(const QImage& image, const QString& path)
     const QByteArray png = encodePng(image);
     if (png.isEmpty())
         return Result<void>::failure(QStringLiteral("the picture could not be encoded as PNG"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Result<void>::failure(file.errorString());
-    // A short write (disk full, file too large) sets no error; writing the
-    // rest makes the system say why.
-    for (qsizetype written = 0; written < png.size();) {
-        const qint64 n = file.write(png.constData() + written, png.size() - written);
-        if (n <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return Result<void>::failure(reason);
-        }
-        written += n;
-    }
-    if (!file.commit())
-        return Result<void>::failure(file.errorString());
-    return {};
+    return replaceFileContents(QFile::encodeName(path), png);
 }

@@ -18,7 +18,8 @@
 // picture gives the same bytes on any machine.
 QByteArray encodePng(const QImage& image);
 
-// Writes encodePng(image) to `path`. The file is replaced only once the new
-// one is complete (QSaveFile), so a failure leaves whatever was there before
-// untouched; the reason is the system's own words.
+// Writes encodePng(image) to `path` as replaceFileContents() does: a link is
+// followed and its target replaced, keeping its permissions, and a failure
+// leaves whatever was there before untouched; the reason is the system's own
+// words.
 Result<void> writePng(const QImage& image, const QString& path);

@@ -6,6 +6,7 @@
 #include "movie_writer.h"
 #include "upright_converter.h"
 
+#include <QFile>
 #include <cmath>
 #include <limits>
 
@@ -161,6 +162,15 @@ private:
 } // namespace
 
 MovieCompositionOutcome MovieComposer::compose(const QString& source, const QString& destination,
+                                               const MovieCompositionSettings& settings,
+                                               const Callbacks& callbacks,
+                                               const std::atomic<bool>* cancel)
+{
+    return compose(source, QFile::encodeName(destination), settings, callbacks, cancel);
+}
+
+MovieCompositionOutcome MovieComposer::compose(const QString& source,
+                                               const QByteArray& destination,
                                                const MovieCompositionSettings& settings,
                                                const Callbacks& callbacks,
                                                const std::atomic<bool>* cancel)

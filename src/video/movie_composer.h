@@ -2,6 +2,7 @@
 
 #include "gradient_style.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 #include <atomic>
@@ -61,7 +62,13 @@ public:
     // renamed over it only when complete, so a failed, cancelled or killed run
     // leaves any earlier file there untouched and nothing partial behind.
     // Frames beyond H.264's limits are refused before anything is written.
-    // `cancel`, when given, is checked for every frame.
+    // `cancel`, when given, is checked for every frame. `destination` is the
+    // system's bytes for the name, which need not be UTF-8; given as a
+    // QString, it is encoded as QFile does.
+    static MovieCompositionOutcome compose(const QString& source, const QByteArray& destination,
+                                           const MovieCompositionSettings& settings,
+                                           const Callbacks& callbacks = {},
+                                           const std::atomic<bool>* cancel = nullptr);
     static MovieCompositionOutcome compose(const QString& source, const QString& destination,
                                            const MovieCompositionSettings& settings,
                                            const Callbacks& callbacks = {},

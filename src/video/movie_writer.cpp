@@ -60,7 +60,7 @@ Result<void> MovieWriter::checkFrameSize(QSizeF size)
             .arg(even(size.width()), even(size.height())));
 }
 
-Result<std::unique_ptr<MovieWriter>> MovieWriter::open(const QString& destination,
+Result<std::unique_ptr<MovieWriter>> MovieWriter::open(const QByteArray& destination,
                                                        const Setup& setup)
 {
     using Opened = std::unique_ptr<MovieWriter>;

@@ -6,9 +6,9 @@
 #include "pending_file.h"
 #include "result.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QSizeF>
-#include <QString>
 #include <memory>
 
 // The MPEG-4 file being made: H.264 pictures at 30 per second and the
@@ -29,7 +29,8 @@ public:
     // Why H.264 cannot carry pictures of `size` (before rounding up to even
     // pixels); fine when it can.
     static Result<void> checkFrameSize(QSizeF size);
-    static Result<std::unique_ptr<MovieWriter>> open(const QString& destination,
+    // `destination` is the system's bytes for the name.
+    static Result<std::unique_ptr<MovieWriter>> open(const QByteArray& destination,
                                                      const Setup& setup);
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;

@@ -1,13 +1,12 @@
 #include "pending_file.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -46,6 +45,17 @@ Result<QByteArray> finalTarget(QByteArray path)
     return Result<QByteArray>::failure(systemFailure(ELOOP).error());
 }
 
+// Relative names are resolved now: the name the file is reached by while it
+// is written must not depend on the working folder then.
+QByteArray absolute(const QByteArray& path)
+{
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    if (path.startsWith('/') || error)
+        return path;
+    return QByteArray::fromStdString(folder.native()) + '/' + path;
+}
+
 bool processRuns(pid_t pid)
 {
     return ::kill(pid, 0) == 0 || errno == EPERM;
@@ -53,7 +63,7 @@ bool processRuns(pid_t pid)
 
 } // namespace
 
-Result<std::unique_ptr<PendingFile>> PendingFile::create(const QString& destination)
+Result<std::unique_ptr<PendingFile>> PendingFile::create(const QByteArray& destination)
 {
     using Created = std::unique_ptr<PendingFile>;
     Created file(new PendingFile);
@@ -80,14 +90,18 @@ PendingFile::~PendingFile()
         ::close(m_folder);
 }
 
-Result<void> PendingFile::openFolder(const QString& destination)
+Result<void> PendingFile::openFolder(const QByteArray& destination)
 {
-    auto target = finalTarget(QFile::encodeName(QFileInfo(destination).absoluteFilePath()));
+    if (destination.isEmpty())
+        return systemFailure(ENOENT);
+    auto target = finalTarget(absolute(destination));
     if (!target.ok())
         return Result<void>::failure(target.error());
     const QByteArray& path = target.value();
     const qsizetype slash = path.lastIndexOf('/');
     m_name = path.mid(slash + 1);
+    if (m_name.isEmpty()) // "folder/" that does not exist yet
+        return systemFailure(ENOENT);
     m_folderPath = path.left(slash); // empty for the root: names are then "/NAME"
     m_folder =
         ::open(slash > 0 ? m_folderPath.constData() : "/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -175,6 +189,20 @@ void PendingFile::removeStaleLeftovers() const
     ::closedir(folder);
 }
 
+Result<void> PendingFile::write(const QByteArray& bytes)
+{
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t n =
+            ::write(m_file, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return systemFailure(n == 0 ? EIO : errno);
+        written += n;
+    }
+    return {};
+}
+
 Result<void> PendingFile::giveName()
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -217,4 +245,15 @@ Result<void> PendingFile::publish()
     if (::close(file) != 0)
         return systemFailure(errno);
     return {};
+}
+
+Result<void> replaceFileContents(const QByteArray& destination, const QByteArray& contents)
+{
+    auto created = PendingFile::create(destination);
+    if (!created.ok())
+        return Result<void>::failure(created.error());
+    PendingFile& file = *created.value();
+    if (auto written = file.write(contents); !written.ok())
+        return written;
+    return file.publish();
 }
