@@ -288,16 +288,27 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(path("clip.mp4")), before);
     }
 
-    // A name that is not UTF-8 is the system's bytes, read and written as such.
+    // A name that is not UTF-8 is the system's bytes, read and written as such,
+    // the folder's and the output's own alike.
     void fileNamesThatAreNotUtf8()
     {
         const auto result = m_sandbox.shell(
-            "name=$(printf 'raw\\377'); mkdir -p \"$name\" && cp clip.mp4 \"$name/in.mp4\" && "
-            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/out.M4V\" && ls \"$name\"");
+            "name=$(printf 'raw\\377'); out=$(printf '\\377\\376.mp4'); mkdir -p \"$name\" && "
+            "cp clip.mp4 \"$name/in.mp4\" && "
+            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/out.M4V\" && ls \"$name\" && "
+            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/$out\" && "
+            "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 \"$name/$out\" && "
+            "LC_ALL=C ls -A \"$name\"");
         QVERIFY2(result.exitCode == 0, result.err.constData());
         QVERIFY2(result.out.startsWith("Video saved successfully to: ") &&
-                     result.out.endsWith("\nin.mp4\nout.M4V\n"),
+                     result.out.contains("\nin.mp4\nout.M4V\nVideo saved successfully to: "),
                  result.out.constData());
+        // Printed, the name's bytes show as replacement characters; the
+        // movie is whole and nothing else was left.
+        const QByteArray second = result.out.mid(result.out.lastIndexOf("Video saved"));
+        QVERIFY2(second.endsWith("/raw\uFFFD/\uFFFD\uFFFD.mp4\nvideo\naudio\n"
+                                 "in.mp4\nout.M4V\n\xff\xfe.mp4\n"),
+                 second.constData());
     }
 
     // A write that fails part way (here past a file size limit) leaves the
