@@ -169,8 +169,7 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QStr
     return compose(source, QFile::encodeName(destination), settings, callbacks, cancel);
 }
 
-MovieCompositionOutcome MovieComposer::compose(const QString& source,
-                                               const QByteArray& destination,
+MovieCompositionOutcome MovieComposer::compose(const QString& source, const QByteArray& destination,
                                                const MovieCompositionSettings& settings,
                                                const Callbacks& callbacks,
                                                const std::atomic<bool>* cancel)
