@@ -90,7 +90,7 @@ void keepTiffError(const char*, const char* format, va_list arguments)
         return;
     char text[200];
     std::vsnprintf(text, sizeof text, format, arguments);
-    *t_tiffError = QString::fromUtf8(text).trimmed();
+    *t_tiffError = QString::fromUtf8(text).simplified();
 }
 
 void quietenLibtiff()

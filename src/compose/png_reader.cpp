@@ -106,9 +106,8 @@ QColorSpace colorSpaceOf(png_structp png, png_infop info)
         return {};
     double wx, wy, rx, ry, gx, gy, bx, by;
     if (png_get_cHRM(png, info, &wx, &wy, &rx, &ry, &gx, &gy, &bx, &by)) {
-        const QColorSpace space(QPointF(wx, wy), QPointF(rx, ry), QPointF(gx, gy),
-                                QPointF(bx, by), QColorSpace::TransferFunction::Gamma,
-                                float(1 / gamma));
+        const QColorSpace space(QPointF(wx, wy), QPointF(rx, ry), QPointF(gx, gy), QPointF(bx, by),
+                                QColorSpace::TransferFunction::Gamma, float(1 / gamma));
         if (space.isValid())
             return space;
     }
@@ -133,8 +132,8 @@ Result<QImage> failure(const PngState& state)
         return Result<QImage>::failure(QStringLiteral("the file is cut short"));
     if (!state.message[0])
         return Result<QImage>::failure(QStringLiteral("the picture is damaged"));
-    return Result<QImage>::failure(
-        QStringLiteral("the picture is damaged: %1").arg(QString::fromUtf8(state.message)));
+    return Result<QImage>::failure(QStringLiteral("the picture is damaged: %1")
+                                       .arg(QString::fromUtf8(state.message).simplified()));
 }
 
 } // namespace
@@ -159,11 +158,10 @@ Result<QImage> readPng(QIODevice& device)
     if (!readHeader(png, info, header))
         return failure(state);
     const QImage::Format format =
-        header.depth == 16
-            ? (header.alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-            : QSysInfo::ByteOrder == QSysInfo::LittleEndian
-                  ? (header.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32)
-                  : (header.alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+        header.depth == 16 ? (header.alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+        : QSysInfo::ByteOrder == QSysInfo::LittleEndian
+            ? (header.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32)
+            : (header.alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
     QImage image(int(header.width), int(header.height), format);
     if (image.isNull())
         return Result<QImage>::failure(QStringLiteral("not enough memory for the picture"));

@@ -51,8 +51,7 @@ struct ColourTags {
     // one outside the enumeration is not a value the type may hold, and
     // swscale and the muxer do not know it. So the field's bits are checked
     // before they are read as the enumeration, and "reserved" counts as unknown.
-    template <typename Tag>
-    static Tag known(const Tag& field, Tag fallback)
+    template <typename Tag> static Tag known(const Tag& field, Tag fallback)
     {
         int raw = 0;
         static_assert(sizeof raw == sizeof field);
@@ -69,7 +68,10 @@ private:
     static int count(AVColorSpace) { return AVCOL_SPC_NB; }
     static int count(AVColorRange) { return AVCOL_RANGE_NB; }
     static const char* name(AVColorPrimaries tag) { return av_color_primaries_name(tag); }
-    static const char* name(AVColorTransferCharacteristic tag) { return av_color_transfer_name(tag); }
+    static const char* name(AVColorTransferCharacteristic tag)
+    {
+        return av_color_transfer_name(tag);
+    }
     static const char* name(AVColorSpace tag) { return av_color_space_name(tag); }
     static const char* name(AVColorRange tag) { return av_color_range_name(tag); }
 };

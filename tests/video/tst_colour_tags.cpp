@@ -9,8 +9,7 @@
 namespace {
 
 // Stores a byte from a header as it is, whatever the field's type allows.
-template <typename Tag>
-void store(Tag& field, int raw)
+template <typename Tag> void store(Tag& field, int raw)
 {
     static_assert(sizeof raw == sizeof field);
     std::memcpy(&field, &raw, sizeof raw);
@@ -32,8 +31,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("expected"); // primaries, transfer, space, range
 
         const int yuv = AV_PIX_FMT_YUV422P10;
-        const QList<int> bt709{AVCOL_PRI_BT709, AVCOL_TRC_BT709, AVCOL_SPC_BT709,
-                               AVCOL_RANGE_MPEG};
+        const QList<int> bt709{AVCOL_PRI_BT709, AVCOL_TRC_BT709, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG};
         QTest::newRow("untagged") << 2 << 2 << 2 << 0 << yuv << bt709;
         QTest::newRow("bt2020, full range")
             << int(AVCOL_PRI_BT2020) << int(AVCOL_TRC_SMPTE2084) << int(AVCOL_SPC_BT2020_NCL)

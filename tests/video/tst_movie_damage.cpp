@@ -55,9 +55,9 @@ private Q_SLOTS:
                                     << QByteArrayList{"auds", "strf"} << 8 << 2
                                     << "the sound cannot be decoded: no decoder for its codec";
         // MOV reads a zero tag as raw samples, and MP3 frames are not that.
-        QTest::newRow("undecodable") << "noise.mov" << source + " -c:v libx264 -c:a libmp3lame"
-                                     << QByteArrayList{"soun", ".mp3"} << 0 << 4
-                                     << "the sound cannot be decoded:";
+        QTest::newRow("undecodable")
+            << "noise.mov" << source + " -c:v libx264 -c:a libmp3lame"
+            << QByteArrayList{"soun", ".mp3"} << 0 << 4 << "the sound cannot be decoded:";
     }
 
     void blamesTheSourceForItsSound()
@@ -99,8 +99,8 @@ private Q_SLOTS:
                            {packets[1] + 1670, "\x1c"},
                            {packets[1] + 1802, "\xb3"}}));
 
-        const auto outcome =
-            MovieComposer::compose(in, m_dir.filePath("out.mp4"), {GradientStyle::customColor(Qt::white), 4, 0});
+        const auto outcome = MovieComposer::compose(in, m_dir.filePath("out.mp4"),
+                                                    {GradientStyle::customColor(Qt::white), 4, 0});
         QVERIFY2(outcome.kind == MovieCompositionOutcome::Kind::completed,
                  qPrintable(outcome.reason));
         QCOMPARE(outcome.skippedPackets, 1);
