@@ -1,4 +1,4 @@
-// Movies damaged in ways a fuzzer found: each failure names the input, not
+// Damaged movies: each failure names the input, not
 // the output, and a decoder's bare -1 is not read as a system error.
 
 #include "movie_composer.h"
@@ -85,7 +85,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(out));
     }
 
-    // Four bytes in the second picture's slices, found by a fuzzer: the
+    // Four bytes changed in the second picture's slices, after which the
     // ProRes decoder gives -1 for it, at the end of the file.
     void skipsPictureTheDecoderRefusesWithMinusOne()
     {
