@@ -17,7 +17,8 @@ heif_error initLibheif()
 
 QString reasonFor(const heif_error& error)
 {
-    const QString message = QString::fromUtf8(error.message);
+    // Some of libheif's messages end in a line break; the reason is one line.
+    const QString message = QString::fromUtf8(error.message).simplified();
     if (error.code == heif_error_Invalid_input && error.subcode == heif_suberror_End_of_data)
         return QStringLiteral("the file is cut short");
     if (error.code == heif_error_Unsupported_filetype ||

@@ -4,13 +4,18 @@
 #include "heif_reader.h"
 #include "picture_format.h"
 #include "picture_structure.h"
+#include "png_reader.h"
 
 #include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QScopeGuard>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <system_error>
+#include <tiffio.h>
 
 namespace {
 
@@ -74,8 +79,37 @@ Result<void> checkStructure(QIODevice& file, PictureFormat format)
     return {};
 }
 
+// libtiff, inside Qt's TIFF reader, prints its errors and warnings on the
+// terminal unless given handlers, which are process-wide. Qt decodes on the
+// calling thread, so each thread keeps the first error of the load it runs.
+thread_local QString* t_tiffError = nullptr;
+
+void keepTiffError(const char*, const char* format, va_list arguments)
+{
+    if (!t_tiffError || !t_tiffError->isEmpty())
+        return;
+    char text[200];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    *t_tiffError = QString::fromUtf8(text).simplified();
+}
+
+void quietenLibtiff()
+{
+    static const bool quiet = [] {
+        TIFFSetErrorHandler(keepTiffError);
+        TIFFSetWarningHandler(nullptr); // about damage it steps round
+        return true;
+    }();
+    (void)quiet;
+}
+
 Result<QImage> readWithQt(QIODevice& file, PictureFormat format)
 {
+    quietenLibtiff();
+    QString libraryError;
+    t_tiffError = &libraryError;
+    const auto stopKeeping = qScopeGuard([] { t_tiffError = nullptr; });
+
     const QByteArray name = qtFormatName(format);
     {
         // Qt's own view of the header, in case it differs from our walk:
@@ -97,6 +131,8 @@ Result<QImage> readWithQt(QIODevice& file, PictureFormat format)
     if (reader.error() == QImageReader::UnsupportedFormatError) // a plugin not installed
         return failure(QStringLiteral("not a picture Quorvel can read (no %1 reader installed)")
                            .arg(QString::fromLatin1(name)));
+    if (!libraryError.isEmpty())
+        return failure(QStringLiteral("the picture is damaged: %1").arg(libraryError));
     return failure(QStringLiteral("the picture is damaged"));
 }
 
@@ -190,7 +226,9 @@ Result<QImage> loadImage(QIODevice& file)
         return failure(QStringLiteral("not a picture Quorvel can read"));
     if (const Result<void> whole = checkStructure(file, format); !whole.ok())
         return failure(whole.error());
-    Result<QImage> read = format == PictureFormat::heif ? readHeif(file) : readWithQt(file, format);
+    Result<QImage> read = format == PictureFormat::heif  ? readHeif(file)
+                          : format == PictureFormat::png ? readPng(file)
+                                                         : readWithQt(file, format);
     if (!read.ok())
         return read;
     QImage image = std::move(read).value();

@@ -11,13 +11,15 @@
 inline constexpr qint64 kMaxImagePixels = 16384LL * 16384LL;
 
 // Reads a picture file the way the desktop's viewers do: by its content, not
-// its extension. JPEG, PNG, TIFF, BMP, GIF (first frame) through Qt's readers,
-// HEIC/HEIF through libheif.
+// its extension. JPEG, TIFF, BMP, GIF (first frame) through Qt's readers,
+// PNG through libpng, HEIC/HEIF through libheif. Nothing is printed: what a
+// decoding library says about a damaged file becomes the failure's reason.
 //
 // The picture comes back upright (EXIF orientation applied), in sRGB (an
-// embedded colour profile converted; one Qt cannot read is left alone), as
-// ARGB32_Premultiplied or RGB32 (no alpha), with its device pixel ratio taken
-// from the file's density: 2 at 144 dpi, 3 at 216 dpi, 1 otherwise.
+// embedded colour profile, or a PNG's gamma, converted; a profile Qt cannot
+// read is left alone), as ARGB32_Premultiplied or RGB32 (no alpha; a PNG's
+// transparent colour, at any depth, counts as alpha), with its device pixel
+// ratio taken from the file's density: 2 at 144 dpi, 3 at 216 dpi, 1 otherwise.
 //
 // A file that is not a picture, is empty or cut short, damaged or too large
 // gives a failure with a reason in plain words ("the file is cut short",

@@ -11,6 +11,13 @@ Result<void> failure(int code)
     return Result<void>::failure(libav::errorText(code));
 }
 
+// A bare -1 from a decoder means damaged data, not EPERM.
+QString soundUndecodable(int code)
+{
+    return QStringLiteral("the sound cannot be decoded: %1")
+        .arg(libav::errorText(code == AVERROR(EPERM) ? AVERROR_INVALIDDATA : code));
+}
+
 // The source's rate when AAC has it, else 48 kHz.
 int rateFor(const AVCodec& encoder, int wanted)
 {
@@ -47,7 +54,8 @@ Result<std::unique_ptr<AudioTranscoder>> AudioTranscoder::open(const AVStream& s
 
     const AVCodec* codec = avcodec_find_decoder(source.codecpar->codec_id);
     if (!codec)
-        return Result<Opened>::failure(libav::errorText(AVERROR_DECODER_NOT_FOUND));
+        return Result<Opened>::failure(
+            QStringLiteral("the sound cannot be decoded: no decoder for its codec"));
     transcoder->m_decoder.reset(avcodec_alloc_context3(codec));
     if (!transcoder->m_decoder)
         return Result<Opened>::failure(libav::errorText(AVERROR(ENOMEM)));
@@ -57,7 +65,7 @@ Result<std::unique_ptr<AudioTranscoder>> AudioTranscoder::open(const AVStream& s
         code = avcodec_open2(transcoder->m_decoder.get(), codec, nullptr);
     }
     if (code < 0)
-        return Result<Opened>::failure(libav::errorText(code));
+        return Result<Opened>::failure(soundUndecodable(code));
     if (auto opened = transcoder->openEncoder(*source.codecpar, output); !opened.ok())
         return Result<Opened>::failure(opened.error());
     return Opened(std::move(transcoder));
@@ -115,8 +123,14 @@ Result<void> AudioTranscoder::write(const AVPacket& packet, int64_t shift)
     m_shift = shift;
     const int code = avcodec_send_packet(m_decoder.get(), &packet);
     if (code < 0 && code != AVERROR_INVALIDDATA)
-        return failure(code);
+        return sourceFailure(code);
     return drainDecoder();
+}
+
+Result<void> AudioTranscoder::sourceFailure(int code)
+{
+    m_sourceFailed = true;
+    return Result<void>::failure(soundUndecodable(code));
 }
 
 Result<void> AudioTranscoder::drainDecoder()
@@ -126,7 +140,7 @@ Result<void> AudioTranscoder::drainDecoder()
         if (code == AVERROR(EAGAIN) || code == AVERROR_EOF)
             return {};
         if (code < 0)
-            return failure(code);
+            return sourceFailure(code);
         auto resampled = resample(m_decoded.get());
         av_frame_unref(m_decoded.get());
         if (!resampled.ok())
@@ -214,7 +228,7 @@ Result<void> AudioTranscoder::finish()
 {
     int code = avcodec_send_packet(m_decoder.get(), nullptr);
     if (code < 0 && code != AVERROR_EOF)
-        return failure(code);
+        return sourceFailure(code);
     if (auto drained = drainDecoder(); !drained.ok())
         return drained;
     if (auto flushed = resample(nullptr); !flushed.ok())

@@ -18,10 +18,13 @@ public:
     Result<void> write(const AVPacket& packet, int64_t shift);
     // Writes out everything still held by the decoder, resampler and encoder.
     Result<void> finish();
+    // Whether the last failure was the source's sound not decoding.
+    bool sourceFailed() const { return m_sourceFailed; }
 
 private:
     AudioTranscoder() = default;
     Result<void> openEncoder(const AVCodecParameters& source, AVFormatContext& output);
+    Result<void> sourceFailure(int code);
     Result<void> drainDecoder();
     Result<void> resample(const AVFrame* decoded);
     Result<void> encodeQueued(bool all);
@@ -40,4 +43,5 @@ private:
     AVRational m_sourceBase{1, 1};
     int64_t m_shift = 0;
     int64_t m_nextPts = AV_NOPTS_VALUE; // encoder samples
+    bool m_sourceFailed = false;
 };

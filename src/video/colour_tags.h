@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <cstring>
+
 // How the movie's YUV numbers are to be read. The output keeps the source's
 // tags so its colours look the same; untagged sources are taken as BT.709,
 // what screen recordings and most players assume.
@@ -18,17 +20,21 @@ struct ColourTags {
     static ColourTags of(const AVCodecParameters& source)
     {
         ColourTags tags;
-        if (source.color_primaries != AVCOL_PRI_UNSPECIFIED)
-            tags.primaries = source.color_primaries;
-        if (source.color_trc != AVCOL_TRC_UNSPECIFIED)
-            tags.transfer = source.color_trc;
+        const AVColorPrimaries primaries = known(source.color_primaries, AVCOL_PRI_UNSPECIFIED);
+        if (primaries != AVCOL_PRI_UNSPECIFIED)
+            tags.primaries = primaries;
+        const AVColorTransferCharacteristic transfer =
+            known(source.color_trc, AVCOL_TRC_UNSPECIFIED);
+        if (transfer != AVCOL_TRC_UNSPECIFIED)
+            tags.transfer = transfer;
         // An RGB or palette source still comes out as YUV, so it needs a YUV
         // matrix and the usual limited range: its own "full range" describes
         // RGB, not YUV.
-        const bool rgb = source.color_space == AVCOL_SPC_RGB || holdsRgb(source.format);
-        if (source.color_space != AVCOL_SPC_UNSPECIFIED && !rgb)
-            tags.space = source.color_space;
-        if (source.color_range == AVCOL_RANGE_JPEG && !rgb)
+        const AVColorSpace space = known(source.color_space, AVCOL_SPC_UNSPECIFIED);
+        const bool rgb = space == AVCOL_SPC_RGB || holdsRgb(source.format);
+        if (space != AVCOL_SPC_UNSPECIFIED && !rgb)
+            tags.space = space;
+        if (known(source.color_range, AVCOL_RANGE_UNSPECIFIED) == AVCOL_RANGE_JPEG && !rgb)
             tags.range = AVCOL_RANGE_JPEG;
         return tags;
     }
@@ -39,4 +45,33 @@ struct ColourTags {
         const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(AVPixelFormat(format));
         return descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
     }
+
+    // The tag in `field` when FFmpeg has a name for it, otherwise `fallback`.
+    // A damaged header can put any byte there (decoders copy it as it is);
+    // one outside the enumeration is not a value the type may hold, and
+    // swscale and the muxer do not know it. So the field's bits are checked
+    // before they are read as the enumeration, and "reserved" counts as unknown.
+    template <typename Tag> static Tag known(const Tag& field, Tag fallback)
+    {
+        int raw = 0;
+        static_assert(sizeof raw == sizeof field);
+        std::memcpy(&raw, &field, sizeof raw);
+        if (raw < 0 || raw >= count(fallback))
+            return fallback;
+        const char* text = name(Tag(raw));
+        return text && std::strcmp(text, "reserved") != 0 ? Tag(raw) : fallback;
+    }
+
+private:
+    static int count(AVColorPrimaries) { return AVCOL_PRI_NB; }
+    static int count(AVColorTransferCharacteristic) { return AVCOL_TRC_NB; }
+    static int count(AVColorSpace) { return AVCOL_SPC_NB; }
+    static int count(AVColorRange) { return AVCOL_RANGE_NB; }
+    static const char* name(AVColorPrimaries tag) { return av_color_primaries_name(tag); }
+    static const char* name(AVColorTransferCharacteristic tag)
+    {
+        return av_color_transfer_name(tag);
+    }
+    static const char* name(AVColorSpace tag) { return av_color_space_name(tag); }
+    static const char* name(AVColorRange tag) { return av_color_range_name(tag); }
 };

@@ -74,7 +74,9 @@ public:
                 break;
             if (item.kind == MovieSource::Item::Kind::audio) {
                 if (auto written = m_writer.writeAudio(*item.packet); !written.ok())
-                    return failed(Outcome::Stage::encoding, written.error());
+                    return failed(m_writer.soundFailed() ? Outcome::Stage::source
+                                                         : Outcome::Stage::encoding,
+                                  written.error());
                 continue;
             }
             end = item.end;
@@ -99,7 +101,9 @@ public:
                 return outcome;
         }
         if (auto finished = m_writer.finish(); !finished.ok())
-            return failed(Outcome::Stage::encoding, finished.error());
+            return failed(m_writer.soundFailed() ? Outcome::Stage::source
+                                                 : Outcome::Stage::encoding,
+                          finished.error());
         if (m_callbacks.progress)
             m_callbacks.progress(1.0);
         Outcome done;

@@ -16,6 +16,13 @@ template <typename T> Result<T> failure(int code)
     return Result<T>::failure(libav::errorText(code));
 }
 
+// Some decoders give a bare -1 for damaged data, which reads as EPERM
+// ("Operation not permitted"); no decoder means that.
+int decoderError(int code)
+{
+    return code == AVERROR(EPERM) ? AVERROR_INVALIDDATA : code;
+}
+
 double seconds(int64_t value, AVRational base)
 {
     return double(value) * av_q2d(base);
@@ -49,6 +56,11 @@ Result<std::unique_ptr<MovieSource>> MovieSource::open(const QString& path)
     }
     if (!source->m_video)
         return Opened(std::move(source));
+    // The sound is decoded for the output unless it goes in as it is; a
+    // codec FFmpeg does not know (a damaged tag, say) cannot go either way.
+    if (source->m_audio && !avcodec_find_decoder(source->m_audio->codecpar->codec_id))
+        return Result<Opened>::failure(
+            QStringLiteral("the sound cannot be decoded: no decoder for its codec"));
     if (auto opened = source->openVideoDecoder(); !opened.ok())
         return Result<Opened>::failure(opened.error());
 
@@ -132,7 +144,7 @@ Result<void> MovieSource::skip(int code)
     if (code == AVERROR(ENOMEM))
         return failure<void>(code);
     ++m_skipped;
-    m_lastError = code;
+    m_lastError = decoderError(code);
     return {};
 }
 
@@ -194,7 +206,7 @@ Result<MovieSource::Item> MovieSource::next()
         }
         if (code != AVERROR(EAGAIN)) {
             if (++m_stalls > stallLimit)
-                return failure<Item>(code);
+                return failure<Item>(decoderError(code));
             if (auto skipped = skip(code); !skipped.ok())
                 return Result<Item>::failure(skipped.error());
             continue;
@@ -209,8 +221,12 @@ Result<MovieSource::Item> MovieSource::next()
             if (code == AVERROR_EOF) {
                 // Everything read: the decoder gives up the pictures it still holds.
                 m_draining = true;
+                // The decoder takes the end either way; an error here is
+                // about a picture it was still decoding, so it is skipped
+                // like any other.
                 if ((code = avcodec_send_packet(m_decoder.get(), nullptr)) < 0)
-                    return failure<Item>(code);
+                    if (auto skipped = skip(code); !skipped.ok())
+                        return Result<Item>::failure(skipped.error());
                 continue;
             }
             if (code < 0)

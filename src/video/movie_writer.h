@@ -42,6 +42,9 @@ public:
     Result<void> writeAudio(AVPacket& packet);
     // Flushes, closes and puts the movie in place of the destination.
     Result<void> finish();
+    // Whether the last failure was the source's sound not decoding: the
+    // input's fault, not the output's.
+    bool soundFailed() const { return m_transcoder && m_transcoder->sourceFailed(); }
 
 private:
     MovieWriter() = default;

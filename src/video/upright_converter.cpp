@@ -54,14 +54,12 @@ Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize siz
     const int* sourceTable = table;
     bool sourceFull = true;
     if (!ColourTags::holdsRgb(format)) {
+        const AVColorSpace tagged = ColourTags::known(decoded.colorspace, AVCOL_SPC_UNSPECIFIED);
         const AVColorSpace space =
-            decoded.colorspace == AVCOL_SPC_UNSPECIFIED || decoded.colorspace == AVCOL_SPC_RGB
-                ? m_tags.space
-                : decoded.colorspace;
+            tagged == AVCOL_SPC_UNSPECIFIED || tagged == AVCOL_SPC_RGB ? m_tags.space : tagged;
         sourceTable = sws_getCoefficients(space);
-        sourceFull =
-            (decoded.color_range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : decoded.color_range) ==
-            AVCOL_RANGE_JPEG;
+        const AVColorRange range = ColourTags::known(decoded.color_range, AVCOL_RANGE_UNSPECIFIED);
+        sourceFull = (range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : range) == AVCOL_RANGE_JPEG;
     }
     if (sws_setColorspaceDetails(context, sourceTable, sourceFull, table,
                                  m_tags.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16) < 0)

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+#include <cmath>
+#include <span>
+#include <zlib.h>
 
 // Fixtures come from ImageMagick and heif-enc, the tools the files users
 // bring are made with; the one colour conversion is checked against
@@ -34,6 +37,86 @@ QList<QColor> quadrantColors(const QImage& image)
             image.pixelColor(w / 4, 3 * h / 4), image.pixelColor(3 * w / 4, 3 * h / 4)};
 }
 
+using Chunks = QList<QPair<QByteArray, QByteArray>>; // type and data
+
+// A PNG made byte by byte, for the kinds no tool writes on request: any
+// colour type and depth, interlaced or not, with chosen chunks before IDAT.
+struct PngRecipe {
+    int colourType = 0; // 0 grey, 2 RGB
+    int depth = 8;
+    bool interlaced = false;
+    int width = 8;
+    int height = 8;
+    QList<QList<quint16>> pixels; // row-major, one entry per channel
+    Chunks chunks;
+};
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian<quint32>(quint32(data.size()), chunk.data());
+    const QByteArray body = type + data;
+    QByteArray crc(4, '\0');
+    qToBigEndian<quint32>(
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))),
+        crc.data());
+    return chunk + body + crc;
+}
+
+QByteArray bigEndian16(int value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian<quint16>(quint16(value), bytes.data());
+    return bytes;
+}
+
+QByteArray makePng(const PngRecipe& recipe)
+{
+    // Each pass of Adam7 as start and step in x and y; one pass when not interlaced.
+    static const int kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static const int kWhole[1][4] = {{0, 0, 1, 1}};
+    const auto passes =
+        recipe.interlaced ? std::span<const int[4]>(kAdam7) : std::span<const int[4]>(kWhole);
+    QByteArray raw;
+    for (const auto& pass : passes) {
+        for (int y = pass[1]; y < recipe.height; y += pass[3]) {
+            if (pass[0] >= recipe.width)
+                break;
+            raw += '\0'; // no filter
+            quint32 bits = 0;
+            int held = 0;
+            for (int x = pass[0]; x < recipe.width; x += pass[2]) {
+                for (const quint16 sample : recipe.pixels[y * recipe.width + x]) {
+                    if (recipe.depth == 16) {
+                        raw += bigEndian16(sample);
+                        continue;
+                    }
+                    bits = bits << recipe.depth | sample;
+                    held += recipe.depth;
+                    if (held == 8) {
+                        raw += char(bits);
+                        bits = held = 0;
+                    }
+                }
+            }
+            if (held)
+                raw += char(bits << (8 - held));
+        }
+    }
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(recipe.width), header.data());
+    qToBigEndian<quint32>(quint32(recipe.height), header.data() + 4);
+    header[8] = char(recipe.depth);
+    header[9] = char(recipe.colourType);
+    header[12] = char(recipe.interlaced);
+    QByteArray png = QByteArray::fromHex("89504e470d0a1a0a") + pngChunk("IHDR", header);
+    for (const auto& [type, data] : recipe.chunks)
+        png += pngChunk(type, data);
+    // zlib's stream with qCompress's four-byte length in front dropped.
+    return png + pngChunk("IDAT", qCompress(raw).mid(4)) + pngChunk("IEND", {});
+}
+
 } // namespace
 
 class ImageLoaderTest : public QObject {
@@ -48,6 +131,12 @@ private Q_SLOTS:
     void takesScaleFromDensity();
     void refusesBadInput_data();
     void refusesBadInput();
+    void keysOutTransparentColour_data();
+    void keysOutTransparentColour();
+    void followsGamma_data();
+    void followsGamma();
+    void commandSaysOneLine_data();
+    void commandSaysOneLine();
 
 private:
     // A file in the folder; an ImageMagick format prefix ("png8:") stays in front.
@@ -99,9 +188,11 @@ void ImageLoaderTest::initTestCase()
         {"convert", "-size", "64x48", "xc:rgb(200,100,50)", "-profile", "p3.icc", "-quality", "100",
          "p3.jpg"},
         {"convert", "colours.png", "-quality", "95", "colours.jpg"},
+        {"convert", "p3.jpg", "p3.png"},
         {"convert", "colours.png", "(", "+clone", "-negate", ")", "colours.gif"}, // two frames
         {"convert", "colours.png", "colours.bmp"},
         {"convert", "colours.png", "-compress", "None", "colours.tif"},
+        {"convert", "colours.png", "-compress", "LZW", "colours-lzw.tif"},
         {"convert", "half.png", "-depth", "16", "png64:half-16.png"},
         {"convert", "clear.png", "png8:clear-palette.png"},
         {"convert", "colours.png", "-colorspace", "CMYK", "-quality", "95", "cmyk.jpg"},
@@ -155,6 +246,7 @@ void ImageLoaderTest::loadsEveryFormat_data()
     QTest::newRow("jpeg named .png") << "photo.png" << 6 << quadrants();
     QTest::newRow("jpeg, more data after its end") << "tail.jpg" << 6 << quadrants();
     QTest::newRow("jpeg, Display P3 profile") << "p3.jpg" << 3 << QList<QColor>(4, inSrgb);
+    QTest::newRow("png, Display P3 profile") << "p3.png" << 3 << QList<QColor>(4, inSrgb);
 }
 
 void ImageLoaderTest::loadsEveryFormat()
@@ -248,6 +340,141 @@ void ImageLoaderTest::refusesBadInput()
     const Result<QImage> loaded = loadImageFile(path(name));
     QVERIFY(!loaded.ok());
     QVERIFY2(loaded.error().contains(reason), qPrintable(loaded.error()));
+}
+
+void ImageLoaderTest::keysOutTransparentColour_data()
+{
+    QTest::addColumn<int>("colourType");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("interlaced");
+
+    for (const bool interlaced : {false, true}) {
+        const char* layout = interlaced ? "interlaced" : "plain";
+        for (const int depth : {1, 2, 4, 8, 16})
+            QTest::addRow("grey %d-bit, %s", depth, layout) << 0 << depth << interlaced;
+        for (const int depth : {8, 16})
+            QTest::addRow("rgb %d-bit, %s", depth, layout) << 2 << depth << interlaced;
+    }
+}
+
+// A checkerboard of the key and a colour one step from it: at 16 bits the
+// step is in the low byte alone, so a key compared at 8 bits takes both.
+void ImageLoaderTest::keysOutTransparentColour()
+{
+    QFETCH(int, colourType);
+    QFETCH(int, depth);
+    QFETCH(bool, interlaced);
+
+    const int top = (1 << depth) - 1;
+    const QList<quint16> key = colourType == 0 ? QList<quint16>{quint16(top / 3)}
+                               : depth == 16   ? QList<quint16>{0x1234, 0x5678, 0x9abc}
+                                               : QList<quint16>{0x12, 0x56, 0x9a};
+    QList<quint16> kept = key;
+    kept.last() = quint16(key.last() + 1);
+    PngRecipe recipe;
+    recipe.colourType = colourType;
+    recipe.depth = depth;
+    recipe.interlaced = interlaced;
+    for (int i = 0; i < recipe.width * recipe.height; ++i)
+        recipe.pixels.append((i / recipe.width + i) % 2 ? kept : key);
+    QByteArray trns;
+    for (const quint16 sample : key)
+        trns += bigEndian16(sample);
+    recipe.chunks = {{"tRNS", trns}};
+    write("keyed.png", makePng(recipe));
+
+    const Result<QImage> loaded = loadImageFile(path("keyed.png"));
+    QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
+    const QImage& image = loaded.value();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int alpha = image.pixelColor(x, y).alpha();
+            QVERIFY2(alpha == ((x + y) % 2 ? 255 : 0),
+                     qPrintable(QStringLiteral("alpha %1 at %2, %3").arg(alpha).arg(x).arg(y)));
+        }
+    }
+    // The kept colour keeps its value, brought to 8 bits.
+    const auto eight = [&](quint16 sample) { return int(std::lround(sample * 255.0 / top)); };
+    const QColor expected = colourType == 0
+                                ? QColor(eight(kept[0]), eight(kept[0]), eight(kept[0]))
+                                : QColor(eight(kept[0]), eight(kept[1]), eight(kept[2]));
+    QUORVEL_COMPARE_COLOR(image.pixelColor(1, 0), expected, 1);
+}
+
+void ImageLoaderTest::followsGamma_data()
+{
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<int>("grey"); // what a grey of 128 shows as
+
+    const QByteArray linear = QByteArray::fromHex("000186a0"); // gAMA 1.0
+    QTest::newRow("untagged") << Chunks{} << 128;
+    // Linear light: half of it is sRGB's 188.
+    QTest::newRow("gAMA 1.0") << Chunks{{"gAMA", linear}} << 188;
+    QTest::newRow("gAMA 1/2.2") << Chunks{{"gAMA", QByteArray::fromHex("0000b18f")}} << 128;
+    QTest::newRow("gAMA 1.0 beside an sRGB chunk")
+        << Chunks{{"sRGB", QByteArray(1, '\0')}, {"gAMA", linear}} << 128;
+}
+
+void ImageLoaderTest::followsGamma()
+{
+    QFETCH(Chunks, chunks);
+    QFETCH(int, grey);
+
+    PngRecipe recipe;
+    recipe.pixels = QList<QList<quint16>>(recipe.width * recipe.height, {128});
+    recipe.chunks = chunks;
+    write("gamma.png", makePng(recipe));
+    const Result<QImage> loaded = loadImageFile(path("gamma.png"));
+    QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
+    QUORVEL_COMPARE_COLOR(loaded.value().pixelColor(3, 3), QColor(grey, grey, grey), 1);
+}
+
+// The command line's promise: one line for a picture it refuses, nothing for
+// one it takes, whatever the decoding libraries would have said.
+void ImageLoaderTest::commandSaysOneLine_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("loads");
+
+    QByteArray badCrc = contents("colours.png");
+    badCrc[29] = char(badCrc[29] ^ 0xff); // IHDR's CRC
+    QByteArray badLzw = contents("colours-lzw.tif");
+    for (int i = 12; i < 40; ++i) // inside the first strip's codes
+        badLzw[i] = char(badLzw[i] ^ 0x5a);
+    // The grey TIFF with a seventh entry, a tag libtiff does not know, which
+    // it warns about and reads past.
+    QByteArray unknownTag = contents("grey.tif");
+    unknownTag[8] = 7;
+    unknownTag.insert(8 + 2 + 6 * 12, QByteArray::fromHex("e8fd03000100000000000000"));
+    qToLittleEndian<quint32>(8 + 2 + 7 * 12 + 4, unknownTag.data() + 8 + 2 + 4 * 12 + 8);
+
+    // libheif's refusal of a picture this wide ends in a line break.
+    QByteArray wide = contents("colours.heic");
+    const qsizetype extent = wide.indexOf("ispe");
+    if (extent > 0)
+        qToBigEndian<quint32>(40000, wide.data() + extent + 8);
+
+    QTest::newRow("png, IHDR's CRC wrong") << "crc.png" << badCrc << false;
+    QTest::newRow("heic, wider than libheif takes") << "wide.heic" << wide << false;
+    QTest::newRow("tiff, LZW codes damaged") << "lzw.tif" << badLzw << false;
+    QTest::newRow("tiff, unknown tag") << "unknown-tag.tif" << unknownTag << true;
+}
+
+void ImageLoaderTest::commandSaysOneLine()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, loads);
+
+    write(file, content);
+    const auto run = test_support::run(test_support::quorvelBinary(),
+                                       {"compose", "-o", path("out.png"), path(file)});
+    QCOMPARE(run.exitCode == 0, loads);
+    if (loads)
+        QCOMPARE(run.err, QByteArray());
+    else
+        QVERIFY2(run.err.count('\n') == 1 && run.err.endsWith('\n'), run.err.constData());
 }
 
 QTEST_GUILESS_MAIN(ImageLoaderTest)
