@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -18,16 +17,6 @@ constexpr char16_t kLastEscape = 0xdcff;  // byte 0xff
 // The largest stream read for a picture: what the largest picture we decode
 // takes uncompressed at 8 bytes a pixel.
 constexpr qint64 kMaxStreamBytes = kMaxImagePixels * 8;
-
-QString reason(int error)
-{
-    return QString::fromStdString(std::generic_category().message(error));
-}
-
-template <typename T> Result<T> failure(int error)
-{
-    return Result<T>::failure(reason(error));
-}
 
 QByteArray folderOf(const QByteArray& path)
 {
@@ -58,7 +47,7 @@ Result<QByteArray> readToEnd(int descriptor)
             continue;
         }
         if (n < 0)
-            return failure<QByteArray>(errno);
+            return Result<QByteArray>::systemFailure(errno);
         bytes.resize(at + n);
         if (n == 0)
             return bytes;
@@ -71,16 +60,16 @@ Result<void> makeFolders(QByteArray folder)
         folder.chop(1);
     struct stat status {};
     if (::stat(folder.constData(), &status) == 0)
-        return S_ISDIR(status.st_mode) ? Result<void>() : failure<void>(ENOTDIR);
+        return S_ISDIR(status.st_mode) ? Result<void>() : Result<void>::systemFailure(ENOTDIR);
     if (errno != ENOENT)
-        return failure<void>(errno);
+        return Result<void>::systemFailure(errno);
     if (folder.contains('/')) {
         const Result<void> parent = makeFolders(folderOf(folder));
         if (!parent.ok())
             return parent;
     }
     if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
-        return failure<void>(errno);
+        return Result<void>::systemFailure(errno);
     return {};
 }
 
@@ -145,12 +134,12 @@ Result<QImage> loadPicture(const QString& path)
 {
     const int descriptor = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
-        return failure<QImage>(errno);
+        return Result<QImage>::systemFailure(errno);
     struct stat status {};
     if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
         const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
         ::close(descriptor);
-        return failure<QImage>(error);
+        return Result<QImage>::systemFailure(error);
     }
     if (S_ISREG(status.st_mode)) {
         QFile file;
@@ -179,7 +168,7 @@ OpenableName::OpenableName(const QString& path)
     }
     m_descriptor = ::open(bytes.constData(), O_PATH | O_CLOEXEC);
     if (m_descriptor < 0) {
-        m_error = reason(errno);
+        m_error = systemErrorText(errno);
         return;
     }
     m_name = QStringLiteral("/proc/self/fd/%1").arg(m_descriptor);

@@ -3,7 +3,6 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -15,11 +14,6 @@
 
 namespace {
 
-Result<void> systemFailure(int error)
-{
-    return Result<void>::failure(QString::fromLocal8Bit(std::strerror(error)));
-}
-
 // The file `path` finally names once every symbolic link on the way is
 // followed; it need not exist yet (a dangling link names the file to make).
 Result<QByteArray> finalTarget(QByteArray path)
@@ -29,20 +23,20 @@ Result<QByteArray> finalTarget(QByteArray path)
         if (::lstat(path.constData(), &status) != 0) {
             if (errno == ENOENT)
                 return path;
-            return Result<QByteArray>::failure(systemFailure(errno).error());
+            return Result<QByteArray>::systemFailure(errno);
         }
         if (S_ISDIR(status.st_mode))
-            return Result<QByteArray>::failure(systemFailure(EISDIR).error());
+            return Result<QByteArray>::systemFailure(EISDIR);
         if (!S_ISLNK(status.st_mode))
             return path;
         QByteArray link(PATH_MAX, '\0');
         const ssize_t length = ::readlink(path.constData(), link.data(), size_t(link.size()));
         if (length < 0)
-            return Result<QByteArray>::failure(systemFailure(errno).error());
+            return Result<QByteArray>::systemFailure(errno);
         link.truncate(length);
         path = link.startsWith('/') ? link : path.left(path.lastIndexOf('/') + 1) + link;
     }
-    return Result<QByteArray>::failure(systemFailure(ELOOP).error());
+    return Result<QByteArray>::systemFailure(ELOOP);
 }
 
 // Relative names are resolved now: the name the file is reached by while it
@@ -74,7 +68,7 @@ Result<std::unique_ptr<PendingFile>> PendingFile::create(const QByteArray& desti
     }
     // Cleaners lock before they remove, so a held lock keeps the file ours.
     if (step.ok() && ::flock(file->m_file, LOCK_EX) != 0)
-        step = systemFailure(errno);
+        step = Result<void>::systemFailure(errno);
     if (!step.ok())
         return Result<Created>::failure(step.error());
     return Created(std::move(file));
@@ -93,7 +87,7 @@ PendingFile::~PendingFile()
 Result<void> PendingFile::openFolder(const QByteArray& destination)
 {
     if (destination.isEmpty())
-        return systemFailure(ENOENT);
+        return Result<void>::systemFailure(ENOENT);
     auto target = finalTarget(absolute(destination));
     if (!target.ok())
         return Result<void>::failure(target.error());
@@ -101,11 +95,11 @@ Result<void> PendingFile::openFolder(const QByteArray& destination)
     const qsizetype slash = path.lastIndexOf('/');
     m_name = path.mid(slash + 1);
     if (m_name.isEmpty()) // "folder/" that does not exist yet
-        return systemFailure(ENOENT);
+        return Result<void>::systemFailure(ENOENT);
     m_folderPath = path.left(slash); // empty for the root: names are then "/NAME"
     m_folder =
         ::open(slash > 0 ? m_folderPath.constData() : "/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return m_folder >= 0 ? Result<void>() : systemFailure(errno);
+    return m_folder >= 0 ? Result<void>() : Result<void>::systemFailure(errno);
 }
 
 Result<void> PendingFile::openFile()
@@ -120,7 +114,7 @@ Result<void> PendingFile::openFile()
         ::close(m_file); // no /proc: fall back to a name
         m_file = -1;
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return systemFailure(errno); // EISDIR and EINVAL: a kernel without O_TMPFILE
+        return Result<void>::systemFailure(errno); // EISDIR and EINVAL: a kernel without O_TMPFILE
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray name = uniqueName();
@@ -131,9 +125,9 @@ Result<void> PendingFile::openFile()
             return {};
         }
         if (errno != EEXIST)
-            return systemFailure(errno);
+            return Result<void>::systemFailure(errno);
     }
-    return systemFailure(EEXIST);
+    return Result<void>::systemFailure(EEXIST);
 }
 
 QByteArray PendingFile::leftoverPrefix() const
@@ -197,7 +191,7 @@ Result<void> PendingFile::write(const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return systemFailure(n == 0 ? EIO : errno);
+            return Result<void>::systemFailure(n == 0 ? EIO : errno);
         written += n;
     }
     return {};
@@ -213,9 +207,9 @@ Result<void> PendingFile::giveName()
             return {};
         }
         if (errno != EEXIST)
-            return systemFailure(errno);
+            return Result<void>::systemFailure(errno);
     }
-    return systemFailure(EEXIST);
+    return Result<void>::systemFailure(EEXIST);
 }
 
 Result<void> PendingFile::publish()
@@ -225,25 +219,25 @@ Result<void> PendingFile::publish()
     struct stat replaced {};
     if (::fstatat(m_folder, m_name.constData(), &replaced, 0) == 0 &&
         ::fchmod(m_file, replaced.st_mode & 07777) != 0)
-        return systemFailure(errno);
+        return Result<void>::systemFailure(errno);
     // On disk before it has the destination's name: a crash right after must
     // not leave an empty file there.
     if (::fsync(m_file) != 0)
-        return systemFailure(errno);
+        return Result<void>::systemFailure(errno);
     if (m_temporary.isEmpty()) {
         if (auto named = giveName(); !named.ok())
             return named;
     }
     if (::renameat(m_folder, m_temporary.constData(), m_folder, m_name.constData()) != 0)
-        return systemFailure(errno);
+        return Result<void>::systemFailure(errno);
     m_temporary.clear();
     // The rename itself is durable once the folder is. Some file systems
     // cannot sync a folder (EINVAL); there is nothing more to do then.
     if (::fsync(m_folder) != 0 && errno != EINVAL)
-        return systemFailure(errno);
+        return Result<void>::systemFailure(errno);
     const int file = std::exchange(m_file, -1);
     if (::close(file) != 0)
-        return systemFailure(errno);
+        return Result<void>::systemFailure(errno);
     return {};
 }
 

@@ -3,7 +3,14 @@
 #include <QString>
 #include <QtGlobal>
 #include <optional>
+#include <system_error>
 #include <utility>
+
+// The system's words for an errno value, e.g. "No such file or directory".
+inline QString systemErrorText(int error)
+{
+    return QString::fromStdString(std::generic_category().message(error));
+}
 
 // A value or the reason there is none. Failures are never swallowed: callers
 // check ok() and pass error() on, word for word, to whoever prints it.
@@ -15,6 +22,7 @@ template <typename T> class Result {
 public:
     Result(T value) : m_value(std::move(value)) {}
     static Result failure(QString reason) { return Result(std::move(reason), 0); }
+    static Result systemFailure(int error) { return failure(systemErrorText(error)); }
 
     bool ok() const { return m_value.has_value(); }
     const T& value() const&
@@ -54,6 +62,7 @@ public:
         result.m_error = std::move(reason);
         return result;
     }
+    static Result systemFailure(int error) { return failure(systemErrorText(error)); }
 
     bool ok() const { return !m_failed; }
     const QString& error() const { return m_error; }
