@@ -64,7 +64,6 @@ private Q_SLOTS:
         // 1920×1080 with padding 40 and radius 20, scaled down by ten.
         QTest::newRow("full HD, scaled")
             << Placement{"192x108", 4, 8, {8, 8, 192, 108}, {208, 124}};
-        QTest::newRow("no padding") << Placement{"160x90", 0, 0, {0, 0, 160, 90}, {160, 90}};
         QTest::newRow("odd size, fractional padding")
             << Placement{"161x91", 2.3, 0, {5, 6, 161, 91}, {172, 102}};
     }
@@ -208,87 +207,71 @@ private Q_SLOTS:
             QUORVEL_COMPARE_COLOR(image.pixelColor(at + QPoint(4, 4)), expected.pixelColor(at), 12);
     }
 
-    void refusesWhatItCannotRead_data()
+    void leavesNothingButAFinishedMovie_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("cancelOnProgress");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Stage>("stage");
         QVERIFY(fixtures::make(path("sound.m4a"), tone(0.5)));
-        QVERIFY(fixtures::make(path("whole.mp4"), twoTone({64, 48}, 1)));
+        QVERIFY(fixtures::make(path("whole.mp4"), twoTone({64, 48}, 1.5)));
         QVERIFY(QFile::copy(path("whole.mp4"), path("truncated.mp4")) &&
                 QFile::resize(path("truncated.mp4"), QFileInfo(path("whole.mp4")).size() / 2));
         QVERIFY(fixtures::writeFile(path("empty.mp4"), "") &&
                 fixtures::writeFile(path("text.mp4"), "not a movie\n"));
 
-        const QString out = path("refused.mp4");
-        QTest::newRow("sound only") << path("sound.m4a") << out << Kind::noVideo << Stage::source;
+        const QString whole = path("whole.mp4");
+        QTest::newRow("completed") << whole << false << Kind::completed << Stage::source;
+        QTest::newRow("cancelled") << whole << true << Kind::cancelled << Stage::source;
+        QTest::newRow("sound only") << path("sound.m4a") << false << Kind::noVideo << Stage::source;
         for (const char* name : {"missing.mp4", "empty.mp4", "text.mp4", "truncated.mp4"})
-            QTest::newRow(name) << path(name) << out << Kind::failed << Stage::source;
-        QTest::newRow("folder is a file")
-            << path("whole.mp4") << path("text.mp4/out.mp4") << Kind::failed << Stage::encoding;
+            QTest::newRow(name) << path(name) << false << Kind::failed << Stage::source;
+        QTest::newRow("folder is a file") << whole << false << Kind::failed << Stage::encoding;
     }
 
-    void refusesWhatItCannotRead()
-    {
-        QFETCH(QString, source);
-        QFETCH(QString, target);
-        QFETCH(Kind, kind);
-        QFETCH(Stage, stage);
-        int starts = 0;
-        const auto outcome =
-            MovieComposer::compose(source, target, {}, {[&](const auto&) { ++starts; }, {}});
-        QCOMPARE(outcome.kind, kind);
-        QCOMPARE(starts, 0);
-        if (kind == Kind::failed) {
-            QCOMPARE(outcome.stage, stage);
-            QVERIFY(!outcome.reason.isEmpty() && !outcome.reason.contains('\n'));
-        }
-        QVERIFY(!QFile::exists(target));
-    }
-
-    void replacesTheDestinationOnlyWhenDone_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("cancelOnProgress");
-        QTest::addColumn<Kind>("kind");
-        QVERIFY(fixtures::make(path("replace.mp4"), twoTone({64, 48}, 1.5)));
-        QTest::newRow("completed") << path("replace.mp4") << false << Kind::completed;
-        QTest::newRow("cancelled") << path("replace.mp4") << true << Kind::cancelled;
-        QTest::newRow("failed") << path("text.mp4") << false << Kind::failed;
-    }
-
-    void replacesTheDestinationOnlyWhenDone()
+    // With no file there before, and with an earlier one: only a finished movie replaces it.
+    void leavesNothingButAFinishedMovie()
     {
         QFETCH(QString, source);
         QFETCH(bool, cancelOnProgress);
         QFETCH(Kind, kind);
+        QFETCH(Stage, stage);
         QTemporaryDir folder;
-        const QString destination = folder.filePath("movie.mp4");
-        QVERIFY(fixtures::writeFile(destination, "earlier"));
-
-        std::atomic<bool> cancel = false;
-        QStringList calls;
-        MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
-                                           [&](double fraction) {
-                                               QVERIFY(fraction >= 0 && fraction <= 1);
-                                               calls << "progress";
-                                               cancel = cancelOnProgress;
-                                           }};
-        QCOMPARE(MovieComposer::compose(source, destination, {}, callbacks, &cancel).kind, kind);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{"movie.mp4"});
-        QCOMPARE(QFileInfo(destination).size() == 7, kind != Kind::completed); // "earlier"
-        if (kind != Kind::failed) {
-            QCOMPARE(calls.lastIndexOf("starts"), 0); // once, before any progress
-            QVERIFY(calls.size() <= (cancelOnProgress ? 2 : 300));
-        }
-        if (kind == Kind::completed) { // a new movie gets the mode the umask leaves
-            const QString fresh = folder.filePath("new.mp4");
+        const bool blocked = stage == Stage::encoding;
+        const QString destination = folder.filePath(blocked ? "file/movie.mp4" : "movie.mp4");
+        QVERIFY(!blocked || fixtures::writeFile(folder.filePath("file"), "earlier"));
+        for (const bool earlier : {false, true}) {
+            QVERIFY(!earlier || blocked || fixtures::writeFile(destination, "earlier"));
+            std::atomic<bool> cancel = false;
+            QStringList calls;
+            MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
+                                               [&](double fraction) {
+                                                   QVERIFY(fraction >= 0 && fraction <= 1);
+                                                   calls << "progress";
+                                                   cancel = cancelOnProgress;
+                                               }};
             const mode_t mask = umask(022);
-            QCOMPARE(MovieComposer::compose(source, fresh, {}).kind, kind);
+            const auto outcome =
+                MovieComposer::compose(source, destination, {}, callbacks, &cancel);
             umask(mask);
-            QCOMPARE(int(QFileInfo(fresh).permissions() & 0x777), 0x644); // rw-r--r--
+            QCOMPARE(outcome.kind, kind);
+            if (kind == Kind::failed) {
+                QCOMPARE(outcome.stage, stage);
+                QVERIFY(!outcome.reason.isEmpty() && !outcome.reason.contains('\n'));
+            }
+            const bool there = kind == Kind::completed || earlier || blocked;
+            QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                     there ? QStringList{blocked ? "file" : "movie.mp4"} : QStringList{});
+            const QString kept = blocked ? folder.filePath("file") : destination;
+            QCOMPARE(QFileInfo(kept).size() == 7, there && kind != Kind::completed); // "earlier"
+            if (kind == Kind::completed && !earlier) // a new movie gets the mode the umask leaves
+                QCOMPARE(int(QFileInfo(destination).permissions() & 0x777), 0x644); // rw-r--r--
+            if (kind == Kind::completed || kind == Kind::cancelled) {
+                QCOMPARE(calls.lastIndexOf("starts"), 0); // once, before any progress
+                QVERIFY(calls.size() <= (cancelOnProgress ? 2 : 300));
+            } else {
+                QCOMPARE(calls, QStringList());
+            }
         }
     }
 };
