@@ -23,25 +23,55 @@ inline bool make(const QString& path, const QString& arguments)
     return made.exitCode == 0;
 }
 
+inline bool hasX265()
+{
+    return test_support::run("ffmpeg", {"-hide_banner", "-encoders"}).out.contains("libx265");
+}
+
+inline QJsonDocument probe(const QString& path, const QStringList& arguments)
+{
+    return QJsonDocument::fromJson(
+        test_support::run("ffprobe", QStringList{"-v", "error", "-of", "json"} + arguments << path)
+            .out);
+}
+
 // ffprobe's view of the first stream of `type` (v or a), frames and packets counted.
 inline QJsonObject stream(const QString& path, const QString& type = "v")
 {
-    const auto probed = test_support::run("ffprobe", {"-v", "error", "-of", "json", "-show_streams",
-                                                      "-count_frames", "-count_packets",
-                                                      "-select_streams", type, path});
-    return QJsonDocument::fromJson(probed.out)["streams"][0].toObject();
+    return probe(path, {"-show_streams", "-count_frames", "-count_packets", "-select_streams",
+                        type})["streams"][0]
+        .toObject();
 }
 
 // Where each video packet starts in the file.
 inline QList<qint64> packetPositions(const QString& path)
 {
-    const auto probed =
-        test_support::run("ffprobe", {"-v", "error", "-of", "json", "-select_streams", "v",
-                                      "-show_entries", "packet=pos", path});
     QList<qint64> positions;
-    for (const auto packet : QJsonDocument::fromJson(probed.out)["packets"].toArray())
+    for (const auto packet :
+         probe(path, {"-select_streams", "v", "-show_entries", "packet=pos"})["packets"].toArray())
         positions << packet.toObject()["pos"].toString().toLongLong();
     return positions;
+}
+
+// Overwrites bytes of `path` at each offset.
+inline bool patch(const QString& path, const QList<QPair<qint64, QByteArray>>& changes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    for (const auto& [at, replacement] : changes) {
+        if (at < 0 || at + replacement.size() > bytes.size())
+            return false;
+        bytes.replace(at, replacement.size(), replacement);
+    }
+    return file.seek(0) && file.write(bytes) == bytes.size();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // The scale filter's words for how a stream's YUV numbers are read.
@@ -53,8 +83,7 @@ inline QString readAs(const QJsonObject& video)
         .arg(bt601 ? "bt601" : "bt709", video["color_range"].toString() == "pc" ? "pc" : "tv");
 }
 
-// Frame `index` as RGB, through `filters`; by default read by the movie's
-// own colour tags.
+// Frame `index` as RGB, through `filters`; by default read by the movie's own colour tags.
 inline QImage frame(const QString& path, int index = 0, QString filters = {})
 {
     if (filters.isEmpty())

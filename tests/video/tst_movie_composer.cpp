@@ -3,21 +3,19 @@
 // source's rate, the sound, and what is left on disk when a run goes wrong.
 
 #include "movie_composer.h"
-#include "named_colors.h"
 #include "movie_fixtures.h"
-#include "test_support.h"
+#include "named_colors.h"
 
-#include <QImage>
 #include <QtTest>
 #include <sys/stat.h>
 
 using Kind = MovieCompositionOutcome::Kind;
 using Stage = MovieCompositionOutcome::Stage;
+namespace fixtures = movie_fixtures;
 
 namespace {
 
-// ffmpeg input for a red top half over a blue bottom half, so turns show;
-// tagged BT.709, so ffmpeg reads its colours the way the product does.
+// A red top half over a blue bottom half, so turns show; tagged BT.709 as the product reads it.
 QString twoTone(QSize size, double seconds, int rate = 30)
 {
     return QString::asprintf("-f lavfi -i color=c=red:s=%dx%d:r=%d:d=%g,drawbox=y=ih/2:w=iw:h=ih/2:"
@@ -31,21 +29,25 @@ QString tone(double seconds)
     return QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=44100:d=%1 ").arg(seconds);
 }
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// The first frame as ffmpeg shows it, turned upright like a player would and
-// read as BT.709, which is what the product takes untagged sources for.
+// The first frame upright, read as BT.709 (what the product takes untagged sources for).
 QImage firstFrame(const QString& path)
 {
-    const auto decoded = test_support::run("ffmpeg", {"-v", "error", "-i", path, "-frames:v", "1",
-                                                      "-vf", "scale=in_color_matrix=bt709", "-f",
-                                                      "image2pipe", "-c:v", "png", "-"});
-    return QImage::fromData(decoded.out).convertToFormat(QImage::Format_RGB32);
+    return fixtures::frame(path, 0, "scale=in_color_matrix=bt709");
 }
+
+struct Placement {
+    QString source;
+    double padding, radius;
+    QRect picture;
+    QSize frame;
+};
+
+struct Timing {
+    QString make, name;
+    double duration;
+    QString audioCodec;
+    QSize picture;
+};
 
 } // namespace
 
@@ -56,51 +58,39 @@ class TestMovieComposer : public QObject {
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
 private Q_SLOTS:
-
     void placesThePictureOnItsBackground_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<double>("padding");
-        QTest::addColumn<double>("radius");
-        QTest::addColumn<QRect>("picture");
-        QTest::addColumn<QSize>("frame");
-
+        QTest::addColumn<Placement>("c");
         // 1920×1080 with padding 40 and radius 20, scaled down by ten.
         QTest::newRow("full HD, scaled")
-            << "192x108" << 4.0 << 8.0 << QRect(8, 8, 192, 108) << QSize(208, 124);
-        QTest::newRow("no padding")
-            << "160x90" << 0.0 << 0.0 << QRect(0, 0, 160, 90) << QSize(160, 90);
+            << Placement{"192x108", 4, 8, {8, 8, 192, 108}, {208, 124}};
         QTest::newRow("odd size, fractional padding")
-            << "161x91" << 2.3 << 0.0 << QRect(5, 6, 161, 91) << QSize(172, 102);
+            << Placement{"161x91", 2.3, 0, {5, 6, 161, 91}, {172, 102}};
     }
 
     void placesThePictureOnItsBackground()
     {
-        QFETCH(QString, source);
-        QFETCH(double, padding);
-        QFETCH(double, radius);
-        QFETCH(QRect, picture);
-        QFETCH(QSize, frame);
+        QFETCH(Placement, c);
         const QString in = path("place.mp4"), out = path("place-out.mp4");
-        QVERIFY(movie_fixtures::make(in, "-f lavfi -i color=c=white:s=" + source +
-                                  ":d=0.5,format=yuv444p -pix_fmt yuv444p"));
+        QVERIFY(fixtures::make(in, "-f lavfi -i color=c=white:s=" + c.source +
+                                       ":d=0.5,format=yuv444p -pix_fmt yuv444p"));
         const QColor green(0, 200, 0);
-        const auto outcome =
-            MovieComposer::compose(in, out, {GradientStyle::customColor(green), padding, radius});
+        const auto outcome = MovieComposer::compose(
+            in, out, {GradientStyle::customColor(green), c.padding, c.radius});
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
 
         const QImage image = firstFrame(out);
-        QCOMPARE(image.size(), frame);
-        const QPoint r(int(radius) + 2, int(radius) + 2);
-        for (QPoint inside : {picture.center(), picture.topLeft() + r, picture.bottomRight() - r})
+        const QRect p = c.picture;
+        QCOMPARE(image.size(), c.frame);
+        const QPoint r(int(c.radius) + 2, int(c.radius) + 2);
+        for (QPoint inside : {p.center(), p.topLeft() + r, p.bottomRight() - r})
             QUORVEL_COMPARE_COLOR(image.pixelColor(inside), QColor(Qt::white), 12);
-        if (!picture.topLeft().isNull())
-            for (QPoint outside : {QPoint(1, 1), QPoint(frame.width() - 2, frame.height() - 2),
-                                   QPoint(picture.left() - 2, picture.center().y())})
+        if (!p.topLeft().isNull())
+            for (QPoint outside : {QPoint(1, 1), QPoint(c.frame.width() - 2, c.frame.height() - 2),
+                                   QPoint(p.left() - 2, p.center().y())})
                 QUORVEL_COMPARE_COLOR(image.pixelColor(outside), green, 12);
-        if (radius > 0) // rounded: the very corners of the picture show the background
-            for (QPoint corner : {picture.topLeft(), picture.topRight(), picture.bottomLeft(),
-                                  picture.bottomRight()})
+        if (c.radius > 0) // rounded: the very corners of the picture show the background
+            for (QPoint corner : {p.topLeft(), p.topRight(), p.bottomLeft(), p.bottomRight()})
                 QUORVEL_COMPARE_COLOR(image.pixelColor(corner), green, 40);
     }
 
@@ -110,24 +100,22 @@ private Q_SLOTS:
         using Corners = QList<QColor>; // top left, top right, bottom left, bottom right
         QTest::addColumn<GradientStyle>("style");
         QTest::addColumn<Corners>("corners");
-        QVERIFY(movie_fixtures::make(path("style.mp4"), "-f lavfi -i color=c=white:s=96x16:d=0.2"));
+        QVERIFY(fixtures::make(path("style.mp4"), "-f lavfi -i color=c=white:s=96x16:d=0.2"));
 
         // The frame is wide (176×96): gradients still run corner to corner.
         const QColor bp((blue().red() + purple().red()) / 2,
                         (blue().green() + purple().green()) / 2,
                         (blue().blue() + purple().blue()) / 2);
-        const QColor lightPink = QColor::fromRgbF(1.0f, 0.4f, 0.8f);
-        const QColor lilac = QColor::fromRgbF(0.7f, 0.3f, 1.0f);
-        const QColor black(Qt::black);
+        const QColor lilac = QColor::fromRgbF(0.7f, 0.3f, 1.0f), black(Qt::black);
         QTest::newRow("bluePurple")
             << GradientStyle::bluePurple() << Corners{bp, purple(), blue(), bp};
         QTest::newRow("sunset") << GradientStyle::sunset()
                                 << Corners{pink(), pink(), orange(), orange()};
         QTest::newRow("greenYellow")
             << GradientStyle::greenYellow() << Corners{green(), yellow(), green(), yellow()};
-        QTest::newRow("dreamyPink")
-            << GradientStyle::dreamyPink()
-            << Corners{lightPink, lilac, lilac, QColor::fromRgbF(0.4f, 0.6f, 1.0f)};
+        QTest::newRow("dreamyPink") << GradientStyle::dreamyPink()
+                                    << Corners{QColor::fromRgbF(1.0f, 0.4f, 0.8f), lilac, lilac,
+                                               QColor::fromRgbF(0.4f, 0.6f, 1.0f)};
         QTest::newRow("warmGlow") << GradientStyle::warmGlow()
                                   << Corners{orange(), yellow(), red(), orange()};
         QTest::newRow("one-colour gradient")
@@ -148,9 +136,9 @@ private Q_SLOTS:
     {
         QFETCH(GradientStyle, style);
         QFETCH(QList<QColor>, corners);
-        const QString in = path("style.mp4"), out = path("style-out.mp4");
-
-        QCOMPARE(MovieComposer::compose(in, out, {style, 20, 0}).kind, Kind::completed);
+        const QString out = path("style-out.mp4");
+        QCOMPARE(MovieComposer::compose(path("style.mp4"), out, {style, 20, 0}).kind,
+                 Kind::completed);
         const QImage image = firstFrame(out);
         QCOMPARE(image.size(), QSize(176, 96));
         const QPoint at[] = {{1, 1}, {174, 1}, {1, 94}, {174, 94}};
@@ -160,159 +148,130 @@ private Q_SLOTS:
 
     void keepsTimeSoundAndPicture_data()
     {
-        QTest::addColumn<QString>("make");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<double>("duration");
-        QTest::addColumn<QString>("audioCodec");
-        QTest::addColumn<QSize>("picture");
-
+        QTest::addColumn<Timing>("c");
         const QSize size(96, 64), small(80, 48);
-        QTest::newRow("25 fps, no sound") << twoTone(size, 1.2, 25) << "a.mp4" << 1.2 << "" << size;
-        QTest::newRow("60 fps, AAC copied")
-            << twoTone(size, 1.5, 60) + tone(1.5) + "-c:a aac -shortest"
-            << "b.mp4" << 1.5 << "aac" << size;
-        QTest::newRow("PCM re-encoded") << twoTone(size, 1) + tone(1) + "-c:v mpeg4 -c:a pcm_s16le"
-                                        << "c.mov" << 1.0 << "aac" << size;
+        const QString x265 = "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=none";
+        QTest::newRow("25 fps, no sound") << Timing{twoTone(size, 1.2, 25), "a.mp4", 1.2, "", size};
+        QTest::newRow("60 fps, AAC copied") << Timing{
+            twoTone(size, 1.5, 60) + tone(1.5) + "-c:a aac -shortest", "b.mp4", 1.5, "aac", size};
+        QTest::newRow("PCM re-encoded") << Timing{
+            twoTone(size, 1) + tone(1) + "-c:v mpeg4 -c:a pcm_s16le", "c.mov", 1, "aac", size};
         // 10 frames at 10 per second, then 30 frames at 30 per second: two seconds.
         QTest::newRow("variable rate")
-            << twoTone(size, 40.0 / 30) +
-                   "-vf setpts='if(lt(N,10),N/10,1+(N-10)/30)/TB' -fps_mode passthrough"
-            << "d.mkv" << 2.0 << "" << size;
+            << Timing{twoTone(size, 40.0 / 30) +
+                          "-vf setpts='if(lt(N,10),N/10,1+(N-10)/30)/TB' -fps_mode passthrough",
+                      "d.mkv", 2, "", size};
         QTest::newRow("10-bit HEVC")
-            << twoTone(small, 0.3) + "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=none"
-            << "hevc.mp4" << 0.3 << "" << small;
-        QTest::newRow("4:2:2 ProRes") << twoTone(small, 0.3) + "-c:v prores_ks"
-                                      << "prores.mov" << 0.3 << "" << small;
-        QTest::newRow("4:4:4 RGB") << twoTone(small, 0.3) + "-c:v png"
-                                   << "rgb.mov" << 0.3 << "" << small;
+            << Timing{twoTone(small, 0.3) + x265, "hevc.mp4", 0.3, "", small};
+        QTest::newRow("4:2:2 ProRes")
+            << Timing{twoTone(small, 0.3) + "-c:v prores_ks", "prores.mov", 0.3, "", small};
+        QTest::newRow("4:4:4 RGB")
+            << Timing{twoTone(small, 0.3) + "-c:v png", "rgb.mov", 0.3, "", small};
         QTest::newRow("turned a quarter")
-            << "-i " + path("upright.mp4") + " -c copy -metadata:s:v rotate=90"
-            << "turned.mp4" << 0.3 << "" << small.transposed();
+            << Timing{"-i " + path("upright.mp4") + " -c copy -metadata:s:v rotate=90",
+                      "turned.mp4", 0.3, "", small.transposed()};
     }
 
     void keepsTimeSoundAndPicture()
     {
-        QFETCH(QString, make);
-        QFETCH(QString, name);
-        QFETCH(double, duration);
-        QFETCH(QString, audioCodec);
-        QFETCH(QSize, picture);
-        if (name.startsWith("hevc") &&
-            !test_support::run("ffmpeg", {"-hide_banner", "-encoders"}).out.contains("libx265"))
+        QFETCH(Timing, c);
+        if (c.name.startsWith("hevc") && !fixtures::hasX265())
             QSKIP("ffmpeg has no libx265");
-        QVERIFY(movie_fixtures::make(path("upright.mp4"), twoTone({80, 48}, 0.3)));
-        const QString in = path(name), out = path("time-out.mp4");
-        QVERIFY(movie_fixtures::make(in, make));
+        QVERIFY(fixtures::make(path("upright.mp4"), twoTone({80, 48}, 0.3)));
+        const QString in = path(c.name), out = path("time-out.mp4");
+        QVERIFY(fixtures::make(in, c.make));
         const auto outcome =
             MovieComposer::compose(in, out, {GradientStyle::customColor(Qt::white), 2, 0});
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
 
-        const QJsonObject video = movie_fixtures::stream(out, "v");
+        const QJsonObject video = fixtures::stream(out, "v"), audio = fixtures::stream(out, "a");
         QCOMPARE(video["codec_name"].toString() + ' ' + video["profile"].toString() + ' ' +
                      video["pix_fmt"].toString() + ' ' + video["avg_frame_rate"].toString(),
                  QStringLiteral("h264 High yuv420p 30/1"));
         const int frames = video["nb_read_frames"].toString().toInt();
-        QVERIFY2(std::abs(frames - duration * 30) <= 1, qPrintable(QString::number(frames)));
-        QVERIFY(std::abs(video["duration"].toString().toDouble() - duration) <= 1.0 / 30 + 1e-3);
-        const QJsonObject audio = movie_fixtures::stream(out, "a");
-        QCOMPARE(audio["codec_name"].toString(), audioCodec);
-        if (!audioCodec.isEmpty()) {
+        QVERIFY2(std::abs(frames - c.duration * 30) <= 1, qPrintable(QString::number(frames)));
+        QVERIFY(std::abs(video["duration"].toString().toDouble() - c.duration) <= 1.0 / 30 + 1e-3);
+        QCOMPARE(audio["codec_name"].toString(), c.audioCodec);
+        if (!c.audioCodec.isEmpty()) {
             QCOMPARE(audio["sample_rate"].toString(), QStringLiteral("44100"));
-            QVERIFY(std::abs(audio["duration"].toString().toDouble() - duration) < 0.1 &&
+            QVERIFY(std::abs(audio["duration"].toString().toDouble() - c.duration) < 0.1 &&
                     std::abs(audio["start_time"].toString().toDouble()) < 0.05);
         }
 
         // ffmpeg turns the source upright itself: our picture must look like its.
         const QImage expected = firstFrame(in), image = firstFrame(out);
-        QCOMPARE(expected.size(), picture);
-        QCOMPARE(image.size(), picture + QSize(8, 8));
-        const int w = picture.width() / 4, h = picture.height() / 4;
+        QCOMPARE(expected.size(), c.picture);
+        QCOMPARE(image.size(), c.picture + QSize(8, 8));
+        const int w = c.picture.width() / 4, h = c.picture.height() / 4;
         for (QPoint at : {QPoint(w, h), QPoint(3 * w, h), QPoint(w, 3 * h), QPoint(3 * w, 3 * h)})
             QUORVEL_COMPARE_COLOR(image.pixelColor(at + QPoint(4, 4)), expected.pixelColor(at), 12);
     }
 
-    void refusesWhatItCannotRead_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<Kind>("kind");
-        QTest::addColumn<Stage>("stage");
-
-        QVERIFY(movie_fixtures::make(path("sound.m4a"), tone(0.5)));
-        QVERIFY(movie_fixtures::make(path("whole.mp4"), twoTone({64, 48}, 1)));
-        QVERIFY(QFile::copy(path("whole.mp4"), path("truncated.mp4")) &&
-                QFile::resize(path("truncated.mp4"), QFileInfo(path("whole.mp4")).size() / 2));
-        QVERIFY(writeFile(path("empty.mp4"), "") && writeFile(path("text.mp4"), "not a movie\n"));
-
-        const QString out = path("refused.mp4");
-        QTest::newRow("sound only") << path("sound.m4a") << out << Kind::noVideo << Stage::source;
-        for (const char* name : {"missing.mp4", "empty.mp4", "text.mp4", "truncated.mp4"})
-            QTest::newRow(name) << path(name) << out << Kind::failed << Stage::source;
-        QTest::newRow("folder is a file")
-            << path("whole.mp4") << path("text.mp4/out.mp4") << Kind::failed << Stage::encoding;
-    }
-
-    void refusesWhatItCannotRead()
-    {
-        QFETCH(QString, source);
-        QFETCH(QString, target);
-        QFETCH(Kind, kind);
-        QFETCH(Stage, stage);
-        int starts = 0;
-        const auto outcome =
-            MovieComposer::compose(source, target, {}, {[&](const auto&) { ++starts; }, {}});
-        QCOMPARE(outcome.kind, kind);
-        QCOMPARE(starts, 0);
-        if (kind == Kind::failed) {
-            QCOMPARE(outcome.stage, stage);
-            QVERIFY(!outcome.reason.isEmpty() && !outcome.reason.contains('\n'));
-        }
-        QVERIFY(!QFile::exists(target));
-    }
-
-    void replacesTheDestinationOnlyWhenDone_data()
+    void leavesNothingButAFinishedMovie_data()
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("cancelOnProgress");
         QTest::addColumn<Kind>("kind");
+        QTest::addColumn<Stage>("stage");
+        QVERIFY(fixtures::make(path("sound.m4a"), tone(0.5)));
+        QVERIFY(fixtures::make(path("whole.mp4"), twoTone({64, 48}, 1.5)));
+        QVERIFY(QFile::copy(path("whole.mp4"), path("truncated.mp4")) &&
+                QFile::resize(path("truncated.mp4"), QFileInfo(path("whole.mp4")).size() / 2));
+        QVERIFY(fixtures::writeFile(path("empty.mp4"), "") &&
+                fixtures::writeFile(path("text.mp4"), "not a movie\n"));
 
-        QVERIFY(movie_fixtures::make(path("replace.mp4"), twoTone({64, 48}, 1.5)));
-        QTest::newRow("completed") << path("replace.mp4") << false << Kind::completed;
-        QTest::newRow("cancelled") << path("replace.mp4") << true << Kind::cancelled;
-        QTest::newRow("failed") << path("text.mp4") << false << Kind::failed;
+        const QString whole = path("whole.mp4");
+        QTest::newRow("completed") << whole << false << Kind::completed << Stage::source;
+        QTest::newRow("cancelled") << whole << true << Kind::cancelled << Stage::source;
+        QTest::newRow("sound only") << path("sound.m4a") << false << Kind::noVideo << Stage::source;
+        for (const char* name : {"missing.mp4", "empty.mp4", "text.mp4", "truncated.mp4"})
+            QTest::newRow(name) << path(name) << false << Kind::failed << Stage::source;
+        QTest::newRow("folder is a file") << whole << false << Kind::failed << Stage::encoding;
     }
 
-    void replacesTheDestinationOnlyWhenDone()
+    // With no file there before, and with an earlier one: only a finished movie replaces it.
+    void leavesNothingButAFinishedMovie()
     {
         QFETCH(QString, source);
         QFETCH(bool, cancelOnProgress);
         QFETCH(Kind, kind);
+        QFETCH(Stage, stage);
         QTemporaryDir folder;
-        const QString destination = folder.filePath("movie.mp4");
-        QVERIFY(writeFile(destination, "earlier"));
-
-        std::atomic<bool> cancel = false;
-        QStringList calls;
-        MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
-                                           [&](double fraction) {
-                                               QVERIFY(fraction >= 0 && fraction <= 1);
-                                               calls << "progress";
-                                               cancel = cancelOnProgress;
-                                           }};
-        QCOMPARE(MovieComposer::compose(source, destination, {}, callbacks, &cancel).kind, kind);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{"movie.mp4"});
-        QCOMPARE(QFileInfo(destination).size() == 7, kind != Kind::completed); // "earlier"
-        if (kind != Kind::failed) {
-            QCOMPARE(calls.lastIndexOf("starts"), 0); // once, before any progress
-            QVERIFY(calls.size() <= (cancelOnProgress ? 2 : 300));
-        }
-        if (kind == Kind::completed) { // a new movie gets the mode the umask leaves
-            const QString fresh = folder.filePath("new.mp4");
+        const bool blocked = stage == Stage::encoding;
+        const QString destination = folder.filePath(blocked ? "file/movie.mp4" : "movie.mp4");
+        QVERIFY(!blocked || fixtures::writeFile(folder.filePath("file"), "earlier"));
+        for (const bool earlier : {false, true}) {
+            QVERIFY(!earlier || blocked || fixtures::writeFile(destination, "earlier"));
+            std::atomic<bool> cancel = false;
+            QStringList calls;
+            MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
+                                               [&](double fraction) {
+                                                   QVERIFY(fraction >= 0 && fraction <= 1);
+                                                   calls << "progress";
+                                                   cancel = cancelOnProgress;
+                                               }};
             const mode_t mask = umask(022);
-            QCOMPARE(MovieComposer::compose(source, fresh, {}).kind, kind);
+            const auto outcome =
+                MovieComposer::compose(source, destination, {}, callbacks, &cancel);
             umask(mask);
-            QCOMPARE(int(QFileInfo(fresh).permissions() & 0x777), 0x644); // rw-r--r--
+            QCOMPARE(outcome.kind, kind);
+            if (kind == Kind::failed) {
+                QCOMPARE(outcome.stage, stage);
+                QVERIFY(!outcome.reason.isEmpty() && !outcome.reason.contains('\n'));
+            }
+            const bool there = kind == Kind::completed || earlier || blocked;
+            QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                     there ? QStringList{blocked ? "file" : "movie.mp4"} : QStringList{});
+            const QString kept = blocked ? folder.filePath("file") : destination;
+            QCOMPARE(QFileInfo(kept).size() == 7, there && kind != Kind::completed); // "earlier"
+            if (kind == Kind::completed && !earlier) // a new movie gets the mode the umask leaves
+                QCOMPARE(int(QFileInfo(destination).permissions() & 0x777), 0x644); // rw-r--r--
+            if (kind == Kind::completed || kind == Kind::cancelled) {
+                QCOMPARE(calls.lastIndexOf("starts"), 0); // once, before any progress
+                QVERIFY(calls.size() <= (cancelOnProgress ? 2 : 300));
+            } else {
+                QCOMPARE(calls, QStringList());
+            }
         }
     }
 };
