@@ -14,26 +14,20 @@ class ParallelRowsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void everyRowOnce_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<long long>("costPerRow");
-        QTest::newRow("too little to share") << 100 << 10LL;
-        QTest::newRow("more rows than cores") << 1001 << (1LL << 20);
-        QTest::newRow("fewer rows than cores") << 1 << (1LL << 30);
-    }
+    // Too little to share, more rows than cores, fewer rows than cores.
     void everyRowOnce()
     {
-        QFETCH(int, count);
-        QFETCH(long long, costPerRow);
-        std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
-        parallelRows(count, costPerRow, [&](int first, int last) {
-            QVERIFY(0 <= first && first < last && last <= count);
-            for (int row = first; row < last; ++row)
-                ++visits[size_t(row)];
-        });
-        for (const auto& v : visits)
-            QCOMPARE(v.load(), 1);
+        for (const auto& [count, costPerRow] :
+             {std::pair(100, 10LL), std::pair(1001, 1LL << 20), std::pair(1, 1LL << 30)}) {
+            std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
+            parallelRows(count, costPerRow, [&, count = count](int first, int last) {
+                QVERIFY(0 <= first && first < last && last <= count);
+                for (int row = first; row < last; ++row)
+                    ++visits[size_t(row)];
+            });
+            for (const auto& v : visits)
+                QCOMPARE(v.load(), 1);
+        }
     }
 
     // A batch runs one job per pool thread, each splitting its own rows: the
