@@ -1,7 +1,5 @@
-// The editor's video export as the user meets it: the save panel, the lines
-// printed, the exporting state the editor is told about and the file manager
-// showing the result. The panel and the file manager are stand-ins; the
-// movie pipeline is the real one, fed movies made by the ffmpeg program.
+// The editor's video export as the user meets it: save panel and file manager
+// are stand-ins; the movie pipeline is real, fed movies made by ffmpeg.
 
 #include "test_support.h"
 #include "video_exporter.h"
@@ -29,9 +27,8 @@ struct FakeFilePanel : FilePanel {
     }
 };
 
-// An exporter with everything the user would see of its runs: the lines
-// printed, and the exporting changes and reveals in the order the main
-// thread saw them; and whether a line came where none may.
+// An exporter and what the user sees of its runs: lines printed, exporting
+// changes and reveals in main-thread order, and whether a line came where none may.
 struct Exports : FileReveal {
     FakeFilePanel panel;
     QStringList events;
@@ -59,7 +56,6 @@ struct Exports : FileReveal {
                 exporter.reset();
         });
     }
-    // Lets the panel answer, the background runs end and their postings arrive.
     void finish(int runs = 1)
     {
         QTRY_COMPARE_WITH_TIMEOUT(panel.answered, runs, 5000);
@@ -100,15 +96,13 @@ private Q_SLOTS:
         QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a movie, whatever the name"));
     }
 
-    // The save panel proposes the name, the lines tell the story, the editor
-    // hears true then false, and only then the file manager shows the movie.
+    // The editor hears true then false, and only then the file manager shows the movie.
     void exportRevealsTheNewMovie()
     {
         Exports run;
         const QString destination = path("exported.mp4");
         run.start(m_movie, destination, GradientStyle::sunset(), 20, 12);
         run.finish();
-
         QCOMPARE(run.panel.saveRequests.size(), 1);
         QCOMPARE(run.panel.saveRequests[0].nameFilters, QStringList{"MPEG-4 movie (*.mp4)"});
         QCOMPARE(run.panel.saveRequests[0].proposedName, "video_with_background.mp4");
@@ -136,8 +130,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path("silent.mp4")));
     }
 
-    // Each failure prints one line with its reason and ends the exporting
-    // state exactly once; nothing is revealed and no file is left behind.
+    // One line with its reason, exporting ends exactly once, nothing revealed or left behind.
     void failuresSayWhy_data()
     {
         QTest::addColumn<QString>("source");
@@ -145,8 +138,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("failsOnSource");
         QTest::newRow("not a movie") << m_text << path("from_text.mp4") << true;
         QTest::newRow("missing source") << path("nowhere.mp4") << path("from_missing.mp4") << true;
-        // The parent is a regular file, so no movie can be written there.
-        QTest::newRow("unwritable destination") << m_movie << m_text + "/exported.mp4" << false;
+        QTest::newRow("destination under a file") << m_movie << m_text + "/exported.mp4" << false;
     }
     void failuresSayWhy()
     {
@@ -156,7 +148,6 @@ private Q_SLOTS:
         Exports run;
         run.start(source, destination, GradientStyle::ocean(), 10, 8);
         run.finish();
-
         QCOMPARE(run.lines.size() - run.lines.count(kStarting), 1);
         const QString line = run.lines.constLast();
         QVERIFY2(line.startsWith("Error exporting video: ") ||
@@ -178,7 +169,6 @@ private Q_SLOTS:
         run.start(m_movie, first, {}, 5, 4);
         run.start(m_movie, second, GradientStyle::warmGlow(), 30, 0);
         run.finish(2);
-
         const auto sorted = [](QStringList list) { return list.sort(), list; };
         QCOMPARE(sorted(run.lines), (QStringList{kStarting, kStarting, kCompleted, kCompleted}));
         QCOMPARE(sorted(run.events), (QStringList{"false", "false", "reveal " + first,
@@ -186,8 +176,7 @@ private Q_SLOTS:
         QVERIFY(run.events.indexOf("reveal " + first) > run.events.indexOf("false"));
     }
 
-    // The editor may close while its export runs: the movie is still
-    // written, but nothing reaches the exporter that is gone, not even a line.
+    // The editor closes mid-run: the movie is still written, nothing reaches the gone exporter.
     void exporterGoneBeforeTheRunEnds()
     {
         Exports run;
@@ -195,7 +184,6 @@ private Q_SLOTS:
         const QString destination = path("orphan.mp4");
         run.start(m_movie, destination, {}, 10, 10);
         run.finish();
-
         QCOMPARE(run.events, QStringList{"true"});
         QCOMPARE(run.lines, QStringList{kStarting});
         QVERIFY(!run.lineAfterExporterGone);
