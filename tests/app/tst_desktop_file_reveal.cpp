@@ -13,30 +13,21 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.FileManager1");
 
-// What a file manager receives.
-class FileManager : public QObject {
+// What a file manager receives, and what the desktop is asked to open instead.
+class Desktop : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
 public:
     QStringList shown;
+    QList<QUrl> opened;
 
 public Q_SLOTS:
     void ShowItems(const QStringList& uris, const QString& startupId)
     {
         shown << uris.join(u',') + u'|' + startupId;
     }
-};
-
-// What the desktop is asked to open instead.
-class Opened : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl& url) { urls << url; }
+    void open(const QUrl& url) { opened << url; }
 };
 
 } // namespace
@@ -46,10 +37,9 @@ class TestDesktopFileReveal : public QObject {
 
     QTemporaryDir m_dir;
     test_support::PrivateBus m_bus;
-    FileManager m_fileManager;
-    Opened m_opened;
+    Desktop m_desktop;
 
-    QDBusConnection managerSide() const { return QDBusConnection(QStringLiteral("manager")); }
+    static QDBusConnection managerSide() { return QDBusConnection(QStringLiteral("manager")); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -59,24 +49,20 @@ private Q_SLOTS:
         QVERIFY(QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
                                               QStringLiteral("manager"))
                     .isConnected());
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_desktop, "open");
     }
-    void init()
-    {
-        m_fileManager.shown.clear();
-        m_opened.urls.clear();
-    }
+    void init() { m_desktop.shown.clear(), m_desktop.opened.clear(); }
 
     void showsTheFileInTheFileManager()
     {
         QVERIFY(managerSide().registerObject(QStringLiteral("/org/freedesktop/FileManager1"),
-                                             &m_fileManager, QDBusConnection::ExportAllSlots));
+                                             &m_desktop, QDBusConnection::ExportAllSlots));
         QVERIFY(managerSide().registerService(kService));
         DesktopFileReveal(QDBusConnection(QStringLiteral("app"))).reveal(m_dir.filePath("a b.mp4"));
-        QTRY_COMPARE(m_fileManager.shown,
+        QTRY_COMPARE(m_desktop.shown,
                      QStringList{QUrl::fromLocalFile(m_dir.filePath("a b.mp4")).toString() + "|"});
         QTest::qWait(100);
-        QVERIFY(m_opened.urls.isEmpty());
+        QVERIFY(m_desktop.opened.isEmpty());
         managerSide().unregisterService(kService);
     }
 
@@ -92,8 +78,8 @@ private Q_SLOTS:
         QTRY_VERIFY(
             !QDBusConnection(QStringLiteral("app")).interface()->isServiceRegistered(kService));
         DesktopFileReveal(QDBusConnection(connection)).reveal(m_dir.filePath("b.mp4"));
-        QTRY_COMPARE(m_opened.urls, QList<QUrl>{QUrl::fromLocalFile(m_dir.path())});
-        QVERIFY(m_fileManager.shown.isEmpty());
+        QTRY_COMPARE(m_desktop.opened, QList<QUrl>{QUrl::fromLocalFile(m_dir.path())});
+        QVERIFY(m_desktop.shown.isEmpty());
     }
 };
 

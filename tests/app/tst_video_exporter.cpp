@@ -1,7 +1,5 @@
-// The editor's video export as the user meets it: the save panel, the lines
-// printed, the exporting state the editor is told about and the file manager
-// showing the result. The panel and the file manager are stand-ins; the
-// movie pipeline is the real one, fed movies made by the ffmpeg program.
+// The editor's video export as the user meets it: save panel and file manager
+// are stand-ins; the movie pipeline is real, fed movies made by ffmpeg.
 
 #include "test_support.h"
 #include "video_exporter.h"
@@ -29,9 +27,8 @@ struct FakeFilePanel : FilePanel {
     }
 };
 
-// An exporter with everything the user would see of its runs: the lines
-// printed, and the exporting changes and reveals in the order the main
-// thread saw them; and whether a line came where none may.
+// An exporter and what the user sees of its runs: lines printed, exporting
+// changes and reveals in main-thread order, and whether a line came where none may.
 struct Exports : FileReveal {
     FakeFilePanel panel;
     QStringList events;
@@ -59,7 +56,6 @@ struct Exports : FileReveal {
                 exporter.reset();
         });
     }
-    // Lets the panel answer, the background runs end and their postings arrive.
     void finish(int runs = 1)
     {
         QTRY_COMPARE_WITH_TIMEOUT(panel.answered, runs, 5000);
@@ -100,15 +96,13 @@ private Q_SLOTS:
         QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a movie, whatever the name"));
     }
 
-    // The save panel proposes the name, the lines tell the story, the editor
-    // hears true then false, and only then the file manager shows the movie.
+    // The editor hears true then false, and only then the file manager shows the movie.
     void exportRevealsTheNewMovie()
     {
         Exports run;
         const QString destination = path("exported.mp4");
         run.start(m_movie, destination, GradientStyle::sunset(), 20, 12);
         run.finish();
-
         QCOMPARE(run.panel.saveRequests.size(), 1);
         QCOMPARE(run.panel.saveRequests[0].nameFilters, QStringList{"MPEG-4 movie (*.mp4)"});
         QCOMPARE(run.panel.saveRequests[0].proposedName, "video_with_background.mp4");
@@ -117,57 +111,47 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(destination));
     }
 
-    // A cancelled panel and a source without pictures both end quietly.
-    void silentStops_data()
+    // A cancelled panel or a source without pictures ends quietly; a failure prints
+    // one line with its reason. Exporting ends at most once, nothing revealed or left behind.
+    void endsWithoutAMovie_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<std::optional<QString>>("answer");
-        QTest::newRow("save panel cancelled") << m_movie << std::optional<QString>();
-        QTest::newRow("audio only source") << m_audioOnly << std::optional(path("silent.mp4"));
+        QTest::addColumn<std::optional<QString>>("destination");
+        QTest::addColumn<QString>("fails"); // on "source", on "writing", or "" (quietly)
+        const auto row = [](const char* name, QString source, std::optional<QString> to,
+                            const char* fails) {
+            QTest::newRow(name) << source << to << QString(fails);
+        };
+        row("save panel cancelled", m_movie, std::nullopt, "");
+        row("audio only source", m_audioOnly, path("silent.mp4"), "");
+        row("not a movie", m_text, path("from_text.mp4"), "source");
+        row("missing source", path("nowhere.mp4"), path("from_missing.mp4"), "source");
+        row("destination under a file", m_movie, m_text + "/exported.mp4", "writing");
     }
-    void silentStops()
+    void endsWithoutAMovie()
     {
         QFETCH(QString, source);
-        QFETCH(std::optional<QString>, answer);
-        Exports run;
-        run.start(source, answer);
-        run.finish();
-        QCOMPARE(run.lines + run.events, QStringList());
-        QVERIFY(!QFile::exists(path("silent.mp4")));
-    }
-
-    // Each failure prints one line with its reason and ends the exporting
-    // state exactly once; nothing is revealed and no file is left behind.
-    void failuresSayWhy_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("destination");
-        QTest::addColumn<bool>("failsOnSource");
-        QTest::newRow("not a movie") << m_text << path("from_text.mp4") << true;
-        QTest::newRow("missing source") << path("nowhere.mp4") << path("from_missing.mp4") << true;
-        // The parent is a regular file, so no movie can be written there.
-        QTest::newRow("unwritable destination") << m_movie << m_text + "/exported.mp4" << false;
-    }
-    void failuresSayWhy()
-    {
-        QFETCH(QString, source);
-        QFETCH(QString, destination);
-        QFETCH(bool, failsOnSource);
+        QFETCH(std::optional<QString>, destination);
+        QFETCH(QString, fails);
         Exports run;
         run.start(source, destination, GradientStyle::ocean(), 10, 8);
         run.finish();
+        QVERIFY(!destination || !QFile::exists(*destination));
+        if (fails.isEmpty()) {
+            QCOMPARE(run.lines + run.events, QStringList());
+            return;
+        }
 
         QCOMPARE(run.lines.size() - run.lines.count(kStarting), 1);
         const QString line = run.lines.constLast();
         QVERIFY2(line.startsWith("Error exporting video: ") ||
-                     (!failsOnSource && line.startsWith("❌ Export failed: ")),
+                     (fails == "writing" && line.startsWith("❌ Export failed: ")),
                  qPrintable(line));
         QVERIFY2(line.size() > line.indexOf(':') + 2, "the line gives no reason");
-        if (failsOnSource)
+        if (fails == "source")
             QCOMPARE(run.events, QStringList{"false"}); // and no "Starting" line either
         QVERIFY(run.events.count("false") == 1 && run.events.constLast() == "false");
         QCOMPARE(run.events.count("true"), run.lines.count(kStarting));
-        QVERIFY(!QFile::exists(destination));
     }
 
     // Two exports at once answer each for itself.
@@ -178,7 +162,6 @@ private Q_SLOTS:
         run.start(m_movie, first, {}, 5, 4);
         run.start(m_movie, second, GradientStyle::warmGlow(), 30, 0);
         run.finish(2);
-
         const auto sorted = [](QStringList list) { return list.sort(), list; };
         QCOMPARE(sorted(run.lines), (QStringList{kStarting, kStarting, kCompleted, kCompleted}));
         QCOMPARE(sorted(run.events), (QStringList{"false", "false", "reveal " + first,
@@ -186,8 +169,7 @@ private Q_SLOTS:
         QVERIFY(run.events.indexOf("reveal " + first) > run.events.indexOf("false"));
     }
 
-    // The editor may close while its export runs: the movie is still
-    // written, but nothing reaches the exporter that is gone, not even a line.
+    // The editor closes mid-run: the movie is still written, nothing reaches the gone exporter.
     void exporterGoneBeforeTheRunEnds()
     {
         Exports run;
@@ -195,7 +177,6 @@ private Q_SLOTS:
         const QString destination = path("orphan.mp4");
         run.start(m_movie, destination, {}, 10, 10);
         run.finish();
-
         QCOMPARE(run.events, QStringList{"true"});
         QCOMPARE(run.lines, QStringList{kStarting});
         QVERIFY(!run.lineAfterExporterGone);

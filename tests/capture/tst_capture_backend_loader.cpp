@@ -1,6 +1,5 @@
 // Which backend a session gets, and whether the access check agrees with it.
-// Runs on the offscreen platform with a session bus that is not there, so a
-// session taken for Wayland has no portal to ask.
+// Offscreen, with no session bus: a Wayland session has no portal to ask.
 
 #include "capture_access.h"
 #include "capture_backend.h"
@@ -15,78 +14,58 @@ static_assert(!std::is_invocable_v<decltype(loadCaptureBackend), QObject*>);
 class TestCaptureBackendLoader : public QObject {
     Q_OBJECT
 
-    static void setEnv(const char* name, const QString& value)
-    {
-        value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
-    }
-
 private Q_SLOTS:
     void initTestCase() { qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"); }
 
     void sessionKind_data()
     {
-        QTest::addColumn<QString>("platform");
-        QTest::addColumn<QString>("waylandDisplay");
-        QTest::addColumn<QString>("sessionType");
+        QTest::addColumn<QStringList>("env"); // platform, WAYLAND_DISPLAY, XDG_SESSION_TYPE
         QTest::addColumn<SessionKind>("kind");
         using enum SessionKind;
-        const auto row = [](const char* name, const char* platform, const char* display,
-                            const char* type, SessionKind kind) {
-            QTest::newRow(name) << QString(platform) << QString(display) << QString(type) << kind;
+        const auto row = [](const char* name, const char* env, SessionKind kind) {
+            QTest::newRow(name) << QString(env).split(u',') << kind;
         };
-        row("plain X11", "xcb", "", "x11", x11);
-        row("X11, no session type", "xcb", "", "", x11);
-        row("Wayland", "wayland", "wayland-0", "wayland", wayland);
-        row("Wayland, egl plugin", "wayland-egl", "", "", wayland);
-        row("XWayland", "xcb", "wayland-0", "wayland", wayland);
-        row("XWayland, display only", "xcb", "wayland-0", "", wayland);
-        row("XWayland, session type only", "xcb", "", "wayland", wayland);
-        row("session type in capitals", "xcb", "", "Wayland", wayland);
-        row("display wins over an x11 session type", "xcb", "wayland-1", "x11", wayland);
-        row("offscreen", "offscreen", "", "tty", other);
-        row("offscreen inside Wayland", "offscreen", "wayland-0", "", wayland);
+        row("plain X11", "xcb,,x11", x11);
+        row("X11, no session type", "xcb,,", x11);
+        row("Wayland", "wayland,wayland-0,wayland", wayland);
+        row("Wayland, egl plugin", "wayland-egl,,", wayland);
+        row("XWayland, display only", "xcb,wayland-0,", wayland);
+        row("XWayland, session type only", "xcb,,wayland", wayland);
+        row("session type in capitals", "xcb,,Wayland", wayland);
+        row("display wins over an x11 session type", "xcb,wayland-1,x11", wayland);
+        row("offscreen", "offscreen,,tty", other);
+        row("offscreen inside Wayland", "offscreen,wayland-0,", wayland);
     }
     void sessionKind()
     {
-        QFETCH(QString, platform);
-        QFETCH(QString, waylandDisplay);
-        QFETCH(QString, sessionType);
-        QTEST(::sessionKind({platform, waylandDisplay, sessionType}), "kind");
+        QFETCH(QStringList, env);
+        QTEST(::sessionKind({env[0], env[1], env[2]}), "kind");
     }
 
-    // Forced or detected, and the access check asks the portal exactly when
-    // the loader picked it.
+    // Forced or detected; the access check asks the portal exactly when the loader picked it.
     void backendForTheSession_data()
     {
-        QTest::addColumn<QString>("forced"); // QUORVEL_CAPTURE_BACKEND; null: unset
-        QTest::addColumn<QString>("waylandDisplay");
-        QTest::addColumn<QString>("sessionType");
+        QTest::addColumn<QStringList>("env"); // QUORVEL_CAPTURE_BACKEND (- unset), display, type
         QTest::addColumn<QString>("backend");
-        QTest::newRow("offscreen") << QString() << QString() << QString() << "null";
-        QTest::newRow("Wayland display") << QString() << "wayland-0" << QString() << "portal";
-        QTest::newRow("Wayland session") << QString() << QString() << "wayland"
-                                         << "portal";
-        QTest::newRow("forced x11") << "x11"
-                                    << "wayland-0" << QString() << "x11";
-        QTest::newRow("forced portal") << "portal" << QString() << QString() << "portal";
-        QTest::newRow("forced null") << "null"
-                                     << "wayland-0" << QString() << "null";
-        QTest::newRow("unknown name") << "gnome"
-                                      << "wayland-0" << QString() << "portal";
+        QTest::newRow("offscreen") << QStringList{"-", "-", "-"} << "null";
+        QTest::newRow("Wayland display") << QStringList{"-", "wayland-0", "-"} << "portal";
+        QTest::newRow("Wayland session") << QStringList{"-", "-", "wayland"} << "portal";
+        QTest::newRow("forced x11") << QStringList{"x11", "wayland-0", "-"} << "x11";
+        QTest::newRow("forced portal") << QStringList{"portal", "-", "-"} << "portal";
+        QTest::newRow("forced null") << QStringList{"null", "wayland-0", "-"} << "null";
+        QTest::newRow("unknown name") << QStringList{"gnome", "wayland-0", "-"} << "portal";
     }
     void backendForTheSession()
     {
-        QFETCH(QString, forced);
-        QFETCH(QString, waylandDisplay);
-        QFETCH(QString, sessionType);
+        QFETCH(QStringList, env);
         QFETCH(QString, backend);
-        setEnv("QUORVEL_CAPTURE_BACKEND", forced);
-        setEnv("WAYLAND_DISPLAY", waylandDisplay);
-        setEnv("XDG_SESSION_TYPE", sessionType);
+        const char* names[] = {"QUORVEL_CAPTURE_BACKEND", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"};
+        for (int i = 0; i < 3; ++i)
+            env[i] == u"-" ? qunsetenv(names[i]) : qputenv(names[i], env[i].toUtf8());
         const std::unique_ptr<CaptureBackend> loaded = loadCaptureBackend();
         QCOMPARE(loaded->name(), backend);
         QVERIFY(!loaded->parent());
-        if (forced.isNull())
+        if (env[0] == u"-")
             QCOMPARE(checkScreenCaptureAccess(), backend != QLatin1String("portal"));
     }
 };

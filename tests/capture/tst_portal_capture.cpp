@@ -1,29 +1,19 @@
-// The portal backend against a fake portal on a private session bus: what it
-// asks for, and how it turns each kind of answer into exactly one signal.
-// The screen is scaled 2×, as on a HiDPI desktop, so a picture must come
-// back in the screen's pixels with the screen's ratio.
+// The portal backend against a fake portal on a private bus: what it asks for,
+// and each answer as exactly one signal. The screen is scaled 2× (HiDPI).
 
 #include "capture_access.h"
 #include "portal_capture_backend.h"
 #include "private_bus.h"
 #include "test_support.h"
 
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QScreen>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-const QString kBusName = QStringLiteral("quorvel-portal-test");
-
-} // namespace
+static const QString kBusName = QStringLiteral("quorvel-portal-test");
 
 class TestPortalCapture : public QObject {
     Q_OBJECT
@@ -47,26 +37,23 @@ class TestPortalCapture : public QObject {
     }
 
 private Q_SLOTS:
-    void cleanup() // the fake, so the next test starts without one
+    void cleanup()
     {
-        m_fake.close(); // kills it
+        m_fake.close(); // kills it, so the next test starts without one
         QTRY_VERIFY(!portalOnBus());
     }
     void initTestCase()
     {
         QVERIFY2(m_bus.start(m_dir.path(), kBusName),
                  "no private bus: is dbus-daemon installed (scripts/install-deps)?");
-
-        // Corners in four colours, so a picture turned or cropped on the way is caught.
         m_picture = QImage(40, 30, QImage::Format_RGB32);
         for (int i = 0; i < 40 * 30; ++i) // every pixel different: nothing turned or cropped
             m_picture.setPixelColor(i % 40, i / 40, QColor(i % 40 * 6, i / 40 * 8, 100));
         QVERIFY(m_picture.save(m_dir.filePath(QStringLiteral("Screenshot.png"))));
-        QImage marked = m_picture; // the same picture, its file marked as made at 3×
+        QImage marked = m_picture; // its file marked as made at 3×
         marked.setDotsPerMeterX(qRound(216 / 0.0254));
         marked.setDotsPerMeterY(qRound(216 / 0.0254));
         QVERIFY(marked.save(m_dir.filePath(QStringLiteral("Marked.png"))));
-        // Unless the scale took, the ratio checks below would prove nothing.
         QCOMPARE(QGuiApplication::primaryScreen()->devicePixelRatio(), 2.0);
     }
 
@@ -77,7 +64,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");  // as the fake saw it; empty when not sent
         QTest::addColumn<QString>("outcome"); // captured, cancelled or the failure
         QTest::addColumn<QString>("file");    // the portal's picture
-
         using enum ScreenshotTypes;
         const auto row = [](const char* name, const char* fake, ScreenshotTypes kind,
                             const char* target, const char* outcome = "captured",
@@ -110,7 +96,6 @@ private Q_SLOTS:
         QFETCH(QString, target);
         QFETCH(QString, outcome);
         QFETCH(QString, file);
-
         startFake(fake << m_dir.filePath(file));
         PortalCaptureBackend backend(bus());
         backend.setParentWindow(0x3a00007);
@@ -125,9 +110,7 @@ private Q_SLOTS:
                  : cancelled.size() ? QStringLiteral("cancelled")
                                     : failed.first().first().toString(),
                  outcome);
-
-        if (captured.size()) {
-            // Every pixel kept; the file's own density wins over the screen's.
+        if (captured.size()) { // every pixel kept; the file's own density wins over the screen's
             const QImage picture = captured.first().first().value<QImage>();
             QImage pixels = picture.convertToFormat(m_picture.format());
             pixels.setDevicePixelRatio(1);
@@ -135,10 +118,9 @@ private Q_SLOTS:
             const qreal ratio = file == QLatin1String("Marked.png") ? 3 : 2;
             QCOMPARE(picture.devicePixelRatio(), ratio);
             QCOMPARE(picture.deviceIndependentSize(), QSizeF(40, 30) / ratio);
+            QVERIFY2(QFile::exists(m_dir.filePath(file)),
+                     "the portal's file is not ours to delete");
         }
-        QVERIFY2(!captured.size() || QFile::exists(m_dir.filePath(file)),
-                 "the portal's file is not ours to delete");
-
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
         QCOMPARE(request.value("parent_window").toString(), QStringLiteral("x11:3a00007"));

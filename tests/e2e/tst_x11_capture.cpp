@@ -1,5 +1,4 @@
-// The X11 backend driven like a user would: real windows on a private X
-// server (tests/e2e/run-under-x), the pointer and keyboard moved by xdotool.
+// The X11 backend on a private X server, the pointer and keyboard moved by xdotool.
 #include "capture_backend.h"
 #include "screencapture.h"
 #include "test_support.h"
@@ -8,8 +7,6 @@
 #include <QClipboard>
 #include <QPainter>
 #include <QScreen>
-#include <QSignalSpy>
-#include <QWidget>
 #include <QtTest>
 #include <xcb/xcb.h>
 
@@ -48,8 +45,7 @@ class TestX11Capture : public QObject {
     QImage picture; // the last one captured
     QString captured() const { return QStringLiteral("captured ×%1").arg(r); }
 
-    // The window's top-left in X root coordinates (device pixels), asked of
-    // the server: under a scale factor Qt's logical position may be rounded.
+    // The window's top-left in X root coordinates, from the server: Qt's may be rounded.
     QPoint rootOrigin() const
     {
         auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
@@ -61,16 +57,14 @@ class TestX11Capture : public QObject {
         return origin;
     }
 
-    // xdotool speaks X root coordinates too.
     QString at(QPoint logicalInWindow) const
     {
         const QPoint p = rootOrigin() + logicalInWindow * r;
         return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
     }
 
-    // Starts a capture, drives the overlay (if any) with xdotool commands, one
-    // at a time so each reaches the overlay before the next, and says what
-    // came back: "captured ×<ratio>", "cancelled" or the failure, comma-joined.
+    // Captures, drives the overlay with xdotool one step at a time, and says
+    // what came back: "captured ×<ratio>", "cancelled" or the failure, comma-joined.
     QString run(ScreenshotTypes kind, const QStringList& steps = {})
     {
         QObject scope; // the connections end with it
@@ -99,7 +93,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        // The two-monitor run must not quietly test a single screen.
         QCOMPARE(QGuiApplication::screens().size(),
                  qMax(1, qEnvironmentVariableIntValue("QUORVEL_E2E_SCREENS")));
         backend = makeX11CaptureBackend();
@@ -135,16 +128,30 @@ private Q_SLOTS:
         QFETCH(bool, cuts);
         QCOMPARE(run(ScreenshotTypes::area, steps), cuts ? captured() : "cancelled");
         QVERIFY(!overlayShown());
-        // Every pixel, so the quadrant edges 80 and 60 points into the cut must be exact.
-        if (cuts)
+        if (cuts) // every pixel, so the quadrant edges inside the cut must be exact
             QCOMPARE(
                 picture.convertToFormat(QImage::Format_RGB32),
                 pattern.grab({20, 20, 120, 80}).toImage().convertToFormat(QImage::Format_RGB32));
     }
 
+    // Over the real backend and X11 clipboard: the capture comes back with its ratio, then the end.
     void full()
     {
-        QCOMPARE(run(ScreenshotTypes::full), captured());
+        Screencapture model(*backend);
+        QSignalSpy finished(&model, &Screencapture::screenshotFinished);
+        QImage atTheEnd;
+        connect(&model, &Screencapture::screenshotFinished, this,
+                [&] { atTheEnd = model.image(); });
+        model.takeScreenshot(ScreenshotTypes::full);
+        QVERIFY(model.image().isNull()); // nothing yet: it answers later
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(run(ScreenshotTypes::full), captured()); // the same desktop, straight
+        QCOMPARE(atTheEnd.devicePixelRatio(), picture.devicePixelRatio());
+        QCOMPARE(atTheEnd.convertToFormat(QImage::Format_RGB32),
+                 picture.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
+        QCOMPARE(finished.count(), 1);
+
         QRect desktop;
         for (QScreen* s : QGuiApplication::screens())
             desktop |= QRect(s->geometry().topLeft(), s->size() * s->devicePixelRatio());
@@ -165,27 +172,6 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(10, 10) * r), QColor(Qt::red), 0);
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(190, 150) * r), QColor(Qt::yellow),
                               0);
-    }
-
-    // The model over the real backend and the real X11 clipboard: the
-    // capture comes back from the clipboard with its ratio, then the end.
-    void screencaptureTakesTheDesktop()
-    {
-        Screencapture model(*backend);
-        QSignalSpy finished(&model, &Screencapture::screenshotFinished);
-        QImage atTheEnd;
-        connect(&model, &Screencapture::screenshotFinished, this,
-                [&] { atTheEnd = model.image(); });
-        model.takeScreenshot(ScreenshotTypes::full);
-        QVERIFY(model.image().isNull()); // nothing yet: it answers later
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(run(ScreenshotTypes::full), captured()); // the same desktop, straight
-        QCOMPARE(atTheEnd.size(), picture.size());
-        QCOMPARE(atTheEnd.devicePixelRatio(), picture.devicePixelRatio());
-        QCOMPARE(atTheEnd.convertToFormat(QImage::Format_RGB32),
-                 picture.convertToFormat(QImage::Format_RGB32));
-        QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
-        QCOMPARE(finished.count(), 1);
     }
 };
 

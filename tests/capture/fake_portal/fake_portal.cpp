@@ -1,11 +1,8 @@
-// A stand-in for the desktop's screenshot portal on a private bus. It answers
-// every Screenshot call the way its command line says and prints what it was
-// asked, one JSON line per call, so a test can check the request.
-//
+// A stand-in screenshot portal: answers as its command line says and prints
+// each request as one JSON line.
 //   fake_portal <mode> <version> <available targets> [picture path]
-//   mode: picture, cancel, end, refuse, old-handle (a picture on a path of
-//   its own choosing, as portals before handle_token did), vanish (exits
-//   without answering)
+//   mode: picture, cancel, end, refuse, old-handle (a handle of its own, as
+//   portals before handle_token), vanish (exits without answering)
 
 #include <QCoreApplication>
 #include <QDBusConnection>
