@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
+#include <QMetaType>
 #include <memory>
 
 // The background a capture is shown and exported on: six presets and three
@@ -57,3 +58,6 @@ private:
     QList<QColor> m_colors;                // customColor (one) and customGradient
     std::shared_ptr<const QImage> m_image; // customImage
 };
+
+// Carried by the editor's signals.
+Q_DECLARE_METATYPE(GradientStyle)
