@@ -1,0 +1,366 @@
+// The editor's movie player with Qt Multimedia's FFmpeg backend, on movies
+// made by the ffmpeg program, at a device pixel ratio of 2.
+
+#include "../video/movie_fixtures.h"
+#include "ffmpeg_media_backend.h"
+#include "play_pause_button.h"
+#include "player_controls.h"
+#include "video_player_view.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kWait = 10000;
+const QColor kLeft(230, 60, 40);
+const QColor kRight(40, 90, 220);
+
+bool near(QColor actual, QColor expected, int tolerance = 14)
+{
+    return std::abs(actual.red() - expected.red()) <= tolerance &&
+           std::abs(actual.green() - expected.green()) <= tolerance &&
+           std::abs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+QString describe(QColor colour)
+{
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(colour.red())
+        .arg(colour.green())
+        .arg(colour.blue())
+        .arg(colour.alpha());
+}
+
+// The view painted on a transparent canvas, as its parent would see it.
+QImage rendered(QWidget& widget)
+{
+    const qreal ratio = widget.devicePixelRatioF();
+    QImage canvas(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(ratio);
+    canvas.fill(Qt::transparent);
+    widget.render(&canvas, {}, {}, QWidget::DrawChildren);
+    return canvas.convertToFormat(QImage::Format_ARGB32);
+}
+
+QColor pixelAt(const QImage& image, QPointF point)
+{
+    const qreal ratio = image.devicePixelRatio();
+    return image.pixelColor(int(point.x() * ratio), int(point.y() * ratio));
+}
+
+QAccessibleInterface* accessible(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget);
+}
+
+} // namespace
+
+class VideoPlayerViewTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QUrl url(const QString& name) const { return QUrl::fromLocalFile(path(name)); }
+
+    // A view on screen (as the editor shows it) that has shown a frame.
+    std::unique_ptr<VideoPlayerView> playing(const QString& name, double radius = 0,
+                                             QSize size = {300, 120})
+    {
+        auto view = std::make_unique<VideoPlayerView>(url(name), radius);
+        view->resize(size);
+        view->show();
+        QSignalSpy shown(view.get(), &VideoPlayerView::frameShown);
+        if (!shown.wait(kWait))
+            qWarning("no frame from %s: %s", qPrintable(name), qPrintable(view->errorText()));
+        return view;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // Left third one colour, the rest another, 16:9; two seconds.
+        const QString halves = QStringLiteral(
+            "-f lavfi -i color=c=0xE63C28:s=128x180:r=25:d=2 -f lavfi -i "
+            "color=c=0x285ADC:s=192x180:r=25:d=2 -filter_complex [0][1]hstack,format=%1 ");
+        using movie_fixtures::make;
+        QVERIFY(make(path("h264.mp4"), halves.arg("yuv420p") + "-c:v libx264 -preset ultrafast"));
+        QVERIFY(
+            make(path("h264-422.mp4"), halves.arg("yuv422p") + "-c:v libx264 -preset ultrafast"));
+        QVERIFY(
+            make(path("prores.mov"), halves.arg("yuv422p10le") + "-c:v prores_ks -profile:v 2"));
+        if (movie_fixtures::hasX265())
+            QVERIFY(make(path("hevc10.mp4"),
+                         halves.arg("yuv420p10le") + "-c:v libx265 -x265-params log-level=error"));
+        QVERIFY(make(path("sound.mp4"), halves.arg("yuv420p") +
+                                            "-f lavfi -i sine=frequency=440:d=2 -map 2:a "
+                                            "-c:v libx264 -preset ultrafast -c:a aac -shortest"));
+        QVERIFY(make(path("blue.mp4"), "-f lavfi -i color=c=0x285ADC:s=160x90:r=25:d=3 "
+                                       "-pix_fmt yuv420p -c:v libx264 -preset ultrafast"));
+        QVERIFY(make(path("sound-only.m4a"), "-f lavfi -i sine=frequency=440:d=1 -c:a aac"));
+
+        QVERIFY(movie_fixtures::writeFile(path("notes.mp4"), "not a movie at all\n"));
+        QFile whole(path("sound.mp4"));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        // Cut before the index at the end, as an interrupted copy leaves it.
+        QVERIFY(movie_fixtures::writeFile(path("cut.mp4"), whole.read(whole.size() / 2)));
+    }
+
+    void showsEveryPictureFormatStretched_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::newRow("H.264 4:2:0") << "h264.mp4";
+        QTest::newRow("H.264 4:2:2") << "h264-422.mp4";
+        QTest::newRow("ProRes 4:2:2 10-bit") << "prores.mov";
+        QTest::newRow("HEVC 4:2:0 10-bit") << "hevc10.mp4";
+        QTest::newRow("with sound, no sound device") << "sound.mp4";
+    }
+    void showsEveryPictureFormatStretched()
+    {
+        QFETCH(QString, movie);
+        if (!QFile::exists(path(movie)))
+            QSKIP("this ffmpeg cannot make the movie");
+        // Square, while the movie is 16:9: the picture must reach every edge.
+        const auto view = playing(movie, 0, {200, 200});
+        QVERIFY2(view->errorText().isEmpty(), qPrintable(view->errorText()));
+        QVERIFY(view->isPlaying());
+
+        const QImage frame = view->currentFrame();
+        QCOMPARE(frame.size(), view->size() * view->devicePixelRatioF());
+        const QImage image = rendered(*view);
+        // The colour boundary sits at 40% of the width, however wide the view.
+        const struct {
+            QPointF at;
+            QColor colour;
+        } probes[] = {{{2, 2}, kLeft},    {{70, 100}, kLeft},   {{2, 197}, kLeft},
+                      {{197, 2}, kRight}, {{100, 100}, kRight}, {{197, 197}, kRight}};
+        for (const auto& probe : probes) {
+            const QColor seen = pixelAt(image, probe.at);
+            QVERIFY2(near(seen, probe.colour) && seen.alpha() == 255,
+                     qPrintable(QStringLiteral("at %1,%2: %3")
+                                    .arg(probe.at.x())
+                                    .arg(probe.at.y())
+                                    .arg(describe(seen))));
+        }
+    }
+
+    void roundsItsCornersOnly()
+    {
+        const auto view = playing("h264.mp4", 24, {240, 160});
+        QVERIFY(!view->currentFrame().isNull());
+        QImage image = rendered(*view);
+        QCOMPARE(pixelAt(image, {0.5, 0.5}).alpha(), 0);
+        QCOMPARE(pixelAt(image, {239.5, 159.5}).alpha(), 0);
+        QVERIFY(near(pixelAt(image, {24, 1}), kLeft));
+        QVERIFY(near(pixelAt(image, {1, 80}), kLeft));
+        // The curve is antialiased: some corner pixel is neither clear nor solid.
+        bool partial = false;
+        for (int step = 0; step < 24 * 2; ++step) {
+            const int alpha = image.pixelColor(step, step).alpha();
+            partial = partial || (alpha > 0 && alpha < 255);
+        }
+        QVERIFY(partial);
+
+        // A new radius repaints the picture it has, without starting over.
+        view->setCornerRadius(0);
+        QVERIFY(!view->currentFrame().isNull());
+        image = rendered(*view);
+        QVERIFY(near(pixelAt(image, {0.5, 0.5}), kLeft));
+        QCOMPARE(pixelAt(image, {0.5, 0.5}).alpha(), 255);
+    }
+
+    void sameMovieGoesOnAndAnotherStartsOver()
+    {
+        const auto view = playing("h264.mp4");
+        QSignalSpy failed(view.get(), &VideoPlayerView::playbackFailed);
+        const auto position = [&] { return view->controls()->positionSlider()->value(); };
+        QTRY_VERIFY_WITH_TIMEOUT(position() >= 400, kWait);
+
+        // Another spelling of the same file.
+        view->setUrl(QUrl::fromLocalFile(m_dir.path() + "/./h264.mp4"));
+        QVERIFY(!view->currentFrame().isNull());
+        QVERIFY(position() >= 400);
+        QVERIFY(view->isPlaying());
+
+        view->setUrl(url("blue.mp4"));
+        QVERIFY(view->currentFrame().isNull());
+        QVERIFY(position() < 400);
+        QSignalSpy shown(view.get(), &VideoPlayerView::frameShown);
+        QVERIFY(shown.wait(kWait));
+        QVERIFY(near(view->currentFrame().pixelColor(10, 10), kRight));
+        QVERIFY(view->isPlaying());
+        QVERIFY(failed.isEmpty());
+    }
+
+    void saysWhyItCannotPlay_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::newRow("not a movie") << "notes.mp4";
+        QTest::newRow("cut short") << "cut.mp4";
+        QTest::newRow("missing") << "nowhere.mp4";
+        QTest::newRow("sound only") << "sound-only.m4a";
+    }
+    void saysWhyItCannotPlay()
+    {
+        QFETCH(QString, movie);
+        VideoPlayerView view(url(movie), 12);
+        view.resize(320, 180);
+        view.show();
+        QSignalSpy failed(&view, &VideoPlayerView::playbackFailed);
+        QVERIFY(failed.wait(kWait));
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(!view.errorText().isEmpty());
+        QCOMPARE(failed.first().first().toString(), view.errorText());
+        QVERIFY(view.currentFrame().isNull());
+        QVERIFY(!view.isPlaying());
+
+        // The message sits on the window colour, inside the rounded shape.
+        const QImage image = rendered(view);
+        QCOMPARE(pixelAt(image, {10, 10}), view.palette().color(QPalette::Window));
+        QCOMPARE(pixelAt(image, {0.5, 0.5}).alpha(), 0);
+        // Hovering shows no controls for a movie that cannot play.
+        QEnterEvent enter({10, 10}, {10, 10}, {10, 10});
+        QApplication::sendEvent(&view, &enter);
+        QVERIFY(!view.controlsShown());
+
+        // A good movie afterwards plays as if nothing happened.
+        view.setUrl(url("blue.mp4"));
+        QVERIFY(view.errorText().isEmpty());
+        QSignalSpy shown(&view, &VideoPlayerView::frameShown);
+        QVERIFY(shown.wait(kWait));
+        QTest::qWait(100);
+        QCOMPARE(failed.size(), 1);
+    }
+
+    void controlsFollowPointerAndFocus()
+    {
+        QWidget window;
+        auto* before = new QLineEdit(&window);
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(before);
+        const auto view = new VideoPlayerView(url("sound.mp4"), 0);
+        layout->addWidget(view, 1);
+        window.resize(400, 300);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QSignalSpy shown(view, &VideoPlayerView::frameShown);
+        QVERIFY(shown.wait(kWait));
+        QVERIFY(!view->controlsShown());
+
+        QEnterEvent enter({10, 10}, {10, 10}, {10, 10});
+        QApplication::sendEvent(view, &enter);
+        QVERIFY(view->controlsShown());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view, &leave);
+        QVERIFY(!view->controlsShown());
+
+        // Tab reaches the controls while they are out of sight, and shows them.
+        PlayerControls* controls = view->controls();
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), controls->playPauseButton());
+        QVERIFY(view->controlsShown());
+        QCOMPARE(accessible(controls->playPauseButton())->text(QAccessible::Name), "Pause");
+
+        QTest::keyClick(controls->playPauseButton(), Qt::Key_Space);
+        QTRY_VERIFY(!view->isPlaying());
+        QCOMPARE(accessible(controls->playPauseButton())->text(QAccessible::Name), "Play");
+
+        QTest::keyClick(controls->playPauseButton(), Qt::Key_Tab);
+        QSlider* slider = controls->positionSlider();
+        QCOMPARE(QApplication::focusWidget(), slider);
+        QCOMPARE(accessible(slider)->text(QAccessible::Name), "Position");
+        QTRY_COMPARE(slider->maximum(), 2000);
+        const int from = slider->value();
+        QTest::keyClick(slider, Qt::Key_Right);
+        QVERIFY(slider->value() > from);
+        QTRY_COMPARE(controls->timeText(), "0:01 / 0:02");
+        QVERIFY(accessible(controls)->childCount() >= 3);
+
+        // Space also plays from the slider.
+        QTest::keyClick(slider, Qt::Key_Space);
+        QTRY_VERIFY(view->isPlaying());
+
+        before->setFocus();
+        QVERIFY(!view->controlsShown());
+    }
+
+    void writesTimesAsAClockDoes_data()
+    {
+        QTest::addColumn<qint64>("milliseconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << qint64(0) << "0:00";
+        QTest::newRow("part of a second") << qint64(3999) << "0:03";
+        QTest::newRow("minutes") << qint64(61000) << "1:01";
+        QTest::newRow("hours") << qint64(3723000) << "1:02:03";
+        QTest::newRow("negative") << qint64(-5) << "0:00";
+    }
+    void writesTimesAsAClockDoes()
+    {
+        QFETCH(qint64, milliseconds);
+        QFETCH(QString, text);
+        QCOMPARE(PlayerControls::formatTime(milliseconds), text);
+    }
+
+    // Pictures for a person to look at, when asked for.
+    void rendersForALook()
+    {
+        const QString folder = qEnvironmentVariable("QUORVEL_SHOTS");
+        if (folder.isEmpty())
+            QSKIP("set QUORVEL_SHOTS to a folder to get pictures");
+        for (const bool dark : {false, true}) {
+            QPalette palette = QApplication::style()->standardPalette();
+            if (dark) {
+                palette.setColor(QPalette::Window, QColor(40, 40, 42));
+                palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
+                palette.setColor(QPalette::Base, QColor(30, 30, 30));
+                palette.setColor(QPalette::Text, QColor(235, 235, 235));
+            }
+            QApplication::setPalette(palette);
+            const QString theme = dark ? "dark" : "light";
+
+            QWidget stage;
+            stage.setAutoFillBackground(true);
+            auto* layout = new QVBoxLayout(&stage);
+            layout->setContentsMargins(40, 40, 40, 40);
+            auto* view = new VideoPlayerView(url("sound.mp4"), 14);
+            layout->addWidget(view);
+            stage.resize(560, 360);
+            stage.show();
+            QSignalSpy shown(view, &VideoPlayerView::frameShown);
+            QVERIFY(shown.wait(kWait));
+            stage.grab().save(folder + "/player-frame-" + theme + ".png");
+            QEnterEvent enter({10, 10}, {10, 10}, {10, 10});
+            QApplication::sendEvent(view, &enter);
+            QTRY_VERIFY(view->controls()->timeText().startsWith("0:0"));
+            stage.grab().save(folder + "/player-controls-" + theme + ".png");
+            view->controls()->positionSlider()->setFocus();
+            stage.grab().save(folder + "/player-focus-" + theme + ".png");
+
+            view->setUrl(url("notes.mp4"));
+            QSignalSpy failed(view, &VideoPlayerView::playbackFailed);
+            QVERIFY(failed.wait(kWait));
+            stage.grab().save(folder + "/player-error-" + theme + ".png");
+        }
+        QApplication::setPalette(QApplication::style()->standardPalette());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_SCALE_FACTOR", "2"); // a HiDPI screen, before Qt reads it
+    useFfmpegMediaBackend();
+    QApplication app(argc, argv);
+    VideoPlayerViewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_video_player_view.moc"
