@@ -5,7 +5,8 @@
 
 PlayPauseButton::PlayPauseButton(QWidget* parent) : QAbstractButton(parent)
 {
-    setFocusPolicy(Qt::StrongFocus);
+    // Reached with Tab; a click leaves the focus (and its ring) where it was.
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setShowsPause(false);
 }

@@ -33,7 +33,7 @@ PlayerControls::PlayerControls(QWidget* parent)
       m_position(new QSlider(Qt::Horizontal, this)), m_time(new QLabel(this))
 {
     m_position->setAccessibleName(tr("Position"));
-    m_position->setFocusPolicy(Qt::StrongFocus);
+    m_position->setFocusPolicy(Qt::TabFocus);
     m_position->setStyleSheet(QString::fromLatin1(kSliderStyle));
     m_position->setRange(0, 0);
 

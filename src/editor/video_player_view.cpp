@@ -355,6 +355,9 @@ void VideoPlayerView::paintEvent(QPaintEvent*)
         paintMessage(painter, bounds);
         return;
     }
+    // A new device pixel ratio (another screen) needs the picture made again.
+    if (m_shownFrame.isValid() && m_frame.size() != framePixelSize())
+        convertFrame();
     if (m_frame.isNull())
         return; // nothing decoded yet: whatever is behind shows through
     if (radius <= 0) {
