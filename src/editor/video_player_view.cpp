@@ -66,6 +66,9 @@ VideoPlayerView::VideoPlayerView(const QUrl& url, double cornerRadius, QWidget* 
 
 VideoPlayerView::~VideoPlayerView()
 {
+    // QWidget's destructor moves the focus off our children, after this part
+    // of the object is gone.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     stopPlayer();
 }
 
@@ -110,6 +113,7 @@ void VideoPlayerView::startPlayer()
     m_errorText.clear();
     m_controls->setPlaying(false);
     m_controls->setDuration(0);
+    m_controls->setPosition(0);
     updateControls();
     update();
 

@@ -339,6 +339,9 @@ private Q_SLOTS:
 
         before->setFocus();
         QVERIFY(!view->controlsShown());
+        // Going away with the focus inside must not reach a half-gone view.
+        slider->setFocus();
+        QVERIFY(view->controlsShown());
     }
 
     void writesTimesAsAClockDoes_data()
