@@ -51,6 +51,8 @@ void ColorWell::openDialog()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QColorDialog::currentColorChanged, this, &ColorWell::edit);
     connect(dialog, &QDialog::rejected, this, [this, original = m_color] { edit(original); });
+    // Gone for good once closed, even before its deletion comes round.
+    connect(dialog, &QDialog::finished, this, [this] { m_dialog = nullptr; });
     m_dialog = dialog;
     dialog->open();
 }

@@ -3,6 +3,8 @@
 #include "background_painting.h"
 #include "sidebar_look.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,12 +21,60 @@ constexpr qreal kRingWidth = 2;
 constexpr qreal kMargin = kRingGap + kRingWidth;
 constexpr int kTitleGap = 3; // 8 px from the swatch to its title
 
+// Qt would announce a checkable button as a check box; a swatch is a
+// toggle button, pressed while selected.
+class SwatchAccessible : public QAccessibleWidget {
+public:
+    explicit SwatchAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && swatch()->accessibleName().isEmpty())
+            return swatch()->title();
+        return QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = swatch()->isSelected();
+        state.pressed = swatch()->isDown();
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction())
+            swatch()->click();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    GradientPickerButton* swatch() const { return static_cast<GradientPickerButton*>(widget()); }
+};
+
+QAccessibleInterface* swatchAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("GradientPickerButton") && object && object->isWidgetType())
+        return new SwatchAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 GradientPickerButton::GradientPickerButton(const GradientStyle& style, const QString& title,
                                            QWidget* parent)
     : QAbstractButton(parent), m_style(style)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(swatchAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setText(title);
     setCheckable(true);
     // Like the desktop's own swatches, a click does not take the focus away
