@@ -44,13 +44,14 @@ QLayoutItem* AdaptiveGridLayout::takeAt(int index)
 
 QSize AdaptiveGridLayout::minimumSize() const
 {
-    // One column: as narrow as the widest item allows.
-    int width = m_minimumColumnWidth;
+    // The largest item; the height the width actually calls for comes from
+    // heightForWidth(), so a scroll area around the grid does not reserve
+    // room for the one-column case.
+    QSize size(m_minimumColumnWidth, 0);
     for (const QLayoutItem* item : m_items)
-        width = std::max(width, item->sizeHint().width());
+        size = size.expandedTo(item->sizeHint());
     const QMargins margins = contentsMargins();
-    width += margins.left() + margins.right();
-    return QSize(width, heightForWidth(width));
+    return size.grownBy(margins);
 }
 
 QSize AdaptiveGridLayout::sizeHint() const
@@ -92,8 +93,8 @@ int AdaptiveGridLayout::arrange(const QRect& rect, bool place) const
                 const QRect cell(area.left() + int(i - first) * (cellWidth + m_columnSpacing), y,
                                  cellWidth, rowHeight);
                 const QSize size = visible[i]->sizeHint().boundedTo(cell.size());
-                visible[i]->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
-                                                            size, cell));
+                visible[i]->setGeometry(
+                    QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, cell));
             }
         }
         y += rowHeight + m_rowSpacing;

@@ -65,8 +65,8 @@ void ColorWell::paintEvent(QPaintEvent*)
     QPainterPath outer;
     outer.addRoundedRect(bezel, kRadius, kRadius);
     painter.fillPath(outer, palette().color(QPalette::Button));
-    const QColor edge = hasFocus() ? palette().color(QPalette::Highlight)
-                                   : palette().color(QPalette::Mid);
+    const QColor edge =
+        hasFocus() ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid);
     painter.strokePath(outer, QPen(edge, hasFocus() ? 2 : 1));
 
     const QRect well = rect().adjusted(kInset, kInset, -kInset, -kInset);

@@ -31,8 +31,7 @@ void PicturePreview::paintEvent(QPaintEvent*)
     if (m_picture && !m_picture->isNull()) {
         // The middle of the picture in the frame's aspect: cropped to fill.
         const QSizeF size = m_picture->size();
-        const qreal scale =
-            std::max(frame.width() / size.width(), frame.height() / size.height());
+        const qreal scale = std::max(frame.width() / size.width(), frame.height() / size.height());
         QRectF source(QPointF(), frame.size() / scale);
         source.moveCenter(QRectF(QPointF(), size).center());
         painter.setClipPath(shape);

@@ -22,10 +22,9 @@ constexpr int kPadding = 16;
 // The "Custom" swatch's own colours, standing for "anything you like".
 GradientStyle customSwatchColors()
 {
-    return GradientStyle::customGradient({QColor::fromRgbF(0.9f, 0.3f, 0.7f),
-                                          QColor::fromRgbF(0.3f, 0.7f, 0.9f),
-                                          QColor::fromRgbF(0.7f, 0.9f, 0.3f),
-                                          QColor::fromRgbF(0.9f, 0.7f, 0.3f)});
+    return GradientStyle::customGradient(
+        {QColor::fromRgbF(0.9f, 0.3f, 0.7f), QColor::fromRgbF(0.3f, 0.7f, 0.9f),
+         QColor::fromRgbF(0.7f, 0.9f, 0.3f), QColor::fromRgbF(0.9f, 0.7f, 0.3f)});
 }
 
 QLabel* headline(const QString& text)
@@ -56,8 +55,7 @@ Sidebar::Sidebar(FilePanel& panel, QWidget* parent) : QWidget(parent), m_panel(p
     // The window's own background shows through.
     m_scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
-    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this,
-            &Sidebar::fitScrollBar);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &Sidebar::fitScrollBar);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -105,9 +103,9 @@ QWidget* Sidebar::makeBackgroundPanel()
 
     auto* grid = new AdaptiveGridLayout(80, 8, 12);
     const std::pair<QString, GradientStyle> presets[] = {
-        {tr("Cool"), GradientStyle::bluePurple()},   {tr("Beach"), GradientStyle::ocean()},
-        {tr("Rose"), GradientStyle::sunset()},       {tr("Nature"), GradientStyle::greenYellow()},
-        {tr("Warm"), GradientStyle::warmGlow()},     {tr("Dreamy"), GradientStyle::dreamyPink()},
+        {tr("Cool"), GradientStyle::bluePurple()}, {tr("Beach"), GradientStyle::ocean()},
+        {tr("Rose"), GradientStyle::sunset()},     {tr("Nature"), GradientStyle::greenYellow()},
+        {tr("Warm"), GradientStyle::warmGlow()},   {tr("Dreamy"), GradientStyle::dreamyPink()},
     };
     for (const auto& [title, style] : presets) {
         auto* swatch = new GradientPickerButton(style, title);
@@ -116,8 +114,7 @@ QWidget* Sidebar::makeBackgroundPanel()
         grid->addWidget(swatch);
     }
     m_customSwatch = new GradientPickerButton(customSwatchColors(), tr("Custom"));
-    connect(m_customSwatch, &QAbstractButton::clicked, this,
-            &Sidebar::openCustomBackgroundPicker);
+    connect(m_customSwatch, &QAbstractButton::clicked, this, &Sidebar::openCustomBackgroundPicker);
     grid->addWidget(m_customSwatch);
     column->addLayout(grid);
     return panel;

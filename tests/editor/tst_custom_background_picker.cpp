@@ -9,12 +9,12 @@
 
 #include <QAccessible>
 #include <QBuffer>
-#include <QThreadPool>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QThreadPool>
 #include <QTimer>
 #include <unistd.h>
 
@@ -252,7 +252,8 @@ private Q_SLOTS:
         if (printed.isEmpty()) {
             QCOMPARE(said, QByteArray());
         } else {
-            QVERIFY2(said.startsWith(printed) && said.size() > printed.size() + 1, said.constData());
+            QVERIFY2(said.startsWith(printed) && said.size() > printed.size() + 1,
+                     said.constData());
             QCOMPARE(said.count('\n'), 1);
             QVERIFY(said.endsWith('\n'));
         }

@@ -9,6 +9,7 @@
 #include "point_slider.h"
 #include "secondary_label.h"
 #include "sidebar.h"
+#include "sidebar_panel.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -16,6 +17,8 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTimer>
@@ -165,10 +168,10 @@ private Q_SLOTS:
         QTest::newRow("page up") << "Padding" << 40.0 << int(Qt::Key_PageUp) << QVariantList{50.0};
         QTest::newRow("page down stops at 0")
             << "Padding" << 5.0 << int(Qt::Key_PageDown) << QVariantList{0.0};
-        QTest::newRow("right at the end") << "Padding" << 200.0 << int(Qt::Key_Right)
-                                          << QVariantList{};
-        QTest::newRow("radius up") << "Corner Radius" << 0.0 << int(Qt::Key_Up)
-                                   << QVariantList{1.0};
+        QTest::newRow("right at the end")
+            << "Padding" << 200.0 << int(Qt::Key_Right) << QVariantList{};
+        QTest::newRow("radius up")
+            << "Corner Radius" << 0.0 << int(Qt::Key_Up) << QVariantList{1.0};
         QTest::newRow("radius page up stops at 100")
             << "Corner Radius" << 95.0 << int(Qt::Key_PageUp) << QVariantList{100.0};
     }
@@ -255,9 +258,11 @@ private Q_SLOTS:
         Editor editor;
         QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"}); // before the editor says
         editor.sidebar->setSelectedGradient(style);
-        QCOMPARE(editor.selectedSwatches(), selected.isEmpty() ? QStringList() : QStringList{selected});
+        QCOMPARE(editor.selectedSwatches(),
+                 selected.isEmpty() ? QStringList() : QStringList{selected});
         for (const QString& title : kPresetTitles + QStringList{"Custom"}) {
-            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(editor.swatch(title));
+            QAccessibleInterface* access =
+                QAccessible::queryAccessibleInterface(editor.swatch(title));
             QCOMPARE(access->text(QAccessible::Name), title);
             QCOMPARE(access->role(), QAccessible::Button);
             QCOMPARE(bool(access->state().checked), title == selected);
@@ -287,7 +292,8 @@ private Q_SLOTS:
         editor.sidebar->setSelectedGradient(Style::customColor(red()));
         GradientPickerButton* swatch = editor.swatch(title);
         bySpace ? QTest::keyClick(swatch, Qt::Key_Space)
-                : QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->swatchRect().center().toPoint());
+                : QTest::mouseClick(swatch, Qt::LeftButton, {},
+                                    swatch->swatchRect().center().toPoint());
         QCOMPARE(editor.gradient.size(), 1);
         QVERIFY(editor.gradient.at(0).at(0).value<Style>() == style);
         QCOMPARE(editor.selectedSwatches(), QStringList{title});
@@ -378,10 +384,45 @@ private Q_SLOTS:
             auto* swatch = qobject_cast<GradientPickerButton*>(QApplication::focusWidget());
             walked << (swatch ? swatch->title() : QApplication::focusWidget()->accessibleName());
         }
-        QCOMPARE(walked, QStringList({"Padding", "Corner Radius"}) + kPresetTitles +
-                             QStringList{"Custom"});
+        QCOMPARE(walked,
+                 QStringList({"Padding", "Corner Radius"}) + kPresetTitles + QStringList{"Custom"});
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QVERIFY(editor.sidebar->showColorPicker());
+    }
+
+    // 200 px of controls with 16 px around them and the swatches two to a
+    // row; a window too short for them scrolls, the scroll bar taking room of
+    // its own, and Tab brings a hidden swatch into view.
+    void keepsItsWidthAndScrollsWhenShort_data()
+    {
+        QTest::addColumn<int>("windowHeight");
+        QTest::addColumn<bool>("scrolls");
+        QTest::newRow("editor's height") << 800 << false;
+        QTest::newRow("short window") << 300 << true;
+    }
+    void keepsItsWidthAndScrollsWhenShort()
+    {
+        QFETCH(int, windowHeight);
+        QFETCH(bool, scrolls);
+        Editor editor;
+        editor.window.resize(1200, windowHeight);
+        editor.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&editor.window));
+        auto* scrollArea = editor.sidebar->findChild<QScrollArea*>();
+        QCOMPARE(scrollArea->verticalScrollBar()->isVisible(), scrolls);
+        const int bar = scrolls ? scrollArea->verticalScrollBar()->width() : 0;
+        QCOMPARE(editor.sidebar->width(), 232 + bar);
+        for (SidebarPanel* panel : editor.sidebar->findChildren<SidebarPanel*>())
+            QCOMPARE(panel->geometry(), QRect(16, panel->y(), 200, panel->height()));
+        QCOMPARE(editor.swatch("Cool")->y(), editor.swatch("Beach")->y());
+        QVERIFY(editor.swatch("Rose")->y() > editor.swatch("Beach")->y());
+
+        editor.swatch("Dreamy")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        GradientPickerButton* custom = editor.swatch("Custom");
+        QCOMPARE(QApplication::focusWidget(), custom);
+        const QRect seen(custom->mapTo(scrollArea->viewport(), QPoint()), custom->size());
+        QVERIFY(scrollArea->viewport()->rect().contains(seen));
     }
 
     // The view behind the preview: each preset in its own direction, a
@@ -395,22 +436,29 @@ private Q_SLOTS:
         const QSize wide(160, 90);
         QTest::newRow("sunset top") << Style::sunset() << wide << QPoint(80, 0) << orange();
         QTest::newRow("sunset bottom") << Style::sunset() << wide << QPoint(80, 89) << pink();
-        QTest::newRow("greenYellow left") << Style::greenYellow() << wide << QPoint(0, 45) << green();
+        QTest::newRow("greenYellow left")
+            << Style::greenYellow() << wide << QPoint(0, 45) << green();
         QTest::newRow("greenYellow right")
             << Style::greenYellow() << wide << QPoint(159, 45) << yellow();
         QTest::newRow("dreamyPink bottom-left")
             << Style::dreamyPink() << wide << QPoint(0, 89) << QColor::fromRgbF(1, 0.4f, 0.8f);
         QTest::newRow("dreamyPink top-right")
             << Style::dreamyPink() << wide << QPoint(159, 0) << QColor::fromRgbF(0.4f, 0.6f, 1);
-        QTest::newRow("bluePurple top-left") << Style::bluePurple() << wide << QPoint(0, 0) << blue();
+        QTest::newRow("bluePurple top-left")
+            << Style::bluePurple() << wide << QPoint(0, 0) << blue();
         // 20 × 10, red then blue, on a square: scaled to 200 × 100 (not 100 × 50),
         // overflowing left and right by 50 px each.
         const Style picture = pictureStyle({20, 10}, Qt::red, Qt::blue);
-        QTest::newRow("picture, top-left") << picture << QSize(100, 100) << QPoint(0, 0) << QColor(Qt::red);
-        QTest::newRow("picture, bottom-left") << picture << QSize(100, 100) << QPoint(0, 99) << QColor(Qt::red);
-        QTest::newRow("picture, left of centre") << picture << QSize(100, 100) << QPoint(40, 50) << QColor(Qt::red);
-        QTest::newRow("picture, right of centre") << picture << QSize(100, 100) << QPoint(60, 50) << QColor(Qt::blue);
-        QTest::newRow("picture, bottom-right") << picture << QSize(100, 100) << QPoint(99, 99) << QColor(Qt::blue);
+        QTest::newRow("picture, top-left")
+            << picture << QSize(100, 100) << QPoint(0, 0) << QColor(Qt::red);
+        QTest::newRow("picture, bottom-left")
+            << picture << QSize(100, 100) << QPoint(0, 99) << QColor(Qt::red);
+        QTest::newRow("picture, left of centre")
+            << picture << QSize(100, 100) << QPoint(40, 50) << QColor(Qt::red);
+        QTest::newRow("picture, right of centre")
+            << picture << QSize(100, 100) << QPoint(60, 50) << QColor(Qt::blue);
+        QTest::newRow("picture, bottom-right")
+            << picture << QSize(100, 100) << QPoint(99, 99) << QColor(Qt::blue);
     }
     void backgroundPaintsEachStyleItsWay()
     {
@@ -434,16 +482,18 @@ private Q_SLOTS:
         const QString shots = qEnvironmentVariable("QUORVEL_SHOTS");
         QColor swatchCentre[2], panelTint[2];
         for (int dark = 0; dark < 2; ++dark) {
-            QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+            QApplication::setPalette(dark ? darkPalette()
+                                          : QApplication::style()->standardPalette());
             Editor editor;
             editor.window.resize(400, 700);
             editor.sidebar->setGradientPadding(40);
             editor.window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&editor.window));
+            QVERIFY(QTest::qWaitForWindowActive(&editor.window));
+            editor.swatch("Beach")->setFocus(Qt::TabFocusReason);
             const QImage shown = editor.sidebar->grab().toImage();
             GradientPickerButton* cool = editor.swatch("Cool");
-            swatchCentre[dark] =
-                shown.pixelColor(cool->mapTo(editor.sidebar, cool->swatchRect().center().toPoint()));
+            swatchCentre[dark] = shown.pixelColor(
+                cool->mapTo(editor.sidebar, cool->swatchRect().center().toPoint()));
             panelTint[dark] = shown.pixelColor(20, 20);
             const QString theme = dark ? "dark" : "light";
             if (!shots.isEmpty())
@@ -451,14 +501,28 @@ private Q_SLOTS:
 
             QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
             CustomBackgroundPicker* sheet = editor.sidebar->customBackgroundPicker();
-            for (auto mode : {CustomBackgroundPicker::Mode::plain,
-                              CustomBackgroundPicker::Mode::gradient,
-                              CustomBackgroundPicker::Mode::image}) {
-                sheet->setMode(mode);
+            const char* modes[] = {"plain", "gradient", "image"};
+            for (int mode = 0; mode < 3; ++mode) {
+                sheet->setMode(CustomBackgroundPicker::Mode(mode));
                 QApplication::processEvents();
                 if (!shots.isEmpty())
                     sheet->grab().save(QStringLiteral("%1/sidebar-sheet-%2-%3.png")
-                                           .arg(shots, theme).arg(int(mode)));
+                                           .arg(shots, theme, modes[mode]));
+            }
+            if (!shots.isEmpty()) {
+                const QString picture = shots + "/sidebar-sample-picture.png";
+                QVERIFY(pictureStyle({300, 120}, orange(), cyan()).image()->save(picture));
+                editor.panel.answer = picture;
+                for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
+                    if (button->text() == "Choose Image")
+                        button->click();
+                }
+                QTRY_VERIFY(sheet->customImage());
+                QFile::remove(picture);
+                sheet->grab().save(
+                    QStringLiteral("%1/sidebar-sheet-%2-picture.png").arg(shots, theme));
+                editor.sidebar->grab().save(
+                    QStringLiteral("%1/sidebar-%2-custom.png").arg(shots, theme));
             }
             sheet->accept();
         }
