@@ -278,9 +278,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("bySpace");
         QTest::newRow("Beach, clicked") << "Beach" << Style::ocean() << false;
         QTest::newRow("Rose, Space") << "Rose" << Style::sunset() << true;
-        QTest::newRow("Nature, clicked") << "Nature" << Style::greenYellow() << false;
-        QTest::newRow("Warm, Space") << "Warm" << Style::warmGlow() << true;
-        QTest::newRow("Dreamy, clicked") << "Dreamy" << Style::dreamyPink() << false;
         QTest::newRow("Cool, Space") << "Cool" << Style::bluePurple() << true;
     }
     void swatchesPickTheirStyle()
