@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+// The type and colour roles the editor's controls share, derived from the
+// desktop's font and palette so they follow its theme.
+namespace sidebar_look {
+
+// Titles of the sidebar's panels.
+inline QFont headlineFont(QFont font)
+{
+    font.setBold(true);
+    return font;
+}
+
+// Swatch titles and other small print.
+inline QFont captionFont(QFont font)
+{
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+    else
+        font.setPixelSize(qMax(1, qRound(font.pixelSize() * 0.85)));
+    return font;
+}
+
+// Text that supports the main text: the palette's text at half opacity.
+inline QColor secondaryColor(const QPalette& palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(color.alphaF() * 0.5f);
+    return color;
+}
+
+// The purple the sliders are tinted with.
+inline QColor accentPurple()
+{
+    return QColor(175, 82, 222);
+}
+
+} // namespace sidebar_look
