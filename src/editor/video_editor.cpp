@@ -6,6 +6,7 @@
 #include "video_player_view.h"
 
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -36,6 +37,13 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
+        // Only around the shape: until the movie's first frame the player
+        // shows what lies under it, and that must not be the shadow.
+        QPainterPath outside;
+        outside.addRect(rect());
+        QPainterPath shape;
+        shape.addRoundedRect(m_shape, m_cornerRadius, m_cornerRadius);
+        painter.setClipPath(outside.subtracted(shape));
         m_shadow.paint(painter, m_shape, m_cornerRadius);
     }
 
