@@ -53,8 +53,29 @@ const QImage& PreviewRenderer::compose(const QImage& screenshot, double pixelsPe
             m_reduction = wanted;
         }
     }
+    prepareCanvas(padding);
     composeWithBackground(source(), style, padding, cornerRadius, m_canvas);
     return m_canvas;
+}
+
+void PreviewRenderer::prepareCanvas(double padding)
+{
+    // The compositor's own size rule: the padding in whole pixels.
+    const QImage& picture = source();
+    const double ratio = picture.devicePixelRatio();
+    const int inset =
+        std::isfinite(padding) ? int(std::lround(std::clamp(padding, 0.0, 1e5) * ratio)) : 0;
+    const QSize size(picture.width() + 2 * inset, picture.height() + 2 * inset);
+    if (m_canvas.size() == size && m_canvas.constBits() == reinterpret_cast<const uchar*>(m_pixels.data()))
+        return;
+    const size_t needed = size_t(size.width()) * size_t(size.height());
+    if (needed > m_pixels.size()) {
+        m_canvas = QImage();
+        // Room for the next steps of a slider dragged further.
+        m_pixels = std::vector<quint32>(needed + needed / 4);
+    }
+    m_canvas = QImage(reinterpret_cast<uchar*>(m_pixels.data()), size.width(), size.height(),
+                      size.width() * 4, QImage::Format_ARGB32_Premultiplied);
 }
 
 void PreviewRenderer::clear()
@@ -62,5 +83,6 @@ void PreviewRenderer::clear()
     m_screenshot = QImage();
     m_reduced = QImage();
     m_canvas = QImage();
+    m_pixels = {};
     m_reduction = 0;
 }

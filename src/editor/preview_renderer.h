@@ -3,6 +3,7 @@
 #include "gradient_style.h"
 
 #include <QImage>
+#include <vector>
 
 // The composed picture at the size the editor shows it, fast enough to be
 // made again on every slider step.
@@ -16,7 +17,9 @@
 // resolution. The copy is never larger than the screenshot; a screenshot
 // smaller than the preview is composed as it is and enlarged when painted.
 //
-// The canvas is reused from one step to the next.
+// The canvas is reused from one step to the next, even when a padding step
+// changes its size: it lives in a buffer that only grows, since allocating
+// (and faulting in) megabytes anew costs more than composing them.
 class PreviewRenderer {
 public:
     // The composed picture for these values, its pixels detail enough for
@@ -34,9 +37,12 @@ public:
 
 private:
     bool needsNewCopy(const QImage& screenshot, double reduction) const;
+    // Points the canvas at the buffer, sized as the compositor will want it.
+    void prepareCanvas(double padding);
 
     QImage m_screenshot; // shared with the model, never copied
     QImage m_reduced;    // null when the screenshot itself is composed
     double m_reduction = 0;
-    QImage m_canvas;
+    std::vector<quint32> m_pixels;
+    QImage m_canvas; // over m_pixels
 };
