@@ -8,6 +8,7 @@
 #include "gradient_background.h"
 #include "image_compositor.h"
 #include "image_editor.h"
+#include "preview_renderer.h"
 #include "screenshot_preview.h"
 #include "sidebar.h"
 #include "test_support.h"
@@ -209,11 +210,12 @@ private Q_SLOTS:
         QFETCH(double, radius);
         const QImage shot = screenshot(points, ratio);
         Editor editor(shot, QUrl());
+        editor.show();
+        ScreenshotPreview* preview = editor.view->imageEditor()->preview();
+        preview->grab(); // composed once with the first values
         editor.view->setGradientPadding(padding);
         editor.view->setCornerRadius(radius);
         editor.view->setSelectedGradient(GradientStyle::ocean());
-        editor.show();
-        ScreenshotPreview* preview = editor.view->imageEditor()->preview();
         const QRectF shown = preview->pictureRect();
         // Fitted with the 40-point margin along one axis at least.
         QVERIFY(qAbs(shown.left() - 40) < 0.5 || qAbs(shown.top() - 40) < 0.5);
@@ -229,6 +231,30 @@ private Q_SLOTS:
         expected = expected.copy(inner.translated(-shown.topLeft().toPoint()));
         const Difference d = difference(grabbed, expected);
         QVERIFY2(d.mean < 3 && d.outliers < 0.01, qPrintable(describe(d)));
+    }
+
+    // The reduced copy has the detail the preview needs and never more
+    // pixels than the screenshot; it is kept while it still serves.
+    void previewCopyFollowsThePreviewSize()
+    {
+        const QImage shot = screenshot({1000, 500}, 2);
+        PreviewRenderer renderer;
+        const auto sourceWidth = [&](double pixelsPerPoint) {
+            renderer.compose(shot, pixelsPerPoint, GradientStyle::sunset(), 10, 4);
+            // Still the screenshot's size in points, whatever its pixels.
+            return renderer.source().deviceIndependentSize() == QSizeF(1000, 500)
+                       ? renderer.source().width()
+                       : -1;
+        };
+        QCOMPARE(sourceWidth(0.5), 500);
+        QCOMPARE(sourceWidth(0.45), 500); // a little smaller: kept
+        QCOMPARE(sourceWidth(0.3), 300);  // much smaller: remade
+        QCOMPARE(sourceWidth(0.4), 400);  // larger: remade, never short of detail
+        QCOMPARE(sourceWidth(3), 2000);   // beyond the screenshot: the screenshot itself
+        QCOMPARE(renderer.source().cacheKey(), shot.cacheKey());
+        QImage composed = renderer.compose(shot, 0.5, GradientStyle::sunset(), 10, 4);
+        QCOMPARE(composed.deviceIndependentSize(), QSizeF(1020, 520));
+        QCOMPARE(composed.size(), QSize(510, 260));
     }
 
     // A soft shadow falls around the background; a customImage has neither
