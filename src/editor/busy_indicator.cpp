@@ -11,7 +11,6 @@ BusyIndicator::BusyIndicator(double diameter, const QColor& color, QWidget* pare
     : QWidget(parent), m_diameter(diameter), m_color(color)
 {
     setFixedSize(sizeHint());
-    setAccessibleName(tr("In progress"));
     m_timer.setInterval(1000 / kSpokes);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         m_step = (m_step + 1) % kSpokes;

@@ -19,8 +19,8 @@ ContentView::ContentView(Screencapture& screencapture, ScreenRecorder& screenRec
       m_exporter(panel, reveal, m_writeLine), m_split(new QSplitter(Qt::Horizontal, this)),
       m_sidebar(new Sidebar(panel, m_split)), m_detail(new QWidget(m_split))
 {
+    // The sidebar cannot be collapsed away.
     m_split->setChildrenCollapsible(false);
-    m_split->setCollapsible(0, false);
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
     auto* detailLayout = new QVBoxLayout(m_detail);

@@ -15,6 +15,14 @@ constexpr double kSlack = 1.3;
 
 } // namespace
 
+QSize composedPixelSize(const QImage& picture, double padding)
+{
+    const double ratio = picture.devicePixelRatio() > 0 ? picture.devicePixelRatio() : 1.0;
+    const int inset =
+        std::isfinite(padding) ? int(std::lround(std::clamp(padding, 0.0, 1e5) * ratio)) : 0;
+    return {picture.width() + 2 * inset, picture.height() + 2 * inset};
+}
+
 bool PreviewRenderer::needsNewCopy(const QImage& screenshot, double reduction) const
 {
     if (screenshot.cacheKey() != m_screenshot.cacheKey())
@@ -60,12 +68,9 @@ const QImage& PreviewRenderer::compose(const QImage& screenshot, double pixelsPe
 
 void PreviewRenderer::prepareCanvas(double padding)
 {
-    // The compositor's own size rule: the padding in whole pixels.
-    const QImage& picture = source();
-    const double ratio = picture.devicePixelRatio();
-    const int inset =
-        std::isfinite(padding) ? int(std::lround(std::clamp(padding, 0.0, 1e5) * ratio)) : 0;
-    const QSize size(picture.width() + 2 * inset, picture.height() + 2 * inset);
+    // Should the compositor's size differ, it makes a canvas of its own:
+    // slower, never wrong.
+    const QSize size = composedPixelSize(source(), padding);
     if (m_canvas.size() == size && m_canvas.constBits() == reinterpret_cast<const uchar*>(m_pixels.data()))
         return;
     const size_t needed = size_t(size.width()) * size_t(size.height());

@@ -5,6 +5,10 @@
 #include <QImage>
 #include <vector>
 
+// The pixels composeWithBackground() gives `picture` with `padding`: the
+// padding is rounded to whole pixels of the picture.
+QSize composedPixelSize(const QImage& picture, double padding);
+
 // The composed picture at the size the editor shows it, fast enough to be
 // made again on every slider step.
 //

@@ -8,14 +8,11 @@
 
 namespace {
 
-// The composed picture's size in points, as the compositor makes it: the
-// padding is rounded to whole pixels of the screenshot.
+// The composed picture's size in points, exactly as the export has it.
 QSizeF composedSize(const QImage& screenshot, double padding)
 {
     const double ratio = screenshot.devicePixelRatio() > 0 ? screenshot.devicePixelRatio() : 1.0;
-    const double inset =
-        std::isfinite(padding) ? double(std::lround(std::clamp(padding, 0.0, 1e6) * ratio)) : 0.0;
-    return QSizeF(screenshot.width() + 2 * inset, screenshot.height() + 2 * inset) / ratio;
+    return QSizeF(composedPixelSize(screenshot, padding)) / ratio;
 }
 
 // The largest rectangle of `size`'s aspect ratio centred in `area`.
