@@ -11,6 +11,7 @@
 #include "preview_renderer.h"
 #include "screenshot_preview.h"
 #include "sidebar.h"
+#include "soft_shadow.h"
 #include "test_support.h"
 #include "video_editor.h"
 #include "video_player_view.h"
@@ -255,6 +256,46 @@ private Q_SLOTS:
         QImage composed = renderer.compose(shot, 0.5, GradientStyle::sunset(), 10, 4);
         QCOMPARE(composed.deviceIndependentSize(), QSizeF(1020, 520));
         QCOMPARE(composed.size(), QSize(510, 260));
+    }
+
+    // The shadow drawn from its small tile is the shape blurred by a Gaussian
+    // of half the radius, on a surface of any ratio, for a shape of any size.
+    void shadowIsAGaussianBlur_data()
+    {
+        QTest::addColumn<QRectF>("shape");
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("large") << QRectF(40, 30, 200, 120) << 1.0;
+        QTest::newRow("large, ratio 2") << QRectF(40, 30, 200, 120) << 2.0;
+        QTest::newRow("smaller than the blur") << QRectF(60, 50, 12, 8) << 1.0;
+    }
+    void shadowIsAGaussianBlur()
+    {
+        QFETCH(QRectF, shape);
+        QFETCH(qreal, ratio);
+        const double blur = 10, sigma = blur / 2, opacity = 0.5;
+        const QPointF offset(3, 4);
+        QImage surface(QSize(280, 200) * ratio, QImage::Format_ARGB32_Premultiplied);
+        surface.setDevicePixelRatio(ratio);
+        surface.fill(Qt::transparent);
+        {
+            QPainter painter(&surface);
+            SoftShadow(blur, QColor::fromRgbF(0, 0, 0, opacity), offset).paint(painter, shape);
+        }
+        // A blurred box is the product of two blurred edges.
+        const QRectF moved = shape.translated(offset);
+        const auto along = [&](double at, double from, double to) {
+            const double s = sigma * std::sqrt(2.0);
+            return (std::erf((at - from) / s) - std::erf((at - to) / s)) / 2;
+        };
+        int worst = 0;
+        for (int y = 0; y < surface.height(); y += 3)
+            for (int x = 0; x < surface.width(); x += 3) {
+                const double px = (x + 0.5) / ratio, py = (y + 0.5) / ratio;
+                const double expected = 255 * opacity * along(px, moved.left(), moved.right()) *
+                                        along(py, moved.top(), moved.bottom());
+                worst = std::max(worst, std::abs(qAlpha(surface.pixel(x, y)) - int(expected)));
+            }
+        QVERIFY2(worst <= 4, qPrintable(QString::number(worst)));
     }
 
     // A soft shadow falls around the background; a customImage has neither
