@@ -181,8 +181,9 @@ private Q_SLOTS:
         QCOMPARE(stream["width"].toInt(), 96 + 4 * 8);
     }
 
-    // Cancelling the movie's save panel: only the press is printed, the
-    // button stays. Another window's values and state are its own.
+    // Cancelling the movie's save panel: only the press is printed; a run
+    // that fails before encoding: its reason and one "false". The button
+    // stays, and another window's values and state are its own.
     void movieCancelledAndWindowsIndependent()
     {
         Editor editor(QImage(), QUrl::fromLocalFile(path("any.mp4")));
@@ -194,6 +195,20 @@ private Q_SLOTS:
         QCOMPARE(editor.lines.taken(), QStringList{kPressed});
         QVERIFY(!editor.view->isExporting());
         QVERIFY(!editor.view->videoEditor()->exportButton()->isHidden());
+
+        // A source that cannot be read: the exporter says why and reports
+        // the end of a run that never started; the button stays.
+        QSignalSpy exporting(editor.view.get(), &ContentView::isExportingChanged);
+        editor.panel.answer = path("never.mp4");
+        editor.pressVideoExport();
+        QTRY_COMPARE(editor.lines.taken().size(), 4);
+        const QStringList lines = editor.lines.taken();
+        QCOMPARE(lines[1], kPressed);
+        QVERIFY2(lines[2].startsWith("Error exporting video: "), qPrintable(lines[2]));
+        QCOMPARE(lines[3], kCallbackFalse);
+        QCOMPARE(exporting.size(), 0);
+        QVERIFY(!editor.view->videoEditor()->exportButton()->isHidden());
+
         QCOMPARE(other.view->gradientPadding(), 40.0);
         QCOMPARE(other.lines.taken(), QStringList());
         QCOMPARE(other.panel.saveRequests.size(), 0);
