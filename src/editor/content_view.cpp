@@ -84,8 +84,7 @@ void ContentView::showCaptures()
         m_videoEditor->setPadding(m_values->padding);
         m_videoEditor->setCornerRadius(m_values->cornerRadius);
         m_videoEditor->setExporting(m_isExporting);
-        connect(m_videoEditor, &VideoEditor::exportRequested, this,
-                &ContentView::startVideoExport);
+        connect(m_videoEditor, &VideoEditor::exportRequested, this, &ContentView::startVideoExport);
         detail->addWidget(m_videoEditor, 1);
     }
 
@@ -154,9 +153,9 @@ void ContentView::startVideoExport()
     // view, so the callback may use the view.
     m_exporter.exportVideo(m_screenRecorder.lastRecordingURL(), m_selectedGradient,
                            m_values->padding, m_values->cornerRadius, [this](bool exporting) {
-                               m_writeLine(QStringLiteral("📱 UI Callback: isExporting = ") +
-                                           (exporting ? QStringLiteral("true")
-                                                      : QStringLiteral("false")));
+                               m_writeLine(
+                                   QStringLiteral("📱 UI Callback: isExporting = ") +
+                                   (exporting ? QStringLiteral("true") : QStringLiteral("false")));
                                setIsExporting(exporting);
                            });
 }

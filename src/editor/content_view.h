@@ -28,12 +28,12 @@ class VideoEditor;
 // changes and keeps no copy of either capture.
 class ContentView : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(GradientStyle selectedGradient READ selectedGradient WRITE setSelectedGradient
-                   NOTIFY selectedGradientChanged)
+    Q_PROPERTY(GradientStyle selectedGradient READ selectedGradient WRITE setSelectedGradient NOTIFY
+                   selectedGradientChanged)
     Q_PROPERTY(double gradientPadding READ gradientPadding WRITE setGradientPadding NOTIFY
                    gradientPaddingChanged)
-    Q_PROPERTY(double cornerRadius READ cornerRadius WRITE setCornerRadius NOTIFY
-                   cornerRadiusChanged)
+    Q_PROPERTY(
+        double cornerRadius READ cornerRadius WRITE setCornerRadius NOTIFY cornerRadiusChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
 
 public:
@@ -43,9 +43,9 @@ public:
     using LineWriter = std::function<void(const QString& line)>;
 
     // The models, `panel` and `reveal` must outlive the view.
-    ContentView(Screencapture& screencapture, ScreenRecorder& screenRecorder,
-                bool showVideoPlayer, FilePanel& panel, FileReveal& reveal,
-                QWidget* parent = nullptr, LineWriter writeLine = {});
+    ContentView(Screencapture& screencapture, ScreenRecorder& screenRecorder, bool showVideoPlayer,
+                FilePanel& panel, FileReveal& reveal, QWidget* parent = nullptr,
+                LineWriter writeLine = {});
     ~ContentView() override;
 
     GradientStyle selectedGradient() const { return m_selectedGradient; }

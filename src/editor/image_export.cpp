@@ -11,16 +11,15 @@ void exportImage(FilePanel& panel, const QImage& screenshot, const GradientStyle
     const FilePanel::SaveRequest request{{QStringLiteral("PNG image (*.png)")},
                                          QStringLiteral("screenshot_with_background.png")};
     panel.chooseSaveLocation(request, [screenshot, style, values = std::move(values),
-                                       writeLine = std::move(writeLine)](
-                                          std::optional<QString> path) {
+                                       writeLine =
+                                           std::move(writeLine)](std::optional<QString> path) {
         if (!path)
             return;
         // Taken now, as the panel closes, on the main thread.
         const ImageExportValues taken = *values;
         // The global pool is waited for when the application quits, so a
         // file being written is never cut off halfway.
-        QThreadPool::globalInstance()->start([screenshot, style, taken, writeLine,
-                                              path = *path] {
+        QThreadPool::globalInstance()->start([screenshot, style, taken, writeLine, path = *path] {
             const QImage composed =
                 composeWithBackground(screenshot, style, taken.padding, taken.cornerRadius);
             if (composed.isNull())

@@ -71,7 +71,8 @@ void PreviewRenderer::prepareCanvas(double padding)
     // Should the compositor's size differ, it makes a canvas of its own:
     // slower, never wrong.
     const QSize size = composedPixelSize(source(), padding);
-    if (m_canvas.size() == size && m_canvas.constBits() == reinterpret_cast<const uchar*>(m_pixels.data()))
+    if (m_canvas.size() == size &&
+        m_canvas.constBits() == reinterpret_cast<const uchar*>(m_pixels.data()))
         return;
     const size_t needed = size_t(size.width()) * size_t(size.height());
     if (needed > m_pixels.size()) {

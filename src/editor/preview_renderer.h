@@ -30,6 +30,9 @@ public:
     // showing the screenshot at `pixelsPerPoint` device pixels per point of
     // the screenshot (a preview shows the composed picture scaled, so this
     // is the preview's scale times its device pixel ratio).
+    //
+    // The picture's pixels stay the renderer's: use it before the next
+    // compose() or clear(), and copy() it to keep it longer.
     const QImage& compose(const QImage& screenshot, double pixelsPerPoint,
                           const GradientStyle& style, double padding, double cornerRadius);
 

@@ -76,9 +76,8 @@ void ScreenshotPreview::paintEvent(QPaintEvent*)
         return;
     // The copy's detail follows the largest the screenshot can appear here
     // (no padding), so dragging the padding slider never remakes it.
-    const QRectF largest =
-        fitted(m_screenshot.deviceIndependentSize(),
-               QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin));
+    const QRectF largest = fitted(m_screenshot.deviceIndependentSize(),
+                                  QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin));
     const double pixelsPerPoint =
         largest.width() / m_screenshot.deviceIndependentSize().width() * devicePixelRatioF();
     const QImage& picture =

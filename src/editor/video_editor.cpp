@@ -99,9 +99,8 @@ private:
     {
         const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
         m_background->setGeometry(area.isValid() ? area : QRect());
-        const int inset = std::isfinite(m_padding)
-                              ? int(std::lround(std::clamp(m_padding, 0.0, 1e5)))
-                              : 0;
+        const int inset =
+            std::isfinite(m_padding) ? int(std::lround(std::clamp(m_padding, 0.0, 1e5))) : 0;
         QRect movie = m_background->rect().adjusted(inset, inset, -inset, -inset);
         if (!movie.isValid())
             movie = QRect(m_background->rect().center(), QSize(0, 0));

@@ -4,9 +4,9 @@
 
 #include "file_panel.h"
 #include "file_reveal.h"
+#include "null_capture_backend.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
-#include "null_capture_backend.h"
 
 #include <QImage>
 #include <QPainter>

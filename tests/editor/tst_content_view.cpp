@@ -38,9 +38,8 @@ struct Editor {
     {
         models.screencapture.setImage(image);
         models.recorder.setLastRecordingURL(movie);
-        view = std::make_unique<ContentView>(models.screencapture, models.recorder,
-                                             showVideoPlayer, panel, reveal, nullptr,
-                                             lines.writer());
+        view = std::make_unique<ContentView>(models.screencapture, models.recorder, showVideoPlayer,
+                                             panel, reveal, nullptr, lines.writer());
         view->resize(1200, 800);
     }
     void show()
@@ -120,8 +119,7 @@ private Q_SLOTS:
         if (view.videoEditor())
             QCOMPARE(view.videoEditor()->player()->url(), kMovie);
         if (view.imageEditor() && view.videoEditor())
-            QVERIFY(view.imageEditor()->geometry().bottom() <
-                    view.videoEditor()->geometry().top());
+            QVERIFY(view.imageEditor()->geometry().bottom() < view.videoEditor()->geometry().top());
         if (!view.sidebar()) {
             // An empty window: nothing visible inside it.
             for (const QWidget* child : view.findChildren<QWidget*>())
@@ -187,7 +185,8 @@ private Q_SLOTS:
         QCOMPARE(view.videoEditor()->background()->style(), GradientStyle::sunset());
         QCOMPARE(view.videoEditor()->player()->cornerRadius(), 10.0);
         const QRect background = view.videoEditor()->background()->rect();
-        QCOMPARE(view.videoEditor()->player()->geometry(), background.adjusted(100, 100, -100, -100));
+        QCOMPARE(view.videoEditor()->player()->geometry(),
+                 background.adjusted(100, 100, -100, -100));
     }
 
     // What the preview shows is the export, scaled: reduced for a large
@@ -224,11 +223,12 @@ private Q_SLOTS:
 
         const QRect inner = shown.toAlignedRect().adjusted(2, 2, -2, -2);
         const QImage grabbed = preview->grab().toImage().copy(inner);
-        const QImage exported = composeWithBackground(shot, GradientStyle::ocean(), padding, radius);
+        const QImage exported =
+            composeWithBackground(shot, GradientStyle::ocean(), padding, radius);
         QCOMPARE(exported.deviceIndependentSize(),
                  QSizeF(points) + QSizeF(2 * padding, 2 * padding));
-        QImage expected = exported.scaled(shown.size().toSize(), Qt::IgnoreAspectRatio,
-                                          Qt::SmoothTransformation);
+        QImage expected =
+            exported.scaled(shown.size().toSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         expected = expected.copy(inner.translated(-shown.topLeft().toPoint()));
         const Difference d = difference(grabbed, expected);
         QVERIFY2(d.mean < 3 && d.outliers < 0.01, qPrintable(describe(d)));
@@ -379,8 +379,7 @@ private Q_SLOTS:
             movie.view->setGradientPadding(60);
             movie.view->setCornerRadius(50);
             movie.show();
-            const QImage shots[] = {picture.view->grab().toImage(),
-                                    movie.view->grab().toImage()};
+            const QImage shots[] = {picture.view->grab().toImage(), movie.view->grab().toImage()};
             QVERIFY(!shots[0].isNull() && !shots[1].isNull());
             if (!folder.isEmpty()) {
                 shots[0].save(QStringLiteral("%1/window-picture-%2.png").arg(folder, name));

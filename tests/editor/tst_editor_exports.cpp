@@ -140,11 +140,11 @@ private Q_SLOTS:
         QStringList lines = editor->lines.taken();
         lines.sort(); // the two writes run side by side
         QCOMPARE(lines, (QStringList{"Image saved successfully to: " + first,
-                                                     "Image saved successfully to: " + second}));
+                                     "Image saved successfully to: " + second}));
 
         const QImage a = readBack(first), b = readBack(second);
         QCOMPARE(a.size(), QSize(120, 70));
-        QCOMPARE(b.size(), QSize(150, 100)); // the last padding the window had
+        QCOMPARE(b.size(), QSize(150, 100));      // the last padding the window had
         QVERIFY(a.pixelColor(1, 1).blue() > 200); // bluePurple starts blue
         QCOMPARE(b.pixelColor(1, 1), QColor(Qt::red));
     }
