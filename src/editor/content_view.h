@@ -3,11 +3,19 @@
 #include "file_panel.h"
 #include "file_reveal.h"
 #include "gradient_style.h"
+#include "image_export.h"
+#include "video_exporter.h"
 
 #include <QWidget>
+#include <functional>
+#include <memory>
 
+class ImageEditor;
+class QSplitter;
 class Screencapture;
 class ScreenRecorder;
+class Sidebar;
+class VideoEditor;
 
 // The editor window's content: the capture on its background next to the
 // sidebar, and the export button. It owns the editor's values (background,
@@ -20,27 +28,39 @@ class ScreenRecorder;
 // changes and keeps no copy of either capture.
 class ContentView : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(GradientStyle selectedGradient READ selectedGradient WRITE setSelectedGradient NOTIFY
+                   selectedGradientChanged)
     Q_PROPERTY(double gradientPadding READ gradientPadding WRITE setGradientPadding NOTIFY
                    gradientPaddingChanged)
-    Q_PROPERTY(double cornerRadius READ cornerRadius WRITE setCornerRadius NOTIFY
-                   cornerRadiusChanged)
+    Q_PROPERTY(
+        double cornerRadius READ cornerRadius WRITE setCornerRadius NOTIFY cornerRadiusChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
 
 public:
+    // Where the product's lines go: the movie export's on the main thread,
+    // the picture export's from the thread that wrote the file. Defaults to
+    // printLine (standard output).
+    using LineWriter = std::function<void(const QString& line)>;
+
     // The models, `panel` and `reveal` must outlive the view.
-    ContentView(Screencapture& screencapture, ScreenRecorder& screenRecorder,
-                bool showVideoPlayer, FilePanel& panel, FileReveal& reveal,
-                QWidget* parent = nullptr);
+    ContentView(Screencapture& screencapture, ScreenRecorder& screenRecorder, bool showVideoPlayer,
+                FilePanel& panel, FileReveal& reveal, QWidget* parent = nullptr,
+                LineWriter writeLine = {});
     ~ContentView() override;
 
     GradientStyle selectedGradient() const { return m_selectedGradient; }
     void setSelectedGradient(const GradientStyle& style);
-    double gradientPadding() const { return m_gradientPadding; }
+    double gradientPadding() const { return m_values->padding; }
     void setGradientPadding(double points);
-    double cornerRadius() const { return m_cornerRadius; }
+    double cornerRadius() const { return m_values->cornerRadius; }
     void setCornerRadius(double points);
     // Set only by the movie export's callback.
     bool isExporting() const { return m_isExporting; }
+
+    // The parts shown; null when not shown. For the window's own tests.
+    Sidebar* sidebar() const;
+    ImageEditor* imageEditor() const { return m_imageEditor; }
+    VideoEditor* videoEditor() const { return m_videoEditor; }
 
 Q_SIGNALS:
     void selectedGradientChanged();
@@ -49,13 +69,26 @@ Q_SIGNALS:
     void isExportingChanged();
 
 private:
+    // Shows what the models hold now.
+    void showCaptures();
+    void exportScreenshot();
+    void startVideoExport();
+    void setIsExporting(bool exporting);
+
     Screencapture& m_screencapture;
     ScreenRecorder& m_screenRecorder;
     const bool m_showVideoPlayer;
     FilePanel& m_panel;
-    FileReveal& m_reveal;
+    LineWriter m_writeLine;
+    VideoExporter m_exporter;
     GradientStyle m_selectedGradient = GradientStyle::bluePurple();
-    double m_gradientPadding = 40;
-    double m_cornerRadius = 0;
+    // Shared with the picture exports started here (see exportImage()).
+    std::shared_ptr<ImageExportValues> m_values = std::make_shared<ImageExportValues>();
     bool m_isExporting = false;
+
+    QSplitter* m_split;
+    Sidebar* m_sidebar;
+    QWidget* m_detail;
+    ImageEditor* m_imageEditor = nullptr;
+    VideoEditor* m_videoEditor = nullptr;
 };

@@ -1,0 +1,32 @@
+#include "image_export.h"
+
+#include "image_compositor.h"
+#include "png_writer.h"
+
+#include <QThreadPool>
+
+void exportImage(FilePanel& panel, const QImage& screenshot, const GradientStyle& style,
+                 std::shared_ptr<const ImageExportValues> values, ImageExportLineWriter writeLine)
+{
+    const FilePanel::SaveRequest request{{QStringLiteral("PNG image (*.png)")},
+                                         QStringLiteral("screenshot_with_background.png")};
+    panel.chooseSaveLocation(request, [screenshot, style, values = std::move(values),
+                                       writeLine =
+                                           std::move(writeLine)](std::optional<QString> path) {
+        if (!path)
+            return;
+        // Taken now, as the panel closes, on the main thread.
+        const ImageExportValues taken = *values;
+        // The global pool is waited for when the application quits, so a
+        // file being written is never cut off halfway.
+        QThreadPool::globalInstance()->start([screenshot, style, taken, writeLine, path = *path] {
+            const QImage composed =
+                composeWithBackground(screenshot, style, taken.padding, taken.cornerRadius);
+            if (composed.isNull())
+                return; // too large to compose: nothing to write
+            const Result<void> written = writePng(composed, path);
+            writeLine(written.ok() ? QStringLiteral("Image saved successfully to: ") + path
+                                   : QStringLiteral("Error saving image: ") + written.error());
+        });
+    });
+}
