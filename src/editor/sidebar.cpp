@@ -186,3 +186,8 @@ void Sidebar::fitScrollBar()
     const int barWidth = bar->maximum() > 0 ? bar->sizeHint().width() : 0;
     setFixedWidth(kContentWidth + 2 * kPadding + barWidth);
 }
+
+CustomBackgroundPicker* Sidebar::customBackgroundPicker() const
+{
+    return m_picker;
+}

@@ -37,7 +37,7 @@ public:
     bool showColorPicker() const;
 
     // The open custom background sheet, or null.
-    CustomBackgroundPicker* customBackgroundPicker() const { return m_picker; }
+    CustomBackgroundPicker* customBackgroundPicker() const;
 
 Q_SIGNALS:
     void gradientPaddingEdited(double points);

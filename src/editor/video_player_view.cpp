@@ -48,7 +48,8 @@ VideoPlayerView::VideoPlayerView(const QUrl& url, double cornerRadius, QWidget* 
     useFfmpegMediaBackend();
 
     setFocusPolicy(Qt::ClickFocus);
-    setMinimumSize(64, 48);
+    // No minimum: the editor insets the movie by the padding, and that inset
+    // wins over the controls in a small window.
 
     // The bar stays in the widget tree (so Tab reaches its controls) and is
     // faded out rather than hidden.
