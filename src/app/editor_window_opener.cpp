@@ -23,7 +23,9 @@ void centreOnPointerScreen(QWidget& window)
     if (!screen)
         return;
     const QRect available = screen->availableGeometry();
-    QRect frame(QPoint(), window.size());
+    // The frame is known once the window is shown (on X11, once the window
+    // manager says so); until then the window's own size stands in for it.
+    QRect frame(QPoint(), window.frameGeometry().size());
     frame.moveCenter(available.center());
     // A screen smaller than the window gets its top left corner, so the
     // title bar stays reachable.
@@ -52,6 +54,7 @@ EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorde
     QObject::connect(window, &QObject::destroyed, [window] { openWindows().removeOne(window); });
 
     window->show();
+    centreOnPointerScreen(*window);
     window->raise();
     window->activateWindow();
     return window;

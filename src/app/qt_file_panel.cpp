@@ -28,15 +28,16 @@ QList<QFileDialog*> QtFilePanel::openDialogs() const
 
 void QtFilePanel::showAndAnswer(QFileDialog* dialog, Answer done)
 {
-    m_dialogs.removeAll(nullptr);
     m_dialogs.append(dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::NonModal);
     // A dialog is answered once; a later finished() (a second close) is ignored.
+    // The panel deletes its dialogs as it goes, so `this` outlives the answer.
     QObject::connect(dialog, &QFileDialog::finished, dialog,
-                     [dialog, done = std::move(done)](int result) mutable {
+                     [this, dialog, done = std::move(done)](int result) mutable {
                          if (!done)
                              return;
+                         m_dialogs.removeAll(dialog);
                          const Answer answer = std::exchange(done, nullptr);
                          const QStringList chosen = dialog->selectedFiles();
                          if (result == QDialog::Accepted && !chosen.isEmpty())
