@@ -198,6 +198,11 @@ int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
 
+    // libav talks on standard error about odd files; each file gets our own
+    // one line instead.
+    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
+        av_log_set_level(AV_LOG_QUIET);
+
     bool allOpened = true;
     {
         Opener opener;
