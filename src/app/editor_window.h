@@ -20,8 +20,8 @@ class EditorWindow : public QWidget {
 
 public:
     // `minimumHeight` is in points; the window is never narrower than 1200.
-    EditorWindow(const Screencapture& capture, const ScreenRecorder& recorder,
-                 bool showVideoPlayer, int minimumHeight, QWidget* parent = nullptr);
+    EditorWindow(const Screencapture& capture, const ScreenRecorder& recorder, bool showVideoPlayer,
+                 int minimumHeight, QWidget* parent = nullptr);
     ~EditorWindow() override;
 
     Screencapture& screencapture() { return m_screencapture; }

@@ -42,11 +42,9 @@ int minimumEditorHeight(OpenedFrom from)
 EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorder& recorder,
                                bool showVideoPlayer, OpenedFrom from, const QString& fileName)
 {
-    auto* window =
-        new EditorWindow(capture, recorder, showVideoPlayer, minimumEditorHeight(from));
-    const QString name = fileName.isEmpty() && showVideoPlayer
-                             ? recorder.lastRecordingURL().fileName()
-                             : fileName;
+    auto* window = new EditorWindow(capture, recorder, showVideoPlayer, minimumEditorHeight(from));
+    const QString name =
+        fileName.isEmpty() && showVideoPlayer ? recorder.lastRecordingURL().fileName() : fileName;
     window->setWindowTitle(EditorWindow::titleFor(name, showVideoPlayer));
     centreOnPointerScreen(*window);
 

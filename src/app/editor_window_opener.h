@@ -28,8 +28,7 @@ int minimumEditorHeight(OpenedFrom from);
 // The window deletes itself, and everything it holds, when the user closes it.
 // Returns it for the caller that wants to follow it; it is never null.
 EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorder& recorder,
-                               bool showVideoPlayer, OpenedFrom from,
-                               const QString& fileName = {});
+                               bool showVideoPlayer, OpenedFrom from, const QString& fileName = {});
 
 // The editor windows open in this process, oldest first.
 const QList<EditorWindow*>& editorWindows();

@@ -32,8 +32,8 @@ constexpr qsizetype kProbeBytes = 64 * 1024;
 
 QString displayFailure()
 {
-    const QByteArray display = qgetenv("WAYLAND_DISPLAY").isEmpty() ? qgetenv("DISPLAY")
-                                                                    : qgetenv("WAYLAND_DISPLAY");
+    const QByteArray display =
+        qgetenv("WAYLAND_DISPLAY").isEmpty() ? qgetenv("DISPLAY") : qgetenv("WAYLAND_DISPLAY");
     return display.isEmpty()
                ? QStringLiteral("quorvel: cannot open a window: no display")
                : QStringLiteral("quorvel: cannot open a window: cannot connect to display %1")
@@ -79,7 +79,8 @@ QByteArray fileHead(const QString& path)
         head.resize(kProbeBytes);
         qsizetype filled = 0;
         while (filled < head.size()) {
-            const ssize_t got = ::read(descriptor, head.data() + filled, size_t(head.size() - filled));
+            const ssize_t got =
+                ::read(descriptor, head.data() + filled, size_t(head.size() - filled));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)

@@ -55,7 +55,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("title");
         QTest::newRow("screenshot") << false << QString() << "Screenshot — Quorvel";
-        QTest::newRow("picture file") << false << "shot.png" << "shot.png — Quorvel";
+        QTest::newRow("picture file") << false << "shot.png"
+                                      << "shot.png — Quorvel";
         QTest::newRow("movie by its own name") << true << QString() << "recording.mp4 — Quorvel";
     }
     void copiesOnlyWhatTheModeShows()
@@ -89,7 +90,8 @@ private Q_SLOTS:
         EditorWindow* first = openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
         m_capture.setImage(picture(Qt::blue));
         m_recorder.setLastRecordingURL(QUrl::fromLocalFile(QStringLiteral("/tmp/other.mov")));
-        EditorWindow* second = openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
+        EditorWindow* second =
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
         EditorWindow* movie = openEditorWindow(m_capture, m_recorder, true, OpenedFrom::trayPanel);
 
         QCOMPARE(editorWindows(), (QList<EditorWindow*>{first, second, movie}));
@@ -137,8 +139,10 @@ private Q_SLOTS:
         const QRect available = window->screen()->availableGeometry();
         QVERIFY(available.width() > 1300 && available.height() > 900);
         const QPoint offCentre = window->frameGeometry().center() - available.center();
-        QVERIFY2(qAbs(offCentre.x()) <= 2 && qAbs(offCentre.y()) <= 2,
-                 qPrintable(QStringLiteral("%1, %2 from the centre").arg(offCentre.x()).arg(offCentre.y())));
+        QVERIFY2(
+            qAbs(offCentre.x()) <= 2 && qAbs(offCentre.y()) <= 2,
+            qPrintable(
+                QStringLiteral("%1, %2 from the centre").arg(offCentre.x()).arg(offCentre.y())));
         window->resize(1200, 300);
         QCOMPARE(window->height(), minimumHeight);
     }
@@ -149,7 +153,8 @@ private Q_SLOTS:
         // moves on, so isDetached() tells whether the editor still holds them.
         QImage pixels = picture(Qt::red);
         m_capture.setImage(pixels);
-        EditorWindow* window = openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
+        EditorWindow* window =
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
         m_capture.setImage(QImage());
         QVERIFY(!pixels.isDetached());
         QPointer<EditorWindow> alive(window);

@@ -20,10 +20,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("error");
-        QTest::newRow("no file") << QStringList{"open"} << QByteArray("quorvel open: no FILE given\n");
-        QTest::newRow("unknown option")
-            << QStringList{"open", "--padding", "3", "a.png"}
-            << QByteArray("quorvel open: Unknown option 'padding'.\n");
+        QTest::newRow("no file") << QStringList{"open"}
+                                 << QByteArray("quorvel open: no FILE given\n");
+        QTest::newRow("unknown option") << QStringList{"open", "--padding", "3", "a.png"}
+                                        << QByteArray("quorvel open: Unknown option 'padding'.\n");
     }
     void commandLineMistakes()
     {
@@ -53,16 +53,17 @@ private Q_SLOTS:
         QByteArray png = test_support::fileBytes(path("whole.png"));
         test_support::fileBytes(path("cut.png"), png.left(png.size() / 2));
         QFile(path("empty.mp4")).open(QIODevice::WriteOnly);
-        const auto audio = test_support::run(
-            "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=0.2", "-c:a", "aac",
-                       path("sound.m4a")});
+        const auto audio =
+            test_support::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                         "sine=duration=0.2", "-c:a", "aac", path("sound.m4a")});
         QVERIFY2(audio.exitCode == 0, audio.err.constData());
         // An MP4's first box and nothing after it.
         test_support::fileBytes(path("cut.mp4"),
                                 QByteArray::fromHex("00000018667479706d703432000000006d703432"
-                                                    "69736f6d") + QByteArray(64, 'x'));
+                                                    "69736f6d") +
+                                    QByteArray(64, 'x'));
 
-        const QStringList files{"notes.txt", "cut.png", "empty.mp4", "sound.m4a",
+        const QStringList files{"notes.txt", "cut.png",     "empty.mp4", "sound.m4a",
                                 "cut.mp4",   "missing.png", "."};
         const auto result = m_sandbox.quorvel(QStringList{"open"} + files);
         QCOMPARE(result.exitCode, 1);
@@ -86,8 +87,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("environment");
         QTest::addColumn<QByteArray>("error");
-        QTest::newRow("none at all") << "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"
-                                     << QByteArray("no display");
+        QTest::newRow("none at all")
+            << "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM" << QByteArray("no display");
         QTest::newRow("one that is not there")
             << "env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:4711"
             << QByteArray("cannot connect to display :4711");

@@ -79,9 +79,9 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QUORVEL_MAGICK("-size", "320x200", "xc:orange", path("picture.png"));
-        const auto movie = test_support::run(
-            "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=30",
-                       "-t", "1", "-pix_fmt", "yuv420p", path("movie.mp4")});
+        const auto movie = test_support::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                        "testsrc=size=320x240:rate=30", "-t", "1",
+                                                        "-pix_fmt", "yuv420p", path("movie.mp4")});
         QVERIFY2(movie.exitCode == 0, movie.err.constData());
         test_support::run("sh", {"-c", "echo notes > " + path("notes.txt")});
     }
@@ -95,15 +95,15 @@ private Q_SLOTS:
         QVERIFY(quorvel.waitForStarted());
 
         QStringList picture, movie;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(picture = windowsTitled("picture.png — Quorvel")).isEmpty() &&
-                !(movie = windowsTitled("movie.mp4 — Quorvel")).isEmpty(),
-            20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(picture = windowsTitled("picture.png — Quorvel")).isEmpty() &&
+                                     !(movie = windowsTitled("movie.mp4 — Quorvel")).isEmpty(),
+                                 20000);
         QCOMPARE(picture.size(), 1);
         QCOMPARE(movie.size(), 1);
         quorvel.setReadChannel(QProcess::StandardError);
         QTRY_VERIFY(quorvel.canReadLine());
-        QCOMPARE(quorvel.readAll(), "quorvel: notes.txt: not a picture or a movie Quorvel can read\n");
+        QCOMPARE(quorvel.readAll(),
+                 "quorvel: notes.txt: not a picture or a movie Quorvel can read\n");
 
         // 1200 x 800 inside the window manager's frame, centred on the screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
