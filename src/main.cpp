@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "open_command.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -21,8 +22,12 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
         qInstallMessageHandler(quietMessages);
-    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-    return runCommandLine(commandLineArguments(argc, argv));
+    const QStringList arguments = commandLineArguments(argc, argv);
+    // Only `open` shows windows; the other commands run without a display.
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("open"))
+        return runOpenCommand(argc, argv, arguments.mid(1));
+    QCoreApplication app(argc, argv);
+    return runCommandLine(arguments);
 }

@@ -3,26 +3,52 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
-namespace {
+QtFilePanel::QtFilePanel(QWidget* parent) : m_parent(parent) {}
 
-// Answers `done` exactly once, whichever way the dialog closes.
-void showAndAnswer(QFileDialog* dialog, FilePanel::Answer done)
+QtFilePanel::~QtFilePanel()
 {
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::finished, dialog,
-                     [dialog, done = std::move(done)](int result) {
-                         const QStringList chosen = dialog->selectedFiles();
-                         if (result == QDialog::Accepted && !chosen.isEmpty())
-                             done(chosen.constFirst());
-                         else
-                             done(std::nullopt);
-                     });
-    dialog->open();
+    // Unanswered dialogs go with the panel; the answers they hold capture
+    // state that dies with it.
+    for (const QPointer<QFileDialog>& dialog : std::as_const(m_dialogs)) {
+        if (!dialog)
+            continue;
+        QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
+        delete dialog.data();
+    }
 }
 
-} // namespace
+QList<QFileDialog*> QtFilePanel::openDialogs() const
+{
+    QList<QFileDialog*> open;
+    for (const QPointer<QFileDialog>& dialog : m_dialogs)
+        if (dialog)
+            open.append(dialog);
+    return open;
+}
 
-QtFilePanel::QtFilePanel(QWidget* parent) : m_parent(parent) {}
+void QtFilePanel::showAndAnswer(QFileDialog* dialog, Answer done)
+{
+    m_dialogs.append(dialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    // A dialog is answered once; a later finished() (a second close) is ignored.
+    // The panel deletes its dialogs as it goes, so `this` outlives the answer.
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [this, dialog, done = std::move(done)](int result) mutable {
+                         if (!done)
+                             return;
+                         m_dialogs.removeAll(dialog);
+                         const Answer answer = std::exchange(done, nullptr);
+                         const QStringList chosen = dialog->selectedFiles();
+                         if (result == QDialog::Accepted && !chosen.isEmpty())
+                             answer(chosen.constFirst());
+                         else
+                             answer(std::nullopt);
+                     });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
 
 void QtFilePanel::chooseFileToOpen(const OpenRequest& request, Answer done)
 {

@@ -17,6 +17,7 @@ QString usage()
         "Commands:\n"
         "  compose   place pictures on a background and write them as PNG\n"
         "  video     place a movie on a background and write it as MPEG-4\n"
+        "  open      show pictures and movies in the editor, one window each\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help\n"

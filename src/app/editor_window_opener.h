@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class EditorWindow;
+class Screencapture;
+class ScreenRecorder;
+
+// Where an editor is opened from. The only difference is how low the window
+// may be made: the tray panel's editors keep their full height, the main
+// window's may shrink to half of it.
+enum class OpenedFrom {
+    trayPanel,  // at least 1200 x 800
+    mainWindow, // at least 1200 x 400
+};
+
+int minimumEditorHeight(OpenedFrom from);
+
+// Opens a new editor window for a capture: the picture of `capture`, or, when
+// `showVideoPlayer` is set, the movie at `recorder.lastRecordingURL`. The
+// window gets a copy of just that into models of its own; the given models
+// are left as they are, and nothing they do later reaches the window. Every
+// call opens another window, 1200 x 800, centred on the screen under the
+// pointer, raised and active. It is titled after `fileName` when the capture
+// came from a file (a movie's own name is used when none is given).
+//
+// The window deletes itself, and everything it holds, when the user closes it.
+// Returns it for the caller that wants to follow it; it is never null.
+EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorder& recorder,
+                               bool showVideoPlayer, OpenedFrom from, const QString& fileName = {});
+
+// The editor windows open in this process, oldest first.
+const QList<EditorWindow*>& editorWindows();

@@ -1,0 +1,225 @@
+#include "open_command.h"
+
+#include "cli.h"
+#include "command_options.h"
+#include "console.h"
+#include "editor_window.h"
+#include "editor_window_opener.h"
+#include "libav_holders.h"
+#include "movie_source.h"
+#include "native_file.h"
+#include "null_capture_backend.h"
+#include "picture_format.h"
+#include "screen_recorder.h"
+#include "screencapture.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QUrl>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kCommand = "quorvel open";
+
+// Enough of a file's start for FFmpeg to tell its container by content.
+constexpr qsizetype kProbeBytes = 64 * 1024;
+
+QString displayFailure()
+{
+    const QByteArray display =
+        qgetenv("WAYLAND_DISPLAY").isEmpty() ? qgetenv("DISPLAY") : qgetenv("WAYLAND_DISPLAY");
+    return display.isEmpty()
+               ? QStringLiteral("quorvel: cannot open a window: no display")
+               : QStringLiteral("quorvel: cannot open a window: cannot connect to display %1")
+                     .arg(QString::fromLocal8Bit(display));
+}
+
+// Qt aborts the process when its window system cannot start; while it starts,
+// that abort becomes our own line and exit status instead.
+QtMessageHandler g_handlerBefore = nullptr;
+
+void windowSystemStartMessages(QtMsgType type, const QMessageLogContext& context,
+                               const QString& message)
+{
+    if (type == QtFatalMsg) {
+        printErrorLine(displayFailure());
+        std::_Exit(exitFailure);
+    }
+    if (g_handlerBefore)
+        g_handlerBefore(type, context, message);
+}
+
+std::unique_ptr<QApplication> startWindowSystem(int& argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return nullptr;
+    g_handlerBefore = qInstallMessageHandler(windowSystemStartMessages);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(g_handlerBefore);
+    return app;
+}
+
+// The first bytes of a regular file; empty for anything else, which has been
+// read to its end by the picture loader already.
+QByteArray fileHead(const QString& path)
+{
+    const int descriptor = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return {};
+    QByteArray head;
+    struct stat status {};
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+        head.resize(kProbeBytes);
+        qsizetype filled = 0;
+        while (filled < head.size()) {
+            const ssize_t got =
+                ::read(descriptor, head.data() + filled, size_t(head.size() - filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            filled += got;
+        }
+        head.truncate(filled);
+    }
+    ::close(descriptor);
+    return head;
+}
+
+// True when FFmpeg recognises a container in these bytes by their content
+// alone; by name it would take any text file for a terminal animation.
+bool isMovieContainer(const QByteArray& head)
+{
+    QByteArray padded = head;
+    padded.append(QByteArray(AVPROBE_PADDING_SIZE, '\0'));
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = reinterpret_cast<unsigned char*>(padded.data());
+    probe.buf_size = int(head.size());
+    int score = AVPROBE_SCORE_RETRY;
+    return av_probe_input_format2(&probe, 1, &score) != nullptr;
+}
+
+// Empty when the movie has a picture that decodes; otherwise why not.
+QString movieFailure(const QString& path)
+{
+    const OpenableName name(path);
+    if (name.name().isEmpty())
+        return name.error();
+    auto opened = MovieSource::open(name.name());
+    if (!opened.ok())
+        return opened.error();
+    MovieSource& movie = *opened.value();
+    if (!movie.hasVideo())
+        return QStringLiteral("the movie has no picture");
+    for (;;) {
+        Result<MovieSource::Item> item = movie.next();
+        if (!item.ok())
+            return item.error();
+        if (item.value().kind == MovieSource::Item::Kind::picture)
+            return {};
+        if (item.value().kind == MovieSource::Item::Kind::end)
+            return QStringLiteral("the movie has no picture");
+    }
+}
+
+// The pair of models the command opens its windows from, as the main window
+// holds one; each window copies what it shows out of it.
+class Opener {
+public:
+    Opener() : m_capture(m_backend) {}
+
+    // Empty when a window opened for `path`; otherwise why none did.
+    QString open(const QString& path)
+    {
+        const QString fileName = QFileInfo(path).fileName();
+        Result<QImage> picture = loadPicture(path);
+        if (picture.ok()) {
+            m_capture.setImage(std::move(picture).value());
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::mainWindow, fileName);
+            m_capture.setImage(QImage()); // the window holds the only copy
+            return {};
+        }
+        const QByteArray head = fileHead(path);
+        if (head.isEmpty() || pictureFormatOf(head) != PictureFormat::unknown)
+            return picture.error();
+        if (!isMovieContainer(head))
+            return QStringLiteral("not a picture or a movie Quorvel can read");
+        if (QString failure = movieFailure(path); !failure.isEmpty())
+            return failure;
+        m_recorder.setLastRecordingURL(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+        openEditorWindow(m_capture, m_recorder, true, OpenedFrom::mainWindow, fileName);
+        return {};
+    }
+
+private:
+    NullCaptureBackend m_backend;
+    Screencapture m_capture;
+    ScreenRecorder m_recorder;
+};
+
+} // namespace
+
+int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    parser.addOption(help);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("A picture or a movie to open in the editor."),
+                                 QStringLiteral("FILE..."));
+    parser.setApplicationDescription(
+        QStringLiteral("Opens each FILE, a picture or a movie, in an editor window of its own."));
+    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
+        return usageError(kCommand, parser.errorText());
+    if (parser.isSet(help)) {
+        printCommandHelp(parser, QStringLiteral("Usage: %1 FILE...").arg(QLatin1String(kCommand)));
+        return exitSuccess;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        return usageError(kCommand, QStringLiteral("no FILE given"));
+
+    // The movie preview plays through FFmpeg, the same libraries that export
+    // it; Qt reads this once, before its first media object.
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv);
+    if (!app) {
+        printErrorLine(displayFailure());
+        return exitFailure;
+    }
+    QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+
+    // libav talks on standard error about odd files; each file gets our own
+    // one line instead.
+    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
+        av_log_set_level(AV_LOG_QUIET);
+
+    bool allOpened = true;
+    {
+        Opener opener;
+        for (const QString& file : files) {
+            const QString failure = opener.open(file);
+            if (!failure.isEmpty()) {
+                printErrorLine(QStringLiteral("quorvel: %1: %2").arg(file, failure));
+                allOpened = false;
+            }
+        }
+    }
+    if (editorWindows().isEmpty())
+        return exitFailure;
+    QApplication::exec();
+    // Closed windows delete themselves from the event loop, which has stopped.
+    const QList<EditorWindow*> left = editorWindows();
+    qDeleteAll(left);
+    return allOpened ? exitSuccess : exitFailure;
+}

@@ -1,0 +1,109 @@
+// `quorvel open` where no window opens: its command line, the files it
+// refuses and the lack of a display. Windows themselves are checked under X
+// (tests/e2e/tst_editor_windows).
+
+#include "command_sandbox.h"
+
+#include <QImage>
+#include <QtTest>
+
+class OpenCommandTest : public QObject {
+    Q_OBJECT
+
+    test_support::CommandSandbox m_sandbox;
+    QString path(const QString& name) const { return m_sandbox.path(name); }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_sandbox.isValid()); }
+
+    void commandLineMistakes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("no file") << QStringList{"open"}
+                                 << QByteArray("quorvel open: no FILE given\n");
+        QTest::newRow("unknown option") << QStringList{"open", "--padding", "3", "a.png"}
+                                        << QByteArray("quorvel open: Unknown option 'padding'.\n");
+    }
+    void commandLineMistakes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, error);
+        const auto result = m_sandbox.quorvel(arguments);
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.err, error + "Try 'quorvel open --help'.\n");
+    }
+
+    void helpNeedsNoDisplay()
+    {
+        const auto result = m_sandbox.shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                                            "\"$Q\" open --help && \"$Q\" --help");
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.startsWith("Usage: quorvel open FILE..."));
+        QVERIFY(result.out.contains("\n  open "));
+        QVERIFY(result.err.isEmpty());
+    }
+
+    // Every file is tried and reported in order, one line each; with not one
+    // window open, the command ends at once.
+    void filesThatAreNeitherPictureNorMovie()
+    {
+        test_support::fileBytes(path("notes.txt"), "not a picture\n");
+        QUORVEL_MAGICK("-size", "64x64", "xc:red", path("whole.png"));
+        QByteArray png = test_support::fileBytes(path("whole.png"));
+        test_support::fileBytes(path("cut.png"), png.left(png.size() / 2));
+        QFile(path("empty.mp4")).open(QIODevice::WriteOnly);
+        const auto audio =
+            test_support::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                         "sine=duration=0.2", "-c:a", "aac", path("sound.m4a")});
+        QVERIFY2(audio.exitCode == 0, audio.err.constData());
+        // An MP4's first box and nothing after it.
+        test_support::fileBytes(path("cut.mp4"),
+                                QByteArray::fromHex("00000018667479706d703432000000006d703432"
+                                                    "69736f6d") +
+                                    QByteArray(64, 'x'));
+
+        const QStringList files{"notes.txt", "cut.png",     "empty.mp4", "sound.m4a",
+                                "cut.mp4",   "missing.png", "."};
+        const auto result = m_sandbox.quorvel(QStringList{"open"} + files);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.out.isEmpty());
+        const QList<QByteArray> lines = result.err.split('\n');
+        QCOMPARE(lines.size(), files.size() + 1);
+        const QList<QByteArray> reasons{"not a picture or a movie Quorvel can read",
+                                        "the file is cut short",
+                                        "the file is empty",
+                                        "the movie has no picture",
+                                        "Invalid data found",
+                                        "No such file or directory",
+                                        "Is a directory"};
+        for (int i = 0; i < files.size(); ++i) {
+            const QByteArray start = "quorvel: " + files[i].toUtf8() + ": " + reasons[i];
+            QVERIFY2(lines[i].startsWith(start), lines[i].constData());
+        }
+    }
+
+    void noDisplayIsOneLine_data()
+    {
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("none at all")
+            << "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM" << QByteArray("no display");
+        QTest::newRow("one that is not there")
+            << "env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:4711"
+            << QByteArray("cannot connect to display :4711");
+    }
+    void noDisplayIsOneLine()
+    {
+        QFETCH(QString, environment);
+        QFETCH(QByteArray, error);
+        QUORVEL_MAGICK("-size", "8x8", "xc:blue", path("shot.png"));
+        const auto result = m_sandbox.shell(environment + " \"$Q\" open shot.png");
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, "quorvel: cannot open a window: " + error + "\n");
+        QVERIFY(result.out.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(OpenCommandTest)
+#include "tst_open_command.moc"

@@ -1,0 +1,160 @@
+// Editor windows on a real X server with a window manager: `quorvel open` as a
+// user runs it, seen and closed through the X server as a person would, and a
+// window that takes real input while a file panel of its own is up.
+
+#include "qt_file_panel.h"
+#include "test_support.h"
+
+#include <QFileDialog>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <xcb/xcb.h>
+
+namespace {
+
+QString xdotool(const QStringList& arguments)
+{
+    return QString::fromUtf8(test_support::run(QStringLiteral("xdotool"), arguments).out).trimmed();
+}
+
+// The top-level windows whose title is exactly `title`.
+QStringList windowsTitled(const QString& title)
+{
+    const QString pattern = QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
+    return xdotool({"search", "--onlyvisible", "--name", pattern}).split('\n', Qt::SkipEmptyParts);
+}
+
+// What xwininfo says of a window's inside: its size and where it is on the screen.
+QRect windowGeometry(const QString& id)
+{
+    const QString info = QString::fromUtf8(test_support::run("xwininfo", {"-id", id}).out);
+    auto field = [&info](const char* name) {
+        const QRegularExpression line(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
+        return line.match(info).captured(1).toInt();
+    };
+    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+            field("Height")};
+}
+
+// Asks a window to close as the window manager's close button does: with a
+// WM_DELETE_WINDOW message from the X server.
+void closeWindow(const QString& id)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11->connection();
+    auto atom = [connection](const char* name) {
+        const xcb_intern_atom_cookie_t cookie =
+            xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id.toUInt();
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+}
+
+} // namespace
+
+class EditorWindowsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QUORVEL_MAGICK("-size", "320x200", "xc:orange", path("picture.png"));
+        const auto movie = test_support::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                        "testsrc=size=320x240:rate=30", "-t", "1",
+                                                        "-pix_fmt", "yuv420p", path("movie.mp4")});
+        QVERIFY2(movie.exitCode == 0, movie.err.constData());
+        test_support::run("sh", {"-c", "echo notes > " + path("notes.txt")});
+    }
+
+    void openShowsEachFileInAWindowOfItsOwn()
+    {
+        QProcess quorvel;
+        quorvel.setWorkingDirectory(m_dir.path());
+        quorvel.start(test_support::quorvelBinary(),
+                      {"open", "picture.png", "notes.txt", "movie.mp4"});
+        QVERIFY(quorvel.waitForStarted());
+
+        QStringList picture, movie;
+        QTRY_VERIFY_WITH_TIMEOUT(!(picture = windowsTitled("picture.png — Quorvel")).isEmpty() &&
+                                     !(movie = windowsTitled("movie.mp4 — Quorvel")).isEmpty(),
+                                 20000);
+        QCOMPARE(picture.size(), 1);
+        QCOMPARE(movie.size(), 1);
+        quorvel.setReadChannel(QProcess::StandardError);
+        QTRY_VERIFY(quorvel.canReadLine());
+        QCOMPARE(quorvel.readAll(),
+                 "quorvel: notes.txt: not a picture or a movie Quorvel can read\n");
+
+        // 1200 x 800 inside the window manager's frame, centred on the screen.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        for (const QString& id : {picture.first(), movie.first()}) {
+            const QRect inside = windowGeometry(id);
+            QCOMPARE(inside.size(), QSize(1200, 800));
+            QVERIFY2(qAbs(inside.center().x() - screen.center().x()) <= 4 &&
+                         qAbs(inside.center().y() - screen.center().y()) <= 40,
+                     qPrintable(QStringLiteral("at %1,%2").arg(inside.x()).arg(inside.y())));
+        }
+
+        // The command lasts as long as its last window.
+        closeWindow(picture.first());
+        QTRY_VERIFY_WITH_TIMEOUT(windowsTitled("picture.png — Quorvel").isEmpty(), 10000);
+        QVERIFY(!quorvel.waitForFinished(300));
+        QCOMPARE(windowsTitled("movie.mp4 — Quorvel"), movie);
+        closeWindow(movie.first());
+        QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quorvel.exitCode(), 1); // notes.txt was not opened
+    }
+
+    void windowTakesInputWhileItsPanelIsUp()
+    {
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("behind the panel"));
+        window.resize(1200, 800);
+        auto* button = new QPushButton(QStringLiteral("Export"), &window);
+        button->setGeometry(10, 10, 120, 32);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QtFilePanel panel(&window);
+        int answers = 0;
+        panel.chooseSaveLocation({{"PNG image (*.png)"}, "screenshot_with_background.png"},
+                                 [&answers](std::optional<QString>) { ++answers; });
+        QFileDialog* dialog = panel.openDialogs().value(0);
+        QVERIFY(dialog);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        dialog->move(window.geometry().center().x(), window.geometry().center().y());
+
+        // A real click from the X server, not an event handed to the widget.
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        const QPoint at = button->mapToGlobal(button->rect().center());
+        xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click",
+                 "1"});
+        QTRY_COMPARE(clicked.count(), 1);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(answers, 0);
+    }
+};
+
+QTEST_MAIN(EditorWindowsTest)
+#include "tst_editor_windows.moc"
