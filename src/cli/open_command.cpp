@@ -5,6 +5,7 @@
 #include "console.h"
 #include "editor_window.h"
 #include "editor_window_opener.h"
+#include "ffmpeg_media_backend.h"
 #include "libav_holders.h"
 #include "movie_source.h"
 #include "native_file.h"
@@ -190,8 +191,7 @@ int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
 
     // The movie preview plays through FFmpeg, the same libraries that export
     // it; Qt reads this once, before its first media object.
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    useFfmpegMediaBackend();
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv);
     if (!app) {
         printErrorLine(displayFailure());
