@@ -22,12 +22,19 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # Only the program and the sample drawer: the test suite is not needed to run.
+# On a desktop it ends in the editor with the sample screenshot.
 run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quorvel quorvel-sample
 	@$(BUILD)/tools/quorvel-sample $(BUILD)/sample_screenshot.png
 	@$(BUILD)/src/quorvel compose --background cool --padding 48 --radius 14 \
 	    --output $(BUILD)/sample_with_background.png $(BUILD)/sample_screenshot.png
 	@echo "The program is $(BUILD)/src/quorvel; see README.md for putting it on PATH."
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	    echo "Opening the sample in the editor; close its window to finish."; \
+	    $(BUILD)/src/quorvel open $(BUILD)/sample_screenshot.png; \
+	else \
+	    echo "No display here; on a desktop, 'make run' opens the sample in the editor."; \
+	fi
 
 test: build
 	@ctest --preset $(PRESET)
