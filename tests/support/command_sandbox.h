@@ -44,8 +44,8 @@ public:
 
     QStringList entries(const QString& sub) const
     {
-        return QDir(path(sub)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
-                                         QDir::System, QDir::Name);
+        return QDir(path(sub)).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
     }
 
 private:

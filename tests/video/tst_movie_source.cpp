@@ -175,9 +175,6 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(out));
             return;
         }
-        // Players go past such damage; so does the ffmpeg program.
-        QCOMPARE(test_support::run("ffmpeg", {"-v", "error", "-i", in, "-f", "null", "-"}).exitCode,
-                 0);
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
         QVERIFY(outcome.skippedPackets >= c.fewest && outcome.skippedPackets <= c.most);
         const int frames = fixtures::stream(out)["nb_read_frames"].toString().toInt();
