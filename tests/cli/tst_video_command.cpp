@@ -65,7 +65,8 @@ private Q_SLOTS:
         QTest::newRow("default padding 40") << QStringList{} << QSize(320, 280) << 80 << false;
         QTest::newRow("padding 10, radius 30")
             << QStringList{"-p", "10", "-r", "30"} << QSize(200, 160) << 20 << true;
-        QTest::newRow("odd size rounded up to even")
+        // Rounded up to even sides; where the picture then lands is the composer test's.
+        QTest::newRow("fractional padding")
             << QStringList{"-p", "1.25"} << QSize(166, 126) << 5 << false;
     }
     void writesTheMovieOnItsBackground()
@@ -82,7 +83,6 @@ private Q_SLOTS:
 
         const QJsonObject video = fixtures::stream(path("out.mp4"));
         QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), size);
-        QCOMPARE(video["r_frame_rate"].toString(), "30/1");
         QCOMPARE(fixtures::stream(path("out.mp4"), "a")["codec_type"].toString(), "audio");
         const QImage frame = fixtures::frame(path("out.mp4"));
         const QColor green(0, 255, 0), white(Qt::white);
