@@ -1,7 +1,9 @@
-// `quorvel open` where no window opens: its command line, the files it
-// refuses and the lack of a display. Windows themselves are checked under X
+// `quorvel open` where no window opens: the files it refuses and the lack of
+// a display (its command line is checked with the others' in
+// tst_compose_command). Windows themselves are checked under X
 // (tests/e2e/tst_editor_windows).
 
+#include "../video/movie_fixtures.h"
 #include "command_sandbox.h"
 
 #include <QImage>
@@ -16,34 +18,6 @@ class OpenCommandTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_sandbox.isValid()); }
 
-    void commandLineMistakes_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("error");
-        QTest::newRow("no file") << QStringList{"open"}
-                                 << QByteArray("quorvel open: no FILE given\n");
-        QTest::newRow("unknown option") << QStringList{"open", "--padding", "3", "a.png"}
-                                        << QByteArray("quorvel open: Unknown option 'padding'.\n");
-    }
-    void commandLineMistakes()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, error);
-        const auto result = m_sandbox.quorvel(arguments);
-        QCOMPARE(result.exitCode, 2);
-        QCOMPARE(result.err, error + "Try 'quorvel open --help'.\n");
-    }
-
-    void helpNeedsNoDisplay()
-    {
-        const auto result = m_sandbox.shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-                                            "\"$Q\" open --help && \"$Q\" --help");
-        QCOMPARE(result.exitCode, 0);
-        QVERIFY(result.out.startsWith("Usage: quorvel open FILE..."));
-        QVERIFY(result.out.contains("\n  open "));
-        QVERIFY(result.err.isEmpty());
-    }
-
     // Every file is tried and reported in order, one line each; with not one
     // window open, the command ends at once.
     void filesThatAreNeitherPictureNorMovie()
@@ -52,11 +26,8 @@ private Q_SLOTS:
         QUORVEL_MAGICK("-size", "64x64", "xc:red", path("whole.png"));
         QByteArray png = test_support::fileBytes(path("whole.png"));
         test_support::fileBytes(path("cut.png"), png.left(png.size() / 2));
-        QFile(path("empty.mp4")).open(QIODevice::WriteOnly);
-        const auto audio =
-            test_support::run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                         "sine=duration=0.2", "-c:a", "aac", path("sound.m4a")});
-        QVERIFY2(audio.exitCode == 0, audio.err.constData());
+        QVERIFY(movie_fixtures::writeFile(path("empty.mp4"), ""));
+        QVERIFY(movie_fixtures::make(path("sound.m4a"), "-f lavfi -i sine=duration=0.2 -c:a aac"));
         // An MP4's first box and nothing after it.
         test_support::fileBytes(path("cut.mp4"),
                                 QByteArray::fromHex("00000018667479706d703432000000006d703432"

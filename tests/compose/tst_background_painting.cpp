@@ -1,5 +1,6 @@
-// The background's rules on each surface, painted by paintBackground, and the
-// faster painters of the composed picture and the movie following them.
+// The background's rules on each surface, painted by paintBackground, the
+// faster painters of the composed picture and the movie following them, and
+// when two styles are the same.
 
 #include "background_painting.h"
 #include "image_compositor.h"
@@ -125,6 +126,28 @@ private Q_SLOTS:
                 }
             }
         }
+    }
+
+    // Built twice, the styles must equal their twins and nothing else.
+    void equality()
+    {
+        const auto picture = std::make_shared<const QImage>(8, 8, QImage::Format_RGB32);
+        const auto samePixels = std::make_shared<const QImage>(*picture);
+        const QList<QColor> one{red()}, rb{red(), blue()}, br{blue(), red()}, bp{blue(), purple()};
+        auto build = [&] {
+            return std::vector<Style>{
+                Style::customColor(red()),   Style::customColor(QColor(255, 59, 48, 128)),
+                Style::customGradient(one),  Style::customGradient(rb),
+                Style::customGradient(br),   Style::customGradient(bp),
+                Style::bluePurple(),         Style::ocean(),
+                Style::customImage(picture), Style::customImage(samePixels),
+                Style::customImage(nullptr)};
+        };
+        const std::vector<Style> styles = build(), twins = build();
+        for (size_t i = 0; i < styles.size(); ++i)
+            for (size_t j = 0; j < twins.size(); ++j)
+                QVERIFY2((styles[i] == twins[j]) == (i == j),
+                         qPrintable(QStringLiteral("%1 vs %2").arg(i).arg(j)));
     }
 };
 

@@ -3,10 +3,16 @@
 
 #include "image_compositor.h"
 #include "named_colors.h"
+#include "parallel_rows.h"
 #include "test_support.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QThreadPool>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
 
 using namespace named_colors;
 using Style = GradientStyle;
@@ -190,6 +196,51 @@ private Q_SLOTS:
         QImage canvas = noise(20, 20);
         composeWithBackground(noise(10, 10), Style::sunset(), 1e300, 0, canvas);
         QVERIFY(canvas.isNull());
+    }
+
+    // parallelRows, which the compositor splits its rows with: every row done
+    // once, whether too little to share, more rows than cores or fewer.
+    void parallelRowsDoEveryRowOnce()
+    {
+        for (const auto& [count, costPerRow] :
+             {std::pair(100, 10LL), std::pair(1001, 1LL << 20), std::pair(1, 1LL << 30)}) {
+            std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
+            parallelRows(count, costPerRow, [&, count = count](int first, int last) {
+                QVERIFY(0 <= first && first < last && last <= count);
+                for (int row = first; row < last; ++row)
+                    ++visits[size_t(row)];
+            });
+            for (const auto& v : visits)
+                QCOMPARE(v.load(), 1);
+        }
+    }
+
+    // A batch runs one job per pool thread, each splitting its own rows: the
+    // threads busy at once must never outnumber the cores.
+    void concurrentCallersShareTheCores()
+    {
+        const int cores = std::max(1u, std::thread::hardware_concurrency());
+        if (cores < 2)
+            QSKIP("one core: nothing to share");
+        std::atomic<int> busy{0}, peak{0};
+        auto job = [&] {
+            parallelRows(cores * 4, 1LL << 30, [&](int first, int last) {
+                for (int row = first; row < last; ++row) {
+                    const int now = ++busy;
+                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    --busy;
+                }
+            });
+        };
+        QThreadPool* pool = QThreadPool::globalInstance();
+        for (int i = 0; i < cores; ++i)
+            pool->start(job);
+        pool->waitForDone();
+        QVERIFY2(peak <= cores,
+                 qPrintable(QStringLiteral("%1 busy on %2 cores").arg(peak).arg(cores)));
+        QVERIFY(peak >= 2);
     }
 };
 

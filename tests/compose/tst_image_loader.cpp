@@ -99,11 +99,7 @@ class ImageLoaderTest : public QObject {
                  qPrintable(file.errorString()));
         QCOMPARE(file.write(bytes), bytes.size());
     }
-    QByteArray contents(const QString& name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray contents(const QString& name) const { return test_support::fileBytes(path(name)); }
     // Writes `bytes` as `name` and loads it back, failing the test when refused.
     QImage writeAndLoad(const QString& name, const QByteArray& bytes)
     {
@@ -167,6 +163,12 @@ private Q_SLOTS:
             const auto made = test_support::run(recipe.takeFirst(), recipe);
             QVERIFY2(made.exitCode == 0, made.err.constData());
         }
+        // The grey TIFF with a seventh entry, a tag libtiff warns about and reads past.
+        QByteArray unknownTag = contents("grey.tif");
+        unknownTag[8] = 7;
+        unknownTag.insert(8 + 2 + 6 * 12, QByteArray::fromHex("e8fd03000100000000000000"));
+        qToLittleEndian<quint32>(8 + 2 + 7 * 12 + 4, unknownTag.data() + 8 + 2 + 4 * 12 + 8);
+        write("unknown-tag.tif", unknownTag);
         // Phones append their own data (a second picture, depth maps) after the end.
         const QByteArray jpeg = contents("colours.jpg");
         write("tail.jpg", jpeg + QByteArray(100, '\xff') + jpeg);
@@ -202,6 +204,8 @@ private Q_SLOTS:
         QTest::newRow("16-bit png, half transparent") << "half-16.png" << 2 << quadrants(kHalf);
         QTest::newRow("grey tiff, directory first")
             << "grey.tif" << 0 << QList<QColor>(4, QColor(90, 90, 90));
+        QTest::newRow("grey tiff, unknown tag")
+            << "unknown-tag.tif" << 0 << QList<QColor>(4, QColor(90, 90, 90));
         QTest::newRow("palette png, transparent colour")
             << "clear-palette.png" << 0 << quadrants(Qt::transparent);
         QTest::newRow("cmyk jpeg") << "cmyk.jpg" << 8 << quadrants();
@@ -213,6 +217,9 @@ private Q_SLOTS:
         QTest::newRow("png, 150 dpi, near neither") << "dpi-150.png" << 0 << quadrants();
         QTest::newRow("jpeg, 144 dpi") << "dpi-144.jpg" << 6 << quadrants();
         QTest::newRow("tiff, 216 dpi") << "dpi-216.tif" << 0 << quadrants();
+        // Turned a quarter clockwise: the bottom left quadrant comes to the top left.
+        QTest::newRow("jpeg, EXIF orientation 6")
+            << "turned.jpg" << 6 << QList<QColor>{kBottomLeft, kTopLeft, kBottomRight, kTopRight};
     }
     void loadsEveryFormat()
     {
@@ -223,24 +230,22 @@ private Q_SLOTS:
         const Result<QImage> loaded = loadImageFile(path(file));
         QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
         const QImage& image = loaded.value();
-        QCOMPARE(image.size(), QSize(64, 48));
+        QCOMPARE(image.size(), file == "turned.jpg" ? QSize(48, 64) : QSize(64, 48));
         // 72 dpi is ratio 1, as is a density near no multiple of it, or none.
         const QHash<QString, qreal> ratios{{"dpi-144.jpg", 2}, {"dpi-216.tif", 3}};
         QCOMPARE(image.devicePixelRatio(), ratios.value(file, 1));
         QVERIFY(image.format() == QImage::Format_ARGB32_Premultiplied ||
                 (image.format() == QImage::Format_RGB32 && expected[1].alpha() == 255));
         for (int i = 0; i < 4; ++i)
-            QUORVEL_COMPARE_COLOR(image.pixelColor((1 + i % 2 * 2) * 16, (1 + i / 2 * 2) * 12),
+            QUORVEL_COMPARE_COLOR(image.pixelColor((1 + i % 2 * 2) * image.width() / 4,
+                                                   (1 + i / 2 * 2) * image.height() / 4),
                                   expected[i], tolerance);
-    }
-
-    void turnsPhotosUpright()
-    {
-        const Result<QImage> loaded = loadImageFile(path("turned.jpg"));
-        QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
-        QCOMPARE(loaded.value().size(), QSize(48, 64));
-        // Turned a quarter clockwise, the bottom left quadrant comes to the top left.
-        QUORVEL_COMPARE_COLOR(loaded.value().pixelColor(12, 16), kBottomLeft, 6);
+        // libtiff warns on standard error of what it reads past; the command says nothing.
+        if (file.endsWith(".tif")) {
+            const auto run = test_support::run(test_support::quorvelBinary(),
+                                               {"compose", "-o", path("out.png"), path(file)});
+            QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), run.err.constData());
+        }
     }
 
     void refusesBadInput_data()
@@ -248,6 +253,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");       // a name ending in '/' is made a directory
         QTest::addColumn<QByteArray>("content"); // none: the file does not exist
         QTest::addColumn<QString>("reason");
+
+        QByteArray badCrc = contents("colours.png");
+        badCrc[29] = char(badCrc[29] ^ 0xff); // IHDR's CRC
+        QByteArray badLzw = contents("colours-lzw.tif");
+        for (int i = 12; i < 40; ++i) // inside the first strip's codes
+            badLzw[i] = char(badLzw[i] ^ 0x5a);
+        // libheif's refusal of a picture this wide ends in a line break.
+        QByteArray wide = contents("colours.heic");
+        if (const qsizetype extent = wide.indexOf("ispe"); extent > 0)
+            qToBigEndian<quint32>(40000, wide.data() + extent + 8);
 
         QByteArray huge = contents("colours.png");
         qToBigEndian<quint32>(20000, huge.data() + 16); // the header's width and height
@@ -261,6 +276,9 @@ private Q_SLOTS:
         QTest::newRow("png claiming 20000 x 20000")
             << "huge.png" << huge
             << "picture too large: 20000 × 20000 pixels (at most 16384 × 16384)";
+        QTest::newRow("png, bad header checksum") << "crc.png" << badCrc << "";
+        QTest::newRow("heic wider than libheif takes") << "wide.heic" << wide << "";
+        QTest::newRow("tiff, damaged LZW codes") << "lzw.tif" << badLzw << "";
         for (const QString file : {"colours.png", "colours.jpg", "colours.gif", "colours.bmp",
                                    "grey.tif", "colours.heic"}) {
             const QByteArray whole = contents(file);
@@ -281,6 +299,11 @@ private Q_SLOTS:
         const Result<QImage> loaded = loadImageFile(path(name));
         QVERIFY(!loaded.ok());
         QVERIFY2(loaded.error().contains(reason), qPrintable(loaded.error()));
+        // The command line's promise: one line, whatever the decoding libraries would say.
+        const auto run = test_support::run(test_support::quorvelBinary(),
+                                           {"compose", "-o", path("out.png"), path(name)});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.count('\n') == 1 && run.err.endsWith('\n'), run.err.constData());
     }
 
     // A checkerboard of the key and a colour one step from it: at 16 bits the
@@ -341,40 +364,6 @@ private Q_SLOTS:
                 "gamma.png", makePng(0, 8, false, QList<QList<quint16>>(64, {128}), chunks));
             QVERIFY2(test_support::near(image.pixelColor(3, 3), QColor(grey, grey, grey), 1),
                      qPrintable(test_support::describe(image.pixelColor(3, 3))));
-        }
-    }
-
-    // The command line's promise: one line for a picture it refuses, nothing for
-    // one it takes, whatever the decoding libraries would have said.
-    void commandSaysOneLine()
-    {
-        QByteArray badCrc = contents("colours.png");
-        badCrc[29] = char(badCrc[29] ^ 0xff); // IHDR's CRC
-        QByteArray badLzw = contents("colours-lzw.tif");
-        for (int i = 12; i < 40; ++i) // inside the first strip's codes
-            badLzw[i] = char(badLzw[i] ^ 0x5a);
-        // The grey TIFF with a seventh entry, a tag libtiff warns about and reads past.
-        QByteArray unknownTag = contents("grey.tif");
-        unknownTag[8] = 7;
-        unknownTag.insert(8 + 2 + 6 * 12, QByteArray::fromHex("e8fd03000100000000000000"));
-        qToLittleEndian<quint32>(8 + 2 + 7 * 12 + 4, unknownTag.data() + 8 + 2 + 4 * 12 + 8);
-        // libheif's refusal of a picture this wide ends in a line break.
-        QByteArray wide = contents("colours.heic");
-        if (const qsizetype extent = wide.indexOf("ispe"); extent > 0)
-            qToBigEndian<quint32>(40000, wide.data() + extent + 8);
-
-        const std::tuple<QString, QByteArray, bool> cases[] = {
-            {"crc.png", badCrc, false},
-            {"wide.heic", wide, false},
-            {"lzw.tif", badLzw, false},
-            {"unknown-tag.tif", unknownTag, true}};
-        for (const auto& [file, content, loads] : cases) {
-            write(file, content);
-            const auto run = test_support::run(test_support::quorvelBinary(),
-                                               {"compose", "-o", path("out.png"), path(file)});
-            QVERIFY2((run.exitCode == 0) == loads, qPrintable(file));
-            QVERIFY2(loads ? run.err.isEmpty() : run.err.count('\n') == 1 && run.err.endsWith('\n'),
-                     qPrintable(file + ": " + run.err));
         }
     }
 };

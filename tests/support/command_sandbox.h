@@ -44,21 +44,12 @@ public:
 
     QStringList entries(const QString& sub) const
     {
-        return QDir(path(sub)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
-                                         QDir::System, QDir::Name);
+        return QDir(path(sub)).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
     }
 
 private:
     QTemporaryDir m_dir;
 };
-
-// Writes `bytes` to `path` when given, then answers what the file holds.
-inline QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
-{
-    QFile file(path);
-    if (!bytes.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(bytes), file.close();
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace test_support

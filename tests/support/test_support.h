@@ -4,6 +4,7 @@
 // heif-enc, our own binary) and comparing colours with a tolerance.
 
 #include <QColor>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,15 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
             test_support::run(QStringLiteral("convert"), QStringList{__VA_ARGS__});                \
         QVERIFY2(magick.exitCode == 0, magick.err.constData());                                    \
     } while (0)
+
+// Writes `bytes` to `path` when given, then answers what the file holds.
+inline QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
+{
+    QFile file(path);
+    if (!bytes.isEmpty() && file.open(QIODevice::WriteOnly))
+        file.write(bytes), file.close();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // The quorvel binary under test (CTest passes its path).
 inline QString quorvelBinary()

@@ -56,16 +56,13 @@ inline QList<qint64> packetPositions(const QString& path)
 // Overwrites bytes of `path` at each offset.
 inline bool patch(const QString& path, const QList<QPair<qint64, QByteArray>>& changes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = test_support::fileBytes(path);
     for (const auto& [at, replacement] : changes) {
         if (at < 0 || at + replacement.size() > bytes.size())
             return false;
         bytes.replace(at, replacement.size(), replacement);
     }
-    return file.seek(0) && file.write(bytes) == bytes.size();
+    return test_support::fileBytes(path, bytes) == bytes;
 }
 
 inline bool writeFile(const QString& path, const QByteArray& content)
