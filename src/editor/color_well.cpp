@@ -46,8 +46,12 @@ void ColorWell::openDialog()
     }
     // Qt's own dialog: the desktop's native ones report a colour only when
     // they close, and the preview must follow every change.
-    auto* dialog = new QColorDialog(m_color, this);
+    // The colour goes in after the options: given to the constructor, it
+    // reaches only the native dialog a desktop theme may offer, and Qt's own
+    // would open on black.
+    auto* dialog = new QColorDialog(this);
     dialog->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::DontUseNativeDialog);
+    dialog->setCurrentColor(m_color);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QColorDialog::currentColorChanged, this, &ColorWell::edit);
     connect(dialog, &QDialog::rejected, this, [this, original = m_color] { edit(original); });
