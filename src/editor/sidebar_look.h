@@ -33,6 +33,12 @@ inline QColor secondaryColor(const QPalette& palette)
     return color;
 }
 
+// A dark desktop theme: its window is closer to black than to white.
+inline bool isDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightnessF() < 0.5;
+}
+
 // The purple the sliders are tinted with.
 inline QColor accentPurple()
 {
