@@ -52,8 +52,7 @@ void SheetRadioButton::paintEvent(QPaintEvent*)
         painter.drawEllipse(circle.center(), dot / 2, dot / 2);
     } else {
         const bool dark = sidebar_look::isDark(colours);
-        QColor field =
-            dark ? colours.color(QPalette::Window).lighter(185) : colours.color(QPalette::Base);
+        QColor field = dark ? sidebar_look::raisedFace(colours) : colours.color(QPalette::Base);
         if (isDown())
             field = field.darker(110);
         QColor edge = colours.color(QPalette::WindowText);

@@ -39,6 +39,13 @@ inline bool isDark(const QPalette& palette)
     return palette.color(QPalette::Window).lightnessF() < 0.5;
 }
 
+// The face of a control on a dark theme, which gives controls nearly the
+// window's own grey: lifted so the control reads as one.
+inline QColor raisedFace(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lighter(185);
+}
+
 // The purple the sliders are tinted with.
 inline QColor accentPurple()
 {

@@ -42,15 +42,13 @@ void StandardButton::changeEvent(QEvent* event)
 
 void StandardButton::fitToPalette()
 {
-    // Dark themes give buttons nearly the window's own grey; lift the face
-    // so the button reads as one, as a dark desktop's buttons do.
     QScopedValueRollback fitting(m_fitting, true);
     QPalette own = parentWidget() ? parentWidget()->palette() : palette();
     if (sidebar_look::isDark(own)) {
-        const QColor window = own.color(QPalette::Window);
         for (const auto group : {QPalette::Active, QPalette::Inactive})
-            own.setColor(group, QPalette::Button, window.lighter(185));
-        own.setColor(QPalette::Disabled, QPalette::Button, window.lighter(130));
+            own.setColor(group, QPalette::Button, sidebar_look::raisedFace(own));
+        own.setColor(QPalette::Disabled, QPalette::Button,
+                     own.color(QPalette::Window).lighter(130));
         setPalette(own);
     } else {
         setPalette(QPalette());
