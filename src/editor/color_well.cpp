@@ -1,5 +1,7 @@
 #include "color_well.h"
 
+#include "sidebar_look.h"
+
 #include <QColorDialog>
 #include <QPainter>
 #include <QPainterPath>
@@ -46,8 +48,12 @@ void ColorWell::openDialog()
     }
     // Qt's own dialog: the desktop's native ones report a colour only when
     // they close, and the preview must follow every change.
-    auto* dialog = new QColorDialog(m_color, this);
+    // The colour goes in after the options: given to the constructor, it
+    // reaches only the native dialog a desktop theme may offer, and Qt's own
+    // would open on black.
+    auto* dialog = new QColorDialog(this);
     dialog->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::DontUseNativeDialog);
+    dialog->setCurrentColor(m_color);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QColorDialog::currentColorChanged, this, &ColorWell::edit);
     connect(dialog, &QDialog::rejected, this, [this, original = m_color] { edit(original); });
@@ -64,9 +70,15 @@ void ColorWell::paintEvent(QPaintEvent*)
     const QRectF bezel = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath outer;
     outer.addRoundedRect(bezel, kRadius, kRadius);
-    painter.fillPath(outer, palette().color(QPalette::Button));
-    const QColor edge =
-        hasFocus() ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid);
+    // A dark theme's button grey nearly disappears into the sheet.
+    const bool dark = sidebar_look::isDark(palette());
+    painter.fillPath(outer, dark ? sidebar_look::raisedFace(palette())
+                                 : palette().color(QPalette::Button));
+    QColor edge = palette().color(QPalette::Mid);
+    if (hasFocus())
+        edge = palette().color(QPalette::Highlight);
+    else if (dark)
+        edge = QColor(255, 255, 255, 60);
     painter.strokePath(outer, QPen(edge, hasFocus() ? 2 : 1));
 
     const QRect well = rect().adjusted(kInset, kInset, -kInset, -kInset);

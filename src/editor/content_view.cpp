@@ -7,8 +7,35 @@
 #include "sidebar.h"
 #include "video_editor.h"
 
+#include <QEvent>
+#include <QPainter>
 #include <QSplitter>
+#include <QSplitterHandle>
 #include <QVBoxLayout>
+
+namespace {
+
+// Draws the line between the sidebar and the detail column in place of the
+// style's grip: the sidebar keeps its width, so there is nothing to drag.
+class SeparatorLine : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto* handle = static_cast<QWidget*>(watched);
+        QPainter painter(handle);
+        QColor line = handle->palette().color(QPalette::WindowText);
+        line.setAlphaF(0.15f);
+        painter.fillRect(handle->rect(), line);
+        return true;
+    }
+};
+
+} // namespace
 
 ContentView::ContentView(Screencapture& screencapture, ScreenRecorder& screenRecorder,
                          bool showVideoPlayer, FilePanel& panel, FileReveal& reveal,
@@ -21,6 +48,10 @@ ContentView::ContentView(Screencapture& screencapture, ScreenRecorder& screenRec
 {
     // The sidebar cannot be collapsed away.
     m_split->setChildrenCollapsible(false);
+    m_split->addWidget(m_sidebar);
+    m_split->addWidget(m_detail);
+    m_split->setHandleWidth(1);
+    m_split->handle(1)->installEventFilter(new SeparatorLine(m_split));
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
     auto* detailLayout = new QVBoxLayout(m_detail);

@@ -5,13 +5,14 @@
 #include "image_loader.h"
 #include "named_colors.h"
 #include "picture_preview.h"
+#include "sheet_radio_button.h"
+#include "standard_button.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -40,7 +41,7 @@ CustomBackgroundPicker::CustomBackgroundPicker(FilePanel& panel, QWidget* parent
     for (QWidget* section : m_sections)
         layout->addWidget(section);
 
-    auto* done = new QPushButton(tr("Done"));
+    auto* done = new StandardButton(tr("Done"));
     done->setDefault(true);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     layout->addSpacing(kPadding);
@@ -64,7 +65,7 @@ QWidget* CustomBackgroundPicker::makeModeChoice()
         {Mode::image, tr("Custom Image")},
     };
     for (const auto& [mode, title] : modes) {
-        auto* button = new QRadioButton(title);
+        auto* button = new SheetRadioButton(title);
         m_modeButtons->addButton(button, int(mode));
         layout->addWidget(button);
     }
@@ -112,7 +113,7 @@ QWidget* CustomBackgroundPicker::makeImageSection()
     column->setSpacing(12);
     m_preview = new PicturePreview;
     column->addWidget(m_preview, 0, Qt::AlignHCenter);
-    m_chooseButton = new QPushButton(tr("Choose Image"));
+    m_chooseButton = new StandardButton(tr("Choose Image"));
     // Return stays with "Done".
     m_chooseButton->setAutoDefault(false);
     connect(m_chooseButton, &QPushButton::clicked, this, &CustomBackgroundPicker::chooseImage);

@@ -1,13 +1,14 @@
 #include "image_editor.h"
 
 #include "screenshot_preview.h"
+#include "standard_button.h"
 
 #include <QPushButton>
 #include <QVBoxLayout>
 
 ImageEditor::ImageEditor(QWidget* parent)
     : QWidget(parent), m_preview(new ScreenshotPreview(this)),
-      m_exportButton(new QPushButton(tr("Export with Background"), this))
+      m_exportButton(new StandardButton(tr("Export with Background"), this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 20);

@@ -5,6 +5,9 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
+#include <QApplication>
+#include <QEvent>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
 
@@ -107,10 +110,25 @@ QString PointSlider::wholePoints(double points)
 }
 
 // Explicit roles survive a theme change, so the accent stays purple.
+void PointSlider::changeEvent(QEvent* event)
+{
+    QSlider::changeEvent(event);
+    const bool inherited =
+        event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange;
+    if (inherited && !m_tinting)
+        tint();
+}
+
 void PointSlider::tint()
 {
-    QPalette tinted = palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive})
+    // From what the slider inherits, so a change of theme comes through.
+    QScopedValueRollback tinting(m_tinting, true);
+    QPalette tinted = parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
         tinted.setColor(group, QPalette::Highlight, sidebar_look::accentPurple());
+        // A dark theme's knob is nearly the panel's grey.
+        if (sidebar_look::isDark(tinted))
+            tinted.setColor(group, QPalette::Button, sidebar_look::raisedFace(tinted));
+    }
     setPalette(tinted);
 }

@@ -28,8 +28,12 @@ public:
 Q_SIGNALS:
     void pointsEdited(double points);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void tint();
 
     bool m_setting = false;
+    bool m_tinting = false;
 };

@@ -49,6 +49,8 @@ Sidebar::Sidebar(FilePanel& panel, QWidget* parent) : QWidget(parent), m_panel(p
 
     m_scroll = new QScrollArea;
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // Not a Tab stop of its own: it still scrolls the control Tab reaches into view.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setWidgetResizable(true);
     m_scroll->setWidget(content);

@@ -33,6 +33,19 @@ inline QColor secondaryColor(const QPalette& palette)
     return color;
 }
 
+// A dark desktop theme: its window is closer to black than to white.
+inline bool isDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightnessF() < 0.5;
+}
+
+// The face of a control on a dark theme, which gives controls nearly the
+// window's own grey: lifted so the control reads as one.
+inline QColor raisedFace(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lighter(185);
+}
+
 // The purple the sliders are tinted with.
 inline QColor accentPurple()
 {

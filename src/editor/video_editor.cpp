@@ -3,6 +3,7 @@
 #include "exporting_notice.h"
 #include "gradient_background.h"
 #include "soft_shadow.h"
+#include "standard_button.h"
 #include "video_player_view.h"
 
 #include <QPainter>
@@ -120,7 +121,7 @@ private:
 
 VideoEditor::VideoEditor(const QUrl& url, QWidget* parent)
     : QWidget(parent), m_preview(new VideoPreview(url, this)), m_buttonRow(new QWidget(this)),
-      m_exportButton(new QPushButton(tr("Export with Background"), m_buttonRow)),
+      m_exportButton(new StandardButton(tr("Export with Background"), m_buttonRow)),
       m_notice(new ExportingNotice(this))
 {
     auto* buttonLayout = new QVBoxLayout(m_buttonRow);

@@ -100,10 +100,13 @@ private Q_SLOTS:
                                  20000);
         QCOMPARE(picture.size(), 1);
         QCOMPARE(movie.size(), 1);
+        // Media libraries may add lines of their own (a missing VDPAU driver).
         quorvel.setReadChannel(QProcess::StandardError);
-        QTRY_VERIFY(quorvel.canReadLine());
-        QCOMPARE(quorvel.readAll(),
-                 "quorvel: notes.txt: not a picture or a movie Quorvel can read\n");
+        QByteArray errors;
+        QTRY_VERIFY(
+            (errors += quorvel.readAll())
+                .contains("quorvel: notes.txt: not a picture or a movie Quorvel can read\n"));
+        QCOMPARE(errors.count("quorvel:"), 1);
 
         // 1200 x 800 inside the window manager's frame, centred on the screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
