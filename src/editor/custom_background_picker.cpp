@@ -27,6 +27,9 @@ CustomBackgroundPicker::CustomBackgroundPicker(FilePanel& panel, QWidget* parent
     : QDialog(parent), m_panel(panel)
 {
     setWindowTitle(tr("Custom Background"));
+    // A sheet of its window: it closes, but is neither minimised nor maximised.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     layout->setSpacing(16);
