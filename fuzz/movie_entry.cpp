@@ -1,7 +1,6 @@
-#include "fuzz_entries.h"
-
 #include "colour_tags.h"
 #include "deinterlacer.h"
+#include "fuzz_entries.h"
 #include "libav_holders.h"
 
 #include <algorithm>

@@ -1,8 +1,7 @@
-#include "fuzz_entries.h"
-
 #include "background_option.h"
 #include "background_painting.h"
 #include "command_options.h"
+#include "fuzz_entries.h"
 #include "image_compositor.h"
 #include "native_file.h"
 
@@ -85,9 +84,9 @@ void parseCommand(const QStringList& arguments)
                     .isNull(),
                "a small canvas not drawn");
     } else if (values->padding >= 1e6) {
-        expect(composeWithBackground(picture, values->style, values->padding, values->radius)
-                   .isNull(),
-               "a canvas beyond the limit drawn");
+        expect(
+            composeWithBackground(picture, values->style, values->padding, values->radius).isNull(),
+            "a canvas beyond the limit drawn");
     }
 }
 

@@ -1,5 +1,4 @@
 #include "fuzz_entries.h"
-
 #include "image_loader.h"
 
 #include <QBuffer>

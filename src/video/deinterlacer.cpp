@@ -89,8 +89,8 @@ Result<void> Deinterlacer::send(libav::FramePtr picture)
 {
     // The buffer source only warns about a change of shape, and bwdif then
     // reads past the new picture's planes.
-    if (picture && (picture->width != m_width || picture->height != m_height ||
-                    picture->format != m_format))
+    if (picture &&
+        (picture->width != m_width || picture->height != m_height || picture->format != m_format))
         return Result<void>::failure(
             QStringLiteral("the interlaced pictures change size or pixel format partway through"));
     // The source takes the picture's buffers over; the emptied frame goes.
