@@ -8,7 +8,7 @@ BUILD_asan-ubsan := build-asan
 BUILD := $(BUILD_$(PRESET))
 JOBS   ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean format
+.PHONY: all deps configure build run test bench fuzz clean format
 
 all: build
 
@@ -43,8 +43,13 @@ bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@bench/run $(BUILD)
 
+# The fuzz targets, built with clang into build-fuzz: each replays its kept
+# inputs, then fuzzes for FUZZ_SECONDS (default 180). See fuzz/run.
+fuzz: deps
+	@FUZZ_JOBS=$(JOBS) fuzz/run
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD) build-debug build-asan
+	@rm -rf $(BUILD) build-debug build-asan build-fuzz

@@ -31,6 +31,9 @@ Result<std::unique_ptr<Deinterlacer>> Deinterlacer::open(const AVFrame& first, A
     using Opened = std::unique_ptr<Deinterlacer>;
     std::unique_ptr<Deinterlacer> deinterlacer(new Deinterlacer);
     deinterlacer->m_timeBase = timeBase;
+    deinterlacer->m_width = first.width;
+    deinterlacer->m_height = first.height;
+    deinterlacer->m_format = first.format;
     deinterlacer->m_graph.reset(avfilter_graph_alloc());
     AVFilterGraph* graph = deinterlacer->m_graph.get();
     if (!graph)
@@ -84,6 +87,12 @@ Result<std::unique_ptr<Deinterlacer>> Deinterlacer::open(const AVFrame& first, A
 
 Result<void> Deinterlacer::send(libav::FramePtr picture)
 {
+    // The buffer source only warns about a change of shape, and bwdif then
+    // reads past the new picture's planes.
+    if (picture &&
+        (picture->width != m_width || picture->height != m_height || picture->format != m_format))
+        return Result<void>::failure(
+            QStringLiteral("the interlaced pictures change size or pixel format partway through"));
     // The source takes the picture's buffers over; the emptied frame goes.
     const int code = av_buffersrc_add_frame(m_source, picture.get());
     if (code < 0)

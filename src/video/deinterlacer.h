@@ -18,7 +18,9 @@ public:
     // Whether pictures like `picture` from a stream tagged `fieldOrder` need it.
     static bool needed(const AVFrame& picture, AVFieldOrder fieldOrder);
 
-    // Takes the next decoded picture; null says there are no more.
+    // Takes the next decoded picture; null says there are no more. A picture
+    // of another size or pixel format than the first is refused: the filter
+    // would read it as if it were shaped like the first.
     Result<void> send(libav::FramePtr picture);
     // The next whole picture, timed in the time base given to open(); null
     // while it needs more pictures, and after the last.
@@ -31,4 +33,7 @@ private:
     AVFilterContext* m_source = nullptr;
     AVFilterContext* m_sink = nullptr;
     AVRational m_timeBase{1, 1};
+    int m_width = 0;
+    int m_height = 0;
+    int m_format = -1;
 };
