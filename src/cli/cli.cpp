@@ -60,7 +60,7 @@ int runCommandLine(const QStringList& arguments)
         return runComposeCommand(arguments.mid(1));
     if (command == QLatin1String("video"))
         return runVideoCommand(arguments.mid(1));
-    printErrorLine(QStringLiteral("quorvel: unknown command '%1'").arg(command));
+    printErrorLine(oneLine(QStringLiteral("quorvel: unknown command '%1'").arg(command)));
     printErrorLine(QStringLiteral("Try 'quorvel --help'."));
     return exitUsage;
 }

@@ -9,7 +9,7 @@
 
 int usageError(const char* command, const QString& message)
 {
-    printErrorLine(QStringLiteral("%1: %2").arg(QLatin1String(command), message));
+    printErrorLine(oneLine(QStringLiteral("%1: %2").arg(QLatin1String(command), message)));
     printErrorLine(QStringLiteral("Try '%1 --help'.").arg(QLatin1String(command)));
     return exitUsage;
 }
@@ -37,7 +37,7 @@ std::variant<GradientStyle, int> backgroundArgument(const char* command, const Q
     if (style.ok())
         return std::move(style).value();
     if (text.startsWith(QLatin1String("image:")) && text.size() > 6) {
-        printErrorLine(QStringLiteral("quorvel: ") + style.error());
+        printErrorLine(oneLine(QStringLiteral("quorvel: ") + style.error()));
         return exitFailure;
     }
     return usageError(command, QStringLiteral("-b '%1': expected %2; %3")

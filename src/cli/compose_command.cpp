@@ -109,7 +109,7 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
             printLine(QStringLiteral("Image saved successfully to: ") +
                       QFileInfo(jobs[i].output).absoluteFilePath());
         } else {
-            printErrorLine(QStringLiteral("quorvel: %1: %2").arg(jobs[i].input, failure));
+            printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(jobs[i].input, failure)));
             allDone = false;
         }
     }

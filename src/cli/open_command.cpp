@@ -210,7 +210,7 @@ int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
         for (const QString& file : files) {
             const QString failure = opener.open(file);
             if (!failure.isEmpty()) {
-                printErrorLine(QStringLiteral("quorvel: %1: %2").arg(file, failure));
+                printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(file, failure)));
                 allOpened = false;
             }
         }

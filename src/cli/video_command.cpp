@@ -206,15 +206,16 @@ int composeMovie(const QString& input, const QString& output, const QString& sou
         // Players go on past a few damaged packets and so do we, but the
         // user should know the result may show it.
         if (outcome.skippedPackets > 0)
-            printErrorLine(QStringLiteral("quorvel: %1: skipped %2 damaged %3 of the movie")
-                               .arg(input)
-                               .arg(outcome.skippedPackets)
-                               .arg(outcome.skippedPackets == 1 ? "packet" : "packets"));
+            printErrorLine(oneLine(QStringLiteral("quorvel: %1: skipped %2 damaged %3 of the movie")
+                                       .arg(input)
+                                       .arg(outcome.skippedPackets)
+                                       .arg(outcome.skippedPackets == 1 ? "packet" : "packets")));
         printLine(QStringLiteral("Video saved successfully to: ") +
                   QFileInfo(output).absoluteFilePath());
         return exitSuccess;
     case MovieCompositionOutcome::Kind::cancelled:
-        printErrorLine(QStringLiteral("quorvel: %1: cancelled; nothing was written").arg(input));
+        printErrorLine(
+            oneLine(QStringLiteral("quorvel: %1: cancelled; nothing was written").arg(input)));
         // As shells report a process the signal ended: 130 for Ctrl+C.
         if (const int signal = interruptingSignal.load(); signal > 0)
             return 128 + signal;
@@ -223,7 +224,8 @@ int composeMovie(const QString& input, const QString& output, const QString& sou
     case MovieCompositionOutcome::Kind::failed:
         break;
     }
-    printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, failureReason(outcome, output)));
+    printErrorLine(
+        oneLine(QStringLiteral("quorvel: %1: %2").arg(input, failureReason(outcome, output))));
     return exitFailure;
 }
 
@@ -272,12 +274,13 @@ int runVideoCommand(const QStringList& arguments)
 
     const auto outputFile = fileIdentity(output);
     if (outputFile && outputFile == fileIdentity(input)) {
-        printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, sameFileReason(output)));
+        printErrorLine(
+            oneLine(QStringLiteral("quorvel: %1: %2").arg(input, sameFileReason(output))));
         return exitFailure;
     }
     const OpenableName source(input);
     if (source.name().isEmpty()) {
-        printErrorLine(QStringLiteral("quorvel: %1: %2").arg(input, source.error()));
+        printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(input, source.error())));
         return exitFailure;
     }
 

@@ -197,6 +197,8 @@ private Q_SLOTS:
             "orig/shot.png: cannot write ");
         row("output folder below a file", {"-d", "orig/shot.png/framed", "orig/shot.png"},
             "cannot create orig/shot.png/framed: Not a directory\n");
+        row("control characters in a name", {"-o", "keep.png", "no\nsuch\x1b.png"},
+            "no\\nsuch\\x1b.png: No such file");
         row("missing background picture",
             {"-b", "image:nope.png", "-o", "keep.png", "orig/shot.png"}, "nope.png: ");
         for (const char* output :
@@ -241,6 +243,7 @@ private Q_SLOTS:
         row("zero scale", {"compose", "-s", "0", "a"});
         row("unknown background", {"compose", "-b", "plaid", "a"},
             "there is no style called 'plaid'\n");
+        row("newline in a background", {"compose", "-b", "cool\nx", "a"}, "called 'cool\\nx'\n");
         row("short colour", {"compose", "-b", "#12", "a"}, "-b '#12': expected");
         row("trailing comma", {"compose", "-b", "#ff0000,", "a"}, "-b '#ff0000,': expected a");
         row("output not PNG", {"compose", "-o", "o.jpg", "a"},
