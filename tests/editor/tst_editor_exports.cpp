@@ -1,5 +1,5 @@
 // Both "Export with Background" flows from the editor window: the save panel
-// is a stand-in, the compositor, PNG writer and movie pipeline are real.
+// is a stand-in; the compositor, PNG writer and movie pipeline are real.
 
 #include "content_view.h"
 #include "editor_fixtures.h"
@@ -18,6 +18,8 @@ using namespace editor_fixtures;
 namespace {
 
 const QString kPressed = QStringLiteral("🔄 Export button pressed - starting export");
+const QString kStarting = QStringLiteral("Starting video export...");
+const QString kCompleted = QStringLiteral("✅ Export completed successfully");
 const QString kCallbackTrue = QStringLiteral("📱 UI Callback: isExporting = true");
 const QString kCallbackFalse = QStringLiteral("📱 UI Callback: isExporting = false");
 
@@ -54,6 +56,20 @@ QImage readBack(const QString& path)
     return reader.format() == "png" ? reader.read() : QImage();
 }
 
+// Lines equal to the expected ones; an expected line ending in ": " stands
+// for that start followed by a reason.
+void compareLines(const QStringList& lines, const QStringList& expected)
+{
+    QCOMPARE(lines.size(), expected.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (expected[i].endsWith(": "))
+            QVERIFY2(lines[i].startsWith(expected[i]) && lines[i].size() > expected[i].size(),
+                     qPrintable(lines[i]));
+        else
+            QCOMPARE(lines[i], expected[i]);
+    }
+}
+
 } // namespace
 
 class TestEditorExports : public QObject {
@@ -61,8 +77,18 @@ class TestEditorExports : public QObject {
 
     QTemporaryDir m_dir;
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    QUrl clip() const { return QUrl::fromLocalFile(path("clip.mp4")); }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        using movie_fixtures::make;
+        QVERIFY(make(path("clip.mp4"), "-f lavfi -i testsrc2=size=96x64:rate=30 -t 0.5 "
+                                       "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"));
+        QVERIFY(make(path("sound.m4a"), "-f lavfi -i sine -t 1"));
+        QVERIFY(movie_fixtures::writeFile(path("notes.mp4"), "not a movie, whatever the name"));
+    }
+
     // A capture of 800 x 600 points from a ratio-2 screen with padding 40 is
     // written as 1760 x 1360 pixels: the full export, replacing what was there.
     void writesTheFullPicture()
@@ -74,8 +100,7 @@ private Q_SLOTS:
         editor.pressImageExport();
         settle();
         QCOMPARE(editor.lines.taken(), QStringList{"Image saved successfully to: " + file});
-        const QImage written = readBack(file);
-        QCOMPARE(written.size(), QSize(1760, 1360));
+        QCOMPARE(readBack(file).size(), QSize(1760, 1360));
         QCOMPARE(editor.panel.saveRequests.size(), 1);
         QCOMPARE(editor.panel.saveRequests[0].proposedName, "screenshot_with_background.png");
     }
@@ -85,31 +110,22 @@ private Q_SLOTS:
     void endsWithoutAFile_data()
     {
         QTest::addColumn<std::optional<QString>>("answer");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("cancelled") << std::optional<QString>() << QString();
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("cancelled") << std::optional<QString>() << QStringList();
         QTest::newRow("folder is a file")
-            << std::optional<QString>("plain.txt/shot.png") << "Error saving image: ";
+            << std::optional<QString>("plain.txt/shot.png") << QStringList{"Error saving image: "};
     }
     void endsWithoutAFile()
     {
         QFETCH(std::optional<QString>, answer);
-        QFETCH(QString, line);
+        QFETCH(QStringList, lines);
         QTemporaryDir dir;
         QVERIFY(movie_fixtures::writeFile(dir.filePath("plain.txt"), "not a folder"));
-        if (answer)
-            answer = dir.filePath(*answer);
         Editor editor(screenshot({200, 100}, 1));
-        editor.panel.answer = answer;
+        editor.panel.answer = answer ? std::optional(dir.filePath(*answer)) : std::nullopt;
         editor.pressImageExport();
         settle();
-        const QStringList lines = editor.lines.taken();
-        if (line.isEmpty()) {
-            QCOMPARE(lines, QStringList());
-        } else {
-            QCOMPARE(lines.size(), 1);
-            QVERIFY2(lines[0].startsWith(line) && lines[0].size() > line.size(),
-                     qPrintable(lines[0]));
-        }
+        compareLines(editor.lines.taken(), lines);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"plain.txt"});
         QCOMPARE(editor.view->gradientPadding(), 40.0);
     }
@@ -131,11 +147,9 @@ private Q_SLOTS:
         editor->panel.answerNext(first);
 
         // The window goes while the second panel is open.
-        FakeFilePanel& panel = editor->panel;
         editor->view->setGradientPadding(25);
-        auto keep = std::move(editor->view);
-        keep.reset();
-        panel.answerNext(second);
+        editor->view.reset();
+        editor->panel.answerNext(second);
         settle();
         QStringList lines = editor->lines.taken();
         lines.sort(); // the two writes run side by side
@@ -149,69 +163,101 @@ private Q_SLOTS:
         QCOMPARE(b.pixelColor(1, 1), QColor(Qt::red));
     }
 
-    // The movie's button hands the editor's values to the exporter, and the
-    // exporter's calls swap the button for the notice and back.
+    // The movie's button hands the editor's values to the exporter, whose
+    // calls swap the button for the notice and back; only then is the movie
+    // shown in the file manager.
     void movieExportSwapsButtonAndNotice()
     {
-        const QString clip = path("clip.mp4"), out = path("out.mp4");
-        QVERIFY(movie_fixtures::make(clip, "-f lavfi -i testsrc2=size=96x64:rate=30 -t 0.3 "
-                                           "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"));
-        Editor editor(QImage(), QUrl::fromLocalFile(clip));
+        const QString out = path("out.mp4");
+        Editor editor(QImage(), clip());
         editor.view->setGradientPadding(8);
         editor.panel.answer = out;
         VideoEditor* video = editor.view->videoEditor();
         QStringList seen;
         connect(editor.view.get(), &ContentView::isExportingChanged, this, [&] {
-            seen << QStringLiteral("%1 button %2 notice %3")
+            seen << QStringLiteral("%1 button %2 notice %3 revealed %4")
                         .arg(editor.view->isExporting())
                         .arg(!video->exportButton()->isHidden() &&
                              !video->exportButton()->parentWidget()->isHidden())
-                        .arg(!video->notice()->isHidden());
+                        .arg(!video->notice()->isHidden())
+                        .arg(editor.reveal.revealed.size());
         });
         editor.pressVideoExport();
         QCOMPARE(editor.lines.taken(), QStringList{kPressed});
         QVERIFY(!editor.view->isExporting()); // not before the exporter says so
-        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 60000);
-        QCOMPARE(seen, (QStringList{"1 button 0 notice 1", "0 button 1 notice 0"}));
-        const QStringList lines = editor.lines.taken();
-        QCOMPARE(lines.filter("UI Callback"), (QStringList{kCallbackTrue, kCallbackFalse}));
-        QCOMPARE(lines.first(), kPressed);
-        QTRY_COMPARE(editor.reveal.revealed, QStringList{out});
-        const QJsonObject stream = movie_fixtures::stream(out);
-        QCOMPARE(stream["width"].toInt(), 96 + 4 * 8);
+        QTRY_COMPARE_WITH_TIMEOUT(editor.reveal.revealed, QStringList{out}, 60000);
+        QCOMPARE(seen,
+                 (QStringList{"1 button 0 notice 1 revealed 0", "0 button 1 notice 0 revealed 0"}));
+        QCOMPARE(editor.lines.taken(),
+                 (QStringList{kPressed, kStarting, kCallbackTrue, kCallbackFalse, kCompleted}));
+        QCOMPARE(editor.panel.saveRequests[0].proposedName, "video_with_background.mp4");
+        QCOMPARE(editor.panel.saveRequests[0].nameFilters, QStringList{"MPEG-4 movie (*.mp4)"});
+        QCOMPARE(movie_fixtures::stream(out)["width"].toInt(), 96 + 4 * 8);
     }
 
-    // Cancelling the movie's save panel: only the press is printed; a run
-    // that fails before encoding: its reason and one "false". The button
-    // stays, and another window's values and state are its own.
-    void movieCancelledAndWindowsIndependent()
+    // A cancelled panel or a source without pictures ends quietly; a failure
+    // says why in one line and ends the run once. The button stays, nothing
+    // is left behind, and another window is untouched.
+    void movieEndsWithoutAMovie_data()
     {
-        Editor editor(QImage(), QUrl::fromLocalFile(path("any.mp4")));
-        Editor other(screenshot({100, 100}, 1), QUrl::fromLocalFile(path("any.mp4")));
-        editor.panel.answer = std::nullopt;
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList failed{kPressed, "Error exporting video: ", kCallbackFalse};
+        QTest::newRow("cancelled")
+            << "clip.mp4" << std::optional<QString>() << QStringList{kPressed};
+        QTest::newRow("sound only")
+            << "sound.m4a" << std::optional<QString>("silent.mp4") << QStringList{kPressed};
+        QTest::newRow("not a movie") << "notes.mp4" << std::optional<QString>("text.mp4") << failed;
+        QTest::newRow("missing") << "nowhere.mp4" << std::optional<QString>("never.mp4") << failed;
+        QTest::newRow("folder is a file")
+            << "clip.mp4" << std::optional<QString>("notes.mp4/out.mp4")
+            << QStringList{kPressed, kCallbackFalse, "❌ Export failed: "};
+    }
+    void movieEndsWithoutAMovie()
+    {
+        QFETCH(QString, source);
+        QFETCH(std::optional<QString>, answer);
+        QFETCH(QStringList, lines);
+        Editor editor(QImage(), QUrl::fromLocalFile(path(source)));
+        Editor other(screenshot({100, 100}, 1), clip());
+        editor.panel.answer = answer ? std::optional(path(*answer)) : std::nullopt;
         editor.view->setGradientPadding(70);
         editor.pressVideoExport();
         settle();
-        QCOMPARE(editor.lines.taken(), QStringList{kPressed});
+        compareLines(editor.lines.taken(), lines);
+        QVERIFY(!answer || !QFile::exists(path(*answer)));
         QVERIFY(!editor.view->isExporting());
         QVERIFY(!editor.view->videoEditor()->exportButton()->isHidden());
-
-        // A source that cannot be read: the exporter says why and reports
-        // the end of a run that never started; the button stays.
-        QSignalSpy exporting(editor.view.get(), &ContentView::isExportingChanged);
-        editor.panel.answer = path("never.mp4");
-        editor.pressVideoExport();
-        QTRY_COMPARE(editor.lines.taken().size(), 4);
-        const QStringList lines = editor.lines.taken();
-        QCOMPARE(lines[1], kPressed);
-        QVERIFY2(lines[2].startsWith("Error exporting video: "), qPrintable(lines[2]));
-        QCOMPARE(lines[3], kCallbackFalse);
-        QCOMPARE(exporting.size(), 0);
-        QVERIFY(!editor.view->videoEditor()->exportButton()->isHidden());
+        QVERIFY(editor.reveal.revealed.isEmpty());
 
         QCOMPARE(other.view->gradientPadding(), 40.0);
         QCOMPARE(other.lines.taken(), QStringList());
         QCOMPARE(other.panel.saveRequests.size(), 0);
+    }
+
+    // Two runs at once, each with the padding of its press, and the window
+    // closed as the first one starts: both movies are still written, and
+    // nothing reaches the window that is gone.
+    void moviesOutliveTheirWindow()
+    {
+        Editor editor(QImage(), clip());
+        editor.panel.hold = true;
+        editor.pressVideoExport();
+        editor.view->setGradientPadding(20);
+        editor.pressVideoExport();
+        connect(editor.view.get(), &ContentView::isExportingChanged, this,
+                [&] { editor.view.reset(); });
+        editor.panel.answerNext(path("wide.mp4"));
+        editor.panel.answerNext(path("narrow.mp4"));
+        settle();
+        QVERIFY(!editor.view);
+        const QStringList lines = editor.lines.taken();
+        QCOMPARE(lines.last(), kCallbackTrue);
+        QCOMPARE(lines.count(kCompleted), 0);
+        QVERIFY(editor.reveal.revealed.isEmpty());
+        QCOMPARE(movie_fixtures::stream(path("wide.mp4"))["width"].toInt(), 96 + 4 * 40);
+        QCOMPARE(movie_fixtures::stream(path("narrow.mp4"))["width"].toInt(), 96 + 4 * 20);
     }
 };
 
