@@ -37,14 +37,26 @@ using Mode = CustomBackgroundPicker::Mode;
 
 namespace {
 
-struct NoPanel : FilePanel {
-    void chooseFileToOpen(const OpenRequest&, Answer done) override { done(std::nullopt); }
+// Answers every open request, on the next turn of the event loop, with
+// `answer`, and keeps what it was asked.
+struct StandInPanel : FilePanel {
+    std::optional<QString> answer;
+    QList<OpenRequest> asked;
+    int answered = 0;
+    void chooseFileToOpen(const OpenRequest& request, Answer done) override
+    {
+        asked << request;
+        QTimer::singleShot(0, [this, done, path = answer] {
+            ++answered;
+            done(path);
+        });
+    }
     void chooseSaveLocation(const SaveRequest&, Answer done) override { done(std::nullopt); }
 };
 
 // A sidebar in a window the size of the editor's, with what it said.
 struct Editor {
-    NoPanel panel;
+    StandInPanel panel;
     QWidget window;
     Sidebar* sidebar = new Sidebar(panel, &window);
     QSignalSpy padding{sidebar, &Sidebar::gradientPaddingEdited};
@@ -65,11 +77,6 @@ struct Editor {
         return childWhere<PointSlider>(sidebar,
                                        [&](auto* s) { return s->accessibleName() == name; });
     }
-    void set(const QString& name, double points)
-    {
-        name == "Padding" ? sidebar->setGradientPadding(points) : sidebar->setCornerRadius(points);
-    }
-    QSignalSpy& edits(const QString& name) { return name == "Padding" ? padding : radius; }
     QString valueShown(const QString& name) const
     {
         return slider(name)->parentWidget()->findChild<SecondaryLabel*>()->text();
@@ -104,23 +111,6 @@ Style pictureStyle(QSize size, QColor left, QColor right)
     QPainter(&picture).fillRect(size.width() / 2, 0, size.width(), size.height(), right);
     return Style::customImage(std::make_shared<const QImage>(picture));
 }
-
-// Answers every open request, on the next turn of the event loop, with
-// `answer`, and keeps what it was asked.
-struct StandInPanel : FilePanel {
-    std::optional<QString> answer;
-    QList<OpenRequest> asked;
-    int answered = 0;
-    void chooseFileToOpen(const OpenRequest& request, Answer done) override
-    {
-        asked << request;
-        QTimer::singleShot(0, [this, done, path = answer] {
-            ++answered;
-            done(path);
-        });
-    }
-    void chooseSaveLocation(const SaveRequest&, Answer done) override { done(std::nullopt); }
-};
 
 struct Sheet {
     StandInPanel panel;
@@ -181,25 +171,39 @@ class TestSidebar : public QObject {
 
 private Q_SLOTS:
     // What the editor sets shows as whole points next to the slider and to a
-    // screen reader, which also gets the exact value; setting never echoes
-    // back as an edit.
-    void valuesShowAsWholePoints_data()
+    // screen reader, which also gets the exact value, and is never echoed back
+    // as an edit. Arrow keys then move by one point, Page Up/Down by ten,
+    // within the range; each move is one edit with the exact new value.
+    void slidersShowAndMoveByWholePoints_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<double>("points");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("no padding") << "Padding" << 0.0 << "0";
-        QTest::newRow("padding just short of 200") << "Padding" << 199.9 << "199";
-        QTest::newRow("radius just short of 100") << "Corner Radius" << 99.99 << "99";
-        QTest::newRow("under one point") << "Corner Radius" << 0.4 << "0";
+        QTest::addColumn<int>("key");
+        QTest::addColumn<double>("edit"); // negative: none
+        QTest::newRow("no padding") << "Padding" << 0.0 << "0" << int(Qt::Key_PageDown) << -1.0;
+        QTest::newRow("padding just short of 200")
+            << "Padding" << 199.9 << "199" << int(Qt::Key_Left) << 198.9;
+        QTest::newRow("page up") << "Padding" << 40.0 << "40" << int(Qt::Key_PageUp) << 50.0;
+        QTest::newRow("page down stops at 0")
+            << "Padding" << 5.0 << "5" << int(Qt::Key_PageDown) << 0.0;
+        QTest::newRow("right at the end")
+            << "Padding" << 200.0 << "200" << int(Qt::Key_Right) << -1.0;
+        QTest::newRow("radius just short of 100")
+            << "Corner Radius" << 99.99 << "99" << int(Qt::Key_PageUp) << 100.0;
+        QTest::newRow("radius under one point")
+            << "Corner Radius" << 0.4 << "0" << int(Qt::Key_Up) << 1.4;
     }
-    void valuesShowAsWholePoints()
+    void slidersShowAndMoveByWholePoints()
     {
         QFETCH(QString, name);
         QFETCH(double, points);
         QFETCH(QString, shown);
+        QFETCH(int, key);
+        QFETCH(double, edit);
         Editor editor;
-        editor.set(name, points);
+        name == "Padding" ? editor.sidebar->setGradientPadding(points)
+                          : editor.sidebar->setCornerRadius(points);
         QCOMPARE(editor.valueShown(name), shown);
         QAccessibleInterface* access = QAccessible::queryAccessibleInterface(editor.slider(name));
         QCOMPARE(access->role(), QAccessible::Slider);
@@ -207,34 +211,9 @@ private Q_SLOTS:
         QCOMPARE(access->text(QAccessible::Value), shown);
         QCOMPARE(access->valueInterface()->currentValue().toDouble(), points);
         QVERIFY(editor.padding.isEmpty() && editor.radius.isEmpty());
-    }
 
-    // Arrow keys move by one point, Page Up/Down by ten, within the range;
-    // each move is one edit with the exact new value.
-    void keysMoveByWholePoints_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<double>("start");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<double>("edit"); // negative: none
-        QTest::newRow("right") << "Padding" << 40.0 << int(Qt::Key_Right) << 41.0;
-        QTest::newRow("left keeps the fraction") << "Padding" << 40.5 << int(Qt::Key_Left) << 39.5;
-        QTest::newRow("page up") << "Padding" << 40.0 << int(Qt::Key_PageUp) << 50.0;
-        QTest::newRow("page down stops at 0") << "Padding" << 5.0 << int(Qt::Key_PageDown) << 0.0;
-        QTest::newRow("right at the end") << "Padding" << 200.0 << int(Qt::Key_Right) << -1.0;
-        QTest::newRow("radius page up stops at 100")
-            << "Corner Radius" << 95.0 << int(Qt::Key_PageUp) << 100.0;
-    }
-    void keysMoveByWholePoints()
-    {
-        QFETCH(QString, name);
-        QFETCH(double, start);
-        QFETCH(int, key);
-        QFETCH(double, edit);
-        Editor editor;
-        editor.set(name, start);
         QTest::keyClick(editor.slider(name), Qt::Key(key));
-        QSignalSpy& edits = editor.edits(name);
+        QSignalSpy& edits = name == "Padding" ? editor.padding : editor.radius;
         QCOMPARE(edits.size(), edit < 0 ? 0 : 1);
         if (edit >= 0) {
             QCOMPARE(edits.at(0).at(0).toDouble(), edit);
@@ -346,18 +325,22 @@ private Q_SLOTS:
     }
 
     // "Custom" opens the sheet, window-modal and 250 px wide, and wears the
-    // white border exactly while it is up; closing it without a change leaves
-    // the background alone, and the next opening starts afresh.
+    // white border exactly while it is up. A change applies at once and
+    // selects no preset; closing without one leaves the background alone.
+    // Each opening makes the sheet afresh.
     void customSheetComesAndGoes_data()
     {
         QTest::addColumn<int>("closeKey"); // 0: the "Done" button
-        QTest::newRow("Done") << 0;
-        QTest::newRow("Escape") << int(Qt::Key_Escape);
-        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("Done") << 0 << false;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+        QTest::newRow("second colour changed, Done") << 0 << true;
     }
     void customSheetComesAndGoes()
     {
         QFETCH(int, closeKey);
+        QFETCH(bool, changed);
         Editor editor;
         editor.show();
         QVERIFY(!editor.sidebar->showColorPicker());
@@ -370,7 +353,16 @@ private Q_SLOTS:
         QVERIFY(editor.sidebar->showColorPicker());
         QCOMPARE(editor.picker.size(), 1);
         QCOMPARE(editor.selectedSwatches(), (QStringList{"Cool", "Custom"}));
-        sheet->setMode(CustomBackgroundPicker::Mode::gradient);
+        sheet->setMode(Mode::gradient);
+        if (changed) {
+            QTest::keyClick(&sheet->gradientWell2(), Qt::Key_Space);
+            sheet->gradientWell2().dialog()->setCurrentColor(red());
+            QCOMPARE(editor.gradient.size(), 1);
+            QVERIFY(editor.gradient.at(0).at(0).value<Style>() ==
+                    Style::customGradient({cyan(), red()}));
+            QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
+            sheet->gradientWell2().dialog()->accept();
+        }
 
         if (closeKey)
             QTest::keyClick(sheet, Qt::Key(closeKey));
@@ -380,33 +372,9 @@ private Q_SLOTS:
                 Qt::LeftButton);
         QVERIFY(!editor.sidebar->showColorPicker());
         QCOMPARE(editor.picker.size(), 2);
-        QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"});
-        QVERIFY(editor.gradient.isEmpty());
+        QCOMPARE(editor.selectedSwatches(), changed ? QStringList() : QStringList{"Cool"});
+        QCOMPARE(editor.gradient.size(), changed ? 1 : 0);
         QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
-
-        QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
-        sheet = editor.sidebar->customBackgroundPicker();
-        QCOMPARE(sheet->mode(), CustomBackgroundPicker::Mode::plain);
-        sheet->close();
-        QVERIFY(!editor.sidebar->showColorPicker());
-    }
-
-    // What the sheet applies reaches the editor at once and selects no preset.
-    void sheetEditsReachTheEditor()
-    {
-        Editor editor;
-        editor.show();
-        QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
-        ColorWell& well = editor.sidebar->customBackgroundPicker()->plainWell();
-        QTest::keyClick(&well, Qt::Key_Space);
-        well.dialog()->setCurrentColor(red());
-        QCOMPARE(editor.gradient.size(), 1);
-        QVERIFY(editor.gradient.at(0).at(0).value<Style>() == Style::customColor(red()));
-        QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
-        well.dialog()->accept();
-        editor.sidebar->customBackgroundPicker()->accept();
-        QCOMPARE(editor.selectedSwatches(), QStringList{});
-        QCOMPARE(editor.gradient.size(), 1);
     }
 
     // 200 px of controls with 16 px around them and the swatches two to a
