@@ -263,7 +263,8 @@ private Q_SLOTS:
 
     // A preset swatch is selected only by an equal style: custom styles, even
     // with a preset's very colours, select none. The selection reaches
-    // screen readers as the checked state.
+    // screen readers as the checked state. (Their names are checked through
+    // the desktop's accessibility bus, tst_accessible_names.)
     void selectionFollowsStyleEquality_data()
     {
         QTest::addColumn<Style>("style");
@@ -291,36 +292,17 @@ private Q_SLOTS:
         for (const QString& title : kSwatchTitles) {
             QAccessibleInterface* access =
                 QAccessible::queryAccessibleInterface(editor.swatch(title));
-            QCOMPARE(access->text(QAccessible::Name), title);
             QCOMPARE(access->role(), QAccessible::Button);
             QCOMPARE(bool(access->state().checked), title == selected);
         }
         QVERIFY(editor.gradient.isEmpty());
-    }
 
-    // Clicking a swatch, or Space on it, picks its style and marks it alone.
-    void swatchesPickTheirStyle_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<Style>("style");
-        QTest::addColumn<bool>("bySpace");
-        QTest::newRow("Beach, clicked") << "Beach" << Style::ocean() << false;
-        QTest::newRow("Cool, Space") << "Cool" << Style::bluePurple() << true;
-    }
-    void swatchesPickTheirStyle()
-    {
-        QFETCH(QString, title);
-        QFETCH(Style, style);
-        QFETCH(bool, bySpace);
-        Editor editor;
-        editor.sidebar->setSelectedGradient(Style::customColor(red()));
-        GradientPickerButton* swatch = editor.swatch(title);
-        bySpace ? QTest::keyClick(swatch, Qt::Key_Space)
-                : QTest::mouseClick(swatch, Qt::LeftButton, {},
-                                    swatch->swatchRect().center().toPoint());
+        // A click picks the swatch's style and marks it alone.
+        GradientPickerButton* beach = editor.swatch("Beach");
+        QTest::mouseClick(beach, Qt::LeftButton, {}, beach->swatchRect().center().toPoint());
         QCOMPARE(editor.gradient.size(), 1);
-        QVERIFY(editor.gradient.at(0).at(0).value<Style>() == style);
-        QCOMPARE(editor.selectedSwatches(), QStringList{title});
+        QVERIFY(editor.gradient.at(0).at(0).value<Style>() == Style::ocean());
+        QCOMPARE(editor.selectedSwatches(), QStringList{"Beach"});
         QVERIFY(editor.picker.isEmpty());
     }
 

@@ -39,6 +39,11 @@ QColor pixelAt(const QImage& image, QPointF point)
     return image.pixelColor(int(point.x() * ratio), int(point.y() * ratio));
 }
 
+QString nameOf(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
 } // namespace
 
 class VideoPlayerViewTest : public QObject {
@@ -283,21 +288,16 @@ private Q_SLOTS:
         QTest::keyClick(before, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), controls->playPauseButton());
         QVERIFY(view->controlsShown());
-        QCOMPARE(QAccessible::queryAccessibleInterface(controls->playPauseButton())
-                     ->text(QAccessible::Name),
-                 "Pause");
+        QCOMPARE(nameOf(controls->playPauseButton()), "Pause");
 
         QTest::keyClick(controls->playPauseButton(), Qt::Key_Space);
         QTRY_VERIFY(!view->isPlaying());
-        QCOMPARE(QAccessible::queryAccessibleInterface(controls->playPauseButton())
-                     ->text(QAccessible::Name),
-                 "Play");
+        QCOMPARE(nameOf(controls->playPauseButton()), "Play");
 
         QTest::keyClick(controls->playPauseButton(), Qt::Key_Tab);
         QSlider* slider = controls->positionSlider();
         QCOMPARE(QApplication::focusWidget(), slider);
-        QCOMPARE(QAccessible::queryAccessibleInterface(slider)->text(QAccessible::Name),
-                 "Position");
+        QCOMPARE(nameOf(slider), "Position");
         QTRY_COMPARE(slider->maximum(), 2000);
         const int from = slider->value();
         QTest::keyClick(slider, Qt::Key_Right);
