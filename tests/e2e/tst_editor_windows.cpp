@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -36,10 +38,29 @@ QRect windowGeometry(const QString& id)
     return {field["X"], field["Y"], field["WIDTH"], field["HEIGHT"]};
 }
 
-// Closes a window as a person does, with the window manager's Alt+F4.
+// Asks a window to close as the window manager's close button does: with a
+// WM_DELETE_WINDOW message from the X server.
 void closeWindow(const QString& id)
 {
-    xdotool({"windowactivate", "--sync", id, "key", "--clearmodifiers", "alt+F4"});
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11->connection();
+    auto atom = [connection](const char* name) {
+        const xcb_intern_atom_cookie_t cookie =
+            xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id.toUInt();
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
 }
 
 } // namespace
