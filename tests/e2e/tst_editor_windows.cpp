@@ -29,16 +29,13 @@ QStringList windowsTitled(const QString& title)
     return xdotool({"search", "--onlyvisible", "--name", pattern}).split('\n', Qt::SkipEmptyParts);
 }
 
-// What xwininfo says of a window's inside: its size and where it is on the screen.
+// A window's inside: where it is on the screen, and its size.
 QRect windowGeometry(const QString& id)
 {
-    const QString info = QString::fromUtf8(test_support::run("xwininfo", {"-id", id}).out);
-    auto field = [&info](const char* name) {
-        const QRegularExpression line(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
-        return line.match(info).captured(1).toInt();
-    };
-    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
-            field("Height")};
+    QMap<QString, int> field;
+    for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n'))
+        field[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+    return {field["X"], field["Y"], field["WIDTH"], field["HEIGHT"]};
 }
 
 // Asks a window to close as the window manager's close button does: with a
@@ -83,7 +80,8 @@ private Q_SLOTS:
                                                         "testsrc=size=320x240:rate=30", "-t", "1",
                                                         "-pix_fmt", "yuv420p", path("movie.mp4")});
         QVERIFY2(movie.exitCode == 0, movie.err.constData());
-        test_support::run("sh", {"-c", "echo notes > " + path("notes.txt")});
+        QFile notes(path("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("notes\n") > 0);
     }
 
     void openShowsEachFileInAWindowOfItsOwn()
@@ -132,7 +130,6 @@ private Q_SLOTS:
     void windowTakesInputWhileItsPanelIsUp()
     {
         QWidget window;
-        window.setWindowTitle(QStringLiteral("behind the panel"));
         window.resize(1200, 800);
         auto* button = new QPushButton(QStringLiteral("Export"), &window);
         button->setGeometry(10, 10, 120, 32);
@@ -144,8 +141,7 @@ private Q_SLOTS:
         panel.chooseSaveLocation({{"PNG image (*.png)"}, "screenshot_with_background.png"},
                                  [&answers](std::optional<QString>) { ++answers; });
         QFileDialog* dialog = panel.openDialogs().value(0);
-        QVERIFY(dialog);
-        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QVERIFY(dialog && QTest::qWaitForWindowExposed(dialog));
         dialog->move(window.geometry().center().x(), window.geometry().center().y());
 
         // A real click from the X server, not an event handed to the widget.

@@ -37,6 +37,16 @@ struct FakeFilePanel : FilePanel {
     void answerNext(std::optional<QString> path) { open.takeFirst()(path); }
 };
 
+// The first child of `root` of type W for which `matches` holds.
+template <typename W, typename F> W* childWhere(const QObject* root, F matches)
+{
+    for (W* child : root->findChildren<W*>()) {
+        if (matches(child))
+            return child;
+    }
+    return nullptr;
+}
+
 struct RecordingReveal : FileReveal {
     QStringList revealed;
     void reveal(const QString& path) override { revealed << path; }

@@ -1,0 +1,209 @@
+// Editor windows from openEditorWindow, and their Qt file panels, on the
+// offscreen platform: what each window copies and leaves alone, its size and
+// lifetime, and panels answered (or not) once each. Only the person's clicks in
+// a dialog are stood in for, by accept() and reject(). The window's place on a
+// real screen, and it taking input under its panel, are checked under X
+// (tst_editor_windows).
+
+#include "content_view.h"
+#include "editor_window.h"
+#include "editor_window_opener.h"
+#include "null_capture_backend.h"
+#include "qt_file_panel.h"
+#include "screen_recorder.h"
+#include "screencapture.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QImage picture(QColor color)
+{
+    QImage image(64, 48, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+}
+
+const QUrl kMovie = QUrl::fromLocalFile(QStringLiteral("/tmp/recording.mp4"));
+
+using Answers = QList<std::optional<QString>>;
+FilePanel::Answer into(Answers& answers)
+{
+    return [&answers](std::optional<QString> path) { answers.append(std::move(path)); };
+}
+
+const FilePanel::SaveRequest kSave{{QStringLiteral("PNG image (*.png)")},
+                                   QStringLiteral("screenshot_with_background.png")};
+const FilePanel::OpenRequest kOpen{{QStringLiteral("Images (*.png)")},
+                                   QStringLiteral("Choose Image")};
+
+} // namespace
+
+class EditorWindowTest : public QObject {
+    Q_OBJECT
+
+    NullCaptureBackend m_backend;
+    Screencapture m_capture{m_backend};
+    ScreenRecorder m_recorder;
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_capture.setImage(picture(Qt::red));
+        m_recorder.setLastRecordingURL(kMovie);
+    }
+    void cleanup() { qDeleteAll(editorWindows()); }
+
+    // A window copies only the capture its mode shows and leaves the source
+    // alone; later captures open windows of their own, and each window's
+    // values and models are its own. The tray's windows are never shorter.
+    void eachWindowHasItsOwnCopy()
+    {
+        EditorWindow* shot = openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
+        EditorWindow* movie = openEditorWindow(m_capture, m_recorder, true, OpenedFrom::trayPanel);
+        QCOMPARE(m_capture.image(), picture(Qt::red));
+        QCOMPARE(m_recorder.lastRecordingURL(), kMovie);
+        m_capture.setImage(picture(Qt::blue));
+        EditorWindow* file =
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::mainWindow, "shot.png");
+        QCOMPARE(editorWindows(), (QList<EditorWindow*>{shot, movie, file}));
+        QCOMPARE(shot->windowTitle(), "Screenshot — Quorvel");
+        QCOMPARE(movie->windowTitle(), "recording.mp4 — Quorvel");
+        QCOMPARE(file->windowTitle(), "shot.png — Quorvel");
+        QCOMPARE(shot->screencapture().image(), picture(Qt::red));
+        QCOMPARE(shot->screenRecorder().lastRecordingURL(), QUrl());
+        QVERIFY(movie->screencapture().image().isNull());
+        QCOMPARE(movie->screenRecorder().lastRecordingURL(), kMovie);
+        QCOMPARE(file->screencapture().image(), picture(Qt::blue));
+
+        shot->contentView().setGradientPadding(12);
+        QCOMPARE(file->contentView().gradientPadding(), 40.0);
+        shot->screencapture().setImage(picture(Qt::green));
+        QCOMPARE(m_capture.image(), picture(Qt::blue));
+        QCOMPARE(file->screencapture().image(), picture(Qt::blue));
+
+        QCOMPARE(shot->minimumSize(), QSize(1200, 800));
+        file->resize(1200, 300);
+        QCOMPARE(file->size(), QSize(1200, 400));
+    }
+
+    // An ordinary, active, resizable window of 1200 x 800. Closing frees it,
+    // its models, its open file panels (never answered) and, once any preview
+    // still being composed is done, the pixels it held.
+    void anOrdinaryWindowFreedOnClose()
+    {
+        // Ours is the only other reference to the pixels once the source
+        // moves on, so isDetached() tells whether the editor still holds them.
+        QImage pixels = picture(Qt::red);
+        m_capture.setImage(pixels);
+        EditorWindow* window =
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
+        m_capture.setImage(QImage());
+        QVERIFY(!pixels.isDetached());
+        QPointer<EditorWindow> alive(window);
+        QPointer<Screencapture> model(&window->screencapture());
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->size(), QSize(1200, 800));
+        QVERIFY(window->maximumHeight() > 800 && window->maximumWidth() > 1200);
+        const Qt::WindowFlags flags = window->windowHandle()->flags();
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
+        QVERIFY(!(flags & (Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)));
+        QCOMPARE(window->windowModality(), Qt::NonModal);
+        QCOMPARE(QApplication::activeWindow(), window);
+        Answers answers;
+        window->filePanel().chooseSaveLocation(kSave, into(answers));
+        QPointer<QFileDialog> panel = window->filePanel().openDialogs().value(0);
+        QVERIFY(panel);
+        QVERIFY(window->close());
+        QTRY_VERIFY(alive.isNull());
+        QVERIFY(model.isNull() && panel.isNull());
+        QVERIFY(editorWindows().isEmpty());
+        QTRY_VERIFY(pixels.isDetached());
+        QVERIFY(answers.isEmpty());
+    }
+
+    // A save and an open panel up at once over a window no panel blocks; each
+    // answers once, for itself, with the file chosen or nothing.
+    void panelsAreModelessAndAnswerOnce_data()
+    {
+        QTest::addColumn<QString>("saved"); // empty: the dialog is cancelled
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("save chosen, open cancelled") << "new.png" << QString();
+        QTest::newRow("save cancelled, open chosen") << QString() << "existing.png";
+    }
+    void panelsAreModelessAndAnswerOnce()
+    {
+        QFETCH(QString, saved);
+        QFETCH(QString, opened);
+        QFile existing(m_dir.filePath(QStringLiteral("existing.png")));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        QWidget window;
+        window.show();
+        QtFilePanel panel(&window);
+        Answers saveAnswers, openAnswers;
+        panel.chooseSaveLocation(kSave, into(saveAnswers));
+        panel.chooseFileToOpen(kOpen, into(openAnswers));
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        const QList<QFileDialog*> dialogs = panel.openDialogs();
+        QCOMPARE(dialogs.size(), 2);
+        for (QFileDialog* dialog : dialogs) {
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(dialog->parentWidget(), &window);
+            dialog->setDirectory(m_dir.path());
+        }
+        QCOMPARE(dialogs[0]->acceptMode(), QFileDialog::AcceptSave);
+        QCOMPARE(dialogs[0]->selectedFiles().value(0).section('/', -1), kSave.proposedName);
+        QCOMPARE(dialogs[1]->acceptMode(), QFileDialog::AcceptOpen);
+        QCOMPARE(dialogs[1]->labelText(QFileDialog::Accept), kOpen.prompt);
+
+        const auto answer = [&](QFileDialog* dialog, const QString& name, const Answers& answers) {
+            if (name.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(name);
+                static_cast<QDialog*>(dialog)->accept(); // what its confirming button does
+            }
+            QTRY_COMPARE(answers.size(), 1);
+            QCOMPARE(answers[0],
+                     name.isEmpty() ? std::nullopt : std::optional(m_dir.filePath(name)));
+        };
+        answer(dialogs[1], opened, openAnswers);
+        QCOMPARE(panel.openDialogs(), QList<QFileDialog*>{dialogs[0]});
+        QVERIFY(saveAnswers.isEmpty());
+        answer(dialogs[0], saved, saveAnswers);
+        QVERIFY(panel.openDialogs().isEmpty());
+        QCOMPARE(openAnswers.size(), 1);
+    }
+
+    // A panel whose window, or which itself, goes first closes its dialog and
+    // drops the answer: it would reach state that is gone.
+    void goingAwayFirstDropsTheAnswer_data()
+    {
+        QTest::addColumn<bool>("windowFirst"); // else the panel
+        QTest::newRow("window") << true;
+        QTest::newRow("panel") << false;
+    }
+    void goingAwayFirstDropsTheAnswer()
+    {
+        QFETCH(bool, windowFirst);
+        Answers answers;
+        auto window = std::make_unique<QWidget>();
+        window->show();
+        auto panel = std::make_unique<QtFilePanel>(window.get());
+        panel->chooseFileToOpen(kOpen, into(answers));
+        QPointer<QFileDialog> dialog = panel->openDialogs().value(0);
+        QVERIFY(dialog);
+        windowFirst ? window.reset() : panel.reset();
+        QVERIFY(dialog.isNull());
+        QTest::qWait(10);
+        QVERIFY(answers.isEmpty());
+    }
+};
+
+QTEST_MAIN(EditorWindowTest)
+#include "tst_editor_window.moc"
