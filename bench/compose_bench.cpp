@@ -13,21 +13,6 @@
 
 namespace {
 
-QImage noisyScreenshot(int width, int height, qreal ratio)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            row[x] = (x / 64 + y / 64) % 3 ? 0xff2a2c31u : (0xff000000u | (seed >> 8));
-        }
-    }
-    image.setDevicePixelRatio(ratio);
-    return image;
-}
-
 void painterWay(const QImage& image, const GradientStyle& style, double padding, double radius,
                 QImage& canvas)
 {
@@ -74,7 +59,7 @@ int main()
     const double padding = 40, radius = 12;
     bool allMet = true;
     for (const Case& c : cases) {
-        const QImage shot = noisyScreenshot(c.width, c.height, c.ratio);
+        const QImage shot = bench::noisyScreenshot(c.width, c.height, c.ratio);
         QImage reused, reference;
         const double baseline =
             bench::medianMs(15, [&] { painterWay(shot, style, padding, radius, reference); });

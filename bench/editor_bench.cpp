@@ -36,23 +36,6 @@ struct NoReveal : FileReveal {
     void reveal(const QString&) override {}
 };
 
-// Something like a desktop: flat panels, text-like noise in some of them.
-QImage desktop(int width, int height, qreal ratio)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 2024;
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            row[x] = (x / 96 + y / 64) % 4 ? 0xff2a2c31u + ((x / 256) << 8)
-                                           : (0xff000000u | (seed >> 8));
-        }
-    }
-    image.setDevicePixelRatio(ratio);
-    return image;
-}
-
 double elapsedMs(std::chrono::steady_clock::time_point since)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
@@ -106,7 +89,7 @@ int main(int argc, char** argv)
         met = met && ok;
     };
 
-    const QImage shot = desktop(5120, 2880, 2);
+    const QImage shot = bench::noisyScreenshot(5120, 2880, 2);
     const double shotMiB = double(shot.sizeInBytes()) / (1 << 20);
     const double before = residentMiB();
 

@@ -3,6 +3,7 @@
 
 #include "screen_recorder.h"
 #include "screencapture.h"
+#include "test_support.h"
 
 #include <QClipboard>
 #include <QtTest>
@@ -44,18 +45,6 @@ static QImage filled(QColor colour, qreal ratio = 1, QSize size = {8, 6})
     return image;
 }
 
-// What `action` printed on standard output, where printLine writes.
-template <typename F> static QByteArray stdoutOf(F action)
-{
-    QTemporaryFile file;
-    const int saved = ::dup(1);
-    if (std::fflush(stdout) == 0 && file.open() && ::dup2(file.handle(), 1) == 1)
-        action();
-    ::dup2(saved, 1);
-    ::close(saved);
-    return file.seek(0) ? file.readAll() : "<no file>";
-}
-
 static const QImage kBlue = filled(Qt::blue), kRed = filled(Qt::red, 2, {16, 12});
 
 class TestScreencapture : public QObject {
@@ -91,7 +80,7 @@ private Q_SLOTS:
                             ? "finished, clipboard as expected"
                             : "finished, clipboard wrong");
         });
-        QTEST(stdoutOf([&] {
+        QTEST(test_support::stdoutOf([&] {
                   w.capture.takeScreenshot(ScreenshotTypes::area);
                   // Back at once, before any answer: nothing may have changed yet.
                   if (w.capture.isTakingScreenshot() && effects.isEmpty())
@@ -136,9 +125,9 @@ private Q_SLOTS:
         QVERIFY(kBlue.save(good) && kRed.save(bad) && QFile::resize(bad, 30));
         ScriptedBackend backend({kRed});
         Watched w{Screencapture(backend)};
-        QCOMPARE(stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(good)); }), "");
+        QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(good)); }), "");
         for (const QString& path : {bad, dir.filePath("missing.png")})
-            QCOMPARE(stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
+            QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
                      "Failed to load image from URL: file://" + path.toUtf8() + "\n");
         QVERIFY(w.capture.image() == kBlue && w.image.count() == 1 && w.othersUntouched());
         w.capture.takeScreenshot(ScreenshotTypes::area);
@@ -177,7 +166,7 @@ private Q_SLOTS:
         const std::unique_ptr<CaptureBackend> backend = loadCaptureBackend();
         QVERIFY(backend->supportedKinds().isEmpty());
         Watched w{Screencapture(*backend)};
-        QCOMPARE(stdoutOf([&] {
+        QCOMPARE(test_support::stdoutOf([&] {
                      w.capture.takeScreenshot(ScreenshotTypes::window);
                      (void)w.finished.wait(5000);
                  }),

@@ -142,18 +142,6 @@ struct Sheet {
     }
 };
 
-// What `action` printed on standard output, where printLine writes.
-template <typename F> QByteArray stdoutOf(F action)
-{
-    QTemporaryFile file;
-    const int saved = ::dup(1);
-    if (std::fflush(stdout) == 0 && file.open() && ::dup2(file.handle(), 1) == 1)
-        action();
-    ::dup2(saved, 1);
-    ::close(saved);
-    return file.seek(0) ? file.readAll() : "<no file>";
-}
-
 } // namespace
 
 class TestSidebar : public QObject {
@@ -562,7 +550,7 @@ private Q_SLOTS:
         sheet.choose(good);
         QCOMPARE(sheet.edits.size(), 1);
         const auto before = sheet.picker->customImage();
-        const QByteArray said = stdoutOf([&] {
+        const QByteArray said = test_support::stdoutOf([&] {
             sheet.choose(file.isEmpty() ? std::nullopt
                                         : std::optional<QString>(m_files.filePath(file)));
         });

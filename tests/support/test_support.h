@@ -8,8 +8,11 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace test_support {
 
@@ -92,5 +95,17 @@ inline QString describe(QColor c)
     QVERIFY2(test_support::near((actual), (expected), (tolerance)),                                \
              qPrintable(test_support::describe(actual) + QStringLiteral(" != ") +                  \
                         test_support::describe(expected)))
+
+// What `action` printed on standard output, where printLine writes.
+template <typename F> QByteArray stdoutOf(F action)
+{
+    QTemporaryFile file;
+    const int saved = ::dup(1);
+    if (std::fflush(stdout) == 0 && file.open() && ::dup2(file.handle(), 1) == 1)
+        action();
+    ::dup2(saved, 1);
+    ::close(saved);
+    return file.seek(0) ? file.readAll() : "<no file>";
+}
 
 } // namespace test_support
