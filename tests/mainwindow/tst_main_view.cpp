@@ -1,0 +1,418 @@
+// MainView and its PermissionOverlay offscreen: what the view shows and in
+// what order, the two button looks, the cover following every access check,
+// and the four ways in, with a scripted capture backend, a file panel the
+// test answers and an opener that records the editors asked for.
+
+#include "file_panel.h"
+#include "main_view.h"
+#include "permission_overlay.h"
+#include "privacy_settings.h"
+#include "prominent_button_style.h"
+#include "secondary_button_style.h"
+#include "test_support.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Each answer is a picture (captured), a reason (failed) or nothing (cancelled).
+struct ScriptedBackend : CaptureBackend {
+    QVariantList answers;
+    QList<ScreenshotTypes> asked;
+    QString name() const override { return QStringLiteral("scripted"); }
+    QList<ScreenshotTypes> supportedKinds() const override
+    {
+        return {ScreenshotTypes::window, ScreenshotTypes::area};
+    }
+    void capture(ScreenshotTypes kind) override
+    {
+        asked.append(kind);
+        QTimer::singleShot(5, this, [this, a = answers.takeFirst()] {
+            !a.isValid()                       ? Q_EMIT cancelled()
+            : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
+                                               : Q_EMIT captured(a.value<QImage>());
+        });
+    }
+};
+
+struct AnsweredPanel : FilePanel {
+    QList<OpenRequest> requests;
+    QList<Answer> pending;
+    void chooseFileToOpen(const OpenRequest& request, Answer done) override
+    {
+        requests.append(request);
+        pending.append(std::move(done));
+    }
+    void chooseSaveLocation(const SaveRequest&, Answer) override { QFAIL("no saving here"); }
+    void answer(std::optional<QString> path) { pending.takeFirst()(std::move(path)); }
+};
+
+struct OpenedEditor {
+    QImage image;
+    QUrl movie;
+    bool showVideoPlayer;
+    OpenedFrom from;
+    QString fileName;
+};
+
+QImage picture(QColor color)
+{
+    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+}
+
+QStringList buttonTexts(const QWidget& root)
+{
+    QList<QPushButton*> buttons = root.findChildren<QPushButton*>();
+    buttons.removeIf([](QPushButton* b) { return !b->isVisibleTo(b->window()); });
+    std::sort(buttons.begin(), buttons.end(), [](QPushButton* a, QPushButton* b) {
+        return a->mapTo(a->window(), QPoint()).y() < b->mapTo(b->window(), QPoint()).y();
+    });
+    QStringList texts;
+    for (QPushButton* b : buttons)
+        texts << b->text();
+    return texts;
+}
+
+QPushButton* button(const QWidget& root, const QString& text)
+{
+    for (QPushButton* b : root.findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+const QStringList kActions{"Capture Window", "Capture Area", "Beautify Image",
+                           "Beautify Recording"};
+
+} // namespace
+
+class MainViewTest : public QObject {
+    Q_OBJECT
+
+    ScriptedBackend m_backend;
+    AnsweredPanel m_panel;
+    QList<OpenedEditor> m_opened;
+    QStringList m_lines;
+    QList<QStringList> m_launched;
+    bool m_access = true;
+    bool m_launchWorks = true;
+    QString m_desktop = QStringLiteral("GNOME");
+    std::unique_ptr<MainView> m_view;
+    QTemporaryDir m_dir;
+
+    MainView& makeView()
+    {
+        MainView::Services services{
+            m_backend,
+            m_panel,
+            [this] { return m_access; },
+            [this](const Screencapture& c, const ScreenRecorder& r, bool movie, OpenedFrom from,
+                   const QString& name) {
+                m_opened.append({c.image(), r.lastRecordingURL(), movie, from, name});
+            },
+            [this](const QString& line) { m_lines << line; },
+            [this](const QString& program, const QStringList& arguments) {
+                m_launched << (QStringList{program} + arguments);
+                return m_launchWorks;
+            },
+            m_desktop,
+        };
+        m_view = std::make_unique<MainView>(std::move(services));
+        m_view->resize(520, 640);
+        m_view->show();
+        return *m_view;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QGuiApplication::clipboard()->clear();
+        m_backend.answers.clear();
+        m_backend.asked.clear();
+        m_panel = {};
+        m_opened.clear();
+        m_lines.clear();
+        m_launched.clear();
+        m_access = m_launchWorks = true;
+        m_desktop = QStringLiteral("GNOME");
+    }
+    void cleanup() { m_view.reset(); }
+
+    // Icon, name and promise above the four buttons, in order, each a
+    // prominent button as wide as the 400-point column allows; everything
+    // by its visible text in the accessibility tree, in Tab order, and
+    // pressable with Space.
+    void showsItsWaysInInOrder()
+    {
+        MainView& view = makeView();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(buttonTexts(view), kActions);
+        QStringList labels;
+        for (QLabel* label : view.findChildren<QLabel*>())
+            if (label->isVisibleTo(&view))
+                labels << label->text();
+        QCOMPARE(labels,
+                 (QStringList{"Quorvel", "Instantly give your screenshots and videos Stunning "
+                                         "backgrounds"}));
+        view.resize(900, 900);
+        QTRY_VERIFY(button(view, kActions[0])->width() > 300);
+        for (const QString& text : kActions) {
+            auto* b = qobject_cast<ProminentButtonStyle*>(button(view, text));
+            QVERIFY2(b, qPrintable(text));
+            QVERIFY(b->width() <= 400 && b->width() > 300);
+            QCOMPARE(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name), text);
+        }
+
+        button(view, kActions[0])->setFocus();
+        for (const QString& text : kActions.mid(1)) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(qobject_cast<QPushButton*>(QApplication::focusWidget())->text(), text);
+        }
+        QTest::keyClick(button(view, "Beautify Recording"), Qt::Key_Space);
+        QCOMPARE(m_panel.requests.size(), 1);
+        QCOMPARE(m_panel.requests[0].prompt, "Choose Video");
+    }
+
+    // The two looks: padding, radius, colours, and the press that eases the
+    // whole shape to 0.95 and back.
+    void buttonLooks_data()
+    {
+        QTest::addColumn<bool>("prominent");
+        QTest::newRow("prominent") << true;
+        QTest::newRow("secondary") << false;
+    }
+    void buttonLooks()
+    {
+        QFETCH(bool, prominent);
+        QWidget window;
+        window.setPalette(QApplication::style()->standardPalette());
+        auto* layout = new QHBoxLayout(&window);
+        PressScaleButton* b =
+            prominent ? static_cast<PressScaleButton*>(new ProminentButtonStyle("Refresh", &window))
+                      : new SecondaryButtonStyle("Refresh", &window);
+        b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
+        layout->addWidget(b);
+        window.resize(300, 80);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize text = b->fontMetrics().size(Qt::TextShowMnemonic, "Refresh");
+        QCOMPARE(b->sizeHint(), text + (prominent ? QSize(60, 16) : QSize(40, 12)));
+        QCOMPARE(b->cornerRadius(), prominent ? 8.0 : 6.0);
+        QCOMPARE(b->width() > 200, prominent); // only the prominent one stretches
+        const QColor windowText = b->palette().color(QPalette::WindowText);
+        QCOMPARE(b->textColor(), prominent ? QColor(Qt::white) : windowText);
+        const QColor fill = b->fillColor();
+        QCOMPARE(fill.rgb(), prominent ? QColor(0, 122, 255).rgb() : windowText.rgb());
+        QVERIFY(qAbs(fill.alphaF() - (prominent ? 0.8 : 0.1)) < 0.01);
+
+        // Just inside the left edge: filled at rest, bare while held.
+        const QPoint edge(2, b->height() / 2);
+        const QColor bare = window.palette().color(QPalette::Window);
+        QVERIFY(b->grab().toImage().pixelColor(edge) != bare);
+        QTest::mousePress(b, Qt::LeftButton);
+        QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
+        QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
+        QTest::mouseRelease(b, Qt::LeftButton);
+        QTRY_COMPARE(b->pressScale(), 1.0);
+    }
+
+    // The cover is up exactly while the last check said no: on showing, on
+    // each activation and on "Refresh", one line each; beneath it the
+    // buttons are out of reach.
+    void coverFollowsEveryCheck()
+    {
+        m_access = false;
+        MainView& view = makeView();
+        PermissionOverlay* overlay = view.permissionOverlay();
+        QCOMPARE(m_lines, QStringList{"Permission check: false"});
+        QVERIFY(overlay->isVisible() && !button(view, kActions[0])->isEnabled());
+        QCOMPARE(overlay->geometry(), view.rect());
+        QCOMPARE(buttonTexts(*overlay), (QStringList{"Open System Preferences", "Refresh"}));
+        QVERIFY(qobject_cast<ProminentButtonStyle*>(overlay->openSettingsButton()));
+        for (const QString text : {"Screen Recording Permission Required",
+                                   "Please grant screen recording permission in System "
+                                   "Preferences > Privacy & Security > Screen Recording"}) {
+            QLabel* label = nullptr;
+            for (QLabel* l : overlay->findChildren<QLabel*>())
+                label = l->text() == text ? l : label;
+            QVERIFY2(label && label->isVisible(), qPrintable(text));
+            QCOMPARE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), text);
+        }
+
+        QTest::keyClick(overlay->refreshButton(), Qt::Key_Space);
+        QTest::mouseClick(overlay->refreshButton(), Qt::LeftButton);
+        QCOMPARE(m_lines.size(), 3);
+        QVERIFY(overlay->isVisible());
+
+        m_access = true;
+        Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+        QCOMPARE(m_lines.size(), 3);
+        Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+        QCOMPARE(m_lines.last(), "Permission check: true");
+        QVERIFY(!overlay->isVisible() && button(view, kActions[0])->isEnabled());
+        QVERIFY(view.isPermissionGranted());
+
+        m_access = false;
+        Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+        QCOMPARE(m_lines, (QStringList{"Permission check: false", "Permission check: false",
+                                       "Permission check: false", "Permission check: true",
+                                       "Permission check: false"}));
+        QVERIFY(overlay->isVisible());
+        view.resize(700, 500);
+        QCOMPARE(overlay->geometry(), view.rect());
+    }
+
+    // The desktop's own settings where we know them, else a note saying
+    // where access is granted; nothing changes the cover but a check.
+    void openSystemPreferences_data()
+    {
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<bool>("launchWorks");
+        QTest::addColumn<QStringList>("launched");
+        QTest::newRow("GNOME") << "GNOME" << true << QStringList{"gnome-control-center", "privacy"};
+        QTest::newRow("Ubuntu") << "ubuntu:GNOME" << true
+                                << QStringList{"gnome-control-center", "privacy"};
+        QTest::newRow("KDE") << "KDE" << true << QStringList{"systemsettings"};
+        QTest::newRow("settings missing") << "KDE" << false << QStringList{"systemsettings"};
+        QTest::newRow("unknown desktop") << "XFCE" << true << QStringList{};
+    }
+    void openSystemPreferences()
+    {
+        QFETCH(QString, desktop);
+        QFETCH(bool, launchWorks);
+        QFETCH(QStringList, launched);
+        m_access = false;
+        m_desktop = desktop;
+        m_launchWorks = launchWorks;
+        MainView& view = makeView();
+        QTest::mouseClick(view.permissionOverlay()->openSettingsButton(), Qt::LeftButton);
+        QCOMPARE(m_launched,
+                 launched.isEmpty() ? QList<QStringList>{} : QList<QStringList>{launched});
+        const bool noted = launched.isEmpty() || !launchWorks;
+        QCOMPARE(!view.permissionOverlay()->note().isEmpty(), noted);
+        QVERIFY(view.permissionOverlay()->isVisible());
+        QCOMPARE(m_lines.size(), 1);
+    }
+
+    // Captures wait a tenth of a second, then each, whatever its end, opens
+    // one editor from the main window with what the capture holds.
+    void capturesOpenOneEditorEach()
+    {
+        MainView& view = makeView();
+        m_backend.answers = {QVariant::fromValue(picture(Qt::red)), QString("no screen")};
+        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
+        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
+        QVERIFY(m_backend.asked.isEmpty());
+        QTRY_COMPARE(m_opened.size(), 2);
+        QCOMPARE(m_backend.asked, (QList{ScreenshotTypes::window, ScreenshotTypes::window}));
+        for (const OpenedEditor& editor : m_opened) {
+            QCOMPARE(editor.image, picture(Qt::red)); // the failure kept the last picture
+            QVERIFY(!editor.showVideoPlayer);
+            QCOMPARE(editor.from, OpenedFrom::mainWindow);
+        }
+
+        // A failed first capture still opens an editor, with no picture.
+        m_view.reset();
+        m_opened.clear();
+        MainView& fresh = makeView();
+        m_backend.answers = {QString("no screen")};
+        const QByteArray out = test_support::stdoutOf([&] {
+            fresh.captureArea();
+            QTRY_COMPARE(m_opened.size(), 1);
+        });
+        QCOMPARE(out, "Failed to take screenshot: no screen\n");
+        QVERIFY(m_opened[0].image.isNull());
+        QCOMPARE(m_backend.asked.last(), ScreenshotTypes::area);
+    }
+
+    // The two file flows: a cancelled panel opens nothing and changes
+    // nothing; a picture opens a picture editor named after its file; a movie
+    // opens a movie editor and leaves the picture alone, and a capture after
+    // it is a picture editor again.
+    void fileFlows()
+    {
+        MainView& view = makeView();
+        const QString png = m_dir.filePath("shot.png");
+        QVERIFY(picture(Qt::green).save(png));
+        const QString broken = m_dir.filePath("broken.png");
+        test_support::fileBytes(broken, "not a picture");
+
+        view.beautifyImage();
+        view.beautifyRecording();
+        QCOMPARE(m_panel.requests[0].prompt, "Choose Image");
+        QVERIFY(m_panel.requests[0].nameFilters.join(' ').contains("*.heic"));
+        QCOMPARE(m_panel.requests[1].prompt, "Choose Video");
+        QVERIFY(m_panel.requests[1].nameFilters.join(' ').contains("*.mov"));
+        m_panel.answer(std::nullopt);
+        m_panel.answer(std::nullopt);
+        QVERIFY(m_opened.isEmpty());
+        QVERIFY(view.screencapture().image().isNull());
+        QVERIFY(view.screenRecorder().lastRecordingURL().isEmpty());
+
+        view.beautifyImage();
+        m_panel.answer(png);
+        view.beautifyImage();
+        test_support::stdoutOf([&] { m_panel.answer(broken); });
+        view.beautifyRecording();
+        m_panel.answer(m_dir.filePath("take.mov"));
+        m_backend.answers = {QString("no screen")};
+        test_support::stdoutOf([&] {
+            view.captureArea();
+            QTRY_COMPARE(m_opened.size(), 4);
+        });
+
+        const QImage green = QImage(png).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const auto movie = QUrl::fromLocalFile(m_dir.filePath("take.mov"));
+        QCOMPARE(m_opened[0].fileName, "shot.png");
+        QCOMPARE(m_opened[1].fileName, QString()); // the old picture, not the broken file
+        for (int i : {0, 1, 3}) {
+            QCOMPARE(m_opened[i].image.convertToFormat(QImage::Format_ARGB32_Premultiplied), green);
+            QVERIFY(!m_opened[i].showVideoPlayer);
+        }
+        QVERIFY(m_opened[2].showVideoPlayer);
+        QCOMPARE(m_opened[2].movie, movie);
+        QCOMPARE(view.screenRecorder().lastRecordingURL(), movie);
+        for (const OpenedEditor& editor : m_opened)
+            QCOMPARE(editor.from, OpenedFrom::mainWindow);
+    }
+
+    // Light and dark, covered and not, for looking at.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("QUORVEL_SHOTS_DIR");
+        if (dir.isEmpty())
+            QSKIP("set QUORVEL_SHOTS_DIR to keep pictures of the view");
+        for (bool dark : {false, true}) {
+            QPalette palette = QApplication::style()->standardPalette();
+            if (dark) {
+                palette.setColor(QPalette::Window, QColor(40, 40, 42));
+                palette.setColor(QPalette::WindowText, QColor(235, 235, 240));
+                palette.setColor(QPalette::Base, QColor(30, 30, 32));
+                palette.setColor(QPalette::Text, QColor(235, 235, 240));
+            }
+            QApplication::setPalette(palette);
+            for (bool granted : {true, false}) {
+                m_access = granted;
+                m_desktop = QStringLiteral("XFCE"); // the covered view with its note
+                MainView& view = makeView();
+                QVERIFY(QTest::qWaitForWindowExposed(&view));
+                view.openSystemPreferences();
+                QVERIFY(view.grab().save(
+                    QStringLiteral("%1/mainview-%2%3.png")
+                        .arg(dir, dark ? "dark" : "light", granted ? "" : "-overlay")));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(MainViewTest)
+#include "tst_main_view.moc"
