@@ -5,7 +5,8 @@
 
 namespace {
 
-const QString sparkleNamespace = QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
+const QString sparkleNamespace =
+    QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
 
 // --- versions -------------------------------------------------------------
 
@@ -59,7 +60,10 @@ int compareNumbers(QStringView a, QStringView b)
     return a.compare(b);
 }
 
-int sign(int value) { return (value > 0) - (value < 0); }
+int sign(int value)
+{
+    return (value > 0) - (value < 0);
+}
 
 } // namespace
 
@@ -117,8 +121,8 @@ QString sparkleValue(const QXmlStreamAttributes& attributes, const QString& name
 
 bool isSparkle(const QXmlStreamReader& xml, const QString& name)
 {
-    return xml.name() == name &&
-           (xml.namespaceUri() == sparkleNamespace || xml.qualifiedName() == QStringLiteral("sparkle:") + name);
+    return xml.name() == name && (xml.namespaceUri() == sparkleNamespace ||
+                                  xml.qualifiedName() == QStringLiteral("sparkle:") + name);
 }
 
 // A page to send a person to: the web, nothing local or scripted.
@@ -126,7 +130,9 @@ QUrl webUrl(const QString& text)
 {
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == u"https" || scheme == u"http") && !url.host().isEmpty() ? url : QUrl();
+    return url.isValid() && (scheme == u"https" || scheme == u"http") && !url.host().isEmpty()
+               ? url
+               : QUrl();
 }
 
 // Reads one <item> up to its end tag.
@@ -141,7 +147,8 @@ AppcastItem readItem(QXmlStreamReader& xml)
             if (item.version.isEmpty())
                 item.version = sparkleValue(attributes, QStringLiteral("version"));
             if (item.shortVersionString.isEmpty())
-                item.shortVersionString = sparkleValue(attributes, QStringLiteral("shortVersionString"));
+                item.shortVersionString =
+                    sparkleValue(attributes, QStringLiteral("shortVersionString"));
             xml.skipCurrentElement();
         } else if (isSparkle(xml, QStringLiteral("version"))) {
             item.version = xml.readElementText().trimmed();
@@ -206,8 +213,9 @@ AppcastParse parseAppcast(const QByteArray& bytes)
 
 const AppcastItem* newestItem(const QList<AppcastItem>& items)
 {
-    const auto newest = std::max_element(items.begin(), items.end(), [](const auto& a, const auto& b) {
-        return compareVersions(a.version, b.version) < 0;
-    });
+    const auto newest =
+        std::max_element(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return compareVersions(a.version, b.version) < 0;
+        });
     return newest == items.end() ? nullptr : &*newest;
 }

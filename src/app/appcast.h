@@ -15,7 +15,10 @@ struct AppcastItem {
     QString releaseNotes;       // the item's <description>, HTML as the feed gives it
     QUrl downloadPage;          // <link> when given, else the enclosure's url
 
-    QString displayVersion() const { return shortVersionString.isEmpty() ? version : shortVersionString; }
+    QString displayVersion() const
+    {
+        return shortVersionString.isEmpty() ? version : shortVersionString;
+    }
 };
 
 // The releases of a feed, or why the bytes are no appcast (one line).

@@ -22,7 +22,8 @@ QAction* CheckForUpdatesViewModel::createAction(QObject* parent)
     auto* action = new QAction(title(), parent);
     action->setMenuRole(QAction::ApplicationSpecificRole);
     action->setEnabled(m_canCheckForUpdates);
-    connect(this, &CheckForUpdatesViewModel::canCheckForUpdatesChanged, action, &QAction::setEnabled);
+    connect(this, &CheckForUpdatesViewModel::canCheckForUpdatesChanged, action,
+            &QAction::setEnabled);
     connect(action, &QAction::triggered, this, &CheckForUpdatesViewModel::checkForUpdates);
     return action;
 }

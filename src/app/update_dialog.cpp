@@ -29,7 +29,8 @@ bool isWebUrl(const QUrl& url)
 } // namespace
 
 UpdateDialog::UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl, QWidget* parent)
-    : QDialog(parent), m_openUrl(openUrl ? std::move(openUrl) : UrlOpener(&QDesktopServices::openUrl))
+    : QDialog(parent),
+      m_openUrl(openUrl ? std::move(openUrl) : UrlOpener(&QDesktopServices::openUrl))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Software Update"));
@@ -41,7 +42,8 @@ UpdateDialog::UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl, Q
     switch (result.outcome) {
     case Outcome::upToDate:
         headline = tr("You're up to date!");
-        body = tr("Quorvel %1 is currently the newest version available.").arg(result.currentVersion);
+        body =
+            tr("Quorvel %1 is currently the newest version available.").arg(result.currentVersion);
         break;
     case Outcome::updateAvailable:
         headline = tr("A new version of Quorvel is available!");
@@ -54,8 +56,9 @@ UpdateDialog::UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl, Q
         break;
     case Outcome::notConfigured:
         headline = tr("Updates are not set up");
-        body = tr("This build of Quorvel has no update feed configured, so it does not look for new "
-                  "versions.");
+        body =
+            tr("This build of Quorvel has no update feed configured, so it does not look for new "
+               "versions.");
         break;
     }
 

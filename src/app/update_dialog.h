@@ -17,7 +17,8 @@ public:
     // Opens a web page; the desktop's browser by default.
     using UrlOpener = std::function<bool(const QUrl&)>;
 
-    explicit UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl = {}, QWidget* parent = nullptr);
+    explicit UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl = {},
+                          QWidget* parent = nullptr);
 
     // Shows a dialog for every user-started check of `updater`, replacing
     // one still open. Scheduled checks stay quiet.

@@ -47,7 +47,8 @@ UpdaterSettings readUpdaterSettings(const QString& path)
     UpdaterSettings settings;
     const QSettings file(path, QSettings::IniFormat);
     // An unquoted comma makes QSettings read a list; a URL may hold one.
-    const QString feed = file.value(QStringLiteral("Updates/FeedURL")).toStringList().join(u',').trimmed();
+    const QString feed =
+        file.value(QStringLiteral("Updates/FeedURL")).toStringList().join(u',').trimmed();
     if (!feed.isEmpty())
         settings.feedUrl = QUrl(feed, QUrl::StrictMode);
     return settings;
@@ -115,17 +116,21 @@ void Updater::beginCheck(bool userInitiated)
         return;
     }
     if (!isAllowedFeedUrl(m_settings.feedUrl)) {
-        fail(QStringLiteral("the feed address %1 is not HTTPS").arg(m_settings.feedUrl.toDisplayString()));
+        fail(QStringLiteral("the feed address %1 is not HTTPS")
+                 .arg(m_settings.feedUrl.toDisplayString()));
         return;
     }
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
 
     QNetworkRequest request(m_settings.feedUrl);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Quorvel/%1").arg(m_currentVersion));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Quorvel/%1").arg(m_currentVersion));
     m_body.clear();
     m_reply = m_network->get(request);
     m_deadline.start(m_settings.timeout);
@@ -134,12 +139,14 @@ void Updater::beginCheck(bool userInitiated)
         if (target.scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) == 0)
             Q_EMIT m_reply->redirectAllowed();
         else
-            fail(QStringLiteral("the feed redirected to %1, which is not HTTPS").arg(target.toDisplayString()));
+            fail(QStringLiteral("the feed redirected to %1, which is not HTTPS")
+                     .arg(target.toDisplayString()));
     });
     connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > m_settings.maxFeedBytes)
-            fail(QStringLiteral("the feed is larger than %1 MB").arg(megabytes(m_settings.maxFeedBytes)));
+            fail(QStringLiteral("the feed is larger than %1 MB")
+                     .arg(megabytes(m_settings.maxFeedBytes)));
     });
     connect(m_reply, &QNetworkReply::readyRead, this, &Updater::readBody);
     connect(m_reply, &QNetworkReply::finished, this, &Updater::onReplyFinished);
@@ -151,7 +158,8 @@ void Updater::readBody()
     // still cannot make us hold more than the cap.
     m_body += m_reply->read(m_settings.maxFeedBytes + 1 - m_body.size());
     if (m_body.size() > m_settings.maxFeedBytes)
-        fail(QStringLiteral("the feed is larger than %1 MB").arg(megabytes(m_settings.maxFeedBytes)));
+        fail(QStringLiteral("the feed is larger than %1 MB")
+                 .arg(megabytes(m_settings.maxFeedBytes)));
 }
 
 void Updater::onReplyFinished()
@@ -164,7 +172,8 @@ void Updater::onReplyFinished()
     if (m_reply->error() != QNetworkReply::NoError) {
         const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status >= 400) {
-            const QString phrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+            const QString phrase =
+                m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
             fail(QStringLiteral("the server answered %1 %2").arg(status).arg(phrase).trimmed());
         } else {
             fail(m_reply->errorString());

@@ -1,9 +1,8 @@
 #include "appcast.h"
 #include "check_for_updates_view_model.h"
+#include "test_support.h"
 #include "update_dialog.h"
 #include "updater.h"
-
-#include "test_support.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -86,7 +85,8 @@ QByteArray enclosureItem(const QByteArray& version, const QByteArray& shortVersi
            "</title><description><![CDATA[<p>Faster <b>export</b>.</p>]]></description>"
            "<enclosure url=\"https://downloads.example.org/quorvel-" +
            version + ".tar.gz\" sparkle:version=\"" + version + "\"" +
-           (shortVersion.isEmpty() ? QByteArray() : " sparkle:shortVersionString=\"" + shortVersion + "\"") +
+           (shortVersion.isEmpty() ? QByteArray()
+                                   : " sparkle:shortVersionString=\"" + shortVersion + "\"") +
            " length=\"1\" type=\"application/octet-stream\"/></item>";
 }
 
@@ -125,16 +125,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("order");
-        QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
-        QTest::newRow("release beats its beta") << "2.0" << "2.0b1" << 1;
-        QTest::newRow("beta before release candidate") << "2.0b2" << "2.0rc1" << -1;
-        QTest::newRow("later beta") << "2.0b10" << "2.0b9" << 1;
-        QTest::newRow("point release") << "2.0.1" << "2.0" << 1;
-        QTest::newRow("equal") << "1.2.3" << "1.2.3" << 0;
-        QTest::newRow("leading zeros") << "1.02" << "1.2" << 0;
-        QTest::newRow("spaced beta") << "2.0 beta 1" << "2.0" << -1;
-        QTest::newRow("build numbers beyond 64 bits") << "123456789012345678901234" << "99" << 1;
-        QTest::newRow("number beats period") << "1.0.1" << "1.01" << -1;
+        QTest::newRow("numbers, not text") << "1.10"
+                                           << "1.9" << 1;
+        QTest::newRow("release beats its beta") << "2.0"
+                                                << "2.0b1" << 1;
+        QTest::newRow("beta before release candidate") << "2.0b2"
+                                                       << "2.0rc1" << -1;
+        QTest::newRow("later beta") << "2.0b10"
+                                    << "2.0b9" << 1;
+        QTest::newRow("point release") << "2.0.1"
+                                       << "2.0" << 1;
+        QTest::newRow("equal") << "1.2.3"
+                               << "1.2.3" << 0;
+        QTest::newRow("leading zeros") << "1.02"
+                                       << "1.2" << 0;
+        QTest::newRow("spaced beta") << "2.0 beta 1"
+                                     << "2.0" << -1;
+        QTest::newRow("build numbers beyond 64 bits") << "123456789012345678901234"
+                                                      << "99" << 1;
+        QTest::newRow("number beats period") << "1.0.1"
+                                             << "1.01" << -1;
     }
     void comparesVersionsAsFeedsMeanThem()
     {
@@ -174,10 +184,23 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("reason");
         QTest::newRow("cut short") << feed(enclosureItem("2.0")).left(200) << "well-formed";
-        QTest::newRow("junk after the end") << feed({}) + "<rss/>" << "well-formed";
-        QTest::newRow("an HTML page") << QByteArray("<html><body>Sign in</body></html>") << "not an RSS";
+        QTest::newRow("junk after the end") << feed({}) + "<rss/>"
+                                            << "well-formed";
+        QTest::newRow("an HTML page")
+            << QByteArray("<html><body>Sign in</body></html>") << "not an RSS";
         QTest::newRow("empty") << QByteArray() << "well-formed";
-        QTest::newRow("rss without channel") << QByteArray("<rss version=\"2.0\"/>") << "not an RSS";
+        QTest::newRow("rss without channel")
+            << QByteArray("<rss version=\"2.0\"/>") << "not an RSS";
+        QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            laughs += QStringLiteral("<!ENTITY a%1 \"%2\">")
+                          .arg(i)
+                          .arg(QStringLiteral("&a%1;").arg(i - 1).repeated(10))
+                          .toUtf8();
+        laughs += "]><rss><channel><item><title>&a9;</title></item></channel></rss>";
+        QTest::newRow("entity expansion bomb") << laughs << "well-formed";
+        QTest::newRow("deep nesting")
+            << "<rss><channel>" + QByteArray("<a>").repeated(200000) << "well-formed";
     }
     void refusesWhatIsNoAppcast()
     {
@@ -197,18 +220,22 @@ private Q_SLOTS:
 
         using O = UpdateCheckResult::Outcome;
         const QByteArray newer = feed(enclosureItem("1.2.0") + enclosureItem("1.10.0", "1.10"));
-        QTest::newRow("newer") << "/feed" << FeedServer::ok(newer) << int(O::updateAvailable) << "1.10";
-        QTest::newRow("same") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0"))) << int(O::upToDate)
-                              << "";
-        QTest::newRow("older") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0b3"))) << int(O::upToDate)
-                               << "";
-        QTest::newRow("no releases") << "/feed" << FeedServer::ok(feed({})) << int(O::upToDate) << "";
-        QTest::newRow("malformed") << "/feed" << FeedServer::ok(feed(enclosureItem("2.0")).chopped(20))
-                                   << int(O::failed) << "well-formed";
+        QTest::newRow("newer") << "/feed" << FeedServer::ok(newer) << int(O::updateAvailable)
+                               << "1.10";
+        QTest::newRow("same") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0")))
+                              << int(O::upToDate) << "";
+        QTest::newRow("older") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0b3")))
+                               << int(O::upToDate) << "";
+        QTest::newRow("no releases")
+            << "/feed" << FeedServer::ok(feed({})) << int(O::upToDate) << "";
+        QTest::newRow("malformed")
+            << "/feed" << FeedServer::ok(feed(enclosureItem("2.0")).chopped(20)) << int(O::failed)
+            << "well-formed";
         QTest::newRow("404") << "/missing" << QByteArray() << int(O::failed) << "404";
         QTest::newRow("time-out") << "/hang" << QByteArray() << int(O::failed) << "did not answer";
         QTest::newRow("oversized, said up front")
-            << "/feed" << FeedServer::ok(QByteArray(1024 * 1024 + 1, ' ')) << int(O::failed) << "larger than 1 MB";
+            << "/feed" << FeedServer::ok(QByteArray(1024 * 1024 + 1, ' ')) << int(O::failed)
+            << "larger than 1 MB";
         QTest::newRow("oversized, no length")
             << "/feed"
             << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' ')
@@ -250,7 +277,8 @@ private Q_SLOTS:
 
         if (result.outcome == UpdateCheckResult::Outcome::updateAvailable) {
             QCOMPARE(result.item.displayVersion(), detail);
-            QCOMPARE(result.item.downloadPage, QUrl("https://downloads.example.org/quorvel-1.10.0.tar.gz"));
+            QCOMPARE(result.item.downloadPage,
+                     QUrl("https://downloads.example.org/quorvel-1.10.0.tar.gz"));
         } else if (result.outcome == UpdateCheckResult::Outcome::failed) {
             QVERIFY2(result.reason.contains(detail), qPrintable(result.reason));
             QCOMPARE(printed, "Update check failed: " + result.reason.toUtf8() + "\n");
@@ -309,8 +337,8 @@ private Q_SLOTS:
         QTest::addColumn<QUrl>("feedUrl");
         QTest::addColumn<int>("outcome");
         QTest::newRow("no feed") << QUrl() << int(UpdateCheckResult::Outcome::notConfigured);
-        QTest::newRow("plain HTTP elsewhere")
-            << QUrl("http://updates.example.org/appcast.xml") << int(UpdateCheckResult::Outcome::failed);
+        QTest::newRow("plain HTTP elsewhere") << QUrl("http://updates.example.org/appcast.xml")
+                                              << int(UpdateCheckResult::Outcome::failed);
     }
     void withoutFeedNeverTouchesTheNetwork()
     {
@@ -334,10 +362,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QUrl>("feedUrl");
         QTest::newRow("as shipped") << QByteArray("[Updates]\nFeedURL=\"\"\n") << QUrl();
-        QTest::newRow("quoted") << QByteArray("[Updates]\nFeedURL=\"https://q.example.org/a.xml\"\n")
+        QTest::newRow("quoted") << QByteArray(
+                                       "[Updates]\nFeedURL=\"https://q.example.org/a.xml\"\n")
                                 << QUrl("https://q.example.org/a.xml");
-        QTest::newRow("a comma, unquoted") << QByteArray("[Updates]\nFeedURL=https://q.example.org/a,b.xml\n")
-                                           << QUrl("https://q.example.org/a,b.xml");
+        QTest::newRow("a comma, unquoted")
+            << QByteArray("[Updates]\nFeedURL=https://q.example.org/a,b.xml\n")
+            << QUrl("https://q.example.org/a,b.xml");
         QTest::newRow("no file") << QByteArray() << QUrl();
     }
     void readsTheSettingsFile()
@@ -351,7 +381,8 @@ private Q_SLOTS:
         QCOMPARE(readUpdaterSettings(path).feedUrl, feedUrl);
         QCOMPARE(readUpdaterSettings(path).timeout, std::chrono::milliseconds(10000));
         QCOMPARE(readUpdaterSettings(path).maxFeedBytes, 1024 * 1024);
-        QCOMPARE(readUpdaterSettings(path).interval, std::chrono::milliseconds(std::chrono::hours(24)));
+        QCOMPARE(readUpdaterSettings(path).interval,
+                 std::chrono::milliseconds(std::chrono::hours(24)));
     }
 
     void dialogSaysWhatTheCheckFound_data()
@@ -359,23 +390,27 @@ private Q_SLOTS:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("texts");
         using O = UpdateCheckResult::Outcome;
-        QTest::newRow("up to date") << int(O::upToDate)
-                                    << QStringList{"You're up to date!",
-                                                   "Quorvel 1.9 is currently the newest version available.", "OK"};
+        QTest::newRow("up to date")
+            << int(O::upToDate)
+            << QStringList{"You're up to date!",
+                           "Quorvel 1.9 is currently the newest version available.", "OK"};
         QTest::newRow("newer") << int(O::updateAvailable)
                                << QStringList{"A new version of Quorvel is available!",
-                                              "Quorvel 1.10 is now available—you have 1.9.", "Release Notes:",
-                                              "Remind Me Later", "Open Download Page"};
-        QTest::newRow("failed") << int(O::failed)
-                                << QStringList{"Update Error!",
-                                               "Quorvel could not check for updates: the server answered 404 "
-                                               "Not Found.",
-                                               "OK"};
-        QTest::newRow("no feed") << int(O::notConfigured)
-                                 << QStringList{"Updates are not set up",
-                                                "This build of Quorvel has no update feed configured, so it does "
-                                                "not look for new versions.",
-                                                "OK"};
+                                              "Quorvel 1.10 is now available—you have 1.9.",
+                                              "Release Notes:", "Remind Me Later",
+                                              "Open Download Page"};
+        QTest::newRow("failed")
+            << int(O::failed)
+            << QStringList{"Update Error!",
+                           "Quorvel could not check for updates: the server answered 404 "
+                           "Not Found.",
+                           "OK"};
+        QTest::newRow("no feed")
+            << int(O::notConfigured)
+            << QStringList{"Updates are not set up",
+                           "This build of Quorvel has no update feed configured, so it does "
+                           "not look for new versions.",
+                           "OK"};
     }
     void dialogSaysWhatTheCheckFound()
     {
