@@ -23,7 +23,8 @@ Q_DECLARE_METATYPE(UpdateCheckResult)
 namespace {
 
 // A loopback HTTP server serving canned answers by path. A path without an
-// answer gets 404; "/hang" accepts and never answers.
+// answer gets 404; "/hang" accepts and never answers; "/trickle" sends a
+// byte now and then and never finishes.
 class FeedServer : public QObject {
 public:
     FeedServer()
@@ -61,6 +62,13 @@ private:
         const QString path = QString::fromLatin1(request.split(' ').value(1));
         if (path == u"/hang")
             return;
+        if (path == u"/trickle") { // always busy, never done
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+            drip->start(50);
+            return;
+        }
         socket->write(m_routes.value(path, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
                                            "Connection: close\r\n\r\n"));
         socket->disconnectFromHost();
@@ -233,6 +241,8 @@ private Q_SLOTS:
             << "well-formed";
         QTest::newRow("404") << "/missing" << QByteArray() << int(O::failed) << "404";
         QTest::newRow("time-out") << "/hang" << QByteArray() << int(O::failed) << "did not answer";
+        QTest::newRow("time-out, while trickling")
+            << "/trickle" << QByteArray() << int(O::failed) << "did not answer";
         QTest::newRow("oversized, said up front")
             << "/feed" << FeedServer::ok(QByteArray(1024 * 1024 + 1, ' ')) << int(O::failed)
             << "larger than 1 MB";
