@@ -28,11 +28,11 @@ constexpr int kSpacing = 6;
 // capture starts.
 constexpr int kCaptureDelayMilliseconds = 100;
 
-// A thin frosted sheet standing in for the translucent material: the panel
-// shows through faintly, the notice reads clearly, and no click gets past.
+// A frosted sheet standing in for the translucent material: the entries
+// show through blurred, the notice reads clearly, and no click gets past.
 class PermissionCover : public QWidget {
 public:
-    explicit PermissionCover(QWidget* parent) : QWidget(parent)
+    PermissionCover(QWidget* covered, QWidget* parent) : QWidget(parent), m_covered(covered)
     {
         auto* notice = new QLabel(MenuView::permissionNotice(), this);
         notice->setWordWrap(true);
@@ -44,14 +44,39 @@ public:
         layout->addWidget(notice, 0, Qt::AlignCenter);
     }
 
+    // Takes a fresh picture of what lies underneath; the entries change
+    // rarely, so once per showing is enough.
+    void refreshBackdrop()
+    {
+        if (!isVisible() || size().isEmpty())
+            return;
+        // Shrinking and growing again with smoothing is a cheap, soft blur.
+        const QImage under = m_covered->grab().toImage();
+        const QSize small = (under.size() / 8).expandedTo(QSize(1, 1));
+        m_backdrop = QPixmap::fromImage(
+            under.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .scaled(under.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        m_backdrop.setDevicePixelRatio(under.devicePixelRatio());
+        update();
+    }
+
 protected:
+    void showEvent(QShowEvent*) override { refreshBackdrop(); }
+    void resizeEvent(QResizeEvent*) override { refreshBackdrop(); }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
+        if (!m_backdrop.isNull())
+            painter.drawPixmap(m_covered->mapTo(parentWidget(), QPoint(0, 0)), m_backdrop);
         QColor sheet = palette().color(QPalette::Window);
-        sheet.setAlphaF(0.8f);
+        sheet.setAlphaF(0.7f);
         painter.fillRect(rect(), sheet);
     }
+
+private:
+    QWidget* m_covered;
+    QPixmap m_backdrop;
 };
 
 bool defaultAccessCheck()
@@ -86,7 +111,7 @@ MenuView::MenuView(CaptureBackend& backend, FilePanel& filePanel, Services servi
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     buildEntries();
 
-    m_cover = new PermissionCover(this);
+    m_cover = new PermissionCover(m_stack, this);
     m_cover->setVisible(!m_permissionGranted);
     m_stack->setEnabled(m_permissionGranted);
 
