@@ -94,11 +94,8 @@ void openFromTrayPanel(const Screencapture& capture, const ScreenRecorder& recor
 
 MenuView::MenuView(CaptureBackend& backend, FilePanel& filePanel, Services services,
                    QWidget* parent)
-    : QWidget(parent),
-      m_filePanel(filePanel),
-      m_services(std::move(services)),
-      m_screencapture(new Screencapture(backend, this)),
-      m_screenRecorder(new ScreenRecorder(this))
+    : QWidget(parent), m_filePanel(filePanel), m_services(std::move(services)),
+      m_screencapture(new Screencapture(backend, this)), m_screenRecorder(new ScreenRecorder(this))
 {
     if (!m_services.checkAccess)
         m_services.checkAccess = defaultAccessCheck;

@@ -5,13 +5,11 @@
 #include <QList>
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 
 class CaptureBackend;
 class FilePanel;
 class MacUtilityButton;
-class QLabel;
 class ScreenRecorder;
 class Screencapture;
 
@@ -29,9 +27,9 @@ class MenuView : public QWidget {
 public:
     // Opens an editor for the panel's models; `showVideoPlayer` for a movie,
     // `fileName` when the capture came from a file.
-    using EditorOpener = std::function<void(const Screencapture& capture,
-                                            const ScreenRecorder& recorder, bool showVideoPlayer,
-                                            const QString& fileName)>;
+    using EditorOpener =
+        std::function<void(const Screencapture& capture, const ScreenRecorder& recorder,
+                           bool showVideoPlayer, const QString& fileName)>;
 
     // The desktop services the panel uses beyond the capture backend and the
     // file panels. Each left empty gets the real one: checkScreenCaptureAccess(),

@@ -52,9 +52,8 @@ struct ScriptedPanel : FilePanel {
     void chooseFileToOpen(const OpenRequest& request, Answer done) override
     {
         requests.append(request);
-        QTimer::singleShot(0, [done, a = answers.isEmpty() ? std::nullopt : answers.takeFirst()] {
-            done(a);
-        });
+        QTimer::singleShot(
+            0, [done, a = answers.isEmpty() ? std::nullopt : answers.takeFirst()] { done(a); });
     }
     void chooseSaveLocation(const SaveRequest&, Answer) override { QFAIL("no saving here"); }
 };
@@ -160,7 +159,8 @@ private Q_SLOTS:
         const int gap = entries[4]->y() - entries[3]->geometry().bottom();
         QCOMPARE(entries[2]->y() - entries[1]->geometry().bottom(), 1 + 6);
         QCOMPARE(gap, 1 + 6 + 1 + 6); // the hairline between two spacings
-        QCOMPARE(m_view->height(), entries[4]->mapTo(m_view.get(), QPoint(0, 0)).y() + entries[4]->height() + 10);
+        QCOMPARE(m_view->height(),
+                 entries[4]->mapTo(m_view.get(), QPoint(0, 0)).y() + entries[4]->height() + 10);
         QCOMPARE(entries[0]->mapTo(m_view.get(), QPoint(0, 0)), QPoint(10, 10));
 
         entries[0]->setFocus(Qt::TabFocusReason);
@@ -181,8 +181,18 @@ private Q_SLOTS:
     {
         showView();
         MacUtilityButton* quit = entry("Quit");
+        const auto redPixels = [quit] {
+            const QImage shown = quit->grab().toImage();
+            int count = 0;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    count += test_support::near(shown.pixelColor(x, y), QColor(255, 59, 48), 8);
+            return count;
+        };
+        QVERIFY(redPixels() > 20);
         m_view->screenRecorder().setIsRecording(true);
         QVERIFY(!quit->isEnabled());
+        QCOMPARE(redPixels(), 0);
         QTest::mouseClick(quit, Qt::LeftButton);
         QTest::keyClick(quit, Qt::Key_Space);
         QCOMPARE(m_quits, 0);
@@ -321,7 +331,8 @@ private Q_SLOTS:
         showView();
         m_view->screencapture().setImage(filled(Qt::blue));
         QSignalSpy imageChanges(&m_view->screencapture(), &Screencapture::imageChanged);
-        QSignalSpy movieChanges(&m_view->screenRecorder(), &ScreenRecorder::lastRecordingURLChanged);
+        QSignalSpy movieChanges(&m_view->screenRecorder(),
+                                &ScreenRecorder::lastRecordingURLChanged);
 
         QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
         QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
@@ -380,8 +391,7 @@ private Q_SLOTS:
         QTest::mouseClick(view.entries()[1], Qt::LeftButton);
         QTRY_COMPARE(editorWindows().size(), 2);
         QCOMPARE(editorWindows()[0]->screencapture().image().pixelColor(0, 0), QColor(Qt::red));
-        QCOMPARE(editorWindows()[1]->screencapture().image().pixelColor(0, 0),
-                 QColor(Qt::yellow));
+        QCOMPARE(editorWindows()[1]->screencapture().image().pixelColor(0, 0), QColor(Qt::yellow));
         QCOMPARE(editorWindows()[1]->minimumHeight(), 800);
     }
 };
