@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QIcon>
+
+// The symbols beside the tray panel's entries. Each comes from the desktop's
+// icon theme when it has a fitting one, and is otherwise drawn here, so the
+// panel looks whole without any theme. They are templates: the button paints
+// them in its label's colour.
+enum class PanelSymbol { window, crop, photo, film, power };
+
+QIcon panelSymbol(PanelSymbol symbol);
+// The drawn symbol alone, whatever the theme holds.
+QIcon drawnPanelSymbol(PanelSymbol symbol);

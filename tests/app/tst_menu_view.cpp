@@ -1,0 +1,400 @@
+// The tray panel's content on the offscreen platform: its entries and how
+// they look and respond, the cover while the screen may not be seen, and the
+// capture and file flows over a scripted capture backend and stand-in file
+// panels. The editors are real where the flow's end is the window itself.
+
+#include "editor_window.h"
+#include "editor_window_opener.h"
+#include "file_panel.h"
+#include "mac_utility_button_style.h"
+#include "menu_view.h"
+#include "screen_recorder.h"
+#include "screencapture.h"
+#include "test_support.h"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QClipboard>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Answers each capture later with a picture (captured), a reason (failed) or
+// nothing (cancelled).
+struct ScriptedBackend : CaptureBackend {
+    QVariantList answers;
+    QList<ScreenshotTypes> asked;
+    QString name() const override { return QStringLiteral("scripted"); }
+    QList<ScreenshotTypes> supportedKinds() const override
+    {
+        return {ScreenshotTypes::window, ScreenshotTypes::area};
+    }
+    void capture(ScreenshotTypes kind) override
+    {
+        asked.append(kind);
+        QTimer::singleShot(0, this, [this, a = answers.takeFirst()] {
+            !a.isValid()                       ? Q_EMIT cancelled()
+            : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
+                                               : Q_EMIT captured(a.value<QImage>());
+        });
+    }
+};
+
+// Stands in for the person at the open panel: answers each request with the
+// next scripted path, or cancels when there is none.
+struct ScriptedPanel : FilePanel {
+    QList<std::optional<QString>> answers;
+    QList<OpenRequest> requests;
+    void chooseFileToOpen(const OpenRequest& request, Answer done) override
+    {
+        requests.append(request);
+        QTimer::singleShot(
+            0, [done, a = answers.isEmpty() ? std::nullopt : answers.takeFirst()] { done(a); });
+    }
+    void chooseSaveLocation(const SaveRequest&, Answer) override { QFAIL("no saving here"); }
+};
+
+// What an editor was opened with.
+struct Opened {
+    QImage image;
+    QUrl movie;
+    bool video;
+    QString fileName;
+};
+
+QImage filled(QColor color, QSize size = {40, 30})
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+}
+
+QString accessibleName(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
+QPalette darkPalette()
+{
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(40, 40, 42));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 124));
+    return dark;
+}
+
+} // namespace
+
+class MenuViewTest : public QObject {
+    Q_OBJECT
+
+    ScriptedBackend m_backend;
+    ScriptedPanel m_panel;
+    QList<Opened> m_opened;
+    bool m_access = true;
+    int m_checks = 0;
+    int m_quits = 0;
+    std::unique_ptr<MenuView> m_view;
+
+    MenuView::Services standIns()
+    {
+        return {[this] { return ++m_checks, m_access; },
+                [this](const Screencapture& c, const ScreenRecorder& r, bool video,
+                       const QString& name) {
+                    m_opened.append({c.image(), r.lastRecordingURL(), video, name});
+                },
+                [this] { ++m_quits; }};
+    }
+    MacUtilityButton* entry(const QString& text) const
+    {
+        for (MacUtilityButton* button : m_view->entries())
+            if (button->text() == text)
+                return button;
+        return nullptr;
+    }
+    void showView()
+    {
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        QApplication::setActiveWindow(m_view.get());
+        QTRY_COMPARE(QApplication::activeWindow(), m_view.get());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_backend.answers.clear(), m_backend.asked.clear();
+        m_panel.answers.clear(), m_panel.requests.clear();
+        m_opened.clear();
+        m_access = true, m_checks = 0, m_quits = 0;
+        m_view = std::make_unique<MenuView>(m_backend, m_panel, standIns());
+    }
+    void cleanup()
+    {
+        m_view.reset();
+        qDeleteAll(editorWindows());
+    }
+
+    // Five entries in order, 240 wide, a separator before "Quit"; each named by
+    // its text, in the tab order, pressed with Space and by its accessible action.
+    void entriesInOrderAndUsableFromTheKeyboard()
+    {
+        const QStringList texts{"Capture Window", "Capture Area", "Beautify Image",
+                                "Beautify Recording", "Quit"};
+        showView();
+        QCOMPARE(m_view->width(), 240);
+        QStringList shown;
+        for (MacUtilityButton* button : m_view->entries()) {
+            shown << button->text();
+            QCOMPARE(accessibleName(button), button->text());
+            QVERIFY(!button->icon().isNull());
+            QCOMPARE(button->width(), 240 - 2 * 10);
+        }
+        QCOMPARE(shown, texts);
+        const auto entries = m_view->entries();
+        const int gap = entries[4]->y() - entries[3]->geometry().bottom();
+        QCOMPARE(entries[2]->y() - entries[1]->geometry().bottom(), 1 + 6);
+        QCOMPARE(gap, 1 + 6 + 1 + 6); // the hairline between two spacings
+        QCOMPARE(m_view->height(),
+                 entries[4]->mapTo(m_view.get(), QPoint(0, 0)).y() + entries[4]->height() + 10);
+        QCOMPARE(entries[0]->mapTo(m_view.get(), QPoint(0, 0)), QPoint(10, 10));
+
+        entries[0]->setFocus(Qt::TabFocusReason);
+        for (int i = 1; i < entries.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), entries[i]);
+        }
+        QTest::keyClick(entries[4], Qt::Key_Space);
+        QCOMPARE(m_quits, 1);
+        auto* actions = QAccessible::queryAccessibleInterface(entries[4])->actionInterface();
+        QVERIFY(actions);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(m_quits, 2); // a press shows itself briefly first
+    }
+
+    // "Quit" is red, and greyed and inert while the recorder records.
+    void quitDisabledWhileRecording()
+    {
+        showView();
+        MacUtilityButton* quit = entry("Quit");
+        const auto redPixels = [quit] {
+            const QImage shown = quit->grab().toImage();
+            int count = 0;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    count += test_support::near(shown.pixelColor(x, y), QColor(255, 59, 48), 8);
+            return count;
+        };
+        QVERIFY(redPixels() > 20);
+        m_view->screenRecorder().setIsRecording(true);
+        QVERIFY(!quit->isEnabled());
+        QCOMPARE(redPixels(), 0);
+        QTest::mouseClick(quit, Qt::LeftButton);
+        QTest::keyClick(quit, Qt::Key_Space);
+        QCOMPARE(m_quits, 0);
+        m_view->screenRecorder().setIsRecording(false);
+        QVERIFY(quit->isEnabled());
+        QTest::mouseClick(quit, Qt::LeftButton);
+        QCOMPARE(m_quits, 1);
+    }
+
+    // The pointer lights an entry over 0.15 s: its fill and outline in the
+    // accent colour, its text too; leaving fades it back to plain. On both
+    // palettes.
+    void hoverTintsAndFadesBack_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void hoverTintsAndFadesBack()
+    {
+        QFETCH(bool, dark);
+        if (dark)
+            m_view->setPalette(darkPalette());
+        showView();
+        MacUtilityButton* button = entry("Beautify Image");
+        const QColor window = m_view->palette().color(QPalette::Window);
+        // The far right of the entry holds neither icon nor text.
+        const QPoint inside(button->width() - 20, button->height() / 2);
+        const auto pixel = [&] {
+            return m_view->grab().toImage().pixelColor(button->mapTo(m_view.get(), inside));
+        };
+        QUORVEL_COMPARE_COLOR(pixel(), window, 2);
+
+        QElapsedTimer clock;
+        clock.start();
+        QEnterEvent enter{QPointF(inside), QPointF(inside), QPointF(button->mapToGlobal(inside))};
+        QApplication::sendEvent(button, &enter);
+        QVERIFY(button->isHovered());
+        QVERIFY(button->hoverProgress() < 1);
+        QTRY_COMPARE(button->hoverProgress(), 1.0);
+        QVERIFY(clock.elapsed() >= 120);
+        const QColor accent = MacUtilityButtonStyle::accent();
+        const auto blend = [&](qreal a) {
+            return QColor::fromRgbF(window.redF() + (accent.redF() - window.redF()) * a,
+                                    window.greenF() + (accent.greenF() - window.greenF()) * a,
+                                    window.blueF() + (accent.blueF() - window.blueF()) * a);
+        };
+        QUORVEL_COMPARE_COLOR(pixel(), blend(0.15), 3);
+        // The outline, on the straight part of the bottom edge.
+        const QPoint edge = button->mapTo(m_view.get(), QPoint(40, button->height() - 1));
+        QUORVEL_COMPARE_COLOR(m_view->grab().toImage().pixelColor(edge), blend(0.5), 12);
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(button, &leave);
+        QVERIFY(!button->isHovered());
+        QTRY_COMPARE(button->hoverProgress(), 0.0);
+        QUORVEL_COMPARE_COLOR(pixel(), window, 2);
+    }
+
+    // Without access the cover lies over every entry with its notice, and
+    // nothing under it can be used; each showing asks again.
+    void coverWhileAccessIsMissing()
+    {
+        m_access = false;
+        MenuView view(m_backend, m_panel, standIns());
+        QVERIFY(!view.isPermissionGranted());
+        QVERIFY(!view.permissionCover()->isHidden()); // before anyone asked
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(m_checks, 1);
+        QVERIFY(view.permissionCover()->isVisible());
+        QCOMPARE(view.permissionCover()->geometry(), view.rect());
+        auto* notice = view.permissionCover()->findChild<QLabel*>();
+        QCOMPARE(notice->text(),
+                 "No Screen Recording Permission please grant persmission in system preferences");
+        QCOMPARE(accessibleName(notice), notice->text());
+        QVERIFY(notice->isVisible());
+        for (MacUtilityButton* button : view.entries()) {
+            QVERIFY(!button->isEnabled());
+            QCOMPARE(button->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+        }
+        QTest::mouseClick(view.entries().last(), Qt::LeftButton, {},
+                          view.entries().last()->rect().center());
+        QCOMPARE(m_quits, 0);
+
+        // Granting takes effect at the next showing.
+        m_access = true;
+        QVERIFY(view.permissionCover()->isVisible());
+        view.hide();
+        view.show();
+        QCOMPARE(m_checks, 2);
+        QVERIFY(view.isPermissionGranted());
+        QVERIFY(view.permissionCover()->isHidden());
+        QVERIFY(view.entries().first()->isEnabled());
+    }
+
+    // A capture hides the active window at once and starts 0.1 s later; its
+    // end, even a failure, opens an editor. Two captures open two editors.
+    void capturesOpenAnEditorEach()
+    {
+        m_backend.answers = {QVariant::fromValue(filled(Qt::red)), QStringLiteral("no screen")};
+        showView();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(entry("Capture Window"), Qt::LeftButton);
+        QVERIFY(m_view->isHidden());
+        QVERIFY(m_backend.asked.isEmpty());
+        QTRY_COMPARE(m_opened.size(), 1);
+        QVERIFY(clock.elapsed() >= 100);
+        QCOMPARE(m_backend.asked, QList{ScreenshotTypes::window});
+        QCOMPARE(m_opened[0].image, QGuiApplication::clipboard()->image());
+        QCOMPARE(m_opened[0].image.pixelColor(0, 0), QColor(Qt::red));
+        QVERIFY(!m_opened[0].video);
+
+        showView();
+        QByteArray printed = test_support::stdoutOf([&] {
+            QTest::mouseClick(entry("Capture Area"), Qt::LeftButton);
+            QTRY_COMPARE(m_opened.size(), 2);
+        });
+        QCOMPARE(printed, "Failed to take screenshot: no screen\n");
+        QCOMPARE(m_backend.asked.last(), ScreenshotTypes::area);
+        // The failure keeps the earlier picture, and the editor gets what is there.
+        QCOMPARE(m_opened[1].image.pixelColor(0, 0), QColor(Qt::red));
+        QVERIFY(!m_opened[1].video);
+    }
+
+    // Files come through the open panel. A cancel opens nothing and changes
+    // nothing; a movie opens a movie editor and leaves the picture alone; a
+    // picture opens, even an unreadable one. The models keep it all between
+    // showings of the panel.
+    void fileFlows()
+    {
+        QTemporaryDir dir;
+        const QString png = dir.filePath("shot.png"), movie = dir.filePath("clip.mov");
+        QVERIFY(filled(Qt::green).save(png));
+        showView();
+        m_view->screencapture().setImage(filled(Qt::blue));
+        QSignalSpy imageChanges(&m_view->screencapture(), &Screencapture::imageChanged);
+        QSignalSpy movieChanges(&m_view->screenRecorder(),
+                                &ScreenRecorder::lastRecordingURLChanged);
+
+        QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
+        QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
+        QTRY_COMPARE(m_panel.requests.size(), 2);
+        QTest::qWait(20);
+        QVERIFY(m_opened.isEmpty());
+        QVERIFY(imageChanges.isEmpty() && movieChanges.isEmpty());
+        QVERIFY(!m_view->showVideoPlayer());
+        QCOMPARE(m_panel.requests[0].prompt, "Choose Image");
+        QCOMPARE(m_panel.requests[1].prompt, "Choose Video");
+        for (const char* type : {"*.jpg", "*.png", "*.tiff", "*.bmp", "*.gif", "*.heic"})
+            QVERIFY(m_panel.requests[0].nameFilters.join(' ').contains(type));
+        for (const char* type : {"*.mov", "*.mp4"})
+            QVERIFY(m_panel.requests[1].nameFilters.join(' ').contains(type));
+
+        m_panel.answers = {movie};
+        QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
+        QTRY_COMPARE(m_opened.size(), 1);
+        QVERIFY(m_opened[0].video);
+        QCOMPARE(m_opened[0].movie, QUrl::fromLocalFile(movie));
+        QCOMPARE(m_opened[0].fileName, "clip.mov");
+        QVERIFY(m_view->showVideoPlayer());
+        QVERIFY(imageChanges.isEmpty());
+        QCOMPARE(m_view->screencapture().image(), filled(Qt::blue));
+
+        m_panel.answers = {png, dir.filePath("missing.png")};
+        QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
+        QTRY_COMPARE(m_opened.size(), 2);
+        QVERIFY(!m_opened[1].video);
+        QCOMPARE(m_opened[1].fileName, "shot.png");
+        QCOMPARE(m_opened[1].image.pixelColor(0, 0), QColor(Qt::green));
+        const QByteArray printed = test_support::stdoutOf([&] {
+            QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
+            QTRY_COMPARE(m_opened.size(), 3);
+        });
+        QVERIFY(printed.startsWith("Failed to load image from URL: "));
+        QCOMPARE(m_opened[2].image.pixelColor(0, 0), QColor(Qt::green));
+
+        m_view->hide();
+        showView();
+        QCOMPARE(m_view->screencapture().image().pixelColor(0, 0), QColor(Qt::green));
+        QCOMPARE(m_view->screenRecorder().lastRecordingURL(), QUrl::fromLocalFile(movie));
+        QVERIFY(m_view->showVideoPlayer());
+    }
+
+    // Left to itself, the panel opens real editors, full height, one per capture.
+    void realEditorsByDefault()
+    {
+        m_backend.answers = {QVariant::fromValue(filled(Qt::red)),
+                             QVariant::fromValue(filled(Qt::yellow))};
+        MenuView view(m_backend, m_panel, {[] { return true; }, {}, [] {}});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTest::mouseClick(view.entries()[1], Qt::LeftButton);
+        QTRY_COMPARE(editorWindows().size(), 1);
+        QTest::mouseClick(view.entries()[1], Qt::LeftButton);
+        QTRY_COMPARE(editorWindows().size(), 2);
+        QCOMPARE(editorWindows()[0]->screencapture().image().pixelColor(0, 0), QColor(Qt::red));
+        QCOMPARE(editorWindows()[1]->screencapture().image().pixelColor(0, 0), QColor(Qt::yellow));
+        QCOMPARE(editorWindows()[1]->minimumHeight(), 800);
+    }
+};
+
+QTEST_MAIN(MenuViewTest)
+#include "tst_menu_view.moc"
