@@ -10,6 +10,7 @@
 #include "menu_view.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
+#include "scripted_backend.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -22,27 +23,6 @@
 #include <QtTest>
 
 namespace {
-
-// Answers each capture later with a picture (captured), a reason (failed) or
-// nothing (cancelled).
-struct ScriptedBackend : CaptureBackend {
-    QVariantList answers;
-    QList<ScreenshotTypes> asked;
-    QString name() const override { return QStringLiteral("scripted"); }
-    QList<ScreenshotTypes> supportedKinds() const override
-    {
-        return {ScreenshotTypes::window, ScreenshotTypes::area};
-    }
-    void capture(ScreenshotTypes kind) override
-    {
-        asked.append(kind);
-        QTimer::singleShot(0, this, [this, a = answers.takeFirst()] {
-            !a.isValid()                       ? Q_EMIT cancelled()
-            : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
-                                               : Q_EMIT captured(a.value<QImage>());
-        });
-    }
-};
 
 // Stands in for the person at the open panel: answers each request with the
 // next scripted path, or cancels when there is none.

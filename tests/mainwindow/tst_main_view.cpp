@@ -8,6 +8,7 @@
 #include "permission_overlay.h"
 #include "privacy_settings.h"
 #include "prominent_button_style.h"
+#include "scripted_backend.h"
 #include "secondary_button_style.h"
 #include "test_support.h"
 
@@ -21,26 +22,6 @@
 #include <QtTest>
 
 namespace {
-
-// Each answer is a picture (captured), a reason (failed) or nothing (cancelled).
-struct ScriptedBackend : CaptureBackend {
-    QVariantList answers;
-    QList<ScreenshotTypes> asked;
-    QString name() const override { return QStringLiteral("scripted"); }
-    QList<ScreenshotTypes> supportedKinds() const override
-    {
-        return {ScreenshotTypes::window, ScreenshotTypes::area};
-    }
-    void capture(ScreenshotTypes kind) override
-    {
-        asked.append(kind);
-        QTimer::singleShot(5, this, [this, a = answers.takeFirst()] {
-            !a.isValid()                       ? Q_EMIT cancelled()
-            : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
-                                               : Q_EMIT captured(a.value<QImage>());
-        });
-    }
-};
 
 struct AnsweredPanel : FilePanel {
     QList<OpenRequest> requests;
@@ -138,6 +119,7 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->clear();
         m_backend.answers.clear();
         m_backend.asked.clear();
+        m_backend.answerAfterMs = 5;
         m_panel = {};
         m_opened.clear();
         m_lines.clear();
