@@ -22,7 +22,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # Only the program and the sample drawer: the test suite is not needed to run.
-# On a desktop it ends in the editor with the sample screenshot.
+# On a desktop it ends in the app itself: main window and tray item.
 run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quorvel quorvel-sample
 	@$(BUILD)/tools/quorvel-sample $(BUILD)/sample_screenshot.png
@@ -30,10 +30,10 @@ run: configure
 	    --output $(BUILD)/sample_with_background.png $(BUILD)/sample_screenshot.png
 	@echo "The program is $(BUILD)/src/quorvel; see README.md for putting it on PATH."
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	    echo "Opening the sample in the editor; close its window to finish."; \
-	    $(BUILD)/src/quorvel open $(BUILD)/sample_screenshot.png; \
+	    echo "Starting Quorvel; choose Quit in its menu to finish."; \
+	    $(BUILD)/src/quorvel; \
 	else \
-	    echo "No display here; on a desktop, 'make run' opens the sample in the editor."; \
+	    echo "No display here; on a desktop, 'make run' starts the Quorvel app."; \
 	fi
 
 test: build

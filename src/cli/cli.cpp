@@ -10,9 +10,9 @@ namespace {
 QString usage()
 {
     return QStringLiteral(
-        "Usage: quorvel COMMAND [options] ...\n"
+        "Usage: quorvel [COMMAND [options] ...]\n"
         "Quorvel makes screen captures presentable: it puts them on a background\n"
-        "with padding and rounded corners.\n"
+        "with padding and rounded corners. Without a COMMAND it starts the app.\n"
         "\n"
         "Commands:\n"
         "  compose   place pictures on a background and write them as PNG\n"

@@ -31,41 +31,53 @@ constexpr const char* kCommand = "quorvel open";
 // Enough of a file's start for FFmpeg to tell its container by content.
 constexpr qsizetype kProbeBytes = 64 * 1024;
 
-QString displayFailure()
+} // namespace
+
+QString displayFailure(const QString& hint)
 {
     const QByteArray display =
         qgetenv("WAYLAND_DISPLAY").isEmpty() ? qgetenv("DISPLAY") : qgetenv("WAYLAND_DISPLAY");
-    return display.isEmpty()
-               ? QStringLiteral("quorvel: cannot open a window: no display")
-               : QStringLiteral("quorvel: cannot open a window: cannot connect to display %1")
-                     .arg(QString::fromLocal8Bit(display));
+    const QString failure =
+        display.isEmpty()
+            ? QStringLiteral("quorvel: cannot open a window: no display")
+            : QStringLiteral("quorvel: cannot open a window: cannot connect to display %1")
+                  .arg(QString::fromLocal8Bit(display));
+    return hint.isEmpty() ? failure : failure + QStringLiteral("; ") + hint;
 }
+
+namespace {
 
 // Qt aborts the process when its window system cannot start; while it starts,
 // that abort becomes our own line and exit status instead.
 QtMessageHandler g_handlerBefore = nullptr;
+QString g_failureHint;
 
 void windowSystemStartMessages(QtMsgType type, const QMessageLogContext& context,
                                const QString& message)
 {
     if (type == QtFatalMsg) {
-        printErrorLine(displayFailure());
+        printErrorLine(displayFailure(g_failureHint));
         std::_Exit(exitFailure);
     }
     if (g_handlerBefore)
         g_handlerBefore(type, context, message);
 }
 
-std::unique_ptr<QApplication> startWindowSystem(int& argc, char** argv)
+} // namespace
+
+std::unique_ptr<QApplication> startWindowSystem(int& argc, char** argv, const QString& hint)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return nullptr;
+    g_failureHint = hint;
     g_handlerBefore = qInstallMessageHandler(windowSystemStartMessages);
     auto app = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(g_handlerBefore);
     return app;
 }
+
+namespace {
 
 // The first bytes of a regular file; empty for anything else, which has been
 // read to its end by the picture loader already.
@@ -198,11 +210,6 @@ int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
         return exitFailure;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
-
-    // libav talks on standard error about odd files; each file gets our own
-    // one line instead.
-    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
-        av_log_set_level(AV_LOG_QUIET);
 
     bool allOpened = true;
     {

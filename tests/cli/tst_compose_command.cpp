@@ -281,7 +281,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("starts");
-        QTest::newRow("quorvel") << "" << QByteArray("Usage: quorvel COMMAND");
+        QTest::newRow("quorvel") << "" << QByteArray("Usage: quorvel [COMMAND");
         QTest::newRow("compose") << "compose"
                                  << QByteArray("Usage: quorvel compose [options] INPUT...");
         QTest::newRow("video") << "video" << QByteArray("Usage: quorvel video [options] INPUT -o");

@@ -1,0 +1,211 @@
+#include "quorvel_app.h"
+
+#include "capture_backend.h"
+#include "check_for_updates_view_model.h"
+#include "console.h"
+#include "main_view.h"
+#include "menu_view.h"
+#include "qt_file_panel.h"
+#include "update_dialog.h"
+#include "updater.h"
+#include "viewfinder_icon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace {
+
+// The viewfinder of data/icons/quorvel.svg, drawn at the sizes trays and
+// window managers ask for.
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(viewfinderIcon(side, 1.0));
+    return icon;
+}
+
+// Tells the app when the main window is closed; with a tray the window only
+// hides, as QMainWindow does anyway.
+class CloseWatcher : public QObject {
+public:
+    CloseWatcher(std::function<void()> closed, QObject* parent)
+        : QObject(parent), m_closed(std::move(closed))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close && event->isAccepted())
+            m_closed();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_closed;
+};
+
+} // namespace
+
+QuorvelApp::QuorvelApp(Services services, QObject* parent)
+    : QObject(parent), m_services(std::move(services))
+{
+    if (!m_services.backend)
+        m_services.backend = loadCaptureBackend();
+    if (!m_services.filePanel)
+        m_services.filePanel = std::make_unique<QtFilePanel>();
+    if (!m_services.trayAvailable)
+        m_services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!m_services.writeLine)
+        m_services.writeLine = printLine;
+    if (!m_services.quit)
+        m_services.quit = [] { QApplication::quit(); };
+
+    // The update check runs on its own schedule from start-up on, before
+    // any window shows.
+    m_updater = m_services.updater
+                    ? std::move(m_services.updater)
+                    : std::make_unique<Updater>(readUpdaterSettings(installedUpdaterSettingsPath()),
+                                                QCoreApplication::applicationVersion());
+    m_updater->start();
+    UpdateDialog::showForUserChecks(*m_updater);
+    m_checkModel = new CheckForUpdatesViewModel(*m_updater, this);
+
+    QApplication::setWindowIcon(applicationIcon());
+    // We decide when the process ends: the tray keeps it alive past the main
+    // window, and editor windows never end it on their own.
+    QApplication::setQuitOnLastWindowClosed(false);
+    m_hasTray = m_services.trayAvailable();
+
+    buildMainWindow();
+    buildTray();
+}
+
+QuorvelApp::~QuorvelApp()
+{
+    // The views hold the backend and the file panel by reference.
+    m_mainWindow.reset();
+    m_panel.reset();
+}
+
+void QuorvelApp::buildMainWindow()
+{
+    m_mainWindow = std::make_unique<QMainWindow>();
+    m_mainWindow->setWindowTitle(QStringLiteral("Quorvel"));
+    m_mainView = new MainView(MainView::Services{*m_services.backend,
+                                                 *m_services.filePanel,
+                                                 m_services.checkAccess,
+                                                 {},
+                                                 m_services.writeLine,
+                                                 {},
+                                                 {}},
+                              m_mainWindow.get());
+    m_mainWindow->setCentralWidget(m_mainView);
+
+    m_appMenu = m_mainWindow->menuBar()->addMenu(QStringLiteral("Quorvel"));
+    QAction* about = m_appMenu->addAction(tr("About Quorvel"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &QuorvelApp::showAbout);
+    m_checkForUpdates = m_checkModel->createAction(m_appMenu);
+    m_appMenu->addAction(m_checkForUpdates);
+    m_appMenu->addSeparator();
+    QAction* quit = m_appMenu->addAction(tr("Quit"));
+    quit->setMenuRole(QAction::QuitRole);
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
+
+    m_mainWindow->installEventFilter(
+        new CloseWatcher([this] { mainWindowClosed(); }, m_mainWindow.get()));
+}
+
+void QuorvelApp::buildTray()
+{
+    // The panel and its models live as long as the process: what it captured
+    // is still there when it opens again.
+    m_panel = std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    m_panel->setWindowTitle(QStringLiteral("Quorvel"));
+    auto* layout = new QVBoxLayout(m_panel.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    MenuView::Services panelServices;
+    panelServices.checkAccess = m_services.checkAccess;
+    panelServices.quit = [this] { m_services.quit(); };
+    m_menuView = new MenuView(*m_services.backend, *m_services.filePanel, std::move(panelServices),
+                              m_panel.get());
+    layout->addWidget(m_menuView);
+
+    m_trayMenu = std::make_unique<QMenu>();
+    connect(m_trayMenu->addAction(tr("Show Quorvel")), &QAction::triggered, this,
+            &QuorvelApp::showMainWindow);
+    connect(m_trayMenu->addAction(tr("Quit")), &QAction::triggered, this,
+            [this] { m_services.quit(); });
+
+    if (!m_hasTray)
+        return;
+    m_tray = new QSystemTrayIcon(QApplication::windowIcon(), this);
+    m_tray->setToolTip(QStringLiteral("Quorvel"));
+    m_tray->setContextMenu(m_trayMenu.get());
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    showTrayPanel();
+            });
+}
+
+void QuorvelApp::show()
+{
+    if (m_tray)
+        m_tray->show();
+    showMainWindow();
+}
+
+void QuorvelApp::showMainWindow()
+{
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+}
+
+void QuorvelApp::showTrayPanel()
+{
+    m_panel->adjustSize();
+    const QSize size = m_panel->size();
+    const QRect icon = m_tray ? m_tray->geometry() : QRect();
+    const QPoint anchor = icon.isValid() ? icon.center() : QCursor::pos();
+    QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen->availableGeometry();
+    // Below the icon when the tray is at the top, above it otherwise.
+    QPoint at(anchor.x() - size.width() / 2,
+              anchor.y() < area.center().y() ? (icon.isValid() ? icon.bottom() + 1 : anchor.y())
+                                             : (icon.isValid() ? icon.top() : anchor.y()) -
+                                                   size.height());
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
+    m_panel->move(at);
+    m_panel->show();
+    m_panel->activateWindow();
+}
+
+void QuorvelApp::showAbout()
+{
+    QMessageBox::about(m_mainWindow.get(), tr("About Quorvel"),
+                       tr("<b>Quorvel</b> %1<br>Screen captures on a background.")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+void QuorvelApp::mainWindowClosed()
+{
+    if (!m_hasTray)
+        m_services.quit();
+}

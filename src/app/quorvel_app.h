@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "capture_backend.h"
+#include "file_panel.h"
+#include "updater.h"
+
+class CheckForUpdatesViewModel;
+class MainView;
+class MenuView;
+class QAction;
+class QMainWindow;
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+
+// The application: the update check, the main window with its "Quorvel"
+// menu, and the tray item whose click shows the capture panel.
+//
+// The updater starts in the constructor, so its schedule runs before any
+// window shows; show() then puts up the main window and the tray item. With
+// a tray, closing the main window leaves the process running in the tray
+// ("Show Quorvel" brings the window back); without one, closing it quits.
+class QuorvelApp : public QObject {
+    Q_OBJECT
+
+public:
+    struct Services {
+        // Each default is the real desktop service.
+        std::unique_ptr<CaptureBackend> backend;     // loadCaptureBackend()
+        std::unique_ptr<FilePanel> filePanel;        // Qt's file dialogs
+        std::unique_ptr<Updater> updater;            // the installed feed settings
+        std::function<bool()> trayAvailable;         // QSystemTrayIcon::isSystemTrayAvailable
+        std::function<bool()> checkAccess;           // checkScreenCaptureAccess
+        std::function<void(const QString&)> writeLine; // printLine
+        std::function<void()> quit;                  // QApplication::quit
+    };
+
+    explicit QuorvelApp(Services services = {}, QObject* parent = nullptr);
+    ~QuorvelApp() override;
+
+    void show();
+
+    Updater& updater() const { return *m_updater; }
+    QMainWindow* mainWindow() const { return m_mainWindow.get(); }
+    MainView* mainView() const { return m_mainView; }
+    QMenu* applicationMenu() const { return m_appMenu; }
+    QAction* checkForUpdatesAction() const { return m_checkForUpdates; }
+    QSystemTrayIcon* trayIcon() const { return m_tray; } // null without a tray
+    QMenu* trayMenu() const { return m_trayMenu.get(); }
+    QWidget* trayPanel() const { return m_panel.get(); }
+    MenuView* menuView() const { return m_menuView; }
+
+    // Shows the panel next to the tray icon, or under the pointer when the
+    // tray does not say where its icon is.
+    void showTrayPanel();
+    void showMainWindow();
+    void showAbout();
+
+private:
+    void buildMainWindow();
+    void buildTray();
+    void mainWindowClosed();
+
+    Services m_services;
+    std::unique_ptr<Updater> m_updater;
+    CheckForUpdatesViewModel* m_checkModel = nullptr;
+    std::unique_ptr<QMainWindow> m_mainWindow;
+    MainView* m_mainView = nullptr;
+    QMenu* m_appMenu = nullptr;
+    QAction* m_checkForUpdates = nullptr;
+    std::unique_ptr<QWidget> m_panel;
+    MenuView* m_menuView = nullptr;
+    std::unique_ptr<QMenu> m_trayMenu;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_hasTray = false;
+};

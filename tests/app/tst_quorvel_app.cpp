@@ -1,0 +1,144 @@
+// The application's wiring on the offscreen platform: its menus, what
+// closing the main window does with and without a tray, and the tray panel
+// keeping what it captured. The views themselves are tested on their own.
+
+#include "main_view.h"
+#include "menu_view.h"
+#include "null_capture_backend.h"
+#include "quorvel_app.h"
+#include "test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+namespace {
+
+struct NoPanel : FilePanel {
+    void chooseFileToOpen(const OpenRequest&, Answer) override {}
+    void chooseSaveLocation(const SaveRequest&, Answer) override {}
+};
+
+QStringList texts(const QMenu* menu)
+{
+    QStringList all;
+    for (const QAction* action : menu->actions())
+        all.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    return all;
+}
+
+QAction* actionNamed(const QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+class QuorvelAppTest : public QObject {
+    Q_OBJECT
+
+    int m_quits = 0;
+
+    std::unique_ptr<QuorvelApp> makeApp(bool tray)
+    {
+        QuorvelApp::Services services;
+        services.backend = std::make_unique<NullCaptureBackend>();
+        services.filePanel = std::make_unique<NoPanel>();
+        services.updater =
+            std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
+        services.trayAvailable = [tray] { return tray; };
+        services.checkAccess = [] { return true; };
+        services.writeLine = [](const QString&) {};
+        services.quit = [this] { ++m_quits; };
+        return std::make_unique<QuorvelApp>(std::move(services));
+    }
+
+private Q_SLOTS:
+    void init() { m_quits = 0; }
+
+    void menusAndStartUp()
+    {
+        const auto app = makeApp(true);
+        // The update check is running before anything shows.
+        QVERIFY(app->updater().canCheckForUpdates());
+        QVERIFY(!app->mainWindow()->isVisible());
+        QVERIFY(app->trayIcon());
+        QCOMPARE(app->trayIcon()->icon().isNull(), false);
+
+        const QList<QAction*> bar = app->mainWindow()->menuBar()->actions();
+        QCOMPARE(bar.size(), 1);
+        QCOMPARE(bar.first()->text(), QStringLiteral("Quorvel"));
+        QCOMPARE(texts(app->applicationMenu()),
+                 (QStringList{"About Quorvel", "Check for Updates…", "-", "Quit"}));
+        QVERIFY(app->checkForUpdatesAction()->isEnabled());
+        QCOMPARE(texts(app->trayMenu()), (QStringList{"Show Quorvel", "Quit"}));
+
+        app->show();
+        QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
+        QCOMPARE(app->mainWindow()->centralWidget(), app->mainView());
+
+        // Both Quits end the process through the same door.
+        actionNamed(app->applicationMenu(), "Quit")->trigger();
+        actionNamed(app->trayMenu(), "Quit")->trigger();
+        QCOMPARE(m_quits, 2);
+    }
+
+    void closingTheMainWindow_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("tray keeps running") << true;
+        QTest::newRow("no tray quits") << false;
+    }
+    void closingTheMainWindow()
+    {
+        QFETCH(bool, tray);
+        const auto app = makeApp(tray);
+        QCOMPARE(app->trayIcon() != nullptr, tray);
+        QVERIFY(!QApplication::quitOnLastWindowClosed());
+        app->show();
+        QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
+        QVERIFY(app->mainWindow()->close());
+        QVERIFY(!app->mainWindow()->isVisible());
+        QCOMPARE(m_quits, tray ? 0 : 1);
+
+        // "Show Quorvel" brings the same window, with the same view, back.
+        MainView* view = app->mainView();
+        actionNamed(app->trayMenu(), "Show Quorvel")->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
+        QCOMPARE(app->mainView(), view);
+    }
+
+    void trayPanelKeepsItsModels()
+    {
+        const auto app = makeApp(true);
+        QWidget* panel = app->trayPanel();
+        QVERIFY(panel->windowFlags().testFlag(Qt::Popup));
+        QCOMPARE(app->menuView()->window(), panel);
+
+        app->showTrayPanel();
+        QVERIFY(QTest::qWaitForWindowExposed(panel));
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(area.contains(panel->frameGeometry()), "the panel stays on the screen");
+
+        QImage shot(40, 30, QImage::Format_ARGB32);
+        shot.fill(Qt::red);
+        app->menuView()->screencapture().setImage(shot);
+        panel->hide();
+        app->showTrayPanel();
+        QVERIFY(QTest::qWaitForWindowExposed(panel));
+        QCOMPARE(app->menuView()->screencapture().image(), shot);
+        // The panel's models are its own, not the main window's.
+        QVERIFY(app->mainView()->screencapture().image().isNull());
+    }
+};
+
+QTEST_MAIN(QuorvelAppTest)
+#include "tst_quorvel_app.moc"
