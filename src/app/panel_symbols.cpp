@@ -1,6 +1,7 @@
 #include "panel_symbols.h"
 
 #include <QIconEngine>
+#include <QImage>
 #include <QPainter>
 #include <QStringList>
 
@@ -106,11 +107,33 @@ QIcon drawnPanelSymbol(PanelSymbol symbol)
     return QIcon(new DrawnSymbolEngine(symbol));
 }
 
+bool usableAsPanelSymbol(const QIcon& icon, int size)
+{
+    const QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
+    // Themes without the size fall back to a much smaller picture, which
+    // would sit lost in the entry.
+    if (image.isNull() || 4 * image.width() < 3 * size || 4 * image.height() < 3 * size)
+        return false;
+    qsizetype covered = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            covered += qAlpha(image.pixel(x, y)) >= 128;
+    }
+    // A template symbol is strokes on a clear ground. Full-colour artwork (the
+    // usual theme icon for a file type) covers most of its square and would
+    // turn into a solid block once filled with the label's colour.
+    const qsizetype area = qsizetype(image.width()) * image.height();
+    return covered > 0 && 2 * covered <= area;
+}
+
 QIcon panelSymbol(PanelSymbol symbol)
 {
     for (const QString& name : themeNames(symbol)) {
-        if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name);
+        if (!QIcon::hasThemeIcon(name))
+            continue;
+        const QIcon icon = QIcon::fromTheme(name);
+        if (usableAsPanelSymbol(icon, kPanelSymbolSize))
+            return icon;
     }
     return drawnPanelSymbol(symbol);
 }

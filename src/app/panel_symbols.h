@@ -8,6 +8,12 @@
 // them in its label's colour.
 enum class PanelSymbol { window, crop, photo, film, power };
 
+// The side, in logical pixels, at which the panel shows the symbols.
+inline constexpr int kPanelSymbolSize = 18;
+
 QIcon panelSymbol(PanelSymbol symbol);
 // The drawn symbol alone, whatever the theme holds.
 QIcon drawnPanelSymbol(PanelSymbol symbol);
+// Whether `icon` works as a template at `size`: there is a picture near that
+// size, and it is a shape on a clear ground rather than full-colour artwork.
+bool usableAsPanelSymbol(const QIcon& icon, int size);

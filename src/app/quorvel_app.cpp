@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <cstdio>
 
 namespace {
 
@@ -53,6 +54,24 @@ protected:
 
 private:
     std::function<void()> m_closed;
+};
+
+// With QUORVEL_REPORT_FIRST_PAINT set, says "first paint" on stderr when the
+// main window is first drawn, for the startup benchmark.
+class FirstPaintReporter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            std::fputs("first paint\n", stderr);
+            std::fflush(stderr);
+            watched->removeEventFilter(this);
+        }
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 } // namespace
@@ -124,6 +143,8 @@ void QuorvelApp::buildMainWindow()
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
 
+    if (qEnvironmentVariableIsSet("QUORVEL_REPORT_FIRST_PAINT"))
+        m_mainView->installEventFilter(new FirstPaintReporter(m_mainView));
     m_mainWindow->installEventFilter(
         new CloseWatcher([this] { mainWindowClosed(); }, m_mainWindow.get()));
 }
