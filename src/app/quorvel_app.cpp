@@ -104,7 +104,6 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
     // We decide when the process ends: the tray keeps it alive past the main
     // window, and editor windows never end it on their own.
     QApplication::setQuitOnLastWindowClosed(false);
-    m_hasTray = m_services.trayAvailable();
 
     buildMainWindow();
     buildTray();
@@ -170,7 +169,7 @@ void QuorvelApp::buildTray()
     connect(m_trayMenu->addAction(tr("Quit")), &QAction::triggered, this,
             [this] { m_services.quit(); });
 
-    if (!m_hasTray)
+    if (!m_services.trayAvailable())
         return;
     m_tray = new QSystemTrayIcon(QApplication::windowIcon(), this);
     m_tray->setToolTip(QStringLiteral("Quorvel"));
@@ -227,6 +226,6 @@ void QuorvelApp::showAbout()
 
 void QuorvelApp::mainWindowClosed()
 {
-    if (!m_hasTray)
+    if (!m_tray)
         m_services.quit();
 }

@@ -77,5 +77,4 @@ private:
     MenuView* m_menuView = nullptr;
     std::unique_ptr<QMenu> m_trayMenu;
     QSystemTrayIcon* m_tray = nullptr;
-    bool m_hasTray = false;
 };
