@@ -5,6 +5,7 @@
 #include "file_panel.h"
 #include "mac_utility_button_style.h"
 #include "named_colors.h"
+#include "open_requests.h"
 #include "panel_symbols.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
@@ -213,9 +214,7 @@ void MenuView::captureScreenshot(ScreenshotTypes kind)
 
 void MenuView::chooseImage()
 {
-    const FilePanel::OpenRequest request{
-        {tr("Images (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.gif *.heic *.heif)")},
-        tr("Choose Image")};
+    const FilePanel::OpenRequest request{{imagesNameFilter()}, tr("Choose Image")};
     m_filePanel.chooseFileToOpen(request, [self = QPointer(this)](std::optional<QString> path) {
         if (!self || !path)
             return;
@@ -227,7 +226,7 @@ void MenuView::chooseImage()
 
 void MenuView::chooseRecording()
 {
-    const FilePanel::OpenRequest request{{tr("Movies (*.mov *.mp4 *.m4v)")}, tr("Choose Video")};
+    const FilePanel::OpenRequest request{{moviesNameFilter()}, tr("Choose Video")};
     m_filePanel.chooseFileToOpen(request, [self = QPointer(this)](std::optional<QString> path) {
         if (!self || !path)
             return;

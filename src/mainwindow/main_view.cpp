@@ -3,6 +3,7 @@
 #include "capture_access.h"
 #include "console.h"
 #include "file_panel.h"
+#include "open_requests.h"
 #include "permission_overlay.h"
 #include "privacy_settings.h"
 #include "prominent_button_style.h"
@@ -48,7 +49,7 @@ protected:
 
 FilePanel::OpenRequest imageRequest()
 {
-    return {{QObject::tr("Images (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.gif *.heic *.heif)"),
+    return {{imagesNameFilter(),
              QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
              QObject::tr("TIFF (*.tif *.tiff)"), QObject::tr("BMP (*.bmp)"),
              QObject::tr("GIF (*.gif)"), QObject::tr("HEIC (*.heic *.heif)")},
@@ -57,7 +58,7 @@ FilePanel::OpenRequest imageRequest()
 
 FilePanel::OpenRequest movieRequest()
 {
-    return {{QObject::tr("Movies (*.mov *.mp4 *.m4v)"), QObject::tr("QuickTime movie (*.mov)"),
+    return {{moviesNameFilter(), QObject::tr("QuickTime movie (*.mov)"),
              QObject::tr("MPEG-4 movie (*.mp4 *.m4v)")},
             QObject::tr("Choose Video")};
 }
