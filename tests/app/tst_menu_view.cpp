@@ -58,15 +58,6 @@ QString accessibleName(QWidget* widget)
     return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
-QPalette darkPalette()
-{
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(40, 40, 42));
-    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
-    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 124));
-    return dark;
-}
-
 } // namespace
 
 class MenuViewTest : public QObject {
@@ -177,7 +168,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, dark);
         if (dark)
-            m_view->setPalette(darkPalette());
+            m_view->setPalette(QPalette(QColor(40, 40, 42)));
         showView();
         MacUtilityButton* button = entry("Beautify Image");
         const QColor window = m_view->palette().color(QPalette::Window);

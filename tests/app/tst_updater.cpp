@@ -133,22 +133,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("order");
-        QTest::newRow("numbers, not text") << "1.10"
-                                           << "1.9" << 1;
-        QTest::newRow("release beats its beta") << "2.0"
-                                                << "2.0b1" << 1;
-        QTest::newRow("beta before release candidate") << "2.0b2"
-                                                       << "2.0rc1" << -1;
-        QTest::newRow("later beta") << "2.0b10"
-                                    << "2.0b9" << 1;
-        QTest::newRow("leading zeros") << "1.02"
-                                       << "1.2" << 0;
-        QTest::newRow("spaced beta") << "2.0 beta 1"
-                                     << "2.0" << -1;
-        QTest::newRow("build numbers beyond 64 bits") << "123456789012345678901234"
-                                                      << "99" << 1;
-        QTest::newRow("number beats period") << "1.0.1"
-                                             << "1.01" << -1;
+        const struct {
+            const char *a, *b;
+            int order;
+        } rows[] = {{"1.10", "1.9", 1},                    // numbers, not text
+                    {"2.0", "2.0b1", 1},                   // a release beats its beta
+                    {"2.0b2", "2.0rc1", -1},               // beta before release candidate
+                    {"2.0b10", "2.0b9", 1},                // later beta
+                    {"1.02", "1.2", 0},                    // leading zeros
+                    {"2.0 beta 1", "2.0", -1},             // spaced beta
+                    {"123456789012345678901234", "99", 1}, // beyond 64 bits
+                    {"1.0.1", "1.01", -1}};                // a number beats a period
+        for (const auto& row : rows)
+            QTest::addRow("%s vs %s", row.a, row.b) << row.a << row.b << row.order;
     }
     void comparesVersionsAsFeedsMeanThem()
     {
