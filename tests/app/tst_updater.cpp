@@ -20,6 +20,8 @@
 
 Q_DECLARE_METATYPE(UpdateCheckResult)
 
+using namespace std::chrono_literals;
+
 namespace {
 
 // A loopback HTTP server serving canned answers by path. A path without an
@@ -256,10 +258,7 @@ private Q_SLOTS:
         FeedServer server;
         if (!response.isEmpty())
             server.serve(path, response);
-        UpdaterSettings settings;
-        settings.feedUrl = server.url(path);
-        settings.timeout = std::chrono::milliseconds(400);
-        Updater updater(settings, QStringLiteral("1.9.0"));
+        Updater updater({.feedUrl = server.url(path), .timeout = 400ms}, QStringLiteral("1.9.0"));
         updater.start();
         QSignalSpy finished(&updater, &Updater::checkFinished);
         QVERIFY(finished.wait(5000)); // the check at start
@@ -288,10 +287,7 @@ private Q_SLOTS:
     void oneCheckAtATime()
     {
         FeedServer server;
-        UpdaterSettings settings;
-        settings.feedUrl = server.url(QStringLiteral("/hang"));
-        settings.timeout = std::chrono::milliseconds(300);
-        Updater updater(settings, QStringLiteral("1.0"));
+        Updater updater({.feedUrl = server.url("/hang"), .timeout = 300ms}, QStringLiteral("1.0"));
         CheckForUpdatesViewModel model(updater);
         QAction* action = model.createAction(&model);
         QVERIFY(!model.canCheckForUpdates() && !action->isEnabled()); // not started yet
@@ -318,10 +314,7 @@ private Q_SLOTS:
     {
         FeedServer server;
         server.serve(QStringLiteral("/feed"), FeedServer::ok(feed(enclosureItem("1.0"))));
-        UpdaterSettings settings;
-        settings.feedUrl = server.url(QStringLiteral("/feed"));
-        settings.interval = std::chrono::milliseconds(200);
-        Updater updater(settings, QStringLiteral("1.0"));
+        Updater updater({.feedUrl = server.url("/feed"), .interval = 200ms}, QStringLiteral("1.0"));
         QSignalSpy finished(&updater, &Updater::checkFinished);
         QTest::qWait(300);
         QCOMPARE(server.requests, 0); // nothing before start()
@@ -343,9 +336,7 @@ private Q_SLOTS:
     {
         QFETCH(QUrl, feedUrl);
         QFETCH(int, outcome);
-        UpdaterSettings settings;
-        settings.feedUrl = feedUrl;
-        Updater updater(settings, QStringLiteral("1.0"));
+        Updater updater({.feedUrl = feedUrl}, QStringLiteral("1.0"));
         QSignalSpy finished(&updater, &Updater::checkFinished);
         updater.start();
         QTest::qWait(100);
@@ -360,13 +351,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QUrl>("feedUrl");
+        const QUrl quoted("https://q.example.org/a.xml"), comma("https://q.example.org/a,b.xml");
         QTest::newRow("as shipped") << QByteArray("[Updates]\nFeedURL=\"\"\n") << QUrl();
-        QTest::newRow("quoted") << QByteArray(
-                                       "[Updates]\nFeedURL=\"https://q.example.org/a.xml\"\n")
-                                << QUrl("https://q.example.org/a.xml");
-        QTest::newRow("a comma, unquoted")
-            << QByteArray("[Updates]\nFeedURL=https://q.example.org/a,b.xml\n")
-            << QUrl("https://q.example.org/a,b.xml");
+        QTest::newRow("quoted") << "[Updates]\nFeedURL=\"" + quoted.toEncoded() + "\"\n" << quoted;
+        QTest::newRow("a comma, unquoted") << "[Updates]\nFeedURL=" + comma.toEncoded() + "\n"
+                                           << comma;
         QTest::newRow("no file") << QByteArray() << QUrl();
     }
     void readsTheSettingsFile()
@@ -451,8 +440,7 @@ private Q_SLOTS:
 
     void dialogShowsOnlyForUserChecks()
     {
-        UpdaterSettings settings; // no feed: the answer needs no server
-        Updater updater(settings, QStringLiteral("1.0"));
+        Updater updater({}, QStringLiteral("1.0")); // no feed: the answer needs no server
         UpdateDialog::showForUserChecks(updater);
         updater.start();
         QTest::qWait(50);
