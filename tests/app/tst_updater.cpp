@@ -219,34 +219,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("detail"); // version shown, or words of the reason
 
         using O = UpdateCheckResult::Outcome;
-        const QByteArray newer = feed(enclosureItem("1.2.0") + enclosureItem("1.10.0", "1.10"));
-        QTest::newRow("newer") << "/feed" << FeedServer::ok(newer) << int(O::updateAvailable)
-                               << "1.10";
-        QTest::newRow("same") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0")))
-                              << int(O::upToDate) << "";
-        QTest::newRow("older") << "/feed" << FeedServer::ok(feed(enclosureItem("1.9.0b3")))
-                               << int(O::upToDate) << "";
-        QTest::newRow("no releases")
-            << "/feed" << FeedServer::ok(feed({})) << int(O::upToDate) << "";
-        QTest::newRow("malformed")
-            << "/feed" << FeedServer::ok(feed(enclosureItem("2.0")).chopped(20)) << int(O::failed)
-            << "well-formed";
-        QTest::newRow("404") << "/missing" << QByteArray() << int(O::failed) << "404";
-        QTest::newRow("time-out") << "/hang" << QByteArray() << int(O::failed) << "did not answer";
-        QTest::newRow("time-out, while trickling")
-            << "/trickle" << QByteArray() << int(O::failed) << "did not answer";
-        QTest::newRow("oversized, said up front")
-            << "/feed" << FeedServer::ok(QByteArray(1024 * 1024 + 1, ' ')) << int(O::failed)
-            << "larger than 1 MB";
-        QTest::newRow("oversized, no length")
-            << "/feed"
-            << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' ')
-            << int(O::failed) << "larger than 1 MB";
-        QTest::newRow("redirect to plain HTTP")
-            << "/feed"
-            << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/feed.xml\r\n"
-                          "Content-Length: 0\r\nConnection: close\r\n\r\n")
-            << int(O::failed) << "not HTTPS";
+        const auto row = [](const char* name, const QByteArray& response, O outcome,
+                            const char* detail = "", const char* path = "/feed") {
+            QTest::newRow(name) << path << response << int(outcome) << detail;
+        };
+        const auto ok = [](const QByteArray& items) { return FeedServer::ok(feed(items)); };
+        row("newer", ok(enclosureItem("1.2.0") + enclosureItem("1.10.0", "1.10")),
+            O::updateAvailable, "1.10");
+        row("same", ok(enclosureItem("1.9.0")), O::upToDate);
+        row("older", ok(enclosureItem("1.9.0b3")), O::upToDate);
+        row("no releases", ok({}), O::upToDate);
+        row("malformed", FeedServer::ok(feed(enclosureItem("2.0")).chopped(20)), O::failed,
+            "well-formed");
+        row("404", {}, O::failed, "404", "/missing");
+        row("time-out", {}, O::failed, "did not answer", "/hang");
+        row("time-out, while trickling", {}, O::failed, "did not answer", "/trickle");
+        row("oversized, said up front", FeedServer::ok(QByteArray(1024 * 1024 + 1, ' ')), O::failed,
+            "larger than 1 MB");
+        row("oversized, no length",
+            "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' '),
+            O::failed, "larger than 1 MB");
+        row("redirect to plain HTTP",
+            "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/feed.xml\r\n"
+            "Content-Length: 0\r\nConnection: close\r\n\r\n",
+            O::failed, "not HTTPS");
     }
     void checksTheFeed()
     {
