@@ -1,18 +1,11 @@
-#include "cli.h"
 #include "console.h"
-#include "editor_window.h"
-#include "editor_window_opener.h"
-#include "ffmpeg_media_backend.h"
-#include "open_command.h"
+#include "editor_module.h"
 #include "quorvel_app.h"
+#include "window_system.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <cstdio>
-
-extern "C" {
-#include <libavutil/log.h>
-}
+#include <cstdlib>
 
 namespace {
 
@@ -26,29 +19,27 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// The desktop application: main window, tray item, update check.
+// The desktop application: main window, tray item, update check. The editor
+// library is loaded when the first editor opens, not before the window shows.
 int runApplication(int& argc, char** argv)
 {
-    // The movie preview plays through FFmpeg; Qt reads this once, before its
-    // first media object.
-    useFfmpegMediaBackend();
-    const QString hint =
-        QStringLiteral("`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
+    const QString hint = QStringLiteral(
+        "`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv, hint);
     if (!app) {
         printErrorLine(displayFailure(hint));
-        return exitFailure;
+        return EXIT_FAILURE;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
-    int status = exitSuccess;
+    int status = EXIT_SUCCESS;
     {
         QuorvelApp quorvel;
         quorvel.show();
         status = QApplication::exec();
         // Closed editor windows delete themselves from the event loop, which
         // has stopped; the rest go before the models they were opened from.
-        const QList<EditorWindow*> left = editorWindows();
-        qDeleteAll(left);
+        if (const EditorModule* editor = loadedEditorModule())
+            editor->closeEditorWindows();
     }
     return status;
 }
@@ -57,20 +48,19 @@ int runApplication(int& argc, char** argv)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG")) {
+    if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG"))
         qInstallMessageHandler(quietMessages);
-        // libav talks on standard error about odd files; each file gets our
-        // own one line instead.
-        av_log_set_level(AV_LOG_QUIET);
-    }
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-    const QStringList arguments = commandLineArguments(argc, argv);
-    if (arguments.isEmpty())
+    // With no arguments, the app; anything else is a command.
+    if (argc <= 1)
         return runApplication(argc, argv);
-    // Only `open` shows windows; the other commands run without a display.
-    if (arguments.first() == QLatin1String("open"))
-        return runOpenCommand(argc, argv, arguments.mid(1));
-    QCoreApplication app(argc, argv);
-    return runCommandLine(arguments);
+    QString error;
+    const EditorModule* editor = loadEditorModule(&error);
+    if (!editor) {
+        printErrorLine(QStringLiteral("quorvel: cannot load its editor library: ") +
+                       oneLine(error));
+        return EXIT_FAILURE;
+    }
+    return editor->runCommand(argc, argv);
 }

@@ -1,19 +1,13 @@
 #pragma once
 
+#include "opened_from.h"
+
 #include <QList>
 #include <QString>
 
 class EditorWindow;
 class Screencapture;
 class ScreenRecorder;
-
-// Where an editor is opened from. The only difference is how low the window
-// may be made: the tray panel's editors keep their full height, the main
-// window's may shrink to half of it.
-enum class OpenedFrom {
-    trayPanel,  // at least 1200 x 800
-    mainWindow, // at least 1200 x 400
-};
 
 int minimumEditorHeight(OpenedFrom from);
 

@@ -1,7 +1,7 @@
 #include "menu_view.h"
 
 #include "capture_access.h"
-#include "editor_window_opener.h"
+#include "editor_module.h"
 #include "file_panel.h"
 #include "mac_utility_button_style.h"
 #include "named_colors.h"
@@ -88,7 +88,7 @@ bool defaultAccessCheck()
 void openFromTrayPanel(const Screencapture& capture, const ScreenRecorder& recorder,
                        bool showVideoPlayer, const QString& fileName)
 {
-    openEditorWindow(capture, recorder, showVideoPlayer, OpenedFrom::trayPanel, fileName);
+    openEditorWindowLazily(capture, recorder, showVideoPlayer, OpenedFrom::trayPanel, fileName);
 }
 
 } // namespace

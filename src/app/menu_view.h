@@ -33,7 +33,7 @@ public:
 
     // The desktop services the panel uses beyond the capture backend and the
     // file panels. Each left empty gets the real one: checkScreenCaptureAccess(),
-    // openEditorWindow(..., OpenedFrom::trayPanel) and QApplication::quit().
+    // openEditorWindowLazily(..., OpenedFrom::trayPanel) and QApplication::quit().
     struct Services {
         std::function<bool()> checkAccess;
         EditorOpener openEditor;

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
 
@@ -56,22 +57,27 @@ private:
     std::function<void()> m_closed;
 };
 
-// With QUORVEL_REPORT_FIRST_PAINT set, says "first paint" on stderr when the
-// main window is first drawn, for the startup benchmark.
-class FirstPaintReporter : public QObject {
+// Runs a function when the widget it watches is first drawn.
+class FirstPaintWatcher : public QObject {
 public:
-    using QObject::QObject;
+    FirstPaintWatcher(std::function<void()> painted, QObject* parent)
+        : QObject(parent), m_painted(std::move(painted))
+    {
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint) {
-            std::fputs("first paint\n", stderr);
-            std::fflush(stderr);
             watched->removeEventFilter(this);
+            m_painted();
+            deleteLater();
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    std::function<void()> m_painted;
 };
 
 } // namespace
@@ -143,13 +149,35 @@ void QuorvelApp::buildMainWindow()
     connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
 
     if (qEnvironmentVariableIsSet("QUORVEL_REPORT_FIRST_PAINT"))
-        m_mainView->installEventFilter(new FirstPaintReporter(m_mainView));
+        // "first paint" on stderr for the startup benchmark.
+        m_mainView->installEventFilter(new FirstPaintWatcher(
+            [] {
+                std::fputs("first paint\n", stderr);
+                std::fflush(stderr);
+            },
+            m_mainView));
     m_mainWindow->installEventFilter(
         new CloseWatcher([this] { mainWindowClosed(); }, m_mainWindow.get()));
 }
 
-void QuorvelApp::buildTray()
+QWidget* QuorvelApp::trayPanel()
 {
+    buildTrayPanel();
+    return m_panel.get();
+}
+
+MenuView* QuorvelApp::menuView()
+{
+    buildTrayPanel();
+    return m_menuView;
+}
+
+// Made the first time it is wanted, not at start-up, where it would only
+// delay the main window.
+void QuorvelApp::buildTrayPanel()
+{
+    if (m_panel)
+        return;
     // The panel and its models live as long as the process: what it captured
     // is still there when it opens again.
     m_panel = std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint);
@@ -162,7 +190,10 @@ void QuorvelApp::buildTray()
     m_menuView = new MenuView(*m_services.backend, *m_services.filePanel, std::move(panelServices),
                               m_panel.get());
     layout->addWidget(m_menuView);
+}
 
+void QuorvelApp::buildTray()
+{
     m_trayMenu = std::make_unique<QMenu>();
     connect(m_trayMenu->addAction(tr("Show Quorvel")), &QAction::triggered, this,
             &QuorvelApp::showMainWindow);
@@ -183,9 +214,20 @@ void QuorvelApp::buildTray()
 
 void QuorvelApp::show()
 {
-    if (m_tray)
-        m_tray->show();
     showMainWindow();
+    // The tray icon comes up once the main window has been drawn: putting it
+    // up talks to the tray host, which the first frame need not wait for. A
+    // window that is not drawn soon (no compositor showing it, say) does not
+    // hold the icon back for long.
+    m_mainView->installEventFilter(new FirstPaintWatcher(
+        [this] { QTimer::singleShot(0, this, &QuorvelApp::showTrayIcon); }, m_mainView));
+    QTimer::singleShot(kTrayIconLatestMs, this, &QuorvelApp::showTrayIcon);
+}
+
+void QuorvelApp::showTrayIcon()
+{
+    if (m_tray && !m_tray->isVisible())
+        m_tray->show();
 }
 
 void QuorvelApp::showMainWindow()
@@ -197,6 +239,7 @@ void QuorvelApp::showMainWindow()
 
 void QuorvelApp::showTrayPanel()
 {
+    buildTrayPanel();
     m_panel->adjustSize();
     const QSize size = m_panel->size();
     const QRect icon = m_tray ? m_tray->geometry() : QRect();
@@ -207,11 +250,13 @@ void QuorvelApp::showTrayPanel()
     const QRect area = screen->availableGeometry();
     // Below the icon when the tray is at the top, above it otherwise.
     QPoint at(anchor.x() - size.width() / 2,
-              anchor.y() < area.center().y() ? (icon.isValid() ? icon.bottom() + 1 : anchor.y())
-                                             : (icon.isValid() ? icon.top() : anchor.y()) -
-                                                   size.height());
-    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
+              anchor.y() < area.center().y()
+                  ? (icon.isValid() ? icon.bottom() + 1 : anchor.y())
+                  : (icon.isValid() ? icon.top() : anchor.y()) - size.height());
+    at.setX(
+        std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
+    at.setY(
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
     m_panel->move(at);
     m_panel->show();
     m_panel->activateWindow();

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "capture_backend.h"
+#include "file_panel.h"
+#include "updater.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
 #include <memory>
-
-#include "capture_backend.h"
-#include "file_panel.h"
-#include "updater.h"
 
 class CheckForUpdatesViewModel;
 class MainView;
@@ -22,7 +22,8 @@ class QWidget;
 // menu, and the tray item whose click shows the capture panel.
 //
 // The updater starts in the constructor, so its schedule runs before any
-// window shows; show() then puts up the main window and the tray item. With
+// window shows; show() then puts up the main window, and the tray item once
+// the window has been drawn. With
 // a tray, closing the main window leaves the process running in the tray
 // ("Show Quorvel" brings the window back); without one, closing it quits.
 class QuorvelApp : public QObject {
@@ -31,13 +32,13 @@ class QuorvelApp : public QObject {
 public:
     struct Services {
         // Each default is the real desktop service.
-        std::unique_ptr<CaptureBackend> backend;     // loadCaptureBackend()
-        std::unique_ptr<FilePanel> filePanel;        // Qt's file dialogs
-        std::unique_ptr<Updater> updater;            // the installed feed settings
-        std::function<bool()> trayAvailable;         // QSystemTrayIcon::isSystemTrayAvailable
-        std::function<bool()> checkAccess;           // checkScreenCaptureAccess
+        std::unique_ptr<CaptureBackend> backend;       // loadCaptureBackend()
+        std::unique_ptr<FilePanel> filePanel;          // Qt's file dialogs
+        std::unique_ptr<Updater> updater;              // the installed feed settings
+        std::function<bool()> trayAvailable;           // QSystemTrayIcon::isSystemTrayAvailable
+        std::function<bool()> checkAccess;             // checkScreenCaptureAccess
         std::function<void(const QString&)> writeLine; // printLine
-        std::function<void()> quit;                  // QApplication::quit
+        std::function<void()> quit;                    // QApplication::quit
     };
 
     explicit QuorvelApp(Services services = {}, QObject* parent = nullptr);
@@ -52,8 +53,9 @@ public:
     QAction* checkForUpdatesAction() const { return m_checkForUpdates; }
     QSystemTrayIcon* trayIcon() const { return m_tray; } // null without a tray
     QMenu* trayMenu() const { return m_trayMenu.get(); }
-    QWidget* trayPanel() const { return m_panel.get(); }
-    MenuView* menuView() const { return m_menuView; }
+    // The panel the tray icon shows, and its content; made on first use.
+    QWidget* trayPanel();
+    MenuView* menuView();
 
     // Shows the panel next to the tray icon, or under the pointer when the
     // tray does not say where its icon is.
@@ -64,6 +66,11 @@ public:
 private:
     void buildMainWindow();
     void buildTray();
+    void buildTrayPanel();
+    void showTrayIcon();
+
+    // How long the tray icon waits at most for the main window's first frame.
+    static constexpr int kTrayIconLatestMs = 1000;
     void mainWindowClosed();
 
     Services m_services;

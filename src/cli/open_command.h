@@ -1,9 +1,6 @@
 #pragma once
 
 #include <QStringList>
-#include <memory>
-
-class QApplication;
 
 // `quorvel open FILE...`: shows each file, a picture or a movie told apart by
 // its content, in an editor window of its own, and returns once the last
@@ -15,11 +12,3 @@ class QApplication;
 // a display to show windows on: no QCoreApplication may exist yet. `argc` and
 // `argv` are main()'s; `arguments` are those after "open".
 int runOpenCommand(int& argc, char** argv, const QStringList& arguments);
-
-// The QApplication for showing windows, or null when no display is named.
-// When the display named cannot be reached, prints displayFailure(hint) and
-// ends the process with exitFailure, as Qt would otherwise abort it.
-std::unique_ptr<QApplication> startWindowSystem(int& argc, char** argv, const QString& hint = {});
-
-// One line saying why no window can open, with `hint` after it if given.
-QString displayFailure(const QString& hint = {});

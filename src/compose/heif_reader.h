@@ -3,6 +3,7 @@
 #include "result.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QSize>
 #include <memory>
@@ -20,6 +21,10 @@ struct heif_image_handle;
 // its alpha, with the colour space the file names (an ICC profile, or nclx
 // primaries) attached but not applied. Failures are worded for the user:
 // "the file is cut short", "the picture is damaged: ...".
+// True when `head`, the first bytes of a file, are those of a HEIF picture
+// libheif can read. False when libheif is not there to ask.
+bool isHeifPicture(QByteArrayView head);
+
 class HeifReader {
 public:
     // `bytes` is the whole file.

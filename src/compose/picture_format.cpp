@@ -1,8 +1,9 @@
 #include "picture_format.h"
 
+#include "heif_reader.h"
+
 #include <QtEndian>
 #include <algorithm>
-#include <libheif/heif.h>
 
 namespace {
 
@@ -46,9 +47,7 @@ PictureFormat pictureFormatOf(QByteArrayView head)
         return PictureFormat::tiff;
     if (isBmp(head))
         return PictureFormat::bmp;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(head.data());
-    const int length = int(std::min<qsizetype>(head.size(), kPictureFormatHeadBytes));
-    if (length >= 12 && heif_check_filetype(bytes, length) == heif_filetype_yes_supported)
+    if (isHeifPicture(head.first(std::min<qsizetype>(head.size(), kPictureFormatHeadBytes))))
         return PictureFormat::heif;
     return PictureFormat::unknown;
 }

@@ -2,6 +2,7 @@
 
 #include "capture_access.h"
 #include "console.h"
+#include "editor_module.h"
 #include "file_panel.h"
 #include "open_requests.h"
 #include "permission_overlay.h"
@@ -49,8 +50,7 @@ protected:
 
 FilePanel::OpenRequest imageRequest()
 {
-    return {{imagesNameFilter(),
-             QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
+    return {{imagesNameFilter(), QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
              QObject::tr("TIFF (*.tif *.tiff)"), QObject::tr("BMP (*.bmp)"),
              QObject::tr("GIF (*.gif)"), QObject::tr("HEIC (*.heic *.heif)")},
             QObject::tr("Choose Image")};
@@ -68,10 +68,7 @@ MainView::Services withDefaults(MainView::Services services)
     if (!services.checkAccess)
         services.checkAccess = [] { return checkScreenCaptureAccess(); };
     if (!services.openEditor)
-        services.openEditor = [](const Screencapture& capture, const ScreenRecorder& recorder,
-                                 bool movie, OpenedFrom from, const QString& fileName) {
-            openEditorWindow(capture, recorder, movie, from, fileName);
-        };
+        services.openEditor = openEditorWindowLazily;
     if (!services.writeLine)
         services.writeLine = printLine;
     if (!services.launch)

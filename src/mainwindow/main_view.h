@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor_window_opener.h"
+#include "opened_from.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
 
@@ -38,7 +38,7 @@ public:
         FilePanel& panel;
         // Whether we may capture the screen; checkScreenCaptureAccess.
         std::function<bool()> checkAccess;
-        // openEditorWindow.
+        // openEditorWindowLazily.
         EditorOpener openEditor;
         // printLine.
         std::function<void(const QString&)> writeLine;
