@@ -2,6 +2,7 @@
 
 #include "compose_command.h"
 #include "console.h"
+#include "doctor_command.h"
 #include "native_file.h"
 #include "video_command.h"
 
@@ -18,6 +19,7 @@ QString usage()
         "  compose   place pictures on a background and write them as PNG\n"
         "  video     place a movie on a background and write it as MPEG-4\n"
         "  open      show pictures and movies in the editor, one window each\n"
+        "  doctor    say why capture or the tray may not work on this desktop\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help\n"
@@ -60,6 +62,8 @@ int runCommandLine(const QStringList& arguments)
         return runComposeCommand(arguments.mid(1));
     if (command == QLatin1String("video"))
         return runVideoCommand(arguments.mid(1));
+    if (command == QLatin1String("doctor"))
+        return runDoctorCommand(arguments.mid(1));
     printErrorLine(oneLine(QStringLiteral("quorvel: unknown command '%1'").arg(command)));
     printErrorLine(QStringLiteral("Try 'quorvel --help'."));
     return exitUsage;

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QtTest>
 #include <xcb/xcb.h>
@@ -25,6 +26,55 @@ protected:
             p.fillRect(i % 2 * 100, i / 2 * 80, 100, 80, colours[i]);
     }
 };
+
+xcb_atom_t atomNamed(QByteArrayView name)
+{
+    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    auto* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, false, uint16_t(name.size()), name.data()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// Tells GTK that the window manager knows _GTK_FRAME_EXTENTS, as GNOME's,
+// KDE's and Xfce's do; only then does it draw its shadow margin. Openbox
+// does not list it itself.
+void announceFrameExtents()
+{
+    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const xcb_atom_t extents = atomNamed("_GTK_FRAME_EXTENTS");
+    xcb_change_property(c, XCB_PROP_MODE_APPEND,
+                        xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                        atomNamed("_NET_SUPPORTED"), XCB_ATOM_ATOM, 32, 1, &extents);
+    xcb_flush(c);
+}
+
+// GTK decides on its shadow once, from whether a compositor holds this.
+bool compositorRuns()
+{
+    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    auto* reply = xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, atomNamed("_NET_WM_CM_S0")), nullptr);
+    const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return owned;
+}
+
+QSize xWindowSize(xcb_window_t window)
+{
+    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    auto* reply = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    const QSize size = reply ? QSize(reply->width, reply->height) : QSize();
+    std::free(reply);
+    return size;
+}
+
+void stop(QProcess& process)
+{
+    process.kill();
+    process.waitForFinished(5000);
+}
 
 bool overlayShown()
 {
@@ -168,6 +218,52 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(10, 10) * r), QColor(Qt::red), 0);
         QUORVEL_COMPARE_COLOR(picture.pixelColor(client + QPoint(190, 150) * r), QColor(Qt::yellow),
                               0);
+    }
+
+    // A GTK window drawing its own header bar and shadow, under a compositor
+    // as on a GNOME desktop: the capture is the window as seen, without the
+    // shadow margin inside its X window. Last, as it leaves a compositor's
+    // traces on the server.
+    void clientSideDecorations()
+    {
+        pattern.hide();
+        announceFrameExtents();
+        QProcess compositor, gtk;
+        const auto stopBoth = qScopeGuard([&] {
+            stop(gtk);
+            stop(compositor);
+        });
+        compositor.start(QStringLiteral("xcompmgr"), QStringList());
+        QVERIFY(compositor.waitForStarted());
+        QVERIFY(QTest::qWaitFor(compositorRuns, 10000));
+        gtk.start(QStringLiteral(QUORVEL_CSD_WINDOW), QStringList());
+        QVERIFY(
+            QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); }, 15000));
+        const xcb_window_t gtkWindow = gtk.readLine().split(' ').value(1).trimmed().toUInt();
+
+        QCOMPARE(run(ScreenshotTypes::full), captured());
+        const QImage desktop = picture;
+        // The window as seen: every pixel that is neither the magenta desktop
+        // nor shadow over it (both without green).
+        QRect seen;
+        for (int y = 0; y < desktop.height(); ++y) {
+            for (int x = 0; x < desktop.width(); ++x) {
+                if (qGreen(desktop.pixel(x, y)) > 96)
+                    seen |= QRect(x, y, 1, 1);
+            }
+        }
+        const QSize whole = xWindowSize(gtkWindow);
+        QVERIFY2(whole.width() > seen.width() && whole.height() > seen.height(),
+                 "GTK drew no shadow margin");
+
+        const QPoint middle = seen.center();
+        QCOMPARE(
+            run(ScreenshotTypes::window,
+                {QStringLiteral("mousemove %1 %2").arg(middle.x()).arg(middle.y()), "click 1"}),
+            captured());
+        QCOMPARE(picture.size(), seen.size());
+        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
+                 desktop.copy(seen).convertToFormat(QImage::Format_RGB32));
     }
 };
 

@@ -1,0 +1,107 @@
+#include "desktop_probe.h"
+
+#include "portal_capture_backend.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb.h>
+
+namespace {
+
+// Long enough for a portal to be started on demand, short enough for a
+// command a person waits on.
+constexpr int kBusTimeoutMs = 3000;
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+QDBusMessage getProperty(const QDBusConnection& bus, const QString& service, const QString& path,
+                         const QString& interface, const QString& name)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << name;
+    return bus.call(get, QDBus::Block, kBusTimeoutMs);
+}
+
+std::optional<QVariant> propertyValue(const QDBusMessage& reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
+}
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> Reply<T> reply(T* raw)
+{
+    return Reply<T>(raw, &std::free);
+}
+
+bool selectionOwned(xcb_connection_t* c, const QByteArray& selection)
+{
+    auto atom = reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, true, uint16_t(selection.size()), selection.constData()), nullptr));
+    // An atom nobody ever named cannot have an owner.
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    auto owner =
+        reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+} // namespace
+
+std::optional<ScreenshotPortalFacts> probeScreenshotPortal(const QDBusConnection& bus)
+{
+    if (!bus.isConnected())
+        return std::nullopt;
+    const QString service = QString::fromLatin1(portal::kService);
+    const QString path = QString::fromLatin1(portal::kPath);
+    const QString interface = QString::fromLatin1(portal::kScreenshotInterface);
+    // A portal without screenshots answers the version with an error.
+    const std::optional<QVariant> version =
+        propertyValue(getProperty(bus, service, path, interface, QStringLiteral("version")));
+    if (!version || version->toUInt() < 1)
+        return std::nullopt;
+    ScreenshotPortalFacts facts{version->toUInt(), std::nullopt};
+    if (facts.version >= 3) {
+        if (const auto targets = propertyValue(
+                getProperty(bus, service, path, interface, QStringLiteral("AvailableTargets"))))
+            facts.availableTargets = targets->toUInt();
+    }
+    return facts;
+}
+
+StatusNotifierTray probeStatusNotifierTray(const QDBusConnection& bus)
+{
+    if (!nameOwnedOnBus(bus, kWatcherService))
+        return StatusNotifierTray::absent;
+    const std::optional<QVariant> host = propertyValue(
+        getProperty(bus, kWatcherService, QStringLiteral("/StatusNotifierWatcher"), kWatcherService,
+                    QStringLiteral("IsStatusNotifierHostRegistered")));
+    return host && host->toBool() ? StatusNotifierTray::present
+                                  : StatusNotifierTray::watcherWithoutHost;
+}
+
+bool nameOwnedOnBus(const QDBusConnection& bus, const QString& name)
+{
+    return bus.isConnected() && bus.interface() &&
+           bus.interface()->isServiceRegistered(name).value();
+}
+
+std::optional<X11DisplayFacts> probeX11Display(const QByteArray& name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    int screenNumber = 0;
+    std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> c(
+        xcb_connect(name.constData(), &screenNumber), &xcb_disconnect);
+    if (!c || xcb_connection_has_error(c.get()))
+        return std::nullopt;
+    return X11DisplayFacts{
+        selectionOwned(c.get(), "_NET_SYSTEM_TRAY_S" + QByteArray::number(screenNumber)),
+        selectionOwned(c.get(), "CLIPBOARD_MANAGER")};
+}

@@ -1,0 +1,194 @@
+// `quorvel doctor` on a private X server and a private session bus, with the
+// desktop's services (screenshot portal, trays, clipboard manager) present or
+// not, and in a session that says it is Wayland or has no display at all.
+#include "private_bus.h"
+#include "test_support.h"
+
+#include <QDBusConnectionInterface>
+#include <QtTest>
+#include <xcb/xcb.h>
+
+namespace {
+
+const QString kBusName = QStringLiteral("quorvel-doctor-test");
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// A StatusNotifier watcher with a host registered, as a desktop's panel runs it.
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+
+public:
+    bool hostRegistered() const { return true; }
+};
+
+// The test's own X connection, to own selections and see who owns them.
+class XSelections {
+public:
+    XSelections() : m_c(xcb_connect(nullptr, nullptr))
+    {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        m_window = xcb_generate_id(m_c);
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, m_window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    }
+    ~XSelections() { xcb_disconnect(m_c); }
+
+    bool owned(QByteArrayView selection)
+    {
+        auto* reply = xcb_get_selection_owner_reply(
+            m_c, xcb_get_selection_owner(m_c, atom(selection)), nullptr);
+        const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
+        std::free(reply);
+        return owned;
+    }
+    void own(QByteArrayView selection, bool mine)
+    {
+        xcb_set_selection_owner(m_c, mine ? m_window : xcb_window_t(XCB_WINDOW_NONE),
+                                atom(selection), XCB_CURRENT_TIME);
+        xcb_flush(m_c);
+    }
+
+private:
+    xcb_atom_t atom(QByteArrayView name)
+    {
+        auto* reply = xcb_intern_atom_reply(
+            m_c, xcb_intern_atom(m_c, false, uint16_t(name.size()), name.data()), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_connection_t* m_c;
+    xcb_window_t m_window;
+};
+
+} // namespace
+
+class TestDoctor : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    test_support::PrivateBus m_bus;
+    XSelections m_x;
+    FakeWatcher m_watcher;
+    QString m_display = qEnvironmentVariable("DISPLAY");
+
+    QDBusConnection bus() const { return QDBusConnection(kBusName); }
+    bool onBus(const QString& name) const { return bus().interface()->isServiceRegistered(name); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(m_bus.start(m_dir.path(), kBusName),
+                 "no private bus: is dbus-daemon installed (scripts/install-deps)?");
+        QVERIFY(!m_display.isEmpty());
+    }
+
+    void reportsWhatThisDesktopOffers_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("services"); // portal<version>, trayer, watcher, clipboard
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("lines"); // each among what is printed
+        QTest::addColumn<int>("advice");        // how many "→" lines
+
+        const QString x11 = "DISPLAY=" + m_display;
+        const QString ownOverlay =
+            "Capture: area, window and full screen, with Quorvel's own overlay";
+        QTest::newRow("bare X11")
+            << QStringList{x11} << "" << 0
+            << QStringList{"Session: X11 (display " + m_display + "), desktop unknown", ownOverlay,
+                           "Tray: none found; Quorvel runs as a window of its own",
+                           "Clipboard manager: none, a capture leaves the clipboard when Quorvel "
+                           "quits"}
+            << 2;
+        QTest::newRow("X11 with portal, trayer, clipboard manager")
+            << QStringList{x11} << "portal3 trayer clipboard" << 0
+            << QStringList{ownOverlay,
+                           "Screenshot portal: version 3, can take area, window, full screen",
+                           "Tray: XEmbed system tray found, the Quorvel icon will show",
+                           "Clipboard manager: running, captures stay on the clipboard after "
+                           "Quorvel quits"}
+            << 0;
+        // XWayland's DISPLAY and an XEmbed tray on it do not make a Wayland session X11.
+        QTest::newRow("Wayland with an old portal, a watcher")
+            << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
+            << "portal2 watcher" << 0
+            << QStringList{"Session: Wayland (wayland-7), desktop KDE",
+                           "Capture: through the screenshot portal, which asks what to take",
+                           "Tray: StatusNotifier host found, the Quorvel icon will show"}
+            << 0;
+        QTest::newRow("Wayland GNOME without a portal")
+            << QStringList{"XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME", x11}
+            << "trayer" << 1
+            << QStringList{"Capture: not possible: on Wayland only the portal may see the screen",
+                           "  → enable the AppIndicator extension (Debian package "
+                           "gnome-shell-extension-appindicator), then log in again"}
+            << 2;
+        QTest::newRow("X display that cannot be opened")
+            << QStringList{"DISPLAY=:4711"} << "" << 1
+            << QStringList{"Capture: not possible without the display"} << 1;
+        QTest::newRow("no display") << QStringList{} << "portal3" << 1
+                                    << QStringList{"Capture: not possible without a display"} << 1;
+    }
+    void reportsWhatThisDesktopOffers()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QString, services);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, lines);
+        QFETCH(int, advice);
+
+        QProcess portal, trayer;
+        if (const int at = services.indexOf("portal"); at >= 0) {
+            portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL),
+                         {"picture", services.mid(at + 6, 1), "7"});
+            QTRY_VERIFY(onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
+        }
+        if (services.contains("trayer")) {
+            trayer.start(QStringLiteral("trayer"), QStringList());
+            QTRY_VERIFY(m_x.owned("_NET_SYSTEM_TRAY_S0"));
+        }
+        if (services.contains("watcher")) {
+            QVERIFY(bus().registerObject("/StatusNotifierWatcher", &m_watcher,
+                                         QDBusConnection::ExportAllProperties));
+            QVERIFY(bus().registerService(kWatcher));
+        }
+        m_x.own("CLIPBOARD_MANAGER", services.contains("clipboard"));
+
+        QProcess doctor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
+            env.remove(name);
+        for (const QString& assignment : environment)
+            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        doctor.setProcessEnvironment(env);
+        doctor.start(test_support::quorvelBinary(), {"doctor"});
+        // Not blocking: the watcher answers from this event loop.
+        QVERIFY(QTest::qWaitFor([&] { return doctor.state() == QProcess::NotRunning; }, 20000));
+        const QStringList printed =
+            QString::fromUtf8(doctor.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+
+        bus().unregisterService(kWatcher);
+        bus().unregisterObject("/StatusNotifierWatcher");
+        m_x.own("CLIPBOARD_MANAGER", false);
+        trayer.kill();
+        trayer.waitForFinished();
+        portal.kill();
+        portal.waitForFinished();
+        QTRY_VERIFY(!onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
+        QTRY_VERIFY(!m_x.owned("_NET_SYSTEM_TRAY_S0"));
+
+        for (const QString& line : lines)
+            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + printed.join('\n')));
+        QCOMPARE(printed.filter(QRegularExpression("^  → ")).size(), advice);
+        QCOMPARE(doctor.exitCode(), exitCode);
+        QVERIFY(doctor.readAllStandardError().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDoctor)
+#include "tst_doctor.moc"
