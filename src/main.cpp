@@ -3,6 +3,7 @@
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
+#include "native_file.h"
 #include "open_command.h"
 #include "quorvel_app.h"
 
@@ -32,8 +33,8 @@ int runApplication(int& argc, char** argv)
     // The movie preview plays through FFmpeg; Qt reads this once, before its
     // first media object.
     useFfmpegMediaBackend();
-    const QString hint =
-        QStringLiteral("`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
+    const QString hint = QStringLiteral(
+        "`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv, hint);
     if (!app) {
         printErrorLine(displayFailure(hint));
@@ -57,6 +58,7 @@ int runApplication(int& argc, char** argv)
 
 int main(int argc, char* argv[])
 {
+    holdClosedStandardStreams();
     if (qEnvironmentVariableIsEmpty("QUORVEL_DEBUG")) {
         qInstallMessageHandler(quietMessages);
         // libav talks on standard error about odd files; each file gets our
