@@ -33,8 +33,8 @@ int runApplication(int& argc, char** argv)
     // The movie preview plays through FFmpeg; Qt reads this once, before its
     // first media object.
     useFfmpegMediaBackend();
-    const QString hint = QStringLiteral(
-        "`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
+    const QString hint =
+        QStringLiteral("`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv, hint);
     if (!app) {
         printErrorLine(displayFailure(hint));
