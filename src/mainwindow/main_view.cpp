@@ -267,8 +267,8 @@ void MainView::beautifyImage()
         imageRequest(), [self = QPointer(this)](std::optional<QString> path) {
             if (!self || !path)
                 return;
-            // An unreadable file leaves the last picture, which
-            // the editor then shows under no file's name.
+            // An unreadable file leaves the last picture, which the editor
+            // then shows under no file's name.
             if (!self->openImageFile(*path))
                 self->m_services.openEditor(self->m_screencapture, self->m_screenRecorder, false,
                                             OpenedFrom::mainWindow, {});
