@@ -340,24 +340,15 @@ private Q_SLOTS:
             QCOMPARE(editor.from, OpenedFrom::mainWindow);
     }
 
-    // Ctrl+V opens the clipboard's picture as a capture's, and nothing
-    // without one; dropped files open as the panels' files do, one editor
-    // each, while a drop with anything the panels would not offer is refused
-    // whole, and so is everything under the permission cover.
-    void pasteAndDrops()
+    // Dropped files open as the panels' files do, one editor each, while a
+    // drop with anything the panels would not offer is refused whole. Under
+    // the permission cover neither a drop nor Ctrl+V gets in. (Ctrl+V itself
+    // is checked on a real clipboard under X.)
+    void dropsAndTheCover()
     {
         MainView& view = makeView();
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
-        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_lines.last(), "No picture on the clipboard to paste");
-        QGuiApplication::clipboard()->setImage(picture(Qt::blue));
-        QTest::keyClick(button(view, "Capture Area"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_opened.size(), 1);
-        QCOMPARE(m_opened[0].image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                 picture(Qt::blue));
-        QCOMPARE(m_opened[0].fileName, QString());
-
         const QString png = m_dir.filePath("drop.PNG"), broken = m_dir.filePath("broken.jpg");
         QVERIFY(picture(Qt::green).save(png, "PNG"));
         test_support::fileBytes(broken, "not a picture");
@@ -385,22 +376,25 @@ private Q_SLOTS:
         m_access = false;
         view.checkPermission();
         QCOMPARE(drop({file(png)}), "refused");
+        QGuiApplication::clipboard()->setImage(picture(Qt::blue));
         QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_opened.size(), 1);
+        QVERIFY(m_opened.isEmpty());
         m_access = true;
         view.checkPermission();
 
-        QByteArray out;
-        out = test_support::stdoutOf([&] {
+        const QByteArray out = test_support::stdoutOf([&] {
             QCOMPARE(drop({file(png), file(broken), movie}), "taken");
-            QTRY_COMPARE(m_opened.size(), 3);
+            QTRY_COMPARE(m_opened.size(), 2);
         });
         QCOMPARE(out, "Failed to load image from URL: " + file(broken).toString().toUtf8() + "\n");
-        QCOMPARE(m_opened[1].image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+        QCOMPARE(m_opened[0].image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
                  picture(Qt::green));
-        QCOMPARE(m_opened[1].fileName, "drop.PNG");
-        QVERIFY(m_opened[2].showVideoPlayer);
-        QCOMPARE(m_opened[2].movie, movie);
+        QCOMPARE(m_opened[0].fileName, "drop.PNG");
+        QVERIFY(m_opened[1].showVideoPlayer);
+        QCOMPARE(m_opened[1].movie, movie);
+        // Uncovered, the same key gets in.
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_opened.size(), 3);
     }
 };
 
