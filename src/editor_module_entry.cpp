@@ -6,6 +6,7 @@
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
+#include "native_file.h"
 #include "open_command.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,7 @@ void closeEditorWindows()
 
 int runCommand(int& argc, char** argv)
 {
+    holdClosedStandardStreams();
     const QStringList arguments = commandLineArguments(argc, argv);
     // Only `open` shows windows; the other commands run without a display.
     if (!arguments.isEmpty() && arguments.first() == QLatin1String("open"))

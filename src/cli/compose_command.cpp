@@ -17,14 +17,31 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <optional>
+#include <unistd.h>
 #include <variant>
 #include <vector>
 
 namespace {
 
 constexpr const char* kCommand = "quorvel compose";
+
+// `-` as INPUT or as -o FILE: standard input or output, so the command fits
+// in a pipe between a screenshot tool and a clipboard tool.
+const QString kStandardStream = QStringLiteral("-");
+
+bool isStandardStream(const QString& name)
+{
+    return name == kStandardStream;
+}
+
+// How an input or output is named in the lines printed.
+QString shownName(const QString& name, const char* stream)
+{
+    return isStandardStream(name) ? QLatin1String(stream) : name;
+}
 
 // Each input already uses every core through parallelRows, so more in
 // flight would only add their pictures to the peak memory; two keep the
@@ -52,11 +69,17 @@ struct ComposeRequest {
     QString outputDir; // -d, or empty
 };
 
+bool isStandardOutput(const ComposeJob& job)
+{
+    return isStandardStream(job.output);
+}
+
 QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
 {
     if (!job.refusal.isEmpty())
         return job.refusal;
-    Result<QImage> loaded = loadPicture(job.input);
+    Result<QImage> loaded =
+        isStandardStream(job.input) ? loadStandardInput() : loadPicture(job.input);
     if (!loaded.ok())
         return loaded.error();
     QImage picture = std::move(loaded).value();
@@ -71,9 +94,12 @@ QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
     composed = QImage();
     if (png.isEmpty())
         return QStringLiteral("the picture could not be encoded as PNG");
-    const Result<void> written = replaceFileContents(nativeName(job.output), png);
+    const Result<void> written = isStandardOutput(job)
+                                     ? writeStandardOutput(png)
+                                     : replaceFileContents(nativeName(job.output), png);
     if (!written.ok())
-        return QStringLiteral("cannot write %1: %2").arg(job.output, written.error());
+        return QStringLiteral("cannot write %1: %2")
+            .arg(shownName(job.output, "to standard output"), written.error());
     return {};
 }
 
@@ -105,11 +131,15 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
         done.wait(lock, [&] { return outcomes[i].has_value(); });
         const QString failure = *outcomes[i];
         lock.unlock();
-        if (failure.isEmpty()) {
+        if (failure.isEmpty() && isStandardOutput(jobs[i])) {
+            // Standard output carries the picture itself.
+            printErrorLine(QStringLiteral("Image saved successfully to: standard output"));
+        } else if (failure.isEmpty()) {
             printLine(QStringLiteral("Image saved successfully to: ") +
                       QFileInfo(jobs[i].output).absoluteFilePath());
         } else {
-            printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(jobs[i].input, failure)));
+            printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2")
+                                       .arg(shownName(jobs[i].input, "standard input"), failure)));
             allDone = false;
         }
     }
@@ -123,8 +153,10 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
 std::vector<ComposeJob> planJobs(const ComposeRequest& request)
 {
     std::vector<std::optional<FileIdentity>> inputFiles;
+    // The streams are read whole before anything is written, and are no
+    // file a name could clash with.
     for (const QString& input : request.inputs)
-        inputFiles.push_back(fileIdentity(input));
+        inputFiles.push_back(isStandardStream(input) ? std::nullopt : fileIdentity(input));
 
     std::vector<ComposeJob> jobs;
     QHash<QString, QString> claimedOutputs; // absolute output path -> input writing it
@@ -135,6 +167,10 @@ std::vector<ComposeJob> planJobs(const ComposeRequest& request)
             const QString dir = request.outputDir.isEmpty() ? info.path() : request.outputDir;
             job.output = QDir(dir).filePath(info.completeBaseName() +
                                             QStringLiteral("_with_background.png"));
+        }
+        if (isStandardOutput(job)) {
+            jobs.push_back(std::move(job));
+            continue;
         }
         const QString key = QDir::cleanPath(QFileInfo(job.output).absoluteFilePath());
         const auto outputFile = fileIdentity(job.output);
@@ -164,9 +200,11 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
         QStringLiteral("POINTS"),
         QStringLiteral("Space around the picture, in points. Default: 40."),
         QStringLiteral("Corner radius, in points. Default: 0."));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the picture to FILE (one INPUT only)."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the picture to FILE (one INPUT only); - writes it to "
+                       "standard output."),
+        QStringLiteral("FILE"));
     const QCommandLineOption outputDir(
         {QStringLiteral("d"), QStringLiteral("output-dir")},
         QStringLiteral("Write each picture as DIR/<name>_with_background.png, creating DIR if "
@@ -179,7 +217,9 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
         QStringLiteral("RATIO"));
     parser.addOptions({framing.help, output, outputDir, framing.background, framing.padding,
                        framing.radius, scale});
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Pictures to compose."),
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                 QStringLiteral("Pictures to compose; - reads one from standard "
+                                                "input (with -o)."),
                                  QStringLiteral("INPUT..."));
     if (const auto status = parseCommandLine(parser, framing, kCommand, arguments,
                                              QStringLiteral("[options] INPUT...")))
@@ -195,7 +235,10 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
     if (parser.isSet(output) && request.inputs.size() > 1)
         return usageError(kCommand,
                           QStringLiteral("--output takes one INPUT; use --output-dir for several"));
-    if (parser.isSet(output))
+    if (request.inputs.contains(kStandardStream) && !parser.isSet(output))
+        return usageError(kCommand, QStringLiteral("a picture from standard input needs --output "
+                                                   "(a FILE, or - for standard output)"));
+    if (parser.isSet(output) && !isStandardStream(request.output))
         if (const auto status = checkOutputName(
                 kCommand, request.output, QStringLiteral("PNG pictures"), {QStringLiteral(".png")}))
             return *status;
@@ -216,6 +259,23 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
     return request;
 }
 
+// A terminal is never the stream a picture comes from or goes to: PNG bytes
+// would garble it, and reading one would wait for typing. Prints the one
+// line and returns exitUsage then.
+std::optional<int> refuseTerminals(const ComposeRequest& request)
+{
+    const auto refuse = [](const char* why) {
+        printErrorLine(QStringLiteral("%1: %2").arg(QLatin1String(kCommand), QLatin1String(why)));
+        return exitUsage;
+    };
+    if (isStandardStream(request.output) && ::isatty(STDOUT_FILENO))
+        return refuse("will not write a PNG picture to a terminal; send standard output to a "
+                      "file or a pipe");
+    if (request.inputs.contains(kStandardStream) && ::isatty(STDIN_FILENO))
+        return refuse("standard input is a terminal; send a picture to it through a pipe");
+    return std::nullopt;
+}
+
 } // namespace
 
 int runComposeCommand(const QStringList& arguments)
@@ -224,6 +284,11 @@ int runComposeCommand(const QStringList& arguments)
     if (const int* status = std::get_if<int>(&read))
         return *status;
     const auto& request = std::get<ComposeRequest>(read);
+    if (const auto status = refuseTerminals(request))
+        return *status;
+    // A reader that goes away is a write error we report, not a silent death.
+    if (isStandardStream(request.output))
+        std::signal(SIGPIPE, SIG_IGN);
     if (!request.outputDir.isEmpty()) {
         if (const Result<void> made = makeDirectories(request.outputDir); !made.ok()) {
             printErrorLine(QStringLiteral("quorvel: cannot create %1: %2")

@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +39,9 @@ Result<QByteArray> readToEnd(int descriptor)
         constexpr qsizetype chunk = 1 << 20;
         if (bytes.size() + chunk > kMaxStreamBytes)
             return Result<QByteArray>::failure(
-                QStringLiteral("the stream is larger than any picture Quorvel reads"));
+                QStringLiteral("the stream is larger than %1 GiB, more than any picture "
+                               "Quorvel reads")
+                    .arg(kMaxStreamBytes >> 30));
         const qsizetype at = bytes.size();
         bytes.resize(at + chunk);
         const ssize_t n = ::read(descriptor, bytes.data() + at, size_t(chunk));
@@ -71,6 +74,33 @@ Result<void> makeFolders(QByteArray folder)
     if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
         return Result<void>::systemFailure(errno);
     return {};
+}
+
+// Takes `descriptor` over and closes it.
+Result<QImage> loadPictureFrom(int descriptor)
+{
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        ::close(descriptor);
+        return Result<QImage>::systemFailure(error);
+    }
+    if (S_ISREG(status.st_mode)) {
+        QFile file;
+        if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(descriptor);
+            return Result<QImage>::failure(file.errorString());
+        }
+        return loadImage(file);
+    }
+    Result<QByteArray> bytes = readToEnd(descriptor);
+    ::close(descriptor);
+    if (!bytes.ok())
+        return Result<QImage>::failure(bytes.error());
+    QByteArray data = std::move(bytes).value();
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    return loadImage(buffer);
 }
 
 } // namespace
@@ -135,28 +165,43 @@ Result<QImage> loadPicture(const QString& path)
     const int descriptor = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return Result<QImage>::systemFailure(errno);
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
-        ::close(descriptor);
-        return Result<QImage>::systemFailure(error);
+    return loadPictureFrom(descriptor);
+}
+
+Result<QImage> loadStandardInput()
+{
+    // Read through a copy, so the picture's reader closing it leaves fd 0
+    // open and nothing else can be handed that number.
+    const int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (descriptor < 0)
+        return Result<QImage>::systemFailure(errno);
+    return loadPictureFrom(descriptor);
+}
+
+void holdClosedStandardStreams()
+{
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // open() takes the lowest free number, which is this one.
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != stream)
+            ::close(held);
     }
-    if (S_ISREG(status.st_mode)) {
-        QFile file;
-        if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(descriptor);
-            return Result<QImage>::failure(file.errorString());
-        }
-        return loadImage(file);
+}
+
+Result<void> writeStandardOutput(const QByteArray& bytes)
+{
+    std::fflush(stdout);
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Result<void>::systemFailure(errno);
+        at += n;
     }
-    Result<QByteArray> bytes = readToEnd(descriptor);
-    ::close(descriptor);
-    if (!bytes.ok())
-        return Result<QImage>::failure(bytes.error());
-    QByteArray data = std::move(bytes).value();
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    return loadImage(buffer);
+    return {};
 }
 
 OpenableName::OpenableName(const QString& path)

@@ -33,6 +33,20 @@ Result<void> makeDirectories(const QString& path);
 // no size and cannot seek.
 Result<QImage> loadPicture(const QString& path);
 
+// The same for the picture on standard input (`-` on the command line).
+Result<QImage> loadStandardInput();
+
+// Call first thing in main(). A standard stream the caller closed (`>&-`)
+// is held by /dev/null opened for reading, so nothing opened later is handed
+// its number (to receive a picture meant for standard output), and reading
+// it finds nothing while writing to it fails, as for the closed stream.
+void holdClosedStandardStreams();
+
+// All of `bytes` to standard output, unbuffered, as a pipe's reader expects
+// a binary stream; a closed or broken pipe is a failure with the system's
+// words.
+Result<void> writeStandardOutput(const QByteArray& bytes);
+
 // A name Qt and FFmpeg can open an existing file `path` by, whatever bytes it
 // holds: the path itself when it is UTF-8, otherwise the same file reached
 // through a descriptor this object holds open (/proc/self/fd/N).

@@ -1,14 +1,20 @@
 #include "content_view.h"
 
 #include "console.h"
+#include "image_compositor.h"
 #include "image_editor.h"
+#include "picture_mime_data.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
 #include "sidebar.h"
 #include "video_editor.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QVBoxLayout>
@@ -67,6 +73,20 @@ ContentView::ContentView(Screencapture& screencapture, ScreenRecorder& screenRec
     connect(m_sidebar, &Sidebar::gradientPaddingEdited, this, &ContentView::setGradientPadding);
     connect(m_sidebar, &Sidebar::cornerRadiusEdited, this, &ContentView::setCornerRadius);
     connect(m_sidebar, &Sidebar::selectedGradientEdited, this, &ContentView::setSelectedGradient);
+
+    // Keys with no control of their own; window-wide, so they work from the
+    // sidebar as well as from the preview.
+    const std::pair<QKeySequence::StandardKey, void (ContentView::*)()> keys[] = {
+        {QKeySequence::Copy, &ContentView::copyScreenshot},
+        {QKeySequence::Save, &ContentView::exportShownSection},
+    };
+    for (const auto& [key, slot] : keys) {
+        auto* action = new QAction(this);
+        action->setShortcuts(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+    }
 
     connect(&m_screencapture, &Screencapture::imageChanged, this, &ContentView::showCaptures);
     connect(&m_screenRecorder, &ScreenRecorder::lastRecordingURLChanged, this,
@@ -175,6 +195,30 @@ void ContentView::setIsExporting(bool exporting)
 void ContentView::exportScreenshot()
 {
     exportImage(m_panel, m_screencapture.image(), m_selectedGradient, m_values, m_writeLine);
+}
+
+void ContentView::copyScreenshot()
+{
+    if (!m_imageEditor)
+        return;
+    // Composed now, with the values of the moment, as the export would.
+    const QImage composed = composeWithBackground(m_screencapture.image(), m_selectedGradient,
+                                                  m_values->padding, m_values->cornerRadius);
+    if (composed.isNull()) {
+        m_writeLine(QStringLiteral("Error copying image: the composed picture would be too large"));
+        return;
+    }
+    QGuiApplication::clipboard()->setMimeData(new PictureMimeData(composed));
+}
+
+void ContentView::exportShownSection()
+{
+    QPushButton* button = m_imageEditor   ? m_imageEditor->exportButton()
+                          : m_videoEditor ? m_videoEditor->exportButton()
+                                          : nullptr;
+    // While a movie export runs its button is gone, and so is the key's.
+    if (button && button->isVisibleTo(this) && button->isEnabled())
+        button->click();
 }
 
 void ContentView::startVideoExport()

@@ -22,6 +22,10 @@ class VideoEditor;
 // padding, corner radius, whether a movie export runs); the sidebar edits
 // them, every change shows at once and is used by the next export.
 //
+// Two keys work wherever the focus is in its window: Ctrl+C puts the picture
+// on the clipboard as its export would write it (a movie copies nothing),
+// and Ctrl+S presses the export button of the section shown.
+//
 // It shows `screencapture.image` when there is one, and the movie at
 // `screenRecorder.lastRecordingURL` when `showVideoPlayer` is set and there
 // is one; with neither it shows nothing at all. It follows both models'
@@ -72,6 +76,8 @@ private:
     // Shows what the models hold now.
     void showCaptures();
     void exportScreenshot();
+    void copyScreenshot();
+    void exportShownSection();
     void startVideoExport();
     void setIsExporting(bool exporting);
 

@@ -10,11 +10,14 @@
 #include "prominent_button_style.h"
 #include "viewfinder_icon.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGraphicsBlurEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -61,6 +64,20 @@ FilePanel::OpenRequest movieRequest()
     return {{moviesNameFilter(), QObject::tr("QuickTime movie (*.mov)"),
              QObject::tr("MPEG-4 movie (*.mp4 *.m4v)")},
             QObject::tr("Choose Video")};
+}
+
+// The files a drop carries when all of them can be opened; empty otherwise.
+QStringList openableFiles(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    QStringList files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile() || openableKind(url.toLocalFile()) == OpenableKind::none)
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
 }
 
 MainView::Services withDefaults(MainView::Services services)
@@ -162,6 +179,14 @@ MainView::MainView(Services services, QWidget* parent)
             &MainView::openSystemPreferences);
     setPermissionGranted(false);
 
+    // Anywhere in the window, with no control of its own.
+    auto* paste = new QAction(this);
+    paste->setShortcuts(QKeySequence::Paste);
+    paste->setShortcutContext(Qt::WindowShortcut);
+    connect(paste, &QAction::triggered, this, &MainView::pastePicture);
+    addAction(paste);
+    setAcceptDrops(true);
+
     // Coming back from the settings (or anywhere) asks again at once.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -242,27 +267,85 @@ void MainView::beautifyImage()
                 return;
             // An unreadable file leaves the last picture, which the editor
             // then shows under no file's name.
-            bool loaded = false;
-            const auto watch = connect(&self->m_screencapture, &Screencapture::imageChanged, self,
-                                       [&loaded] { loaded = true; });
-            self->m_screencapture.loadImage(QUrl::fromLocalFile(*path));
-            disconnect(watch);
-            self->m_services.openEditor(self->m_screencapture, self->m_screenRecorder, false,
-                                        OpenedFrom::mainWindow,
-                                        loaded ? QFileInfo(*path).fileName() : QString());
+            if (!self->openImageFile(*path))
+                self->m_services.openEditor(self->m_screencapture, self->m_screenRecorder, false,
+                                            OpenedFrom::mainWindow, {});
         });
 }
 
 void MainView::beautifyRecording()
 {
-    m_services.panel.chooseFileToOpen(
-        movieRequest(), [self = QPointer(this)](std::optional<QString> path) {
-            if (!self || !path)
-                return;
-            self->m_screenRecorder.setLastRecordingURL(QUrl::fromLocalFile(*path));
-            self->m_services.openEditor(self->m_screencapture, self->m_screenRecorder, true,
-                                        OpenedFrom::mainWindow, {});
-        });
+    m_services.panel.chooseFileToOpen(movieRequest(),
+                                      [self = QPointer(this)](std::optional<QString> path) {
+                                          if (self && path)
+                                              self->openMovieFile(*path);
+                                      });
+}
+
+bool MainView::imageChangedBy(const std::function<void()>& load)
+{
+    bool changed = false;
+    const auto watch = connect(&m_screencapture, &Screencapture::imageChanged, this,
+                               [&changed] { changed = true; });
+    load();
+    disconnect(watch);
+    return changed;
+}
+
+bool MainView::openImageFile(const QString& path)
+{
+    if (!imageChangedBy([&] { m_screencapture.loadImage(QUrl::fromLocalFile(path)); }))
+        return false;
+    m_services.openEditor(m_screencapture, m_screenRecorder, false, OpenedFrom::mainWindow,
+                          QFileInfo(path).fileName());
+    return true;
+}
+
+void MainView::openMovieFile(const QString& path)
+{
+    m_screenRecorder.setLastRecordingURL(QUrl::fromLocalFile(path));
+    m_services.openEditor(m_screencapture, m_screenRecorder, true, OpenedFrom::mainWindow, {});
+}
+
+void MainView::pastePicture()
+{
+    // Like the buttons, nothing gets past the permission cover.
+    if (!m_isPermissionGranted)
+        return;
+    if (!imageChangedBy([this] { m_screencapture.loadImageFromPasteboard(); })) {
+        m_services.writeLine(QStringLiteral("No picture on the clipboard to paste"));
+        return;
+    }
+    m_services.openEditor(m_screencapture, m_screenRecorder, false, OpenedFrom::mainWindow, {});
+}
+
+void MainView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (m_isPermissionGranted && !openableFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainView::dropEvent(QDropEvent* event)
+{
+    const QStringList files = openableFiles(event->mimeData());
+    if (!m_isPermissionGranted || files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Loading waits until the drop has ended, so the program the files came
+    // from is not kept waiting. A file that cannot be read opens nothing:
+    // its line says so, and a window with another picture would mislead.
+    QTimer::singleShot(0, this, [this, files] {
+        for (const QString& file : files) {
+            if (openableKind(file) == OpenableKind::movie)
+                openMovieFile(file);
+            else
+                openImageFile(file);
+        }
+    });
 }
 
 void MainView::openSystemPreferences()

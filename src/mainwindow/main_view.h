@@ -18,6 +18,10 @@ class ProminentButtonStyle;
 // file, beautify a movie file), each ending in a new editor window. While we
 // may not capture the screen a PermissionOverlay covers it all.
 //
+// Two more ways in, with no control of their own: Ctrl+V opens the
+// clipboard's picture, and picture and movie files dropped on the window
+// open as "Beautify Image" and "Beautify Recording" open the file chosen.
+//
 // It owns one Screencapture (over the given backend) and one ScreenRecorder
 // for its whole life; every editor gets its own copy of what they hold.
 class MainView : public QWidget {
@@ -67,6 +71,9 @@ public:
     void captureArea() { startCapture(ScreenshotTypes::area); }
     void beautifyImage();
     void beautifyRecording();
+    // The clipboard's picture in an editor, as a capture's; with none there,
+    // only a line saying so.
+    void pastePicture();
     // Opens the desktop's privacy settings, or says where to go when we
     // don't know them.
     void openSystemPreferences();
@@ -77,12 +84,21 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // A drop is taken only when every item is a local file of a kind the
+    // panels offer; anything else is refused before it is let go.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void startCapture(ScreenshotTypes kind);
     void takeNextScreenshot();
     void screenshotFinished();
     void setPermissionGranted(bool granted);
+    // Whether `load` changed the picture (a failed load leaves it as it was).
+    bool imageChangedBy(const std::function<void()>& load);
+    // The file flows after their panel, shared with drops.
+    bool openImageFile(const QString& path);
+    void openMovieFile(const QString& path);
 
     Services m_services;
     Screencapture m_screencapture;

@@ -12,10 +12,13 @@
 #include "qt_file_panel.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
+#include "sidebar.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QPointer>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -125,6 +128,32 @@ private Q_SLOTS:
         QVERIFY(editorWindows().isEmpty());
         QTRY_VERIFY(pixels.isDetached());
         QVERIFY(answers.isEmpty());
+    }
+
+    // Ctrl+S from anywhere in the window asks where to save the section
+    // shown, as its export button does; Ctrl+C copies a picture, and nothing
+    // in a movie window. (What is copied is checked on a real clipboard
+    // under X.)
+    void keysOfTheWindow()
+    {
+        for (const bool movie : {false, true}) {
+            QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+            EditorWindow* window =
+                openEditorWindow(m_capture, m_recorder, movie, OpenedFrom::mainWindow);
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            auto* inSidebar = window->contentView().sidebar()->findChild<QSlider*>();
+            inSidebar->setFocus();
+            QTest::keyClick(inSidebar, Qt::Key_C, Qt::ControlModifier);
+            QTest::keyClick(inSidebar, Qt::Key_S, Qt::ControlModifier);
+            const QList<QFileDialog*> dialogs = window->filePanel().openDialogs();
+            QCOMPARE(dialogs.size(), 1);
+            QCOMPARE(dialogs[0]->selectedFiles().value(0).section('/', -1),
+                     movie ? "video_with_background.mp4" : "screenshot_with_background.png");
+            dialogs[0]->reject();
+            QCOMPARE(QGuiApplication::clipboard()->mimeData()->hasImage(), !movie);
+            QVERIFY(window->close());
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), "kept");
     }
 
     // A save and an open panel up at once over a window no panel blocks; each

@@ -173,6 +173,44 @@ private Q_SLOTS:
         QCOMPARE(QImage(path("pipe.png")).size(), QSize(110, 100));
     }
 
+    // `-` reads the picture from standard input and writes the PNG to
+    // standard output, the very bytes -o FILE writes, the saved line going to
+    // standard error; a write that fails, or a terminal at either end, is
+    // refused in one line.
+    void standardStreams()
+    {
+        QUORVEL_MAGICK("-size", "300x300", "xc:", "+noise", "Random", path("noise.png"));
+        const auto piped = m_sandbox.shell(
+            "\"$Q\" compose -b beach -r 12 -o file.png noise.png >/dev/null && "
+            "cat noise.png | \"$Q\" compose -b beach -r 12 - -o - > piped.png && "
+            "cmp file.png piped.png && \"$Q\" compose -b beach -r 12 - -o fromstdin.png "
+            "< noise.png && cmp file.png fromstdin.png");
+        QVERIFY2(piped.exitCode == 0, piped.err.constData());
+        QCOMPARE(piped.err, "Image saved successfully to: standard output\n");
+        QCOMPARE(piped.out, saved(path("fromstdin.png")));
+
+        // The PNG is larger than a pipe holds, so the early reader's exit is always seen.
+        const auto failures = m_sandbox.shell(
+            "{ \"$Q\" compose -p 0 - -o - < noise.png; echo \"broken $?\" >&2; } | true; "
+            "\"$Q\" compose - -o - < noise.png >&-; echo \"closed $?\" >&2; "
+            "Q=\"$Q\" script -qec '\"$Q\" compose - -o - < noise.png' /dev/null; "
+            "echo \"tty $?\" >&2; "
+            "Q=\"$Q\" script -qec '\"$Q\" compose - -o out.png' /dev/null; echo \"tty $?\" >&2");
+        QCOMPARE(failures.err.split('\n'),
+                 QByteArrayList({"quorvel: standard input: cannot write to standard output: "
+                                 "Broken pipe",
+                                 "broken 1",
+                                 "quorvel: standard input: cannot write to standard output: Bad "
+                                 "file descriptor",
+                                 "closed 1", "tty 2", "tty 2", ""}));
+        QVERIFY2(failures.out.startsWith("quorvel compose: will not write a PNG picture to a "
+                                         "terminal;") &&
+                     failures.out.contains("\nquorvel compose: standard input is a terminal;") &&
+                     failures.out.count('\n') == 2 && !failures.out.contains("PNG\r"),
+                 failures.out.constData());
+        QVERIFY(!QFile::exists(path("out.png")));
+    }
+
     // Refused inputs and outputs say so in one line of ours (no reader's
     // chatter) and leave the input and any earlier output alone.
     void failuresLeaveTheFilesAlone_data()

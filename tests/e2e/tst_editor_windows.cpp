@@ -1,7 +1,14 @@
 // Editor windows on a real X server with a window manager: `quorvel open` as a
-// user runs it, seen and closed through the X server as a person would, and a
-// window that takes real input while a file panel of its own is up.
+// user runs it, seen and closed through the X server as a person would, a
+// window that takes real input while a file panel of its own is up, and
+// copies and pastes through the X clipboard, another program at the other end.
 
+#include "content_view.h"
+#include "editor_window.h"
+#include "editor_window_opener.h"
+#include "image_compositor.h"
+#include "main_view.h"
+#include "png_writer.h"
 #include "qt_file_panel.h"
 #include "test_support.h"
 
@@ -61,6 +68,28 @@ void closeWindow(const QString& id)
     xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
+}
+
+// Runs xclip to its end while our event loop answers it: we may be the
+// clipboard's owner it asks.
+QByteArray xclip(const QStringList& arguments, const QByteArray& input = {})
+{
+    QProcess process;
+    process.start(QStringLiteral("xclip"), QStringList{"-selection", "clipboard"} + arguments);
+    if (!process.waitForStarted())
+        return "<no xclip>";
+    process.write(input);
+    process.closeWriteChannel();
+    QDeadlineTimer deadline(10000);
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(20);
+    return process.readAllStandardOutput();
+}
+
+// A key pressed as a person would: through the X server, to the focused window.
+void pressKeys(const QString& keys)
+{
+    xdotool({"key", "--clearmodifiers", keys});
 }
 
 } // namespace
@@ -152,6 +181,73 @@ private Q_SLOTS:
         QTRY_COMPARE(clicked.count(), 1);
         QVERIFY(dialog->isVisible());
         QCOMPARE(answers, 0);
+    }
+
+    // Ctrl+C in the editor leaves on the clipboard the very PNG the export
+    // writes, all its pixels at ratio 2, still there once the window is
+    // closed; Ctrl+V in the main window opens the clipboard's picture, ours
+    // or another program's, and nothing for text.
+    void copyAndPasteThroughTheClipboard()
+    {
+        NullCaptureBackend backend;
+        Screencapture capture(backend);
+        ScreenRecorder recorder;
+        QImage shot(64, 48, QImage::Format_ARGB32_Premultiplied);
+        shot.fill(Qt::red);
+        shot.setDevicePixelRatio(2);
+        capture.setImage(shot);
+        QPointer<EditorWindow> editor =
+            openEditorWindow(capture, recorder, false, OpenedFrom::mainWindow);
+        QVERIFY(QTest::qWaitForWindowActive(editor));
+        const GradientStyle blue = GradientStyle::customColor(Qt::blue);
+        editor->contentView().setSelectedGradient(blue);
+        editor->contentView().setGradientPadding(10);
+        editor->contentView().setCornerRadius(4);
+        pressKeys("ctrl+c");
+        QByteArray png;
+        QTRY_VERIFY(!(png = xclip({"-o", "-t", "image/png"})).isEmpty());
+        QCOMPARE(png, encodePng(composeWithBackground(shot, blue, 10, 4)));
+        const QImage pasted = QImage::fromData(png).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(pasted.size(), QSize(104, 88));
+        QCOMPARE(pasted.dotsPerMeterX(), 5669); // 144 dpi
+        QCOMPARE(pasted.pixelColor(19, 44), QColor(Qt::blue));
+        QCOMPARE(pasted.pixelColor(20, 44), QColor(Qt::red));
+        QCOMPARE(pasted.pixelColor(20, 20), QColor(Qt::blue)); // a rounded corner
+
+        closeWindow(QString::number(editor->winId()));
+        QTRY_VERIFY(editor.isNull());
+        QCOMPARE(xclip({"-o", "-t", "image/png"}), png);
+
+        QtFilePanel panel;
+        QList<QImage> opened;
+        QStringList lines;
+        MainView view({backend,
+                       panel,
+                       [] { return true; },
+                       [&opened](const Screencapture& c, const ScreenRecorder&, bool, OpenedFrom,
+                                 const QString&) { opened << c.image(); },
+                       [&lines](const QString& line) { lines << line; },
+                       {},
+                       {}});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        pressKeys("ctrl+v");
+        QTRY_COMPARE(opened.size(), 1);
+        QCOMPARE(opened[0].devicePixelRatio(), 2.0);
+        QCOMPARE(encodePng(opened[0]), png);
+
+        const QString other = m_dir.filePath("other.png");
+        QUORVEL_MAGICK("-size", "30x20", "xc:lime", other);
+        xclip({"-i", "-t", "image/png", other});
+        pressKeys("ctrl+v");
+        QTRY_COMPARE(opened.size(), 2);
+        QCOMPARE(opened[1].convertToFormat(QImage::Format_RGB32),
+                 QImage(other).convertToFormat(QImage::Format_RGB32));
+
+        xclip({"-i"}, "just words");
+        pressKeys("ctrl+v");
+        QTRY_COMPARE(lines.value(1), "No picture on the clipboard to paste");
+        QCOMPARE(opened.size(), 2);
     }
 };
 

@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMimeData>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -337,6 +338,63 @@ private Q_SLOTS:
         QCOMPARE(view.screenRecorder().lastRecordingURL(), movie);
         for (const OpenedEditor& editor : m_opened)
             QCOMPARE(editor.from, OpenedFrom::mainWindow);
+    }
+
+    // Dropped files open as the panels' files do, one editor each, while a
+    // drop with anything the panels would not offer is refused whole. Under
+    // the permission cover neither a drop nor Ctrl+V gets in. (Ctrl+V itself
+    // is checked on a real clipboard under X.)
+    void dropsAndTheCover()
+    {
+        MainView& view = makeView();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        const QString png = m_dir.filePath("drop.PNG"), broken = m_dir.filePath("broken.jpg");
+        QVERIFY(picture(Qt::green).save(png, "PNG"));
+        test_support::fileBytes(broken, "not a picture");
+        const auto drop = [&view](const QList<QUrl>& urls, const QString& text = {}) {
+            QMimeData data;
+            data.setUrls(urls);
+            if (!text.isEmpty())
+                data.setText(text);
+            const QPoint at = view.rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&view, &enter);
+            QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&view, &dropped);
+            // Taken or refused whole, at the first sign and at the drop.
+            return enter.isAccepted() && dropped.isAccepted()     ? "taken"
+                   : !enter.isAccepted() && !dropped.isAccepted() ? "refused"
+                                                                  : "mixed";
+        };
+        const auto file = &QUrl::fromLocalFile;
+        const QUrl movie = file(m_dir.filePath("take.m4v"));
+        QCOMPARE(drop({}, "some text"), "refused");
+        QCOMPARE(drop({QUrl("https://example.com/shot.png")}), "refused");
+        QCOMPARE(drop({file(m_dir.filePath("notes.txt"))}), "refused");
+        QCOMPARE(drop({file(png), file(m_dir.filePath("notes.txt"))}), "refused");
+        m_access = false;
+        view.checkPermission();
+        QCOMPARE(drop({file(png)}), "refused");
+        QGuiApplication::clipboard()->setImage(picture(Qt::blue));
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(m_opened.isEmpty());
+        m_access = true;
+        view.checkPermission();
+
+        const QByteArray out = test_support::stdoutOf([&] {
+            QCOMPARE(drop({file(png), file(broken), movie}), "taken");
+            QTRY_COMPARE(m_opened.size(), 2);
+        });
+        QCOMPARE(out, "Failed to load image from URL: " + file(broken).toString().toUtf8() + "\n");
+        QCOMPARE(m_opened[0].image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 picture(Qt::green));
+        QCOMPARE(m_opened[0].fileName, "drop.PNG");
+        QVERIFY(m_opened[1].showVideoPlayer);
+        QCOMPARE(m_opened[1].movie, movie);
+        // Uncovered, the same key gets in.
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_opened.size(), 3);
     }
 };
 
