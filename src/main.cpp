@@ -1,10 +1,15 @@
+#include "capture_command.h"
 #include "cli.h"
+#include "clipboard_handoff.h"
+#include "clipboard_holder.h"
 #include "console.h"
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
+#include "instance_client.h"
 #include "open_command.h"
 #include "quorvel_app.h"
+#include "single_instance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,17 +37,22 @@ int runApplication(int& argc, char** argv)
     // The movie preview plays through FFmpeg; Qt reads this once, before its
     // first media object.
     useFfmpegMediaBackend();
-    const QString hint =
-        QStringLiteral("`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
+    const QString hint = QStringLiteral(
+        "`quorvel compose` and `quorvel video` work without one (see quorvel --help)");
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv, hint);
     if (!app) {
         printErrorLine(displayFailure(hint));
         return exitFailure;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    // A second start raises the first one's window instead of adding a second app.
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Claim::elsewhere && InstanceClient().activate())
+        return exitSuccess;
     int status = exitSuccess;
     {
         QuorvelApp quorvel;
+        instance.serve(quorvel);
         quorvel.show();
         status = QApplication::exec();
         // Closed editor windows delete themselves from the event loop, which
@@ -71,6 +81,10 @@ int main(int argc, char* argv[])
     // Only `open` shows windows; the other commands run without a display.
     if (arguments.first() == QLatin1String("open"))
         return runOpenCommand(argc, argv, arguments.mid(1));
+    if (arguments.first() == QLatin1String("capture"))
+        return runCaptureCommand(argc, argv, arguments.mid(1));
+    if (arguments.first() == QLatin1String(kHoldClipboardCommand))
+        return runClipboardHolder(argc, argv);
     QCoreApplication app(argc, argv);
     return runCommandLine(arguments);
 }

@@ -188,6 +188,18 @@ void QuorvelApp::show()
     showMainWindow();
 }
 
+void QuorvelApp::showInBackground()
+{
+    if (m_tray) {
+        m_tray->show();
+        return;
+    }
+    connect(qApp, &QGuiApplication::lastWindowClosed, this, [this] {
+        if (!m_mainWindow->isVisible())
+            m_services.quit();
+    });
+}
+
 void QuorvelApp::showMainWindow()
 {
     m_mainWindow->show();
@@ -207,11 +219,13 @@ void QuorvelApp::showTrayPanel()
     const QRect area = screen->availableGeometry();
     // Below the icon when the tray is at the top, above it otherwise.
     QPoint at(anchor.x() - size.width() / 2,
-              anchor.y() < area.center().y() ? (icon.isValid() ? icon.bottom() + 1 : anchor.y())
-                                             : (icon.isValid() ? icon.top() : anchor.y()) -
-                                                   size.height());
-    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
+              anchor.y() < area.center().y()
+                  ? (icon.isValid() ? icon.bottom() + 1 : anchor.y())
+                  : (icon.isValid() ? icon.top() : anchor.y()) - size.height());
+    at.setX(
+        std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
+    at.setY(
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
     m_panel->move(at);
     m_panel->show();
     m_panel->activateWindow();

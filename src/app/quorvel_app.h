@@ -1,13 +1,13 @@
 #pragma once
 
+#include "capture_backend.h"
+#include "file_panel.h"
+#include "updater.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
 #include <memory>
-
-#include "capture_backend.h"
-#include "file_panel.h"
-#include "updater.h"
 
 class CheckForUpdatesViewModel;
 class MainView;
@@ -31,21 +31,26 @@ class QuorvelApp : public QObject {
 public:
     struct Services {
         // Each default is the real desktop service.
-        std::unique_ptr<CaptureBackend> backend;     // loadCaptureBackend()
-        std::unique_ptr<FilePanel> filePanel;        // Qt's file dialogs
-        std::unique_ptr<Updater> updater;            // the installed feed settings
-        std::function<bool()> trayAvailable;         // QSystemTrayIcon::isSystemTrayAvailable
-        std::function<bool()> checkAccess;           // checkScreenCaptureAccess
+        std::unique_ptr<CaptureBackend> backend;       // loadCaptureBackend()
+        std::unique_ptr<FilePanel> filePanel;          // Qt's file dialogs
+        std::unique_ptr<Updater> updater;              // the installed feed settings
+        std::function<bool()> trayAvailable;           // QSystemTrayIcon::isSystemTrayAvailable
+        std::function<bool()> checkAccess;             // checkScreenCaptureAccess
         std::function<void(const QString&)> writeLine; // printLine
-        std::function<void()> quit;                  // QApplication::quit
+        std::function<void()> quit;                    // QApplication::quit
     };
 
     explicit QuorvelApp(Services services = {}, QObject* parent = nullptr);
     ~QuorvelApp() override;
 
     void show();
+    // Starts without the main window, as a shortcut's capture does: the tray
+    // item alone, or, with no tray, nothing until a window opens, and the app
+    // ends when its last window closes.
+    void showInBackground();
 
     Updater& updater() const { return *m_updater; }
+    CaptureBackend& captureBackend() const { return *m_services.backend; }
     QMainWindow* mainWindow() const { return m_mainWindow.get(); }
     MainView* mainView() const { return m_mainView; }
     QMenu* applicationMenu() const { return m_appMenu; }

@@ -18,6 +18,7 @@ QString usage()
         "  compose   place pictures on a background and write them as PNG\n"
         "  video     place a movie on a background and write it as MPEG-4\n"
         "  open      show pictures and movies in the editor, one window each\n"
+        "  capture   capture an area, a window or the screen (for keyboard shortcuts)\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help\n"

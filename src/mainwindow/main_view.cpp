@@ -49,8 +49,7 @@ protected:
 
 FilePanel::OpenRequest imageRequest()
 {
-    return {{imagesNameFilter(),
-             QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
+    return {{imagesNameFilter(), QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
              QObject::tr("TIFF (*.tif *.tiff)"), QObject::tr("BMP (*.bmp)"),
              QObject::tr("GIF (*.gif)"), QObject::tr("HEIC (*.heic *.heif)")},
             QObject::tr("Choose Image")};
@@ -210,9 +209,10 @@ void MainView::setPermissionGranted(bool granted)
 void MainView::startCapture(ScreenshotTypes kind)
 {
     // Behind the other windows, not hidden: the window stays where it was.
-    if (QWidget* key = QApplication::activeWindow())
+    QWidget* key = QApplication::activeWindow();
+    if (key)
         key->lower();
-    QTimer::singleShot(kCaptureDelayMs, this, [this, kind] {
+    QTimer::singleShot(key ? kCaptureDelayMs : 0, this, [this, kind] {
         m_waitingCaptures.enqueue(kind);
         if (!m_screencapture.isTakingScreenshot())
             takeNextScreenshot();

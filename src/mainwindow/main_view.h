@@ -65,6 +65,9 @@ public:
     // The four ways in, as their buttons run them.
     void captureWindow() { startCapture(ScreenshotTypes::window); }
     void captureArea() { startCapture(ScreenshotTypes::area); }
+    // Sends our active window back, then captures `kind` and opens an editor
+    // on the result, as the buttons do; also how a shortcut's capture runs.
+    void startCapture(ScreenshotTypes kind);
     void beautifyImage();
     void beautifyRecording();
     // Opens the desktop's privacy settings, or says where to go when we
@@ -72,14 +75,14 @@ public:
     void openSystemPreferences();
 
     // The delay between sending our window back and capturing, so the
-    // window manager has restacked before the screen is taken.
+    // window manager has restacked before the screen is taken. With none of
+    // ours in front there is nothing to wait for.
     static constexpr int kCaptureDelayMs = 100;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void startCapture(ScreenshotTypes kind);
     void takeNextScreenshot();
     void screenshotFinished();
     void setPermissionGranted(bool granted);
