@@ -202,6 +202,8 @@ void QuorvelApp::showInBackground()
 
 void QuorvelApp::showMainWindow()
 {
+    // A minimised window only comes back when told to; show() alone leaves it.
+    m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->activateWindow();
