@@ -6,6 +6,7 @@
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
+#include "file_opener.h"
 #include "native_file.h"
 #include "open_command.h"
 
@@ -21,6 +22,14 @@ void closeEditorWindows()
 {
     const QList<EditorWindow*> left = editorWindows();
     qDeleteAll(left);
+}
+
+QString openFile(const QString& path)
+{
+    // One pair of models for every file the running app is asked to open,
+    // as the main window keeps one; kept to the end of the process.
+    static FileOpener* const opener = new FileOpener;
+    return opener->open(path);
 }
 
 int runCommand(int& argc, char** argv)
@@ -42,7 +51,7 @@ EditorModule makeModule()
         av_log_set_level(AV_LOG_QUIET);
     // Before the first media object: Qt reads the backend's name once.
     useFfmpegMediaBackend();
-    return EditorModule{openEditorWindow, closeEditorWindows, runCommand};
+    return EditorModule{openEditorWindow, openFile, closeEditorWindows, runCommand};
 }
 
 } // namespace

@@ -1,11 +1,18 @@
+#include "capture_command.h"
+#include "clipboard_handoff.h"
+#include "clipboard_holder.h"
 #include "console.h"
 #include "editor_module.h"
+#include "instance_client.h"
+#include "native_file.h"
 #include "quorvel_app.h"
+#include "single_instance.h"
 #include "window_system.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -31,9 +38,14 @@ int runApplication(int& argc, char** argv)
         return EXIT_FAILURE;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    // A second start raises the first one's window instead of adding a second app.
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Claim::elsewhere && InstanceClient().activate())
+        return EXIT_SUCCESS;
     int status = EXIT_SUCCESS;
     {
         QuorvelApp quorvel;
+        instance.serve(quorvel);
         quorvel.show();
         status = QApplication::exec();
         // Closed editor windows delete themselves from the event loop, which
@@ -52,9 +64,15 @@ int main(int argc, char* argv[])
         qInstallMessageHandler(quietMessages);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-    // With no arguments, the app; anything else is a command.
+    // With no arguments, the app. `capture` may become the app, and the
+    // clipboard's keeper only holds a picture: neither needs the editor's
+    // library up front. Every other command is in it.
     if (argc <= 1)
         return runApplication(argc, argv);
+    if (std::strcmp(argv[1], "capture") == 0)
+        return runCaptureCommand(argc, argv, commandLineArguments(argc, argv).mid(1));
+    if (std::strcmp(argv[1], kHoldClipboardCommand) == 0)
+        return runClipboardHolder(argc, argv);
     QString error;
     const EditorModule* editor = loadEditorModule(&error);
     if (!editor) {

@@ -57,3 +57,12 @@ void openEditorWindowLazily(const Screencapture& capture, const ScreenRecorder& 
     }
     module->openEditorWindow(capture, recorder, showVideoPlayer, from, fileName);
 }
+
+QString openFileLazily(const QString& path)
+{
+    QString error;
+    const EditorModule* module = loadEditorModule(&error);
+    if (!module)
+        return QStringLiteral("cannot load the editor: ") + error;
+    return module->openFile(path);
+}

@@ -18,6 +18,9 @@ struct EditorModule {
     EditorWindow* (*openEditorWindow)(const Screencapture& capture, const ScreenRecorder& recorder,
                                       bool showVideoPlayer, OpenedFrom from,
                                       const QString& fileName);
+    // Opens a picture or movie file, told apart by its content, in an editor
+    // window; empty when it opened, else why not.
+    QString (*openFile)(const QString& path);
     // Deletes the editor windows still open, before the models they came from go.
     void (*closeEditorWindows)();
     // Runs `quorvel COMMAND ...` from main()'s arguments: `open` with its
@@ -40,3 +43,6 @@ const EditorModule* loadedEditorModule();
 // the library cannot be loaded, prints one line saying why and opens nothing.
 void openEditorWindowLazily(const Screencapture& capture, const ScreenRecorder& recorder,
                             bool showVideoPlayer, OpenedFrom from, const QString& fileName);
+
+// openFile through the library; the reason when the library cannot be loaded.
+QString openFileLazily(const QString& path);

@@ -230,8 +230,22 @@ void QuorvelApp::showTrayIcon()
         m_tray->show();
 }
 
+void QuorvelApp::showInBackground()
+{
+    if (m_tray) {
+        m_tray->show();
+        return;
+    }
+    connect(qApp, &QGuiApplication::lastWindowClosed, this, [this] {
+        if (!m_mainWindow->isVisible())
+            m_services.quit();
+    });
+}
+
 void QuorvelApp::showMainWindow()
 {
+    // A minimised window only comes back when told to; show() alone leaves it.
+    m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->activateWindow();

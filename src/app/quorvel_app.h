@@ -45,8 +45,13 @@ public:
     ~QuorvelApp() override;
 
     void show();
+    // Starts without the main window, as a shortcut's capture does: the tray
+    // item alone, or, with no tray, nothing until a window opens, and the app
+    // ends when its last window closes.
+    void showInBackground();
 
     Updater& updater() const { return *m_updater; }
+    CaptureBackend& captureBackend() const { return *m_services.backend; }
     QMainWindow* mainWindow() const { return m_mainWindow.get(); }
     MainView* mainView() const { return m_mainView; }
     QMenu* applicationMenu() const { return m_appMenu; }

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <xcb/xcb.h>
@@ -107,6 +108,13 @@ void CaptureOverlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.drawPixmap(QPointF(0, 0), m_frozen);
+    // With QUORVEL_REPORT_OVERLAY set, says "overlay shown" on stderr when
+    // first drawn, for the capture benchmark and the shortcut tests.
+    if (!m_painted && qEnvironmentVariableIsSet("QUORVEL_REPORT_OVERLAY")) {
+        std::fputs("overlay shown\n", stderr);
+        std::fflush(stderr);
+    }
+    m_painted = true;
 
     const QRectF marked = m_marked.isEmpty() ? QRectF() : toLocal(m_marked);
     QPainterPath dimmed;

@@ -59,4 +59,5 @@ private:
     QPoint m_pressedAt;
     bool m_pressed = false;
     QPointF m_pointer{-1, -1};
+    bool m_painted = false;
 };

@@ -20,6 +20,7 @@ QString usage()
         "  video     place a movie on a background and write it as MPEG-4\n"
         "  open      show pictures and movies in the editor, one window each\n"
         "  doctor    say why capture or the tray may not work on this desktop\n"
+        "  capture   capture an area, a window or the screen (for keyboard shortcuts)\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help\n"
@@ -29,14 +30,6 @@ QString usage()
 }
 
 } // namespace
-
-QStringList commandLineArguments(int argc, char* argv[])
-{
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(argumentText(argv[i]));
-    return arguments;
-}
 
 bool isCommandLineInvocation(const QStringList& arguments)
 {

@@ -10,10 +10,6 @@ enum ExitStatus : int {
     exitInterrupted = 130, // stopped by Ctrl+C (128 + SIGINT), as shells expect
 };
 
-// The arguments after the program's name, file names kept byte for byte
-// (see argumentText()).
-QStringList commandLineArguments(int argc, char* argv[]);
-
 // `quorvel COMMAND [options] ...`, arguments without the program name.
 // Needs a QCoreApplication (or a subclass) to exist.
 int runCommandLine(const QStringList& arguments);

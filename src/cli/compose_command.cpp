@@ -1,12 +1,11 @@
 #include "compose_command.h"
 
 #include "cli.h"
+#include "clipboard_handoff.h"
 #include "command_options.h"
+#include "compose_output.h"
 #include "console.h"
-#include "image_compositor.h"
 #include "native_file.h"
-#include "pending_file.h"
-#include "png_writer.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -54,19 +53,13 @@ struct ComposeJob {
     QString refusal; // set when the job must not run
 };
 
-struct ComposeSettings {
-    GradientStyle style;
-    double padding = 40;
-    double radius = 0;
-    std::optional<double> scale;
-};
-
 // What the command line asked for, checked.
 struct ComposeRequest {
     ComposeSettings settings;
     QStringList inputs;
     QString output;    // -o, or empty
     QString outputDir; // -d, or empty
+    bool copy = false; // --copy
 };
 
 bool isStandardOutput(const ComposeJob& job)
@@ -74,49 +67,40 @@ bool isStandardOutput(const ComposeJob& job)
     return isStandardStream(job.output);
 }
 
-QString composeOne(const ComposeJob& job, const ComposeSettings& settings)
+struct ComposeOutcome {
+    QString failure; // empty for a picture written
+    QByteArray png;  // what was written, kept for --copy
+};
+
+ComposeOutcome composeOne(const ComposeJob& job, const ComposeSettings& settings, bool keepPng)
 {
     if (!job.refusal.isEmpty())
-        return job.refusal;
+        return {job.refusal, {}};
     Result<QImage> loaded =
         isStandardStream(job.input) ? loadStandardInput() : loadPicture(job.input);
     if (!loaded.ok())
-        return loaded.error();
-    QImage picture = std::move(loaded).value();
-    if (settings.scale)
-        picture.setDevicePixelRatio(*settings.scale);
-    QImage composed =
-        composeWithBackground(picture, settings.style, settings.padding, settings.radius);
-    if (composed.isNull())
-        return QStringLiteral("the composed picture would be too large");
-    picture = QImage(); // neither picture is needed while the file is written
-    const QByteArray png = encodePng(composed);
-    composed = QImage();
-    if (png.isEmpty())
-        return QStringLiteral("the picture could not be encoded as PNG");
-    const Result<void> written = isStandardOutput(job)
-                                     ? writeStandardOutput(png)
-                                     : replaceFileContents(nativeName(job.output), png);
+        return {loaded.error(), {}};
+    Result<QByteArray> written = writeComposedPng(std::move(loaded).value(), settings, job.output);
     if (!written.ok())
-        return QStringLiteral("cannot write %1: %2")
-            .arg(shownName(job.output, "to standard output"), written.error());
-    return {};
+        return {written.error(), {}};
+    return {{}, keepPng ? std::move(written).value() : QByteArray()};
 }
 
 // Runs the jobs a few at a time on Qt's global pool and reports them in the
-// order given, each as soon as it and all before it are done.
-bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& settings)
+// order given, each as soon as it and all before it are done. With `copy`,
+// the one picture written goes on the clipboard once its line is out.
+bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& settings, bool copy)
 {
-    std::vector<std::optional<QString>> outcomes(jobs.size());
+    std::vector<std::optional<ComposeOutcome>> outcomes(jobs.size());
     std::mutex mutex;
     std::condition_variable done;
     std::atomic<size_t> next{0};
     QSemaphore finished;
     auto worker = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
-            QString failure = composeOne(jobs[i], settings);
+            ComposeOutcome outcome = composeOne(jobs[i], settings, copy);
             const std::lock_guard lock(mutex);
-            outcomes[i] = std::move(failure);
+            outcomes[i] = std::move(outcome);
             done.notify_all();
         }
         finished.release();
@@ -129,14 +113,22 @@ bool runJobs(const std::vector<ComposeJob>& jobs, const ComposeSettings& setting
     for (size_t i = 0; i < jobs.size(); ++i) {
         std::unique_lock lock(mutex);
         done.wait(lock, [&] { return outcomes[i].has_value(); });
-        const QString failure = *outcomes[i];
+        const ComposeOutcome outcome = std::move(*outcomes[i]);
         lock.unlock();
-        if (failure.isEmpty() && isStandardOutput(jobs[i])) {
-            // Standard output carries the picture itself.
-            printErrorLine(QStringLiteral("Image saved successfully to: standard output"));
-        } else if (failure.isEmpty()) {
-            printLine(QStringLiteral("Image saved successfully to: ") +
-                      QFileInfo(jobs[i].output).absoluteFilePath());
+        const QString& failure = outcome.failure;
+        if (failure.isEmpty()) {
+            // Standard output carries the picture itself; the line goes aside.
+            if (isStandardOutput(jobs[i]))
+                printErrorLine(QStringLiteral("Image saved successfully to: standard output"));
+            else
+                printLine(savedLine(jobs[i].output));
+            if (copy)
+                if (const QString why = handOffToClipboard(outcome.png); !why.isEmpty()) {
+                    printErrorLine(
+                        oneLine(QStringLiteral("quorvel: cannot copy %1: %2")
+                                    .arg(shownName(jobs[i].output, "standard output"), why)));
+                    allDone = false;
+                }
         } else {
             printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2")
                                        .arg(shownName(jobs[i].input, "standard input"), failure)));
@@ -215,8 +207,11 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
         QStringLiteral("Pixels per point of the input, instead of the one its density says "
                        "(2 for a HiDPI capture)."),
         QStringLiteral("RATIO"));
+    const QCommandLineOption copy(
+        QStringLiteral("copy"),
+        QStringLiteral("Also put the picture on the clipboard (one INPUT only)."));
     parser.addOptions({framing.help, output, outputDir, framing.background, framing.padding,
-                       framing.radius, scale});
+                       framing.radius, scale, copy});
     parser.addPositionalArgument(QStringLiteral("INPUT"),
                                  QStringLiteral("Pictures to compose; - reads one from standard "
                                                 "input (with -o)."),
@@ -238,6 +233,9 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
     if (request.inputs.contains(kStandardStream) && !parser.isSet(output))
         return usageError(kCommand, QStringLiteral("a picture from standard input needs --output "
                                                    "(a FILE, or - for standard output)"));
+    request.copy = parser.isSet(copy);
+    if (request.copy && request.inputs.size() > 1)
+        return usageError(kCommand, QStringLiteral("--copy takes one INPUT"));
     if (parser.isSet(output) && !isStandardStream(request.output))
         if (const auto status = checkOutputName(
                 kCommand, request.output, QStringLiteral("PNG pictures"), {QStringLiteral(".png")}))
@@ -296,5 +294,5 @@ int runComposeCommand(const QStringList& arguments)
             return exitFailure;
         }
     }
-    return runJobs(planJobs(request), request.settings) ? exitSuccess : exitFailure;
+    return runJobs(planJobs(request), request.settings, request.copy) ? exitSuccess : exitFailure;
 }

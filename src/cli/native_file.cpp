@@ -224,3 +224,11 @@ OpenableName::~OpenableName()
     if (m_descriptor >= 0)
         ::close(m_descriptor);
 }
+
+QStringList commandLineArguments(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(argumentText(argv[i]));
+    return arguments;
+}

@@ -15,6 +15,10 @@
 // command line reaches files only through the bytes nativeName() gives back.
 // Printed, such a byte shows as a replacement character.
 QString argumentText(const char* bytes);
+
+// The arguments after the program's name, file names kept byte for byte
+// (see argumentText()).
+QStringList commandLineArguments(int argc, char* argv[]);
 QByteArray nativeName(const QString& name);
 
 // What a path names, links followed: two names of one file compare equal.

@@ -232,9 +232,10 @@ void MainView::setPermissionGranted(bool granted)
 void MainView::startCapture(ScreenshotTypes kind)
 {
     // Behind the other windows, not hidden: the window stays where it was.
-    if (QWidget* key = QApplication::activeWindow())
+    QWidget* key = QApplication::activeWindow();
+    if (key)
         key->lower();
-    QTimer::singleShot(kCaptureDelayMs, this, [this, kind] {
+    QTimer::singleShot(key ? kCaptureDelayMs : 0, this, [this, kind] {
         m_waitingCaptures.enqueue(kind);
         if (!m_screencapture.isTakingScreenshot())
             takeNextScreenshot();

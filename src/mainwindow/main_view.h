@@ -69,6 +69,9 @@ public:
     // The four ways in, as their buttons run them.
     void captureWindow() { startCapture(ScreenshotTypes::window); }
     void captureArea() { startCapture(ScreenshotTypes::area); }
+    // Sends our active window back, then captures `kind` and opens an editor
+    // on the result, as the buttons do; also how a shortcut's capture runs.
+    void startCapture(ScreenshotTypes kind);
     void beautifyImage();
     void beautifyRecording();
     // The clipboard's picture in an editor, as a capture's; with none there,
@@ -79,7 +82,8 @@ public:
     void openSystemPreferences();
 
     // The delay between sending our window back and capturing, so the
-    // window manager has restacked before the screen is taken.
+    // window manager has restacked before the screen is taken. With none of
+    // ours in front there is nothing to wait for.
     static constexpr int kCaptureDelayMs = 100;
 
 protected:
@@ -90,7 +94,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void startCapture(ScreenshotTypes kind);
     void takeNextScreenshot();
     void screenshotFinished();
     void setPermissionGranted(bool granted);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+// `quorvel capture area|window|full`, the command a keyboard shortcut runs.
+//
+// Without -o the running app takes the capture with its own flow (our windows
+// sent back, the capture, an editor on it); when no app runs, this process
+// becomes the app, in the background (the tray item, no main window), and
+// takes it. With -o FILE the capture is composed straight to a PNG, printed
+// as `quorvel compose` prints it, with no editor and no app; --copy also puts
+// that PNG on the clipboard. A cancelled capture writes nothing and exits
+// with exitFailure.
+//
+// Makes the QApplication itself: no QCoreApplication may exist yet. `argc`
+// and `argv` are main()'s; `arguments` are those after "capture".
+int runCaptureCommand(int& argc, char** argv, const QStringList& arguments);

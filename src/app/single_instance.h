@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QuorvelApp;
+
+// The app's one name on the session bus, io.github.quorvel.Quorvel at
+// /io/github/quorvel/Quorvel. The first process to claim it is the instance;
+// later starts and the shortcut commands reach it through InstanceClient
+// instead of becoming a second app with a second tray item. With no session
+// bus every process runs alone, as if it had the name.
+//
+// The bus methods are the capitalised slots, named as D-Bus names methods.
+class SingleInstance : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.quorvel.Quorvel")
+
+public:
+    enum class Claim {
+        owned,     // this process is the instance (or there is no bus to share)
+        elsewhere, // another process is; ask it with InstanceClient
+    };
+
+    explicit SingleInstance(QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Takes the name before any window is built, so two starts at once cannot
+    // both become the instance. Calls that come in before serve() wait in the
+    // event queue, which runs only once the app is there.
+    Claim claim();
+    // Answers the bus methods with `app`, which must outlive this object or
+    // be destroyed first.
+    void serve(QuorvelApp& app);
+
+public Q_SLOTS:
+    // Shows and raises the main window.
+    Q_SCRIPTABLE void Activate();
+    // Opens each file (an absolute path) in an editor window; for each, in
+    // order, empty when it opened, else why not.
+    Q_SCRIPTABLE QStringList Open(const QStringList& paths);
+    // Starts a capture ("area", "window" or "full") as the main window's
+    // buttons do; empty when it started, else why not.
+    Q_SCRIPTABLE QString Capture(const QString& kind);
+    // Puts a PNG on the clipboard, owned by this process from now on; empty
+    // when done, else why not.
+    Q_SCRIPTABLE QString CopyPicture(const QByteArray& png);
+
+private:
+    QuorvelApp* m_app = nullptr;
+    bool m_registered = false;
+};

@@ -1,0 +1,193 @@
+// One app per session, on a private session bus and X server: later starts,
+// `quorvel open` and `quorvel capture` reach the running app, `capture -o`
+// writes a PNG from a drag on the overlay, and a copied picture outlives the
+// command that copied it.
+
+#include "private_bus.h"
+#include "test_support.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using test_support::ProcessResult;
+
+namespace {
+
+QStringList visibleWindows(const QString& titlePattern, qint64 pid = 0)
+{
+    QStringList arguments{"search", "--onlyvisible", "--name", titlePattern};
+    if (pid)
+        arguments = QStringList{"search", "--onlyvisible", "--pid", QString::number(pid),
+                                "--name", titlePattern};
+    return QString::fromUtf8(test_support::run("xdotool", arguments).out)
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+QByteArray pastedPng()
+{
+    return test_support::run("xclip", {"-o", "-selection", "clipboard", "-t", "image/png"}).out;
+}
+
+bool keeperRunning()
+{
+    return test_support::run("pgrep", {"-f", "quorvel __hold-clipboard"}).exitCode == 0;
+}
+
+} // namespace
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    test_support::PrivateBus m_bus;
+    QProcess m_app; // the running app, when a test starts one
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    void startApp()
+    {
+        m_app.setWorkingDirectory(m_dir.path());
+        m_app.start(test_support::quorvelBinary(), {});
+        QVERIFY(m_app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows("^Quorvel$", m_app.processId()).size() == 1, 10000);
+    }
+
+    void stopApp()
+    {
+        if (m_app.state() == QProcess::NotRunning)
+            return;
+        m_app.terminate();
+        m_app.waitForFinished(5000);
+    }
+
+    // Runs quorvel; once `overlayOf` (this run, or the app) says its overlay
+    // is up, drives it with xdotool.
+    ProcessResult run(const QStringList& arguments, const QStringList& steps = {},
+                      QProcess* overlayOf = nullptr)
+    {
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.start(test_support::quorvelBinary(), arguments);
+        process.waitForStarted();
+        if (!steps.isEmpty()) {
+            QProcess* shows = overlayOf ? overlayOf : &process;
+            QByteArray seen;
+            (void)QTest::qWaitFor(
+                [&] { return (seen += shows->readAllStandardError()).contains("overlay shown"); },
+                10000);
+            QTest::qWait(300); // the keyboard grab follows the first paint
+            for (const QString& step : steps)
+                test_support::run("xdotool", step.split(' '));
+        }
+        process.waitForFinished(20000);
+        return {process.exitCode(), process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_bus.start(m_dir.path(), QStringLiteral("test")));
+        qputenv("QUORVEL_REPORT_OVERLAY", "1");
+        QUORVEL_MAGICK("-size", "64x48", "xc:red", path("red.png"));
+    }
+    void cleanup() { stopApp(); }
+
+    // A minimised main window comes back, and no second app stays.
+    void secondStartRaisesTheFirst()
+    {
+        startApp();
+        const QString window = visibleWindows("^Quorvel$", m_app.processId()).value(0);
+        test_support::run("xdotool", {"windowminimize", "--sync", window});
+        QTRY_VERIFY(visibleWindows("^Quorvel$").isEmpty());
+        const ProcessResult second = run({});
+        QCOMPARE(second.exitCode, 0);
+        QVERIFY(second.out.isEmpty());
+        QTRY_COMPARE(visibleWindows("^Quorvel$"), QStringList{window});
+    }
+
+    // Relative names are resolved where `open` runs; reasons come back to it.
+    void openGoesToTheRunningApp()
+    {
+        startApp();
+        const ProcessResult opened = run({"open", "red.png", "missing.png"});
+        QCOMPARE(opened.exitCode, 1);
+        QCOMPARE(opened.err, "quorvel: missing.png: No such file or directory\n");
+        QTRY_VERIFY(!visibleWindows("^red.png — Quorvel$", m_app.processId()).isEmpty());
+    }
+
+    // The command returns at once; the app's own overlay and editor do the rest.
+    void captureGoesToTheRunningApp()
+    {
+        startApp();
+        const ProcessResult asked =
+            run({"capture", "area"},
+                {"mousemove 100 100", "mousedown 1", "mousemove 200 180", "mouseup 1"}, &m_app);
+        QCOMPARE(asked.exitCode, 0);
+        QVERIFY(asked.out.isEmpty() && asked.err.isEmpty());
+        QTRY_VERIFY(!visibleWindows("^Screenshot — Quorvel$", m_app.processId()).isEmpty());
+    }
+
+    void captureToFile_data()
+    {
+        QTest::addColumn<bool>("appRunning");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("drag, alone") << false << false;
+        QTest::newRow("drag, app running") << true << false;
+        QTest::newRow("Escape") << false << true;
+    }
+    // -o composes the dragged area at the screen's scale; --copy leaves the
+    // same bytes on the clipboard once the command has ended.
+    void captureToFile()
+    {
+        QFETCH(bool, appRunning);
+        QFETCH(bool, cancel);
+        if (appRunning)
+            startApp();
+        QFile::remove(path("shot.png"));
+        const QStringList drag{"mousemove 300 200", "mousedown 1", "mousemove 420 290",
+                               "mouseup 1"};
+        const ProcessResult result =
+            run({"capture", "area", "-o", "shot.png", "-p", "12", "-b", "beach", "--copy"},
+                cancel ? QStringList{"key Escape"} : drag);
+        if (cancel) {
+            QCOMPARE(result.exitCode, 1);
+            QCOMPARE(result.err, "quorvel: the capture was cancelled; nothing was written\n");
+            QVERIFY(!QFile::exists(path("shot.png")));
+            return;
+        }
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, "Image saved successfully to: " + path("shot.png").toUtf8() + "\n");
+        QCOMPARE(QImage(path("shot.png")).size(), QSize(120 + 24, 90 + 24));
+        QCOMPARE(pastedPng(), test_support::fileBytes(path("shot.png")));
+        QTRY_COMPARE(keeperRunning(), !appRunning);
+    }
+
+    // With no app, a keeper holds the copy until another program takes the
+    // clipboard; with one, the app holds it.
+    void composeCopy_data()
+    {
+        QTest::addColumn<bool>("appRunning");
+        QTest::newRow("alone") << false;
+        QTest::newRow("app running") << true;
+    }
+    void composeCopy()
+    {
+        QFETCH(bool, appRunning);
+        if (appRunning)
+            startApp();
+        const ProcessResult result = run({"compose", "--copy", "-o", "framed.png", "red.png"});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(pastedPng(), test_support::fileBytes(path("framed.png")));
+        QTRY_COMPARE(keeperRunning(), !appRunning);
+        test_support::run("sh", {"-c", "echo taken | xclip -selection clipboard"});
+        QTRY_VERIFY(!keeperRunning());
+        QCOMPARE(test_support::run("xclip", {"-o", "-selection", "clipboard"}).out, "taken\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(SingleInstanceTest)
+#include "tst_single_instance.moc"
