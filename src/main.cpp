@@ -65,6 +65,7 @@ int main(int argc, char* argv[])
     }
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
     const QStringList arguments = commandLineArguments(argc, argv);
     if (arguments.isEmpty())
         return runApplication(argc, argv);
