@@ -67,7 +67,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
     const QStringList arguments = commandLineArguments(argc, argv);
-    if (arguments.isEmpty())
+    // The launcher runs `quorvel open %F`, which is a plain start when it is
+    // given no files.
+    if (arguments.isEmpty() || arguments == QStringList{QStringLiteral("open")})
         return runApplication(argc, argv);
     // Only `open` shows windows; the other commands run without a display.
     if (arguments.first() == QLatin1String("open"))
