@@ -8,7 +8,7 @@ BUILD_asan-ubsan := build-asan
 BUILD := $(BUILD_$(PRESET))
 JOBS   ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench fuzz clean format
+.PHONY: all deps configure build run test bench fuzz deb clean format
 
 all: build
 
@@ -47,6 +47,10 @@ bench: configure
 # inputs, then fuzzes for FUZZ_SECONDS (default 180). See fuzz/run.
 fuzz: deps
 	@FUZZ_JOBS=$(JOBS) fuzz/run
+
+# A Debian package of the release build: build/quorvel_<version>_<arch>.deb.
+deb: build
+	@cd $(BUILD) && cpack -G DEB
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -64,10 +64,12 @@ int main(int argc, char* argv[])
         qInstallMessageHandler(quietMessages);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-    // With no arguments, the app. `capture` may become the app, and the
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
+    // With no arguments, the app; the launcher's `quorvel open %F` with no
+    // files is a plain start too. `capture` may become the app, and the
     // clipboard's keeper only holds a picture: neither needs the editor's
     // library up front. Every other command is in it.
-    if (argc <= 1)
+    if (argc <= 1 || (argc == 2 && std::strcmp(argv[1], "open") == 0))
         return runApplication(argc, argv);
     if (std::strcmp(argv[1], "capture") == 0)
         return runCaptureCommand(argc, argv, commandLineArguments(argc, argv).mid(1));

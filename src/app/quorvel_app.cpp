@@ -26,7 +26,7 @@
 
 namespace {
 
-// The viewfinder of data/icons/quorvel.svg, drawn at the sizes trays and
+// The viewfinder of data/icons/<app id>.svg, drawn at the sizes trays and
 // window managers ask for.
 QIcon applicationIcon()
 {

@@ -38,8 +38,10 @@ QString megabytes(qint64 bytes)
 
 QString installedUpdaterSettingsPath()
 {
+    // The path from the program's folder to its data folder comes from the
+    // install layout, so a relocated prefix (or the .deb's /usr) still finds it.
     return QDir(QCoreApplication::applicationDirPath())
-        .absoluteFilePath(QStringLiteral("../share/quorvel/updates.conf"));
+        .absoluteFilePath(QStringLiteral(QUORVEL_DATA_FROM_BINDIR "/updates.conf"));
 }
 
 UpdaterSettings readUpdaterSettings(const QString& path)

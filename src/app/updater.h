@@ -21,7 +21,8 @@ struct UpdaterSettings {
     std::chrono::milliseconds interval = std::chrono::hours(24);
 };
 
-// The settings file shipped with the app: <app dir>/../share/quorvel/updates.conf,
+// The settings file shipped with the app: updates.conf in the data folder of
+// the program's own prefix (<app dir>/../share/quorvel in the usual layout),
 // which is where both the build tree and an installed copy keep it.
 QString installedUpdaterSettingsPath();
 

@@ -296,7 +296,6 @@ private Q_SLOTS:
         row("video, unknown option", {"video", "--fps", "60", "a.mp4", "-o", "o.mp4"});
         row("video output not MPEG-4", {"video", "a.mp4", "-o", "o.mov"},
             "-o 'o.mov': quorvel writes MPEG-4 movies; name the output .mp4 or .m4v\n");
-        row("open without file", {"open"}, "quorvel open: no FILE given\n");
         row("open, unknown option", {"open", "--padding", "3", "a.png"},
             "quorvel open: Unknown option 'padding'.\n");
     }
