@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -55,6 +56,25 @@ protected:
 
 private:
     std::function<void()> m_closed;
+};
+
+// Makes a plain frameless window act as a popup: it goes away when the user
+// turns to another window or presses Escape. (A real Qt::Popup would, but
+// Qt leaves popups out of the accessibility tree, and screen readers with it.)
+class PanelDismisser : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* panel = static_cast<QWidget*>(watched);
+        const bool escape = event->type() == QEvent::KeyPress &&
+                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (event->type() == QEvent::WindowDeactivate || escape)
+            panel->hide();
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 // Runs a function when the widget it watches is first drawn.
@@ -180,8 +200,10 @@ void QuorvelApp::buildTrayPanel()
         return;
     // The panel and its models live as long as the process: what it captured
     // is still there when it opens again.
-    m_panel = std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    m_panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint |
+                                                     Qt::WindowStaysOnTopHint);
     m_panel->setWindowTitle(QStringLiteral("Quorvel"));
+    m_panel->installEventFilter(new PanelDismisser(m_panel.get()));
     auto* layout = new QVBoxLayout(m_panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
     MenuView::Services panelServices;

@@ -8,6 +8,7 @@
 #include "quorvel_app.h"
 #include "test_support.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
@@ -120,9 +121,19 @@ private Q_SLOTS:
     {
         const auto app = makeApp(true);
         QWidget* panel = app->trayPanel();
-        QVERIFY(panel->windowFlags().testFlag(Qt::Popup));
         QCOMPARE(app->menuView()->window(), panel);
 
+        app->showTrayPanel();
+        QVERIFY(QTest::qWaitForWindowExposed(panel));
+        // A screen reader finds the open panel among the app's windows.
+        QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+        bool listed = false;
+        for (int i = 0; i < application->childCount(); ++i)
+            listed = listed || application->child(i)->object() == panel;
+        QVERIFY(listed);
+        // Escape puts it away, as a popup's would.
+        QTest::keyClick(panel, Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
         app->showTrayPanel();
         QVERIFY(QTest::qWaitForWindowExposed(panel));
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
