@@ -9,6 +9,7 @@
 namespace {
 
 const EditorModule* g_module = nullptr;
+QLibrary* g_library = nullptr;
 
 // Our libraries sit together in one folder, in the build tree and installed
 // alike; the editor's is found beside the one this code is in.
@@ -37,6 +38,7 @@ const EditorModule* loadEditorModule(QString* error)
         delete library;
         return nullptr;
     }
+    g_library = library;
     g_module = entry();
     return g_module;
 }
