@@ -70,6 +70,24 @@ QSize xWindowSize(xcb_window_t window)
     return size;
 }
 
+// Whether GTK has given the window a shadow margin (its _GTK_FRAME_EXTENTS).
+bool hasShadowMargin(xcb_window_t window)
+{
+    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    auto* reply =
+        xcb_get_property_reply(c,
+                               xcb_get_property(c, false, window, atomNamed("_GTK_FRAME_EXTENTS"),
+                                                XCB_ATOM_CARDINAL, 0, 4),
+                               nullptr);
+    bool margin = false;
+    if (reply && xcb_get_property_value_length(reply) == 16) {
+        const auto* extents = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+        margin = extents[0] + extents[1] + extents[2] + extents[3] > 0;
+    }
+    std::free(reply);
+    return margin;
+}
+
 void stop(QProcess& process)
 {
     process.kill();
@@ -151,7 +169,7 @@ private Q_SLOTS:
         pattern.setScreen(last);
         pattern.move(last->geometry().topLeft() + QPoint(60, 90));
         pattern.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pattern));
+        QVERIFY(QTest::qWaitForWindowExposed(&pattern, 15000)); // slow on a busy machine
         r = pattern.screen()->devicePixelRatio();
         QTRY_VERIFY(pattern.frameGeometry() != pattern.geometry()); // decorated by openbox
         QTest::qWait(200);
@@ -236,10 +254,21 @@ private Q_SLOTS:
         compositor.start(QStringLiteral("xcompmgr"), QStringList());
         QVERIFY(compositor.waitForStarted());
         QVERIFY(QTest::qWaitFor(compositorRuns, 10000));
-        gtk.start(QStringLiteral(QUORVEL_CSD_WINDOW), QStringList());
-        QVERIFY(
-            QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); }, 15000));
-        const xcb_window_t gtkWindow = gtk.readLine().split(' ').value(1).trimmed().toUInt();
+        // GTK looks for the compositor as the window is made; on a busy
+        // machine it can miss one that has only just started, and then draws
+        // no margin. Such a window is made again.
+        xcb_window_t gtkWindow = XCB_WINDOW_NONE;
+        for (int attempt = 0; attempt < 3 && !gtkWindow; ++attempt) {
+            stop(gtk);
+            gtk.start(QStringLiteral(QUORVEL_CSD_WINDOW), QStringList());
+            QVERIFY(QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); },
+                                    15000));
+            const xcb_window_t made = gtk.readLine().split(' ').value(1).trimmed().toUInt();
+            if (QTest::qWaitFor([&] { return hasShadowMargin(made); }, 3000))
+                gtkWindow = made;
+        }
+        QVERIFY2(gtkWindow, "GTK drew no shadow margin");
+        QTest::qWait(300); // for the compositor to show the margin it drew
 
         QCOMPARE(run(ScreenshotTypes::full), captured());
         const QImage desktop = picture;
