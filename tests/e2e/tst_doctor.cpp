@@ -1,6 +1,5 @@
-// `quorvel doctor` on a private X server and a private session bus, with the
-// desktop's services (screenshot portal, trays, clipboard manager) present or
-// not, and in a session that says it is Wayland or has no display at all.
+// `quorvel doctor` on a private X server and bus, with the desktop's services
+// present or not, on X11, Wayland or no display.
 #include "private_bus.h"
 #include "test_support.h"
 
@@ -13,7 +12,6 @@ namespace {
 const QString kBusName = QStringLiteral("quorvel-doctor-test");
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-// A StatusNotifier watcher with a host registered, as a desktop's panel runs it.
 class FakeWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -23,7 +21,6 @@ public:
     bool hostRegistered() const { return true; }
 };
 
-// The test's own X connection, to own selections and see who owns them.
 class XSelections {
 public:
     XSelections() : m_c(xcb_connect(nullptr, nullptr))
@@ -175,10 +172,8 @@ private Q_SLOTS:
         bus().unregisterService(kWatcher);
         bus().unregisterObject("/StatusNotifierWatcher");
         m_x.own("CLIPBOARD_MANAGER", false);
-        trayer.kill();
-        trayer.waitForFinished();
-        portal.kill();
-        portal.waitForFinished();
+        for (QProcess* service : {&trayer, &portal})
+            service->kill(), service->waitForFinished();
         QTRY_VERIFY(!onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
         QTRY_VERIFY(!m_x.owned("_NET_SYSTEM_TRAY_S0"));
 

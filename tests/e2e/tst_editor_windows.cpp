@@ -1,7 +1,5 @@
-// Editor windows on a real X server with a window manager: `quorvel open` as a
-// user runs it, seen and closed through the X server as a person would, a
-// window that takes real input while a file panel of its own is up, and
-// copies and pastes through the X clipboard, another program at the other end.
+// Editor windows on a real X server with a window manager: `quorvel open`,
+// input while a file panel is up, and copy and paste through the X clipboard.
 
 #include "content_view.h"
 #include "editor_window.h"
@@ -86,7 +84,7 @@ QByteArray xclip(const QStringList& arguments, const QByteArray& input = {})
     return process.readAllStandardOutput();
 }
 
-// A key pressed as a person would: through the X server, to the focused window.
+// Through the X server, to the focused window.
 void pressKeys(const QString& keys)
 {
     xdotool({"key", "--clearmodifiers", keys});
@@ -207,12 +205,9 @@ private Q_SLOTS:
         QByteArray png;
         QTRY_VERIFY(!(png = xclip({"-o", "-t", "image/png"})).isEmpty());
         QCOMPARE(png, encodePng(composeWithBackground(shot, blue, 10, 4)));
-        const QImage pasted = QImage::fromData(png).convertToFormat(QImage::Format_ARGB32);
+        const QImage pasted = QImage::fromData(png);
         QCOMPARE(pasted.size(), QSize(104, 88));
         QCOMPARE(pasted.dotsPerMeterX(), 5669); // 144 dpi
-        QCOMPARE(pasted.pixelColor(19, 44), QColor(Qt::blue));
-        QCOMPARE(pasted.pixelColor(20, 44), QColor(Qt::red));
-        QCOMPARE(pasted.pixelColor(20, 20), QColor(Qt::blue)); // a rounded corner
 
         closeWindow(QString::number(editor->winId()));
         QTRY_VERIFY(editor.isNull());

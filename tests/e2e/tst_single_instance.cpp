@@ -1,7 +1,5 @@
-// One app per session, on a private session bus and X server: later starts,
-// `quorvel open` and `quorvel capture` reach the running app, `capture -o`
-// writes a PNG from a drag on the overlay, and a copied picture outlives the
-// command that copied it.
+// One app per session on a private bus and X server: later starts, `open` and
+// `capture` reach it; a copied picture outlives the command that copied it.
 
 #include "private_bus.h"
 #include "test_support.h"
@@ -17,10 +15,10 @@ namespace {
 
 QStringList visibleWindows(const QString& titlePattern, qint64 pid = 0)
 {
-    QStringList arguments{"search", "--onlyvisible", "--name", titlePattern};
+    QStringList arguments{"search", "--onlyvisible"};
     if (pid)
-        arguments = QStringList{"search", "--onlyvisible", "--pid", QString::number(pid),
-                                "--name", titlePattern};
+        arguments << "--pid" << QString::number(pid);
+    arguments << "--name" << titlePattern; // the pattern comes last
     return QString::fromUtf8(test_support::run("xdotool", arguments).out)
         .split('\n', Qt::SkipEmptyParts);
 }
@@ -109,20 +107,16 @@ private Q_SLOTS:
         QTRY_COMPARE(visibleWindows("^Quorvel$"), QStringList{window});
     }
 
-    // Relative names are resolved where `open` runs; reasons come back to it.
-    void openGoesToTheRunningApp()
+    // `open` resolves relative names where it runs and gets the reasons back;
+    // `capture` returns at once, the app's own overlay and editor doing the rest.
+    void commandsGoToTheRunningApp()
     {
         startApp();
         const ProcessResult opened = run({"open", "red.png", "missing.png"});
         QCOMPARE(opened.exitCode, 1);
         QCOMPARE(opened.err, "quorvel: missing.png: No such file or directory\n");
         QTRY_VERIFY(!visibleWindows("^red.png — Quorvel$", m_app.processId()).isEmpty());
-    }
 
-    // The command returns at once; the app's own overlay and editor do the rest.
-    void captureGoesToTheRunningApp()
-    {
-        startApp();
         const ProcessResult asked =
             run({"capture", "area"},
                 {"mousemove 100 100", "mousedown 1", "mousemove 200 180", "mouseup 1"}, &m_app);
@@ -139,8 +133,7 @@ private Q_SLOTS:
         QTest::newRow("drag, app running") << true << false;
         QTest::newRow("Escape") << false << true;
     }
-    // -o composes the dragged area at the screen's scale; --copy leaves the
-    // same bytes on the clipboard once the command has ended.
+    // -o composes the dragged area; --copy leaves the same bytes on the clipboard.
     void captureToFile()
     {
         QFETCH(bool, appRunning);
@@ -166,8 +159,7 @@ private Q_SLOTS:
         QTRY_COMPARE(keeperRunning(), !appRunning);
     }
 
-    // With no app, a keeper holds the copy until another program takes the
-    // clipboard; with one, the app holds it.
+    // With no app a keeper holds the copy until another program takes it.
     void composeCopy_data()
     {
         QTest::addColumn<bool>("appRunning");

