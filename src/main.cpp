@@ -1,11 +1,14 @@
 #include "capture_command.h"
 #include "clipboard_handoff.h"
 #include "clipboard_holder.h"
+#include "compose_command.h"
 #include "console.h"
+#include "doctor_command.h"
 #include "editor_module.h"
 #include "instance_client.h"
 #include "native_file.h"
 #include "quorvel_app.h"
+#include "quorvel_style.h"
 #include "single_instance.h"
 #include "window_system.h"
 
@@ -38,6 +41,7 @@ int runApplication(int& argc, char** argv)
         return EXIT_FAILURE;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    QApplication::setStyle(new QuorvelStyle);
     // A second start raises the first one's window instead of adding a second app.
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::elsewhere && InstanceClient().activate())
@@ -68,13 +72,23 @@ int main(int argc, char* argv[])
     // With no arguments, the app; the launcher's `quorvel open %F` with no
     // files is a plain start too. `capture` may become the app, and the
     // clipboard's keeper only holds a picture: neither needs the editor's
-    // library up front. Every other command is in it.
+    // library up front, nor do `compose` and `doctor`. Every other command
+    // is in it.
     if (argc <= 1 || (argc == 2 && std::strcmp(argv[1], "open") == 0))
         return runApplication(argc, argv);
     if (std::strcmp(argv[1], "capture") == 0)
         return runCaptureCommand(argc, argv, commandLineArguments(argc, argv).mid(1));
     if (std::strcmp(argv[1], kHoldClipboardCommand) == 0)
         return runClipboardHolder(argc, argv);
+    // Pictures alone and the desktop check: a batch of `compose` runs, or
+    // one in a pipe, is spared FFmpeg's start-up time and memory.
+    if (std::strcmp(argv[1], "compose") == 0 || std::strcmp(argv[1], "doctor") == 0) {
+        holdClosedStandardStreams();
+        QCoreApplication app(argc, argv);
+        const QStringList arguments = commandLineArguments(argc, argv);
+        return arguments.first() == QLatin1String("compose") ? runComposeCommand(arguments.mid(1))
+                                                             : runDoctorCommand(arguments.mid(1));
+    }
     QString error;
     const EditorModule* editor = loadEditorModule(&error);
     if (!editor) {

@@ -173,11 +173,9 @@ MainView::MainView(Services services, QWidget* parent)
     centred->addLayout(row);
     centred->addStretch(1);
 
-    m_overlay = new PermissionOverlay(this);
-    connect(m_overlay, &PermissionOverlay::refreshClicked, this, &MainView::checkPermission);
-    connect(m_overlay, &PermissionOverlay::openSettingsClicked, this,
-            &MainView::openSystemPreferences);
-    setPermissionGranted(false);
+    // Out of reach until the first check, which runs before the first frame;
+    // the cover itself is made only if a check ever says no.
+    m_content->setEnabled(false);
 
     // Anywhere in the window, with no control of its own.
     auto* paste = new QAction(this);
@@ -224,9 +222,24 @@ void MainView::setPermissionGranted(bool granted)
         blur->setBlurRadius(24);
         m_content->setGraphicsEffect(blur);
     }
-    m_overlay->setVisible(!granted);
-    if (!granted)
-        m_overlay->raise();
+    if (granted) {
+        if (m_overlay)
+            m_overlay->hide();
+        return;
+    }
+    overlay()->show();
+    m_overlay->raise();
+}
+
+PermissionOverlay* MainView::overlay()
+{
+    if (!m_overlay) {
+        m_overlay = new PermissionOverlay(this);
+        connect(m_overlay, &PermissionOverlay::refreshClicked, this, &MainView::checkPermission);
+        connect(m_overlay, &PermissionOverlay::openSettingsClicked, this,
+                &MainView::openSystemPreferences);
+    }
+    return m_overlay;
 }
 
 void MainView::startCapture(ScreenshotTypes kind)
@@ -353,9 +366,9 @@ void MainView::openSystemPreferences()
 {
     const auto command = privacySettingsCommand(m_services.currentDesktop);
     if (command && m_services.launch(command->program, command->arguments)) {
-        m_overlay->showNote({});
+        overlay()->showNote({});
         return;
     }
-    m_overlay->showNote(tr("Allow Quorvel to take screenshots in your desktop's privacy or "
+    overlay()->showNote(tr("Allow Quorvel to take screenshots in your desktop's privacy or "
                            "screenshot settings, then press Refresh."));
 }

@@ -57,6 +57,7 @@ public:
 
     Screencapture& screencapture() { return m_screencapture; }
     ScreenRecorder& screenRecorder() { return m_screenRecorder; }
+    // The cover, made the first time a check says no; null until then.
     PermissionOverlay* permissionOverlay() const { return m_overlay; }
 
     // The answer of the last access check; false until the first.
@@ -97,6 +98,7 @@ private:
     void takeNextScreenshot();
     void screenshotFinished();
     void setPermissionGranted(bool granted);
+    PermissionOverlay* overlay();
     // Whether `load` changed the picture (a failed load leaves it as it was).
     bool imageChangedBy(const std::function<void()>& load);
     // The file flows after their panel, shared with drops.
@@ -112,5 +114,5 @@ private:
     QQueue<ScreenshotTypes> m_waitingCaptures;
     int m_capturesUnderway = 0;
     QWidget* m_content;
-    PermissionOverlay* m_overlay;
+    PermissionOverlay* m_overlay = nullptr;
 };
