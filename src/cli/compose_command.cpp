@@ -250,10 +250,7 @@ std::variant<ComposeRequest, int> readRequest(const QStringList& arguments)
     auto framed = readFraming(parser, framing, kCommand);
     if (const int* status = std::get_if<int>(&framed))
         return *status;
-    auto& values = std::get<Framing>(framed);
-    request.settings.style = std::move(values.style);
-    request.settings.padding = values.padding;
-    request.settings.radius = values.radius;
+    static_cast<Framing&>(request.settings) = std::move(std::get<Framing>(framed));
     return request;
 }
 

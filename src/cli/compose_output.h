@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gradient_style.h"
+#include "command_options.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -9,10 +9,7 @@
 #include <optional>
 
 // How `quorvel compose` (and `quorvel capture -o`) frame a picture.
-struct ComposeSettings {
-    GradientStyle style;
-    double padding = 40;
-    double radius = 0;
+struct ComposeSettings : Framing {
     std::optional<double> scale; // pixels per point, instead of the picture's own
 };
 
