@@ -31,11 +31,6 @@ QString usage()
 
 } // namespace
 
-bool isCommandLineInvocation(const QStringList& arguments)
-{
-    return !arguments.isEmpty();
-}
-
 int runCommandLine(const QStringList& arguments)
 {
     if (arguments.isEmpty()) {

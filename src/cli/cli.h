@@ -14,6 +14,3 @@ enum ExitStatus : int {
 // Needs a QCoreApplication (or a subclass) to exist.
 int runCommandLine(const QStringList& arguments);
 
-// True when `arguments` (without the program name) ask for the command line
-// rather than the application's windows.
-bool isCommandLineInvocation(const QStringList& arguments);
