@@ -3,28 +3,11 @@
 
 #include "screen_recorder.h"
 #include "screencapture.h"
+#include "scripted_backend.h"
 #include "test_support.h"
 
 #include <QClipboard>
 #include <QtTest>
-
-// Each answer is a picture (captured), a reason (failed) or nothing (cancelled).
-struct ScriptedBackend : CaptureBackend {
-    explicit ScriptedBackend(QVariantList script = {}) : answers(script) {}
-    QVariantList answers;
-    int asked = 0;
-    QString name() const override { return QStringLiteral("scripted"); }
-    QList<ScreenshotTypes> supportedKinds() const override { return {ScreenshotTypes::area}; }
-    void capture(ScreenshotTypes) override
-    {
-        ++asked;
-        QTimer::singleShot(0, this, [this, a = answers.takeFirst()] {
-            !a.isValid()                       ? Q_EMIT cancelled()
-            : a.typeId() == QMetaType::QString ? Q_EMIT failed(a.toString())
-                                               : Q_EMIT captured(a.value<QImage>());
-        });
-    }
-};
 
 // A Screencapture and what it announced; a screenshot or file must not touch the others.
 struct Watched {
@@ -70,7 +53,8 @@ private Q_SLOTS:
         QFETCH(QImage, expected);
         auto* board = QGuiApplication::clipboard();
         clipboard.isNull() ? board->setText("hi") : board->setImage(clipboard);
-        ScriptedBackend backend({answer});
+        ScriptedBackend backend;
+        backend.answers = {answer};
         Watched w{Screencapture(backend)};
         QStringList effects; // in the order they happened
         connect(&w.capture, &Screencapture::imageChanged, [&] { effects << "image"; });
@@ -100,7 +84,8 @@ private Q_SLOTS:
     // Asked again while one runs: dropped, with no end of its own; from the end on, taken.
     void oneScreenshotAtATime()
     {
-        ScriptedBackend backend({kRed, QVariant(), kBlue});
+        ScriptedBackend backend;
+        backend.answers = {kRed, QVariant(), kBlue};
         Watched w{Screencapture(backend)};
         int ends = 0;
         connect(&w.capture, &Screencapture::screenshotFinished, [&] {
@@ -112,7 +97,7 @@ private Q_SLOTS:
         QTRY_COMPARE(w.finished.count(), 2);
         QTest::qWait(50); // a third end would come within this
         QCOMPARE(w.finished.count(), 2);
-        QCOMPARE(backend.asked, 2);
+        QCOMPARE(backend.asked.size(), 2);
         QCOMPARE(w.capture.image(), kRed); // the cancel kept the clipboard's picture
         QVERIFY(!w.capture.isTakingScreenshot());
     }
@@ -123,12 +108,15 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString good = dir.filePath("shot.png"), bad = dir.filePath("cut.bmp");
         QVERIFY(kBlue.save(good) && kRed.save(bad) && QFile::resize(bad, 30));
-        ScriptedBackend backend({kRed});
+        ScriptedBackend backend;
+        backend.answers = {kRed};
         Watched w{Screencapture(backend)};
-        QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(good)); }), "");
+        QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(good)); }),
+                 "");
         for (const QString& path : {bad, dir.filePath("missing.png")})
-            QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
-                     "Failed to load image from URL: file://" + path.toUtf8() + "\n");
+            QCOMPARE(
+                test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
+                "Failed to load image from URL: file://" + path.toUtf8() + "\n");
         QVERIFY(w.capture.image() == kBlue && w.image.count() == 1 && w.othersUntouched());
         w.capture.takeScreenshot(ScreenshotTypes::area);
         QVERIFY(w.finished.wait(5000));

@@ -43,17 +43,16 @@ QRect windowGeometry(const QString& id)
     return {field["X"], field["Y"], field["WIDTH"], field["HEIGHT"]};
 }
 
-// Asks a window to close as the window manager's close button does: with a
-// WM_DELETE_WINDOW message from the X server.
+// Asks a window to close as the window manager's close button does (WM_DELETE_WINDOW).
 void closeWindow(const QString& id)
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11->connection();
+    xcb_connection_t* connection =
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
     auto atom = [connection](const char* name) {
-        const xcb_intern_atom_cookie_t cookie =
-            xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
         std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+            xcb_intern_atom_reply(
+                connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr),
+            &std::free);
         return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     };
     xcb_client_message_event_t message{};
@@ -68,8 +67,7 @@ void closeWindow(const QString& id)
     xcb_flush(connection);
 }
 
-// Runs xclip to its end while our event loop answers it: we may be the
-// clipboard's owner it asks.
+// Runs xclip while our event loop answers it: we may own the clipboard it asks.
 QByteArray xclip(const QStringList& arguments, const QByteArray& input = {})
 {
     QProcess process;
@@ -107,8 +105,7 @@ private Q_SLOTS:
                                                         "testsrc=size=320x240:rate=30", "-t", "1",
                                                         "-pix_fmt", "yuv420p", path("movie.mp4")});
         QVERIFY2(movie.exitCode == 0, movie.err.constData());
-        QFile notes(path("notes.txt"));
-        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("notes\n") > 0);
+        QCOMPARE(test_support::fileBytes(path("notes.txt"), "notes\n"), "notes\n");
     }
 
     void openShowsEachFileInAWindowOfItsOwn()
@@ -181,10 +178,8 @@ private Q_SLOTS:
         QCOMPARE(answers, 0);
     }
 
-    // Ctrl+C in the editor leaves on the clipboard the very PNG the export
-    // writes, all its pixels at ratio 2, still there once the window is
-    // closed; Ctrl+V in the main window opens the clipboard's picture, ours
-    // or another program's, and nothing for text.
+    // Ctrl+C leaves the export's very PNG (ratio 2) on the clipboard, kept after the editor
+    // closes; Ctrl+V in the main window opens ours or another program's picture, not text.
     void copyAndPasteThroughTheClipboard()
     {
         NullCaptureBackend backend;

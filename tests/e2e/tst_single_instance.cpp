@@ -52,14 +52,6 @@ class SingleInstanceTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(visibleWindows("^Quorvel$", m_app.processId()).size() == 1, 10000);
     }
 
-    void stopApp()
-    {
-        if (m_app.state() == QProcess::NotRunning)
-            return;
-        m_app.terminate();
-        m_app.waitForFinished(5000);
-    }
-
     // Runs quorvel; once `overlayOf` (this run, or the app) says its overlay
     // is up, drives it with xdotool.
     ProcessResult run(const QStringList& arguments, const QStringList& steps = {},
@@ -92,7 +84,11 @@ private Q_SLOTS:
         qputenv("QUORVEL_REPORT_OVERLAY", "1");
         QUORVEL_MAGICK("-size", "64x48", "xc:red", path("red.png"));
     }
-    void cleanup() { stopApp(); }
+    void cleanup()
+    {
+        m_app.terminate(); // nothing when no app was started
+        m_app.waitForFinished(5000);
+    }
 
     // A minimised main window comes back, and no second app stays.
     void secondStartRaisesTheFirst()

@@ -27,65 +27,66 @@ protected:
     }
 };
 
-xcb_atom_t atomNamed(QByteArrayView name)
+xcb_connection_t* xconn()
 {
-    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, false, uint16_t(name.size()), name.data()), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
+    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
 }
 
-// Tells GTK that the window manager knows _GTK_FRAME_EXTENTS, as GNOME's,
-// KDE's and Xfce's do; only then does it draw its shadow margin. Openbox
-// does not list it itself.
+// An xcb reply, freed when it goes out of scope.
+template <typename Reply> std::unique_ptr<Reply, decltype(&std::free)> owned(Reply* reply)
+{
+    return {reply, &std::free};
+}
+
+xcb_atom_t atomNamed(QByteArrayView name)
+{
+    const auto reply = owned(xcb_intern_atom_reply(
+        xconn(), xcb_intern_atom(xconn(), false, uint16_t(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_window_t rootWindow()
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(xconn())).data->root;
+}
+
+// Tells GTK that the window manager knows _GTK_FRAME_EXTENTS (Openbox does not
+// list it); only then does it draw its shadow margin.
 void announceFrameExtents()
 {
-    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
     const xcb_atom_t extents = atomNamed("_GTK_FRAME_EXTENTS");
-    xcb_change_property(c, XCB_PROP_MODE_APPEND,
-                        xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
-                        atomNamed("_NET_SUPPORTED"), XCB_ATOM_ATOM, 32, 1, &extents);
-    xcb_flush(c);
+    xcb_change_property(xconn(), XCB_PROP_MODE_APPEND, rootWindow(), atomNamed("_NET_SUPPORTED"),
+                        XCB_ATOM_ATOM, 32, 1, &extents);
+    xcb_flush(xconn());
 }
 
 // GTK decides on its shadow once, from whether a compositor holds this.
 bool compositorRuns()
 {
-    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto* reply = xcb_get_selection_owner_reply(
-        c, xcb_get_selection_owner(c, atomNamed("_NET_WM_CM_S0")), nullptr);
-    const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
-    std::free(reply);
-    return owned;
+    const auto reply = owned(xcb_get_selection_owner_reply(
+        xconn(), xcb_get_selection_owner(xconn(), atomNamed("_NET_WM_CM_S0")), nullptr));
+    return reply && reply->owner != XCB_WINDOW_NONE;
 }
 
 QSize xWindowSize(xcb_window_t window)
 {
-    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto* reply = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
-    const QSize size = reply ? QSize(reply->width, reply->height) : QSize();
-    std::free(reply);
-    return size;
+    const auto reply =
+        owned(xcb_get_geometry_reply(xconn(), xcb_get_geometry(xconn(), window), nullptr));
+    return reply ? QSize(reply->width, reply->height) : QSize();
 }
 
 // Whether GTK has given the window a shadow margin (its _GTK_FRAME_EXTENTS).
 bool hasShadowMargin(xcb_window_t window)
 {
-    auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto* reply =
-        xcb_get_property_reply(c,
-                               xcb_get_property(c, false, window, atomNamed("_GTK_FRAME_EXTENTS"),
-                                                XCB_ATOM_CARDINAL, 0, 4),
-                               nullptr);
-    bool margin = false;
-    if (reply && xcb_get_property_value_length(reply) == 16) {
-        const auto* extents = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-        margin = extents[0] + extents[1] + extents[2] + extents[3] > 0;
-    }
-    std::free(reply);
-    return margin;
+    const auto reply = owned(xcb_get_property_reply(
+        xconn(),
+        xcb_get_property(xconn(), false, window, atomNamed("_GTK_FRAME_EXTENTS"), XCB_ATOM_CARDINAL,
+                         0, 4),
+        nullptr));
+    if (!reply || xcb_get_property_value_length(reply.get()) != 16)
+        return false;
+    const auto* e = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    return e[0] + e[1] + e[2] + e[3] > 0;
 }
 
 void stop(QProcess& process)
@@ -116,13 +117,11 @@ class TestX11Capture : public QObject {
     // The window's top-left in X root coordinates, from the server: Qt's may be rounded.
     QPoint rootOrigin() const
     {
-        auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        auto* reply = xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, xcb_window_t(pattern.winId()), root, 0, 0), nullptr);
-        const QPoint origin(reply->dst_x, reply->dst_y);
-        std::free(reply);
-        return origin;
+        const auto reply = owned(xcb_translate_coordinates_reply(
+            xconn(),
+            xcb_translate_coordinates(xconn(), xcb_window_t(pattern.winId()), rootWindow(), 0, 0),
+            nullptr));
+        return {reply->dst_x, reply->dst_y};
     }
 
     QString at(QPoint logicalInWindow) const
@@ -238,10 +237,8 @@ private Q_SLOTS:
                               0);
     }
 
-    // A GTK window drawing its own header bar and shadow, under a compositor
-    // as on a GNOME desktop: the capture is the window as seen, without the
-    // shadow margin inside its X window. Last, as it leaves a compositor's
-    // traces on the server.
+    // A GTK window with its own header bar and shadow under a compositor: the capture is the
+    // window as seen, without the shadow margin. Last: it leaves a compositor's traces.
     void clientSideDecorations()
     {
         pattern.hide();
@@ -254,9 +251,7 @@ private Q_SLOTS:
         compositor.start(QStringLiteral("xcompmgr"), QStringList());
         QVERIFY(compositor.waitForStarted());
         QVERIFY(QTest::qWaitFor(compositorRuns, 10000));
-        // GTK looks for the compositor as the window is made; on a busy
-        // machine it can miss one that has only just started, and then draws
-        // no margin. Such a window is made again.
+        // GTK may miss a compositor that has only just started and draw no margin: try again.
         xcb_window_t gtkWindow = XCB_WINDOW_NONE;
         for (int attempt = 0; attempt < 3 && !gtkWindow; ++attempt) {
             stop(gtk);
@@ -272,8 +267,7 @@ private Q_SLOTS:
 
         QCOMPARE(run(ScreenshotTypes::full), captured());
         const QImage desktop = picture;
-        // The window as seen: every pixel that is neither the magenta desktop
-        // nor shadow over it (both without green).
+        // The window as seen: every pixel with green (the desktop and shadow have none).
         QRect seen;
         for (int y = 0; y < desktop.height(); ++y) {
             for (int x = 0; x < desktop.width(); ++x) {

@@ -83,11 +83,7 @@ inline bool near(QColor actual, QColor expected, int tolerance = 2)
 
 inline QString describe(QColor c)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(c.red())
-        .arg(c.green())
-        .arg(c.blue())
-        .arg(c.alpha());
+    return c.name(QColor::HexArgb);
 }
 
 // Compares colours with a readable message.
