@@ -131,10 +131,8 @@ class TestSidebar : public QObject {
     }
 
 private Q_SLOTS:
-    // What the editor sets shows as whole points next to the slider and to a
-    // screen reader, which also gets the exact value, and is never echoed back
-    // as an edit. Arrow keys then move by one point, Page Up/Down by ten,
-    // within the range; each move is one edit with the exact new value.
+    // Set values show as whole points (exact to a screen reader), never echoed as
+    // edits; arrows move one point, Page keys ten, each move one exact edit.
     void slidersShowAndMoveByWholePoints()
     {
         const struct {
@@ -214,10 +212,7 @@ private Q_SLOTS:
         QCOMPARE(editor.valueShown("Corner Radius"), "12");
     }
 
-    // A preset swatch is selected only by an equal style: custom styles, even
-    // with a preset's very colours, select none. The selection reaches
-    // screen readers as the checked state. (Their names are checked through
-    // the desktop's accessibility bus, tst_accessible_names.)
+    // Only an equal style selects a preset swatch, shown to screen readers as checked.
     void selectionFollowsStyleEquality_data()
     {
         QTest::addColumn<Style>("style");
@@ -262,10 +257,8 @@ private Q_SLOTS:
         QVERIFY(editor.picker.isEmpty());
     }
 
-    // "Custom" opens the sheet, window-modal and 250 px wide, and wears the
-    // white border exactly while it is up. A change applies at once and
-    // selects no preset; closing without one leaves the background alone.
-    // Each opening makes the sheet afresh.
+    // "Custom" opens a fresh window-modal sheet, selected while up; a change
+    // applies at once, and closing without one leaves the background alone.
     void customSheetComesAndGoes_data()
     {
         QTest::addColumn<int>("closeKey"); // 0: the "Done" button
@@ -315,10 +308,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
     }
 
-    // 200 px of controls with 16 px around them and the swatches two to a
-    // row; a window too short for them scrolls, the scroll bar taking room of
-    // its own. Tab walks the sliders, then the swatches in their order,
-    // bringing a hidden one into view.
+    // 200 px of controls inset 16 px, swatches two to a row, scrolling when short;
+    // Tab walks sliders then swatches, bringing a hidden one into view.
     void layoutAndTabOrder()
     {
         for (const int windowHeight : {800, 300}) {
@@ -350,8 +341,7 @@ private Q_SLOTS:
         }
     }
 
-    // The view behind the preview paints its style the screen's way, as the
-    // painting itself is tested to lay it out.
+    // The view behind the preview paints its style.
     void backgroundPaintsItsStyle()
     {
         GradientBackground background;
@@ -362,8 +352,7 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(shown.pixelColor(50, 99), pink(), 4);
     }
 
-    // The theme colours the text and the panels; the swatches keep their
-    // fixed colours.
+    // The theme colours the panels; the swatches keep their fixed colours.
     void followsTheThemeExceptTheSwatches()
     {
         const QPalette original = QApplication::palette();
@@ -386,8 +375,7 @@ private Q_SLOTS:
         QVERIFY(panelTint[0].lightness() > 200);
         QVERIFY(panelTint[1].lightness() < 80);
     }
-    // Every opening starts from the same place, whatever the editor shows,
-    // and applies nothing until something changes, switching kinds included.
+    // The sheet starts the same each time and applies nothing until a change.
     void startsFresh()
     {
         Sheet sheet;
@@ -408,9 +396,8 @@ private Q_SLOTS:
         QVERIFY(sheet.edits.isEmpty());
     }
 
-    // Each change in the colour dialog applies at once, opacity and the other
-    // colour of a gradient kept. Done in the dialog keeps the colour;
-    // cancelling a later visit puts back the colour that visit started from.
+    // Each dialog change applies at once, keeping opacity and the other colour;
+    // cancelling a later visit restores that visit's start.
     void coloursApplyAsTheyChange_data()
     {
         QTest::addColumn<Mode>("mode");
@@ -439,8 +426,7 @@ private Q_SLOTS:
         QVERIFY(dialog && dialog->isVisible());
         QVERIFY(dialog->testOption(QColorDialog::ShowAlphaChannel));
 
-        // Qt's dialog may report a change in more than one step (colour, then
-        // opacity); each one applies.
+        // Qt's dialog may report a change in steps (colour, then opacity).
         dialog->setCurrentColor(blue());
         const qsizetype onTheWay = sheet.edits.size();
         QVERIFY(onTheWay > 0);
@@ -459,8 +445,7 @@ private Q_SLOTS:
         QVERIFY(sheet.lastEdit() == applied);
     }
 
-    // A picture is read, shown and applied; it stays while the sheet is open,
-    // across a trip to another kind and back.
+    // A chosen picture is applied, shown, and kept across a change of kind.
     void pictureIsAppliedAndKept()
     {
         Sheet sheet(Mode::image);
@@ -485,8 +470,7 @@ private Q_SLOTS:
         QCOMPARE(sheet.edits.size(), 1);
     }
 
-    // A choice that yields no picture changes nothing; one that cannot be
-    // read says why in one line.
+    // No picture changes nothing; an unreadable one says why in one line.
     void unusableChoiceChangesNothing_data()
     {
         QTest::addColumn<QString>("file"); // empty: cancelled
@@ -525,8 +509,7 @@ private Q_SLOTS:
         QCOMPARE(sheet.preview()->picture(), before);
     }
 
-    // The sheet can go while a picture is still being read: the late picture
-    // goes nowhere.
+    // Closing while a picture is read drops the late picture.
     void closingWhileReadingDropsThePicture()
     {
         Sheet sheet(Mode::image);
