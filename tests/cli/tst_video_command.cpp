@@ -1,5 +1,4 @@
-// The `quorvel video` command as a user runs it: the real binary on small
-// movies made by the ffmpeg program, checked with ffprobe and decoded frames.
+// `quorvel video` as a user runs it, on small movies made and checked with ffmpeg.
 
 #include "../video/movie_fixtures.h"
 #include "command_sandbox.h"
@@ -113,8 +112,7 @@ private Q_SLOTS:
                  err.constData());
     }
 
-    // Ctrl+C, a hang-up and a polite kill stop the run and say so; even a
-    // hard kill leaves no stray file, and the next run there leaves only its movie.
+    // Signals stop the run, saying so unless SIGKILL; no stray file is left either way.
     void stoppedRunsLeaveNothingBehind_data()
     {
         QTest::addColumn<int>("signal");
@@ -159,8 +157,7 @@ private Q_SLOTS:
         QVERIFY(isMovie(fileBytes(earlier)));
     }
 
-    // A killed writer's leftover is removed by the next run to the same
-    // destination once its process is provably gone; nothing else is.
+    // The next run removes a killed writer's leftover once its process is gone, nothing else.
     void leftoversOfKilledRunsAreRemoved()
     {
         const QByteArray gone = test_support::run("sh", {"-c", "echo $$"}).out.trimmed();
@@ -175,8 +172,7 @@ private Q_SLOTS:
         QCOMPARE(m_sandbox.entries("leftovers"), expected);
     }
 
-    // Through a symbolic link the movie replaces the file finally named,
-    // keeping its permissions, and the links stay.
+    // Through symbolic links the movie replaces the final file, keeping its permissions.
     void writesThroughSymbolicLinks_data()
     {
         QTest::addColumn<QStringList>("links"); // "link:content" in links/, the output first
@@ -211,8 +207,7 @@ private Q_SLOTS:
                      QStringList());
     }
 
-    // Refused or failed runs say so in one line of ours (no library's chatter)
-    // and leave both the input and the existing output alone, and no temporary file.
+    // Failed runs: one line of ours; input and earlier output untouched, no temporary file.
     void failuresLeaveTheFilesAlone_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -251,8 +246,7 @@ private Q_SLOTS:
         QCOMPARE(m_sandbox.entries(".").filter(".part"), QStringList());
     }
 
-    // A name that is not UTF-8 is the system's bytes, read and written as such,
-    // the folder's and the output's own alike.
+    // Names that are not UTF-8 (folder and output) are read and written byte for byte.
     void fileNamesThatAreNotUtf8()
     {
         const auto result = m_sandbox.shell(
@@ -266,8 +260,7 @@ private Q_SLOTS:
         QVERIFY2(result.out.startsWith("Video saved successfully to: ") &&
                      result.out.contains("\nin.mp4\nout.M4V\nVideo saved successfully to: "),
                  result.out.constData());
-        // Printed, the name's bytes show as replacement characters; the
-        // movie is whole and nothing else was left.
+        // Printed with replacement characters; the movie whole and nothing else left.
         const QByteArray second = result.out.mid(result.out.lastIndexOf("Video saved"));
         QVERIFY2(second.endsWith("/raw\uFFFD/\uFFFD\uFFFD.mp4\nvideo\naudio\n"
                                  "in.mp4\nout.M4V\n\xff\xfe.mp4\n"),

@@ -1,6 +1,4 @@
-// The background's rules on each surface, painted by paintBackground, the
-// faster painters of the composed picture and the movie following them, and
-// when two styles are the same.
+// Backgrounds on each surface, the fast painters against paintBackground, and style equality.
 
 #include "background_painting.h"
 #include "image_compositor.h"
@@ -17,13 +15,9 @@ class TestBackgroundPainting : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Styles painted on each surface, checked at the corners of an area away
-    // from the origin. A picture runs every gradient at 45° and stretches a
-    // picture background; the screen and the movie give each preset its own
-    // direction and cover the area with a picture, centred. On screen the
-    // colour changes square to the gradient in the area's own geometry; a
-    // movie's unit square, y upward, stretches with the area, so its diagonals
-    // meet the other corners at the middle colour.
+    // Corners of an area away from the origin. A picture runs gradients at 45° and stretches
+    // an image; screen and movie give each preset its direction and cover with an image. A
+    // movie's unit square (y up) stretches, so its diagonals meet at the middle colour.
     void eachSurfaceLaysOutItsOwnWay()
     {
         using S = BackgroundSurface;
@@ -88,22 +82,23 @@ private Q_SLOTS:
             QVERIFY(check(what, surface, QSize(160, 80), style, corners));
     }
 
-    // The compositor's rows and the movie's frames are filled by painters of
-    // their own, for speed; they must paint what paintBackground paints for
-    // their surface, to within a level, on areas of either aspect.
+    // The compositor's and the movie's own painters match paintBackground to a level.
     void fastPaintersFollowTheirSurface()
     {
-        const Style styles[] = {Style::bluePurple(), Style::sunset(), Style::greenYellow(),
+        const Style styles[] = {Style::bluePurple(),
+                                Style::sunset(),
+                                Style::greenYellow(),
                                 Style::dreamyPink(),
-                                Style::customGradient({red(), QColor(0, 0, 255, 90), green()})};
+                                Style::customGradient({red(), QColor(0, 0, 255, 90), green()}),
+                                Style::customColor(QColor(255, 0, 0, 128))};
         for (const Style& style : styles) {
             for (const QSize size : {QSize(320, 90), QSize(50, 400)}) {
                 QImage clear(size - QSize(20, 20), QImage::Format_ARGB32_Premultiplied);
                 clear.fill(Qt::transparent);
                 const QImage picture = composeWithBackground(clear, style, 10, 0);
                 QImage movie = movie_background::paint(style, size);
-                if (style.kind() == Style::Kind::customGradient)
-                    movie = QImage(); // its translucent stop: a movie shows colours opaque
+                if (style.kind() < Style::Kind::bluePurple)
+                    movie = QImage(); // custom styles' alpha: a movie shows colours opaque
                 for (const auto& [surface, fast] : {std::pair(BackgroundSurface::picture, picture),
                                                     std::pair(BackgroundSurface::movie, movie)}) {
                     if (fast.isNull())
@@ -112,17 +107,16 @@ private Q_SLOTS:
                     painted.fill(surface == BackgroundSurface::movie ? Qt::black : Qt::transparent);
                     QPainter(&painted).fillRect(QRectF(painted.rect()),
                                                 gradientBrush(style, surface, painted.rect()));
-                    const QImage a = fast.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-                    const QImage b = painted.convertToFormat(QImage::Format_ARGB32_Premultiplied);
                     // Premultiplied, as painted: the channels, not the colour.
+                    const auto premultiplied = QImage::Format_ARGB32_Premultiplied;
+                    const QImage a = fast.convertToFormat(premultiplied),
+                                 b = painted.convertToFormat(premultiplied);
                     for (int y = 0; y < size.height(); ++y)
                         for (int x = 0; x < size.width(); ++x)
                             QVERIFY2(test_support::near(QColor::fromRgba(a.pixel(x, y)),
                                                         QColor::fromRgba(b.pixel(x, y)), 1),
-                                     qPrintable(QStringLiteral("style %1 at %2,%3")
-                                                    .arg(int(style.kind()))
-                                                    .arg(x)
-                                                    .arg(y)));
+                                     qPrintable(QString::asprintf("style %d at %d,%d",
+                                                                  int(style.kind()), x, y)));
                 }
             }
         }

@@ -39,21 +39,6 @@ QImage filled(int width, int height, QColor color, qreal ratio = 1)
     return image;
 }
 
-// The background at canvas pixel (x, y): the colours spread evenly along
-// u = (x + 0.5 + y + 0.5) / (W + H).
-QColor expectedBackground(const Style& style, QSize canvas, int x, int y)
-{
-    const QList<QColor> colors = style.colors();
-    if (colors.size() < 2)
-        return colors.value(0, QColor(0, 0, 0, 0));
-    const double at = (x + y + 1.0) / (canvas.width() + canvas.height()) * (colors.size() - 1);
-    const int i = std::min(int(at), int(colors.size()) - 2);
-    const QColor a = colors[i], b = colors[i + 1];
-    auto mix = [t = at - i](int p, int q) { return qRound(p + (q - p) * t); };
-    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()),
-                  mix(a.alpha(), b.alpha()));
-}
-
 // True when canvas pixel `at` is within `tolerance` of `expected`; says why not.
 bool pixelIs(const QImage& canvas, QPoint at, QColor expected, int tolerance, const QString& what)
 {
@@ -69,9 +54,9 @@ class TestImageCompositor : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The picture copied one to one inside a band exactly round(padding x ratio)
-    // pixels wide, whose every pixel follows u = (x + 0.5 + y + 0.5) / (W + H);
-    // `middle` is checked where the top edge crosses u = 1/2.
+    // The picture copied one to one inside a band exactly round(padding x ratio) pixels wide;
+    // `middle` is where the top edge crosses u = (x + 0.5 + y + 0.5) / (W + H) = 1/2. The
+    // gradient bands' other pixels are tst_background_painting's fastPaintersFollowTheirSurface.
     void pictureSitsOnItsBackground()
     {
         const QColor clear(0, 0, 0, 0), halfRed(255, 0, 0, 128), fourMid(20, 164, 160);
@@ -96,11 +81,9 @@ private Q_SLOTS:
                      picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
             QVERIFY(
                 pixelIs(canvas, {(canvas.width() + canvas.height()) / 2 - 1, 0}, middle, 4, what));
-            for (int y = 0; y < canvas.height(); ++y)
-                for (int x = 0; x < canvas.width(); ++x)
-                    if (!inside.contains(x, y))
-                        QVERIFY(pixelIs(canvas, {x, y},
-                                        expectedBackground(style, canvas.size(), x, y), 4, what));
+            if (style.colors().size() < 2) // flat: the far corner too
+                QVERIFY(
+                    pixelIs(canvas, {canvas.width() - 1, canvas.height() - 1}, middle, 4, what));
         }
     }
 

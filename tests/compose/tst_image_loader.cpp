@@ -123,8 +123,7 @@ private Q_SLOTS:
         picture(xc(kTopRight), "png24:colours.png");
         picture("xc:none", "png32:clear.png");
         picture("xc:rgba(40,160,60,0.5)", "png32:half.png");
-        // Grey, 8 bits, 64 x 48, uncompressed, its directory before its pixels as
-        // scanners write it, so a file cut short keeps it (ImageMagick puts it
+        // Grey 64 x 48 TIFF, directory before pixels as scanners write it (ImageMagick's is
         // last). Entries: width, height, bits, black is zero, pixels' offset, size.
         write("grey.tif", QByteArray::fromHex("49492a00080000000600"
                                               "000103000100000040000000010103000100000030000000"
@@ -172,8 +171,7 @@ private Q_SLOTS:
         // Phones append their own data (a second picture, depth maps) after the end.
         const QByteArray jpeg = contents("colours.jpg");
         write("tail.jpg", jpeg + QByteArray(100, '\xff') + jpeg);
-        // An EXIF segment holding only orientation 6 (turn a quarter clockwise),
-        // which ImageMagick 6 writes only for a source that had EXIF already.
+        // An EXIF segment holding only orientation 6 (turn a quarter clockwise).
         write("turned.jpg", jpeg.left(2) +
                                 QByteArray::fromHex("ffe10022457869660000" // APP1, "Exif"
                                                     "4d4d002a00000008"     // big-endian TIFF
@@ -314,10 +312,8 @@ private Q_SLOTS:
                                              {0, 16}, {2, 8}, {2, 16}}; // colour type, depth
         for (const bool interlaced : {false, true}) {
             for (const auto& [colourType, depth] : kinds) {
-                const QString what = QStringLiteral("type %1, %2-bit, interlaced %3")
-                                         .arg(colourType)
-                                         .arg(depth)
-                                         .arg(interlaced);
+                const QString what = QString::asprintf("type %d, %d-bit, interlaced %d", colourType,
+                                                       depth, interlaced);
                 const int top = (1 << depth) - 1;
                 const QList<quint16> key = colourType == 0 ? QList<quint16>{quint16(top / 3)}
                                            : depth == 16   ? QList<quint16>{0x1234, 0x5678, 0x9abc}
@@ -335,9 +331,8 @@ private Q_SLOTS:
                 QVERIFY2(image.size() == QSize(8, 8), qPrintable(what));
                 for (int y = 0; y < 8; ++y)
                     for (int x = 0; x < 8; ++x)
-                        QVERIFY2(
-                            image.pixelColor(x, y).alpha() == ((x + y) % 2 ? 255 : 0),
-                            qPrintable(QStringLiteral("%1 at %2, %3").arg(what).arg(x).arg(y)));
+                        QVERIFY2(image.pixelColor(x, y).alpha() == ((x + y) % 2 ? 255 : 0),
+                                 qPrintable(what + QString::asprintf(" at %d, %d", x, y)));
                 // The kept colour keeps its value, brought to 8 bits.
                 const auto eight = [&](int i) {
                     return int(std::lround(kept[i % kept.size()] * 255.0 / top));
