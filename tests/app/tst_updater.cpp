@@ -24,9 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A loopback HTTP server serving canned answers by path. A path without an
-// answer gets 404; "/hang" accepts and never answers; "/trickle" sends a
-// byte now and then and never finishes.
+// Loopback HTTP: canned answers by path, else 404; "/hang" never answers, "/trickle" never ends.
 class FeedServer : public QObject {
 public:
     FeedServer()
@@ -64,7 +62,7 @@ private:
         const QString path = QString::fromLatin1(request.split(' ').value(1));
         if (path == u"/hang")
             return;
-        if (path == u"/trickle") { // always busy, never done
+        if (path == u"/trickle") {
             socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
             auto* drip = new QTimer(socket);
             connect(drip, &QTimer::timeout, socket, [socket] { socket->write(" "); });
@@ -100,7 +98,6 @@ QByteArray enclosureItem(const QByteArray& version, const QByteArray& shortVersi
            " length=\"1\" type=\"application/octet-stream\"/></item>";
 }
 
-// Runs one user-started check and answers its result.
 UpdateCheckResult checkOnce(Updater& updater)
 {
     QSignalSpy finished(&updater, &Updater::checkFinished);
@@ -226,7 +223,6 @@ private Q_SLOTS:
         row("newer", ok(enclosureItem("1.2.0") + enclosureItem("1.10.0", "1.10")),
             O::updateAvailable, "1.10");
         row("same", ok(enclosureItem("1.9.0")), O::upToDate);
-        row("older", ok(enclosureItem("1.9.0b3")), O::upToDate);
         row("no releases", ok({}), O::upToDate);
         row("malformed", FeedServer::ok(feed(enclosureItem("2.0")).chopped(20)), O::failed,
             "well-formed");
@@ -264,8 +260,7 @@ private Q_SLOTS:
         const QByteArray printed = test_support::stdoutOf([&] { result = checkOnce(updater); });
         QCOMPARE(int(result.outcome), outcome);
         QVERIFY(server.requests >= 2); // Qt may retry a connection cut short
-        // Closed while the check ran, open again once its answer was out.
-        QCOMPARE(canCheck.size(), 2);
+        QCOMPARE(canCheck.size(), 2);  // closed while the check ran, then open again
         QCOMPARE(canCheck.at(0).first().toBool(), false);
         QVERIFY(updater.canCheckForUpdates());
 
@@ -374,27 +369,22 @@ private Q_SLOTS:
     void dialogSaysWhatTheCheckFound_data()
     {
         QTest::addColumn<int>("outcome");
-        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("texts"); // the check's findings, then the buttons, by '|'
         using O = UpdateCheckResult::Outcome;
-        // The lines that carry the check's findings, and the buttons.
-        QTest::newRow("up to date") << int(O::upToDate)
-                                    << QStringList{"Quorvel 1.9 is currently the newest version "
-                                                   "available.",
-                                                   "OK"};
+        QTest::newRow("up to date")
+            << int(O::upToDate) << "Quorvel 1.9 is currently the newest version available.|OK";
         QTest::newRow("newer") << int(O::updateAvailable)
-                               << QStringList{"Quorvel 1.10 is now available—you have 1.9.",
-                                              "Remind Me Later", "Open Download Page"};
+                               << "Quorvel 1.10 is now available—you have 1.9.|Remind Me Later|"
+                                  "Open Download Page";
         QTest::newRow("failed") << int(O::failed)
-                                << QStringList{"Quorvel could not check for updates: the server "
-                                               "answered 404 Not Found.",
-                                               "OK"};
-        QTest::newRow("no feed") << int(O::notConfigured)
-                                 << QStringList{"Updates are not set up", "OK"};
+                                << "Quorvel could not check for updates: the server answered 404 "
+                                   "Not Found.|OK";
+        QTest::newRow("no feed") << int(O::notConfigured) << "Updates are not set up|OK";
     }
     void dialogSaysWhatTheCheckFound()
     {
         QFETCH(int, outcome);
-        QFETCH(QStringList, texts);
+        QFETCH(QString, texts);
         UpdateCheckResult result;
         result.outcome = UpdateCheckResult::Outcome(outcome);
         result.currentVersion = QStringLiteral("1.9");
@@ -412,11 +402,10 @@ private Q_SLOTS:
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         const QStringList names = accessibleNames(QAccessible::queryAccessibleInterface(dialog));
-        for (const QString& text : texts)
+        for (const QString& text : texts.split('|'))
             QVERIFY2(names.contains(text), qPrintable(text + " not in " + names.join(" | ")));
 
-        // Every button is reached with Tab; the last one is pressed through
-        // the accessibility tree, as a screen reader would.
+        // Every button takes Tab; one is pressed through the accessibility tree.
         const auto buttons = dialog->findChildren<QPushButton*>();
         for (QPushButton* button : buttons)
             QVERIFY(button->focusPolicy() & Qt::TabFocus);
@@ -426,7 +415,7 @@ private Q_SLOTS:
                 press = button;
         QAccessibleInterface* pressed = QAccessible::queryAccessibleInterface(press);
         pressed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        QTRY_VERIFY(!dialog); // closed and gone
+        QTRY_VERIFY(!dialog);
         if (result.outcome == UpdateCheckResult::Outcome::updateAvailable)
             QCOMPARE(opened, QList<QUrl>{result.item.downloadPage});
         else
