@@ -200,26 +200,21 @@ private Q_SLOTS:
     }
 
     // A panel whose window, or which itself, goes first closes its dialog and drops the answer.
-    void goingAwayFirstDropsTheAnswer_data()
-    {
-        QTest::addColumn<bool>("windowFirst"); // else the panel
-        QTest::newRow("window") << true;
-        QTest::newRow("panel") << false;
-    }
     void goingAwayFirstDropsTheAnswer()
     {
-        QFETCH(bool, windowFirst);
-        Answers answers;
-        auto window = std::make_unique<QWidget>();
-        window->show();
-        auto panel = std::make_unique<QtFilePanel>(window.get());
-        panel->chooseFileToOpen(kOpen, into(answers));
-        QPointer<QFileDialog> dialog = panel->openDialogs().value(0);
-        QVERIFY(dialog);
-        windowFirst ? window.reset() : panel.reset();
-        QVERIFY(dialog.isNull());
-        QTest::qWait(10);
-        QVERIFY(answers.isEmpty());
+        for (const bool windowFirst : {true, false}) { // else the panel goes first
+            Answers answers;
+            auto window = std::make_unique<QWidget>();
+            window->show();
+            auto panel = std::make_unique<QtFilePanel>(window.get());
+            panel->chooseFileToOpen(kOpen, into(answers));
+            QPointer<QFileDialog> dialog = panel->openDialogs().value(0);
+            QVERIFY(dialog);
+            windowFirst ? window.reset() : panel.reset();
+            QVERIFY(dialog.isNull());
+            QTest::qWait(10);
+            QVERIFY(answers.isEmpty());
+        }
     }
 };
 

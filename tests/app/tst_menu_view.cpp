@@ -141,38 +141,33 @@ private Q_SLOTS:
     }
 
     // The pointer lights an entry gradually; leaving fades it back. On both palettes.
-    void hoverTintsAndFadesBack_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
     void hoverTintsAndFadesBack()
     {
-        QFETCH(bool, dark);
-        if (dark)
-            m_view->setPalette(QPalette(QColor(40, 40, 42)));
         showView();
         MacUtilityButton* button = entry("Beautify Image");
-        const QColor window = m_view->palette().color(QPalette::Window);
         // The far right of the entry holds neither icon nor text.
         const QPoint inside(button->width() - 20, button->height() / 2);
         const auto pixel = [&] {
             return m_view->grab().toImage().pixelColor(button->mapTo(m_view.get(), inside));
         };
-        QUORVEL_COMPARE_COLOR(pixel(), window, 2);
-        QEnterEvent enter{QPointF(inside), QPointF(inside), QPointF(button->mapToGlobal(inside))};
-        QApplication::sendEvent(button, &enter);
-        QVERIFY(button->isHovered());
-        QVERIFY(button->hoverProgress() < 1);
-        QTRY_COMPARE(button->hoverProgress(), 1.0);
-        QVERIFY(pixel() != window);
-
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(button, &leave);
-        QVERIFY(!button->isHovered());
-        QTRY_COMPARE(button->hoverProgress(), 0.0);
-        QUORVEL_COMPARE_COLOR(pixel(), window, 2);
+        for (const bool dark : {false, true}) {
+            if (dark)
+                m_view->setPalette(QPalette(QColor(40, 40, 42)));
+            const QColor window = m_view->palette().color(QPalette::Window);
+            QUORVEL_COMPARE_COLOR(pixel(), window, 2);
+            QEnterEvent enter{QPointF(inside), QPointF(inside),
+                              QPointF(button->mapToGlobal(inside))};
+            QApplication::sendEvent(button, &enter);
+            QVERIFY(button->isHovered());
+            QVERIFY(button->hoverProgress() < 1);
+            QTRY_COMPARE(button->hoverProgress(), 1.0);
+            QVERIFY(pixel() != window);
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(button, &leave);
+            QVERIFY(!button->isHovered());
+            QTRY_COMPARE(button->hoverProgress(), 0.0);
+            QUORVEL_COMPARE_COLOR(pixel(), window, 2);
+        }
     }
 
     // Without access a cover with its notice lies over every entry; each showing asks again.

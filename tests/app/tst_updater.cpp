@@ -127,11 +127,8 @@ class TestUpdater : public QObject {
 private Q_SLOTS:
     void initTestCase() { qRegisterMetaType<UpdateCheckResult>(); }
 
-    void comparesVersionsAsFeedsMeanThem_data()
+    void comparesVersionsAsFeedsMeanThem()
     {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("order");
         const struct {
             const char *a, *b;
             int order;
@@ -143,16 +140,10 @@ private Q_SLOTS:
                     {"2.0 beta 1", "2.0", -1},             // spaced beta
                     {"123456789012345678901234", "99", 1}, // beyond 64 bits
                     {"1.0.1", "1.01", -1}};                // a number beats a period
-        for (const auto& row : rows)
-            QTest::addRow("%s vs %s", row.a, row.b) << row.a << row.b << row.order;
-    }
-    void comparesVersionsAsFeedsMeanThem()
-    {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(int, order);
-        QCOMPARE(compareVersions(a, b), order);
-        QCOMPARE(compareVersions(b, a), -order);
+        for (const auto& [a, b, order] : rows) {
+            QCOMPARE(compareVersions(a, b), order);
+            QCOMPARE(compareVersions(b, a), -order);
+        }
     }
 
     void readsAppcasts()
@@ -179,32 +170,24 @@ private Q_SLOTS:
         QCOMPARE(newest->downloadPage, QUrl("https://quorvel.example.org/download"));
     }
 
-    void refusesWhatIsNoAppcast_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("an HTML page")
-            << QByteArray("<html><body>Sign in</body></html>") << "not an RSS";
-        QTest::newRow("rss without channel")
-            << QByteArray("<rss version=\"2.0\"/>") << "not an RSS";
-        QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a0 \"lol\">";
-        for (int i = 1; i < 10; ++i)
-            laughs += QStringLiteral("<!ENTITY a%1 \"%2\">")
-                          .arg(i)
-                          .arg(QStringLiteral("&a%1;").arg(i - 1).repeated(10))
-                          .toUtf8();
-        laughs += "]><rss><channel><item><title>&a9;</title></item></channel></rss>";
-        QTest::newRow("entity expansion bomb") << laughs << "well-formed";
-        QTest::newRow("deep nesting")
-            << "<rss><channel>" + QByteArray("<a>").repeated(200000) << "well-formed";
-    }
     void refusesWhatIsNoAppcast()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, reason);
-        const AppcastParse parsed = parseAppcast(bytes);
-        QVERIFY(std::holds_alternative<QString>(parsed));
-        QVERIFY2(std::get<QString>(parsed).contains(reason), qPrintable(std::get<QString>(parsed)));
+        QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            laughs += "<!ENTITY a" + QByteArray::number(i) + " \"" +
+                      ("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+        laughs += "]><rss><channel><item><title>&a9;</title></item></channel></rss>";
+        const QList<std::pair<QByteArray, QString>> cases{
+            {"<html><body>Sign in</body></html>", "not an RSS"},
+            {"<rss version=\"2.0\"/>", "not an RSS"}, // no channel
+            {laughs, "well-formed"},                  // entity expansion bomb
+            {"<rss><channel>" + QByteArray("<a>").repeated(200000), "well-formed"}};
+        for (const auto& [bytes, reason] : cases) {
+            const AppcastParse parsed = parseAppcast(bytes);
+            QVERIFY(std::holds_alternative<QString>(parsed));
+            QVERIFY2(std::get<QString>(parsed).contains(reason),
+                     qPrintable(std::get<QString>(parsed)));
+        }
     }
 
     void checksTheFeed_data()
@@ -344,26 +327,20 @@ private Q_SLOTS:
         QVERIFY(!updater.findChild<QNetworkAccessManager*>());
     }
 
-    void readsTheSettingsFile_data()
-    {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QUrl>("feedUrl");
-        const QUrl quoted("https://q.example.org/a.xml"), comma("https://q.example.org/a,b.xml");
-        QTest::newRow("as shipped") << QByteArray("[Updates]\nFeedURL=\"\"\n") << QUrl();
-        QTest::newRow("quoted") << "[Updates]\nFeedURL=\"" + quoted.toEncoded() + "\"\n" << quoted;
-        QTest::newRow("a comma, unquoted") << "[Updates]\nFeedURL=" + comma.toEncoded() + "\n"
-                                           << comma;
-        QTest::newRow("no file") << QByteArray() << QUrl();
-    }
     void readsTheSettingsFile()
     {
-        QFETCH(QByteArray, contents);
-        QFETCH(QUrl, feedUrl);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("updates.conf"));
-        if (!contents.isEmpty())
+        QCOMPARE(readUpdaterSettings(dir.filePath("none.conf")).feedUrl, QUrl());
+        const QUrl quoted("https://q.example.org/a.xml"), comma("https://q.example.org/a,b.xml");
+        const QList<std::pair<QByteArray, QUrl>> cases{
+            {"[Updates]\nFeedURL=\"\"\n", QUrl()}, // as shipped
+            {"[Updates]\nFeedURL=\"" + quoted.toEncoded() + "\"\n", quoted},
+            {"[Updates]\nFeedURL=" + comma.toEncoded() + "\n", comma}}; // a comma, unquoted
+        for (const auto& [contents, feedUrl] : cases) {
+            const QString path = dir.filePath(QString::number(qHash(contents)) + ".conf");
             test_support::fileBytes(path, contents);
-        QCOMPARE(readUpdaterSettings(path).feedUrl, feedUrl);
+            QCOMPARE(readUpdaterSettings(path).feedUrl, feedUrl);
+        }
     }
 
     void dialogSaysWhatTheCheckFound_data()

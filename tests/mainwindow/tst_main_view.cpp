@@ -146,35 +146,30 @@ private Q_SLOTS:
     }
 
     // Both looks shrink the whole shape while held and restore it on release.
-    void buttonLooks_data()
-    {
-        QTest::addColumn<bool>("prominent");
-        QTest::newRow("prominent") << true;
-        QTest::newRow("secondary") << false;
-    }
     void buttonLooks()
     {
-        QFETCH(bool, prominent);
         QWidget window;
         window.setPalette(QApplication::style()->standardPalette());
         auto* layout = new QHBoxLayout(&window);
-        PressScaleButton* b =
-            prominent ? static_cast<PressScaleButton*>(new ProminentButtonStyle("Refresh", &window))
-                      : new SecondaryButtonStyle("Refresh", &window);
-        b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
-        layout->addWidget(b);
-        window.resize(300, 80);
+        const QList<PressScaleButton*> buttons{new ProminentButtonStyle("Refresh", &window),
+                                               new SecondaryButtonStyle("Refresh", &window)};
+        for (PressScaleButton* b : buttons) {
+            b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
+            layout->addWidget(b);
+        }
+        window.resize(500, 80);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        const QPoint edge(2, b->height() / 2);
         const QColor bare = window.palette().color(QPalette::Window);
-        QVERIFY(b->grab().toImage().pixelColor(edge) != bare); // filled at rest, bare while held
-        QTest::mousePress(b, Qt::LeftButton);
-        QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
-        QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
-        QTest::mouseRelease(b, Qt::LeftButton);
-        QTRY_COMPARE(b->pressScale(), 1.0);
+        for (PressScaleButton* b : buttons) {
+            const QPoint edge(2, b->height() / 2); // filled at rest, bare while held
+            QVERIFY(b->grab().toImage().pixelColor(edge) != bare);
+            QTest::mousePress(b, Qt::LeftButton);
+            QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
+            QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
+            QTest::mouseRelease(b, Qt::LeftButton);
+            QTRY_COMPARE(b->pressScale(), 1.0);
+        }
     }
 
     // The cover is up exactly while the last check (at showing, activation, "Refresh", one
@@ -217,34 +212,30 @@ private Q_SLOTS:
     }
 
     // The desktop's own settings where known, else a note; only a check changes the cover.
-    void openSystemPreferences_data()
-    {
-        QTest::addColumn<QString>("desktop");
-        QTest::addColumn<bool>("launchWorks");
-        QTest::addColumn<QStringList>("launched");
-        QTest::newRow("GNOME") << "GNOME" << true << QStringList{"gnome-control-center", "privacy"};
-        QTest::newRow("Ubuntu") << "ubuntu:GNOME" << true
-                                << QStringList{"gnome-control-center", "privacy"};
-        QTest::newRow("KDE") << "KDE" << true << QStringList{"systemsettings"};
-        QTest::newRow("settings missing") << "KDE" << false << QStringList{"systemsettings"};
-        QTest::newRow("unknown desktop") << "XFCE" << true << QStringList{};
-    }
     void openSystemPreferences()
     {
-        QFETCH(QString, desktop);
-        QFETCH(bool, launchWorks);
-        QFETCH(QStringList, launched);
+        const struct {
+            const char* desktop;
+            bool launchWorks;
+            QStringList launched;
+        } cases[] = {{"GNOME", true, {"gnome-control-center", "privacy"}},
+                     {"ubuntu:GNOME", true, {"gnome-control-center", "privacy"}},
+                     {"KDE", true, {"systemsettings"}},
+                     {"KDE", false, {"systemsettings"}}, // settings missing
+                     {"XFCE", true, {}}};
         m_access = false;
-        m_desktop = desktop;
-        m_launchWorks = launchWorks;
-        MainView& view = makeView();
-        QTest::mouseClick(view.permissionOverlay()->openSettingsButton(), Qt::LeftButton);
-        QCOMPARE(m_launched,
-                 launched.isEmpty() ? QList<QStringList>{} : QList<QStringList>{launched});
-        const bool noted = launched.isEmpty() || !launchWorks;
-        QCOMPARE(!view.permissionOverlay()->note().isEmpty(), noted);
-        QVERIFY(view.permissionOverlay()->isVisible());
-        QCOMPARE(m_lines.size(), 1);
+        for (const auto& [desktop, launchWorks, launched] : cases) {
+            m_desktop = desktop, m_launchWorks = launchWorks;
+            m_launched.clear(), m_lines.clear();
+            MainView& view = makeView();
+            QTest::mouseClick(view.permissionOverlay()->openSettingsButton(), Qt::LeftButton);
+            QCOMPARE(m_launched,
+                     launched.isEmpty() ? QList<QStringList>{} : QList<QStringList>{launched});
+            QCOMPARE(!view.permissionOverlay()->note().isEmpty(),
+                     launched.isEmpty() || !launchWorks);
+            QVERIFY(view.permissionOverlay()->isVisible());
+            QCOMPARE(m_lines.size(), 1);
+        }
     }
 
     // Captures wait a tenth of a second, then each, whatever its end, opens one editor from
