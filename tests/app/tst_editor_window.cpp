@@ -1,9 +1,5 @@
-// Editor windows from openEditorWindow, and their Qt file panels, on the
-// offscreen platform: what each window copies and leaves alone, its size and
-// lifetime, and panels answered (or not) once each. Only the person's clicks in
-// a dialog are stood in for, by accept() and reject(). The window's place on a
-// real screen, and it taking input under its panel, are checked under X
-// (tst_editor_windows).
+// Editor windows and their Qt file panels offscreen; a person's clicks in a dialog are
+// stood in for by accept() and reject(). Placement on a real screen is checked under X.
 
 #include "content_view.h"
 #include "editor_window.h"
@@ -62,9 +58,8 @@ private Q_SLOTS:
     }
     void cleanup() { qDeleteAll(editorWindows()); }
 
-    // A window copies only the capture its mode shows and leaves the source
-    // alone; later captures open windows of their own, and each window's
-    // values and models are its own. The tray's windows are never shorter.
+    // A window copies only the capture its mode shows and leaves the source alone; each
+    // window's values and models are its own. The tray's windows are never shorter.
     void eachWindowHasItsOwnCopy()
     {
         EditorWindow* shot = openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
@@ -95,13 +90,11 @@ private Q_SLOTS:
         QCOMPARE(file->size(), QSize(1200, 400));
     }
 
-    // An ordinary, active, resizable window of 1200 x 800. Closing frees it,
-    // its models, its open file panels (never answered) and, once any preview
-    // still being composed is done, the pixels it held.
+    // An ordinary, active, resizable window of 1200 x 800. Closing frees it, its models, its
+    // open file panels (never answered) and, once any preview is composed, its pixels.
     void anOrdinaryWindowFreedOnClose()
     {
-        // Ours is the only other reference to the pixels once the source
-        // moves on, so isDetached() tells whether the editor still holds them.
+        // Once the source moves on, isDetached() tells whether the editor still holds them.
         QImage pixels = picture(Qt::red);
         m_capture.setImage(pixels);
         EditorWindow* window =
@@ -130,10 +123,8 @@ private Q_SLOTS:
         QVERIFY(answers.isEmpty());
     }
 
-    // Ctrl+S from anywhere in the window asks where to save the section
-    // shown, as its export button does; Ctrl+C copies a picture, and nothing
-    // in a movie window. (What is copied is checked on a real clipboard
-    // under X.)
+    // Ctrl+S from anywhere in the window asks where to save what is shown; Ctrl+C copies a
+    // picture, and nothing in a movie window.
     void keysOfTheWindow()
     {
         for (const bool movie : {false, true}) {
@@ -156,8 +147,7 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(), "kept");
     }
 
-    // A save and an open panel up at once over a window no panel blocks; each
-    // answers once, for itself, with the file chosen or nothing.
+    // A save and an open panel up at once, neither modal; each answers once, for itself.
     void panelsAreModelessAndAnswerOnce_data()
     {
         QTest::addColumn<QString>("saved"); // empty: the dialog is cancelled
@@ -209,28 +199,22 @@ private Q_SLOTS:
         QCOMPARE(openAnswers.size(), 1);
     }
 
-    // A panel whose window, or which itself, goes first closes its dialog and
-    // drops the answer: it would reach state that is gone.
-    void goingAwayFirstDropsTheAnswer_data()
-    {
-        QTest::addColumn<bool>("windowFirst"); // else the panel
-        QTest::newRow("window") << true;
-        QTest::newRow("panel") << false;
-    }
+    // A panel whose window, or which itself, goes first closes its dialog and drops the answer.
     void goingAwayFirstDropsTheAnswer()
     {
-        QFETCH(bool, windowFirst);
-        Answers answers;
-        auto window = std::make_unique<QWidget>();
-        window->show();
-        auto panel = std::make_unique<QtFilePanel>(window.get());
-        panel->chooseFileToOpen(kOpen, into(answers));
-        QPointer<QFileDialog> dialog = panel->openDialogs().value(0);
-        QVERIFY(dialog);
-        windowFirst ? window.reset() : panel.reset();
-        QVERIFY(dialog.isNull());
-        QTest::qWait(10);
-        QVERIFY(answers.isEmpty());
+        for (const bool windowFirst : {true, false}) { // else the panel goes first
+            Answers answers;
+            auto window = std::make_unique<QWidget>();
+            window->show();
+            auto panel = std::make_unique<QtFilePanel>(window.get());
+            panel->chooseFileToOpen(kOpen, into(answers));
+            QPointer<QFileDialog> dialog = panel->openDialogs().value(0);
+            QVERIFY(dialog);
+            windowFirst ? window.reset() : panel.reset();
+            QVERIFY(dialog.isNull());
+            QTest::qWait(10);
+            QVERIFY(answers.isEmpty());
+        }
     }
 };
 

@@ -1,6 +1,4 @@
-// The application's wiring on the offscreen platform: its menus, what
-// closing the main window does with and without a tray, and the tray panel
-// keeping what it captured. The views themselves are tested on their own.
+// The application's wiring: menus, closing the main window with and without a tray, the tray panel.
 
 #include "main_view.h"
 #include "menu_view.h"
@@ -71,8 +69,7 @@ private Q_SLOTS:
         // The update check is running before anything shows.
         QVERIFY(app->updater().canCheckForUpdates());
         QVERIFY(!app->mainWindow()->isVisible());
-        QVERIFY(app->trayIcon());
-        QCOMPARE(app->trayIcon()->icon().isNull(), false);
+        QVERIFY(app->trayIcon() && !app->trayIcon()->icon().isNull());
 
         const QList<QAction*> bar = app->mainWindow()->menuBar()->actions();
         QCOMPARE(bar.size(), 1);
@@ -125,13 +122,12 @@ private Q_SLOTS:
 
         app->showTrayPanel();
         QVERIFY(QTest::qWaitForWindowExposed(panel));
-        // A screen reader finds the open panel among the app's windows.
+        // A screen reader finds the open panel among the app's windows; Escape puts it away.
         QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
         bool listed = false;
         for (int i = 0; i < application->childCount(); ++i)
             listed = listed || application->child(i)->object() == panel;
         QVERIFY(listed);
-        // Escape puts it away, as a popup's would.
         QTest::keyClick(panel, Qt::Key_Escape);
         QVERIFY(!panel->isVisible());
         app->showTrayPanel();

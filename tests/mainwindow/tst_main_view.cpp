@@ -1,5 +1,4 @@
-// MainView and its PermissionOverlay offscreen, over a scripted capture
-// backend, a file panel the test answers and an opener that records editors.
+// MainView and its permission cover over a scripted backend, panel and editor opener.
 
 #include "file_panel.h"
 #include "main_view.h"
@@ -49,8 +48,7 @@ QImage picture(QColor color)
     return image;
 }
 
-// The visible texts top to bottom, each marked where a screen reader would
-// say something else.
+// The visible texts top to bottom, marked where a screen reader would say something else.
 template <typename Widget> QStringList shownTexts(const QWidget& root)
 {
     QList<Widget*> widgets = root.findChildren<Widget*>();
@@ -128,8 +126,7 @@ private Q_SLOTS:
     }
     void cleanup() { m_view.reset(); }
 
-    // Name and promise above the four buttons, in order; each by its text in
-    // the accessibility tree, in Tab order, and pressable with Space.
+    // Name and promise above the four buttons, heard as shown, in Tab order, pressed by Space.
     void showsItsWaysInInOrder()
     {
         MainView& view = makeView();
@@ -148,42 +145,35 @@ private Q_SLOTS:
         QCOMPARE(m_panel.requests.size(), 1);
     }
 
-    // Both looks ease the whole shape in while held and back on release.
-    void buttonLooks_data()
-    {
-        QTest::addColumn<bool>("prominent");
-        QTest::newRow("prominent") << true;
-        QTest::newRow("secondary") << false;
-    }
+    // Both looks shrink the whole shape while held and restore it on release.
     void buttonLooks()
     {
-        QFETCH(bool, prominent);
         QWidget window;
         window.setPalette(QApplication::style()->standardPalette());
         auto* layout = new QHBoxLayout(&window);
-        PressScaleButton* b =
-            prominent ? static_cast<PressScaleButton*>(new ProminentButtonStyle("Refresh", &window))
-                      : new SecondaryButtonStyle("Refresh", &window);
-        b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
-        layout->addWidget(b);
-        window.resize(300, 80);
+        const QList<PressScaleButton*> buttons{new ProminentButtonStyle("Refresh", &window),
+                                               new SecondaryButtonStyle("Refresh", &window)};
+        for (PressScaleButton* b : buttons) {
+            b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
+            layout->addWidget(b);
+        }
+        window.resize(500, 80);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        // Just inside the left edge: filled at rest, bare while held.
-        const QPoint edge(2, b->height() / 2);
         const QColor bare = window.palette().color(QPalette::Window);
-        QVERIFY(b->grab().toImage().pixelColor(edge) != bare);
-        QTest::mousePress(b, Qt::LeftButton);
-        QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
-        QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
-        QTest::mouseRelease(b, Qt::LeftButton);
-        QTRY_COMPARE(b->pressScale(), 1.0);
+        for (PressScaleButton* b : buttons) {
+            const QPoint edge(2, b->height() / 2); // filled at rest, bare while held
+            QVERIFY(b->grab().toImage().pixelColor(edge) != bare);
+            QTest::mousePress(b, Qt::LeftButton);
+            QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
+            QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
+            QTest::mouseRelease(b, Qt::LeftButton);
+            QTRY_COMPARE(b->pressScale(), 1.0);
+        }
     }
 
-    // The cover is up exactly while the last check said no: on showing, on
-    // each activation and on "Refresh", one line each; beneath it the
-    // buttons are out of reach.
+    // The cover is up exactly while the last check (at showing, activation, "Refresh", one
+    // line each) said no; beneath it the buttons are out of reach.
     void coverFollowsEveryCheck()
     {
         m_access = false;
@@ -214,81 +204,69 @@ private Q_SLOTS:
 
         m_access = false;
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
-        QCOMPARE(m_lines, (QStringList{"Permission check: false", "Permission check: false",
-                                       "Permission check: false", "Permission check: true",
-                                       "Permission check: false"}));
+        QCOMPARE(m_lines.size(), 5);
+        QCOMPARE(m_lines.last(), "Permission check: false");
         QVERIFY(overlay->isVisible());
         view.resize(700, 500);
         QCOMPARE(overlay->geometry(), view.rect());
     }
 
-    // The desktop's own settings where we know them, else a note saying
-    // where access is granted; nothing changes the cover but a check.
-    void openSystemPreferences_data()
-    {
-        QTest::addColumn<QString>("desktop");
-        QTest::addColumn<bool>("launchWorks");
-        QTest::addColumn<QStringList>("launched");
-        QTest::newRow("GNOME") << "GNOME" << true << QStringList{"gnome-control-center", "privacy"};
-        QTest::newRow("Ubuntu") << "ubuntu:GNOME" << true
-                                << QStringList{"gnome-control-center", "privacy"};
-        QTest::newRow("KDE") << "KDE" << true << QStringList{"systemsettings"};
-        QTest::newRow("settings missing") << "KDE" << false << QStringList{"systemsettings"};
-        QTest::newRow("unknown desktop") << "XFCE" << true << QStringList{};
-    }
+    // The desktop's own settings where known, else a note; only a check changes the cover.
     void openSystemPreferences()
     {
-        QFETCH(QString, desktop);
-        QFETCH(bool, launchWorks);
-        QFETCH(QStringList, launched);
+        const struct {
+            const char* desktop;
+            bool launchWorks;
+            QStringList launched;
+        } cases[] = {{"GNOME", true, {"gnome-control-center", "privacy"}},
+                     {"ubuntu:GNOME", true, {"gnome-control-center", "privacy"}},
+                     {"KDE", true, {"systemsettings"}},
+                     {"KDE", false, {"systemsettings"}}, // settings missing
+                     {"XFCE", true, {}}};
         m_access = false;
-        m_desktop = desktop;
-        m_launchWorks = launchWorks;
-        MainView& view = makeView();
-        QTest::mouseClick(view.permissionOverlay()->openSettingsButton(), Qt::LeftButton);
-        QCOMPARE(m_launched,
-                 launched.isEmpty() ? QList<QStringList>{} : QList<QStringList>{launched});
-        const bool noted = launched.isEmpty() || !launchWorks;
-        QCOMPARE(!view.permissionOverlay()->note().isEmpty(), noted);
-        QVERIFY(view.permissionOverlay()->isVisible());
-        QCOMPARE(m_lines.size(), 1);
+        for (const auto& [desktop, launchWorks, launched] : cases) {
+            m_desktop = desktop, m_launchWorks = launchWorks;
+            m_launched.clear(), m_lines.clear();
+            MainView& view = makeView();
+            QTest::mouseClick(view.permissionOverlay()->openSettingsButton(), Qt::LeftButton);
+            QCOMPARE(m_launched,
+                     launched.isEmpty() ? QList<QStringList>{} : QList<QStringList>{launched});
+            QCOMPARE(!view.permissionOverlay()->note().isEmpty(),
+                     launched.isEmpty() || !launchWorks);
+            QVERIFY(view.permissionOverlay()->isVisible());
+            QCOMPARE(m_lines.size(), 1);
+        }
     }
 
-    // Captures wait a tenth of a second, then each, whatever its end, opens
-    // one editor from the main window with what the capture holds.
+    // Captures wait a tenth of a second, then each, whatever its end, opens one editor from
+    // the main window with what the capture holds: nothing, or the last picture.
     void capturesOpenOneEditorEach()
     {
         MainView& view = makeView();
-        m_backend.answers = {QVariant::fromValue(picture(Qt::red)), QString("no screen")};
-        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
-        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
-        QVERIFY(m_backend.asked.isEmpty());
-        QTRY_COMPARE(m_opened.size(), 2);
-        QCOMPARE(m_backend.asked, (QList{ScreenshotTypes::window, ScreenshotTypes::window}));
-        for (const OpenedEditor& editor : m_opened) {
-            QCOMPARE(editor.image, picture(Qt::red)); // the failure kept the last picture
-            QVERIFY(!editor.showVideoPlayer);
-            QCOMPARE(editor.from, OpenedFrom::mainWindow);
-        }
-
-        // A failed first capture still opens an editor, with no picture.
-        m_view.reset();
-        m_opened.clear();
-        MainView& fresh = makeView();
-        m_backend.answers = {QString("no screen")};
+        m_backend.answers = {QString("no screen"), QVariant::fromValue(picture(Qt::red)),
+                             QString("no screen")};
         const QByteArray out = test_support::stdoutOf([&] {
-            fresh.captureArea();
+            view.captureArea();
             QTRY_COMPARE(m_opened.size(), 1);
         });
         QCOMPARE(out, "Failed to take screenshot: no screen\n");
         QVERIFY(m_opened[0].image.isNull());
-        QCOMPARE(m_backend.asked.last(), ScreenshotTypes::area);
+        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
+        QTest::mouseClick(button(view, "Capture Window"), Qt::LeftButton);
+        QCOMPARE(m_backend.asked.size(), 1);
+        test_support::stdoutOf([&] { QTRY_COMPARE(m_opened.size(), 3); });
+        QCOMPARE(m_backend.asked,
+                 (QList{ScreenshotTypes::area, ScreenshotTypes::window, ScreenshotTypes::window}));
+        QCOMPARE(m_opened[1].image, picture(Qt::red));
+        QCOMPARE(m_opened[2].image, picture(Qt::red));
+        for (const OpenedEditor& editor : m_opened) {
+            QVERIFY(!editor.showVideoPlayer);
+            QCOMPARE(editor.from, OpenedFrom::mainWindow);
+        }
     }
 
-    // The two file flows: a cancelled panel opens nothing and changes
-    // nothing; a picture opens a picture editor named after its file; a movie
-    // opens a movie editor and leaves the picture alone, and a capture after
-    // it is a picture editor again.
+    // A cancelled panel changes nothing; a picture opens an editor named after its file; a
+    // movie opens a movie editor and leaves the picture alone; a capture after it is a picture.
     void fileFlows()
     {
         MainView& view = makeView();
@@ -336,10 +314,8 @@ private Q_SLOTS:
             QCOMPARE(editor.from, OpenedFrom::mainWindow);
     }
 
-    // Dropped files open as the panels' files do, one editor each, while a
-    // drop with anything the panels would not offer is refused whole. Under
-    // the permission cover neither a drop nor Ctrl+V gets in. (Ctrl+V itself
-    // is checked on a real clipboard under X.)
+    // Dropped files open as the panels' files do, one editor each; a drop with anything the
+    // panels would not offer is refused whole. Under the cover neither a drop nor Ctrl+V gets in.
     void dropsAndTheCover()
     {
         MainView& view = makeView();
@@ -358,7 +334,6 @@ private Q_SLOTS:
             QApplication::sendEvent(&view, &enter);
             QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(&view, &dropped);
-            // Taken or refused whole, at the first sign and at the drop.
             return enter.isAccepted() && dropped.isAccepted()     ? "taken"
                    : !enter.isAccepted() && !dropped.isAccepted() ? "refused"
                                                                   : "mixed";
