@@ -1,16 +1,13 @@
 // The one way into libquorvel-editor.so: the program loads it with
 // loadEditorModule() when it first needs an editor window or a command.
 
-#include "cli.h"
 #include "editor_module.h"
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
-#include "file_opener.h"
-#include "native_file.h"
+#include "movie_check.h"
 #include "open_command.h"
-
-#include <QCoreApplication>
+#include "video_command.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -18,29 +15,15 @@ extern "C" {
 
 namespace {
 
+void openEditor(const EditorRequest& request)
+{
+    openEditorWindow(request);
+}
+
 void closeEditorWindows()
 {
     const QList<EditorWindow*> left = editorWindows();
     qDeleteAll(left);
-}
-
-QString openFile(const QString& path)
-{
-    // One pair of models for every file the running app is asked to open,
-    // as the main window keeps one; kept to the end of the process.
-    static FileOpener* const opener = new FileOpener;
-    return opener->open(path);
-}
-
-int runCommand(int& argc, char** argv)
-{
-    holdClosedStandardStreams();
-    const QStringList arguments = commandLineArguments(argc, argv);
-    // Only `open` shows windows; the other commands run without a display.
-    if (!arguments.isEmpty() && arguments.first() == QLatin1String("open"))
-        return runOpenCommand(argc, argv, arguments.mid(1));
-    QCoreApplication app(argc, argv);
-    return runCommandLine(arguments);
 }
 
 EditorModule makeModule()
@@ -51,7 +34,8 @@ EditorModule makeModule()
         av_log_set_level(AV_LOG_QUIET);
     // Before the first media object: Qt reads the backend's name once.
     useFfmpegMediaBackend();
-    return EditorModule{openEditorWindow, openFile, closeEditorWindows, runCommand};
+    return EditorModule{kEditorModuleVersion, openEditor,      movieFailure,
+                        closeEditorWindows,   runOpenCommand, runVideoCommand};
 }
 
 } // namespace

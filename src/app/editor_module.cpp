@@ -4,19 +4,22 @@
 
 #include <QFileInfo>
 #include <QLibrary>
+#include <atomic>
 #include <dlfcn.h>
+#include <mutex>
 
 namespace {
 
-const EditorModule* g_module = nullptr;
+std::atomic<const EditorModule*> g_module = nullptr;
 QLibrary* g_library = nullptr;
 
 // Our libraries sit together in one folder, in the build tree and installed
-// alike; the editor's is found beside the one this code is in.
+// alike; the editor's is found beside our core library (this code itself is
+// linked into the program, which lives elsewhere).
 QString modulePath()
 {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&loadEditorModule), &info) == 0 || !info.dli_fname)
+    if (dladdr(reinterpret_cast<void*>(&oneLine), &info) == 0 || !info.dli_fname)
         return QStringLiteral("libquorvel-editor.so");
     return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() +
            QStringLiteral("/libquorvel-editor.so");
@@ -26,8 +29,10 @@ QString modulePath()
 
 const EditorModule* loadEditorModule(QString* error)
 {
+    static std::mutex loading;
+    const std::lock_guard lock(loading);
     if (g_module)
-        return g_module;
+        return g_module.load();
     // Never unloaded: its windows and Qt's plugins keep pointers into it.
     auto* library = new QLibrary(modulePath());
     using Entry = const EditorModule* (*)();
@@ -38,18 +43,25 @@ const EditorModule* loadEditorModule(QString* error)
         delete library;
         return nullptr;
     }
+    const EditorModule* module = entry();
+    if (!module || module->version != kEditorModuleVersion) {
+        if (error)
+            *error = QStringLiteral("%1 is from another version of Quorvel; reinstall Quorvel")
+                         .arg(library->fileName());
+        // Not unloaded either: its entry may have started libraries of its own.
+        return nullptr;
+    }
     g_library = library;
-    g_module = entry();
-    return g_module;
+    g_module = module;
+    return module;
 }
 
 const EditorModule* loadedEditorModule()
 {
-    return g_module;
+    return g_module.load();
 }
 
-void openEditorWindowLazily(const Screencapture& capture, const ScreenRecorder& recorder,
-                            bool showVideoPlayer, OpenedFrom from, const QString& fileName)
+void openEditorLazily(const EditorRequest& request)
 {
     QString error;
     const EditorModule* module = loadEditorModule(&error);
@@ -57,14 +69,14 @@ void openEditorWindowLazily(const Screencapture& capture, const ScreenRecorder& 
         printErrorLine(QStringLiteral("Cannot open the editor: ") + error);
         return;
     }
-    module->openEditorWindow(capture, recorder, showVideoPlayer, from, fileName);
+    module->openEditor(request);
 }
 
-QString openFileLazily(const QString& path)
+QString movieFailureLazily(const QString& path)
 {
     QString error;
     const EditorModule* module = loadEditorModule(&error);
     if (!module)
-        return QStringLiteral("cannot load the editor: ") + error;
-    return module->openFile(path);
+        return QStringLiteral("cannot load the editor: ") + oneLine(error);
+    return module->movieFailure(path);
 }

@@ -1,31 +1,35 @@
 #pragma once
 
-#include "opened_from.h"
+#include "editor_request.h"
 
 #include <QString>
+#include <QStringList>
 
-class EditorWindow;
-class Screencapture;
-class ScreenRecorder;
-
-// The editor windows, the movie pipeline and the command line's commands are
+// The editor windows, the movie pipeline and the commands that need them are
 // a library of their own, libquorvel-editor.so, loaded the first time one of
 // them is needed. With them come FFmpeg and Qt Multimedia, well over a
 // hundred libraries whose loading would otherwise stand between starting the
 // app and its main window on screen.
+//
+// The program and the library talk through plain values only; `version`
+// changes whenever this table or a value in it does, so a library left over
+// from another build is refused rather than called.
+inline constexpr int kEditorModuleVersion = 2;
+
 struct EditorModule {
-    // openEditorWindow()
-    EditorWindow* (*openEditorWindow)(const Screencapture& capture, const ScreenRecorder& recorder,
-                                      bool showVideoPlayer, OpenedFrom from,
-                                      const QString& fileName);
-    // Opens a picture or movie file, told apart by its content, in an editor
-    // window; empty when it opened, else why not.
-    QString (*openFile)(const QString& path);
-    // Deletes the editor windows still open, before the models they came from go.
+    int version; // first, whatever else changes
+    // Opens an editor window on a copy of `request`.
+    void (*openEditor)(const EditorRequest& request);
+    // Empty when the file is a movie with a picture that decodes, else why
+    // not. Reads the file: safe on any thread.
+    QString (*movieFailure)(const QString& path);
+    // Deletes the editor windows still open, before the app goes.
     void (*closeEditorWindows)();
-    // Runs `quorvel COMMAND ...` from main()'s arguments: `open` with its
-    // windows, the others with no display. No QCoreApplication may exist yet.
-    int (*runCommand)(int& argc, char** argv);
+    // `quorvel open FILE...` and `quorvel video ...`, with the arguments after
+    // the command's name. `open` makes its own QApplication; `video` runs
+    // within the caller's QCoreApplication.
+    int (*runOpenCommand)(int& argc, char** argv, const QStringList& arguments);
+    int (*runVideoCommand)(const QStringList& arguments);
 };
 
 // The name of the library's one exported function, which returns its
@@ -33,16 +37,16 @@ struct EditorModule {
 inline constexpr char kEditorModuleEntry[] = "quorvelEditorModule";
 
 // Loads the library the first time it is asked for and keeps it for the
-// process's life. Null, with the reason in `error`, when it cannot be loaded.
+// process's life. Null, with the reason in `error`, when it cannot be loaded
+// or is of another version. Safe on any thread.
 const EditorModule* loadEditorModule(QString* error = nullptr);
 
 // The library if it has been loaded, else null; never loads it.
 const EditorModule* loadedEditorModule();
 
-// Opens an editor window through the library, as openEditorWindow does. When
-// the library cannot be loaded, prints one line saying why and opens nothing.
-void openEditorWindowLazily(const Screencapture& capture, const ScreenRecorder& recorder,
-                            bool showVideoPlayer, OpenedFrom from, const QString& fileName);
+// Opens an editor window through the library. When the library cannot be
+// loaded, prints one line saying why and opens nothing.
+void openEditorLazily(const EditorRequest& request);
 
-// openFile through the library; the reason when the library cannot be loaded.
-QString openFileLazily(const QString& path);
+// movieFailure through the library; the reason when it cannot be loaded.
+QString movieFailureLazily(const QString& path);

@@ -1,14 +1,8 @@
 #include "menu_view.h"
 
-#include "capture_access.h"
-#include "editor_module.h"
-#include "file_panel.h"
 #include "mac_utility_button_style.h"
 #include "named_colors.h"
-#include "open_requests.h"
 #include "panel_symbols.h"
-#include "screen_recorder.h"
-#include "screencapture.h"
 #include "sidebar_look.h"
 
 #include <QApplication>
@@ -25,9 +19,6 @@ namespace {
 constexpr int kWidth = 240;
 constexpr int kMargin = 10;
 constexpr int kSpacing = 6;
-// Long enough for the hidden panel to be gone from the screen before the
-// capture starts.
-constexpr int kCaptureDelayMilliseconds = 100;
 
 // A frosted sheet standing in for the translucent material: the entries
 // show through blurred, the notice reads clearly, and no click gets past.
@@ -80,28 +71,15 @@ private:
     QPixmap m_backdrop;
 };
 
-bool defaultAccessCheck()
-{
-    return checkScreenCaptureAccess();
-}
-
-void openFromTrayPanel(const Screencapture& capture, const ScreenRecorder& recorder,
-                       bool showVideoPlayer, const QString& fileName)
-{
-    openEditorWindowLazily(capture, recorder, showVideoPlayer, OpenedFrom::trayPanel, fileName);
-}
-
 } // namespace
 
 MenuView::MenuView(CaptureBackend& backend, FilePanel& filePanel, Services services,
                    QWidget* parent)
-    : QWidget(parent), m_filePanel(filePanel), m_services(std::move(services)),
-      m_screencapture(new Screencapture(backend, this)), m_screenRecorder(new ScreenRecorder(this))
+    : QWidget(parent), m_services(std::move(services)),
+      m_flow({backend, filePanel, m_services.openEditor, m_services.checkMovie, {},
+              m_services.checkAccess},
+             OpenedFrom::trayPanel)
 {
-    if (!m_services.checkAccess)
-        m_services.checkAccess = defaultAccessCheck;
-    if (!m_services.openEditor)
-        m_services.openEditor = openFromTrayPanel;
     if (!m_services.quit)
         m_services.quit = [] { QApplication::quit(); };
 
@@ -109,14 +87,15 @@ MenuView::MenuView(CaptureBackend& backend, FilePanel& filePanel, Services servi
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     buildEntries();
 
+    // Out of reach until the first answer, which comes within the event loop's
+    // next turns; the cover only once an answer says no.
     m_cover = new PermissionCover(m_stack, this);
-    m_cover->setVisible(!m_permissionGranted);
-    m_stack->setEnabled(m_permissionGranted);
-
-    // Whatever the capture came to, even nothing, it opens in an editor.
-    connect(m_screencapture, &Screencapture::screenshotFinished, this,
-            [this] { openEditor(false); });
-    connect(m_screenRecorder, &ScreenRecorder::isRecordingChanged, this, &MenuView::updateQuit);
+    m_cover->hide();
+    m_stack->setEnabled(false);
+    connect(&m_flow, &OpenFlow::permissionChanged, this, &MenuView::showAccess);
+    connect(&screenRecorder(), &ScreenRecorder::isRecordingChanged, this, &MenuView::updateQuit);
+    connect(&screenRecorder(), &ScreenRecorder::lastRecordingURLChanged, this,
+            [this] { m_showVideoPlayer = true; });
 }
 
 MenuView::~MenuView() = default;
@@ -154,13 +133,13 @@ void MenuView::buildEntries()
         [this] { captureScreenshot(ScreenshotTypes::window); });
     add(PanelSymbol::crop, tr("Capture Area"),
         [this] { captureScreenshot(ScreenshotTypes::area); });
-    add(PanelSymbol::photo, tr("Beautify Image"), [this] { chooseImage(); });
-    add(PanelSymbol::film, tr("Beautify Recording"), [this] { chooseRecording(); });
+    add(PanelSymbol::photo, tr("Beautify Image"), [this] { m_flow.chooseImage(); });
+    add(PanelSymbol::film, tr("Beautify Recording"), [this] { m_flow.chooseMovie(); });
     m_separator = new QWidget(m_stack);
     m_separator->setFixedHeight(1);
     stack->addWidget(m_separator);
     m_quit = add(PanelSymbol::power, tr("Quit"), [this] {
-        if (!m_screenRecorder->isRecording())
+        if (!screenRecorder().isRecording())
             m_services.quit();
     });
     m_quit->setLabelColor(named_colors::red());
@@ -174,7 +153,7 @@ void MenuView::buildEntries()
 void MenuView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    refreshAccess();
+    m_flow.refreshPermission();
 }
 
 void MenuView::resizeEvent(QResizeEvent* event)
@@ -193,13 +172,12 @@ void MenuView::paintEvent(QPaintEvent*)
     painter.fillRect(where, line);
 }
 
-void MenuView::refreshAccess()
+void MenuView::showAccess(bool granted)
 {
-    m_permissionGranted = m_services.checkAccess();
-    m_cover->setVisible(!m_permissionGranted);
+    m_cover->setVisible(!granted);
     m_cover->raise();
     // Under the cover the entries can be neither clicked nor reached with Tab.
-    m_stack->setEnabled(m_permissionGranted);
+    m_stack->setEnabled(granted);
 }
 
 void MenuView::captureScreenshot(ScreenshotTypes kind)
@@ -208,40 +186,10 @@ void MenuView::captureScreenshot(ScreenshotTypes kind)
     // before the capture freezes it.
     if (QWidget* active = QApplication::activeWindow())
         active->hide();
-    QTimer::singleShot(kCaptureDelayMilliseconds, this,
-                       [this, kind] { m_screencapture->takeScreenshot(kind); });
-}
-
-void MenuView::chooseImage()
-{
-    const FilePanel::OpenRequest request{{imagesNameFilter()}, tr("Choose Image")};
-    m_filePanel.chooseFileToOpen(request, [self = QPointer(this)](std::optional<QString> path) {
-        if (!self || !path)
-            return;
-        // An undecodable file still opens an editor, as a failed capture does.
-        self->m_screencapture->loadImage(QUrl::fromLocalFile(*path));
-        self->openEditor(false, QFileInfo(*path).fileName());
-    });
-}
-
-void MenuView::chooseRecording()
-{
-    const FilePanel::OpenRequest request{{moviesNameFilter()}, tr("Choose Video")};
-    m_filePanel.chooseFileToOpen(request, [self = QPointer(this)](std::optional<QString> path) {
-        if (!self || !path)
-            return;
-        self->m_screenRecorder->setLastRecordingURL(QUrl::fromLocalFile(*path));
-        self->m_showVideoPlayer = true;
-        self->openEditor(true, QFileInfo(*path).fileName());
-    });
-}
-
-void MenuView::openEditor(bool showVideoPlayer, const QString& fileName)
-{
-    m_services.openEditor(*m_screencapture, *m_screenRecorder, showVideoPlayer, fileName);
+    m_flow.startCapture(kind);
 }
 
 void MenuView::updateQuit()
 {
-    m_quit->setEnabled(!m_screenRecorder->isRecording());
+    m_quit->setEnabled(!screenRecorder().isRecording());
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "screenshot_types.h"
+#include "open_flow.h"
 
 #include <QList>
 #include <QString>
@@ -10,33 +10,29 @@
 class CaptureBackend;
 class FilePanel;
 class MacUtilityButton;
-class ScreenRecorder;
-class Screencapture;
 
 // The tray panel's content: four ways to start ("Capture Window",
 // "Capture Area", "Beautify Image", "Beautify Recording"), a separator and
 // "Quit", 240 points wide. Whatever an entry brings in opens in a new editor
-// window. The panel owns one Screencapture and one ScreenRecorder for its whole
-// life, so they keep the last picture and movie between openings.
+// window, through the panel's own OpenFlow, whose Screencapture and
+// ScreenRecorder live as long as the panel, so they keep the last picture and
+// movie between openings.
 //
-// Every time it is shown it asks whether it may see the screen; while it may
-// not, a translucent cover with a notice lies over all entries.
+// Every time it is shown it asks again, without waiting, whether it may see
+// the screen; while it may not, a translucent cover with a notice lies over
+// all entries.
 class MenuView : public QWidget {
     Q_OBJECT
 
 public:
-    // Opens an editor for the panel's models; `showVideoPlayer` for a movie,
-    // `fileName` when the capture came from a file.
-    using EditorOpener =
-        std::function<void(const Screencapture& capture, const ScreenRecorder& recorder,
-                           bool showVideoPlayer, const QString& fileName)>;
-
     // The desktop services the panel uses beyond the capture backend and the
-    // file panels. Each left empty gets the real one: checkScreenCaptureAccess(),
-    // openEditorWindowLazily(..., OpenedFrom::trayPanel) and QApplication::quit().
+    // file panels. `openEditor` and `checkMovie` are OpenFlow's; the others
+    // left empty get the real ones: checkScreenCaptureAccessAsync() and
+    // QApplication::quit().
     struct Services {
-        std::function<bool()> checkAccess;
-        EditorOpener openEditor;
+        std::function<void(const EditorRequest&)> openEditor;
+        std::function<QString(const QString& path)> checkMovie;
+        std::function<void(QObject*, std::function<void(bool)>)> checkAccess;
         std::function<void()> quit;
     };
 
@@ -45,12 +41,13 @@ public:
              QWidget* parent = nullptr);
     ~MenuView() override;
 
-    Screencapture& screencapture() const { return *m_screencapture; }
-    ScreenRecorder& screenRecorder() const { return *m_screenRecorder; }
+    OpenFlow& flow() { return m_flow; }
+    Screencapture& screencapture() { return m_flow.screencapture(); }
+    ScreenRecorder& screenRecorder() { return m_flow.screenRecorder(); }
     // Set once the user has chosen a movie, and never cleared.
     bool showVideoPlayer() const { return m_showVideoPlayer; }
     // The answer of the last access check; false until the first showing.
-    bool isPermissionGranted() const { return m_permissionGranted; }
+    bool isPermissionGranted() const { return m_flow.isPermissionGranted(); }
 
     // The entries, top to bottom, "Quit" last.
     QList<MacUtilityButton*> entries() const;
@@ -67,19 +64,13 @@ protected:
 
 private:
     void buildEntries();
-    void refreshAccess();
+    void showAccess(bool granted);
     void captureScreenshot(ScreenshotTypes kind);
-    void chooseImage();
-    void chooseRecording();
-    void openEditor(bool showVideoPlayer, const QString& fileName = {});
     void updateQuit();
 
-    FilePanel& m_filePanel;
     Services m_services;
-    Screencapture* m_screencapture;
-    ScreenRecorder* m_screenRecorder;
+    OpenFlow m_flow;
     bool m_showVideoPlayer = false;
-    bool m_permissionGranted = false;
 
     QWidget* m_stack = nullptr;
     QWidget* m_separator = nullptr;

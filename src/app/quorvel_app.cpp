@@ -3,8 +3,10 @@
 #include "capture_backend.h"
 #include "check_for_updates_view_model.h"
 #include "console.h"
+#include "editor_module.h"
 #include "main_view.h"
 #include "menu_view.h"
+#include "open_flow.h"
 #include "qt_file_panel.h"
 #include "update_dialog.h"
 #include "updater.h"
@@ -115,6 +117,14 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
         m_services.writeLine = printLine;
     if (!m_services.quit)
         m_services.quit = [] { QApplication::quit(); };
+    if (!m_services.openEditor)
+        m_services.openEditor = openEditorLazily;
+    if (!m_services.checkMovie)
+        m_services.checkMovie = movieFailureLazily;
+    m_openFlow = std::make_unique<OpenFlow>(
+        OpenFlow::Services{*m_services.backend, *m_services.filePanel, m_services.openEditor,
+                           m_services.checkMovie, m_services.writeLine, m_services.checkAccess},
+        OpenedFrom::mainWindow);
 
     // The update check runs on its own schedule from start-up on, before
     // any window shows.
@@ -140,6 +150,7 @@ QuorvelApp::~QuorvelApp()
     // The views hold the backend and the file panel by reference.
     m_mainWindow.reset();
     m_panel.reset();
+    m_openFlow.reset();
 }
 
 void QuorvelApp::buildMainWindow()
@@ -148,8 +159,9 @@ void QuorvelApp::buildMainWindow()
     m_mainWindow->setWindowTitle(QStringLiteral("Quorvel"));
     m_mainView = new MainView(MainView::Services{*m_services.backend,
                                                  *m_services.filePanel,
+                                                 m_services.openEditor,
+                                                 m_services.checkMovie,
                                                  m_services.checkAccess,
-                                                 {},
                                                  m_services.writeLine,
                                                  {},
                                                  {}},
@@ -207,6 +219,8 @@ void QuorvelApp::buildTrayPanel()
     auto* layout = new QVBoxLayout(m_panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
     MenuView::Services panelServices;
+    panelServices.openEditor = m_services.openEditor;
+    panelServices.checkMovie = m_services.checkMovie;
     panelServices.checkAccess = m_services.checkAccess;
     panelServices.quit = [this] { m_services.quit(); };
     m_menuView = new MenuView(*m_services.backend, *m_services.filePanel, std::move(panelServices),
@@ -300,9 +314,42 @@ void QuorvelApp::showTrayPanel()
 
 void QuorvelApp::showAbout()
 {
-    QMessageBox::about(m_mainWindow.get(), tr("About Quorvel"),
-                       tr("<b>Quorvel</b> %1<br>Screen captures on a background.")
-                           .arg(QCoreApplication::applicationVersion()));
+    if (!m_about) {
+        m_about = new QMessageBox(QMessageBox::NoIcon, tr("About Quorvel"),
+                                  tr("<b>Quorvel</b> %1<br>Screen captures on a background.")
+                                      .arg(QCoreApplication::applicationVersion()),
+                                  QMessageBox::Ok, m_mainWindow.get());
+        m_about->setIconPixmap(QApplication::windowIcon().pixmap(64));
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+        m_about->setWindowModality(Qt::NonModal);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+QString QuorvelApp::capture(ScreenshotTypes kind)
+{
+    const CaptureBackend& backend = *m_services.backend;
+    if (backend.supportedKinds().isEmpty())
+        return QStringLiteral("this desktop offers no way to capture the screen");
+    if (!backend.supportedKinds().contains(kind))
+        return QStringLiteral("this desktop cannot capture the %1")
+            .arg(kind == ScreenshotTypes::full ? QStringLiteral("full screen")
+                                               : screenshotTypeName(kind));
+    // One capture at a time, whichever window or shortcut asked for it.
+    if (m_mainView->flow().isCapturing() || (m_menuView && m_menuView->flow().isCapturing()))
+        return QStringLiteral("a capture is already under way");
+    return m_mainView->startCapture(kind);
+}
+
+SingleInstance::Handlers QuorvelApp::instanceHandlers()
+{
+    return {[this] { showMainWindow(); },
+            [this](const QStringList& paths, std::function<void(const QStringList&)> done) {
+                m_openFlow->openFiles(paths, std::move(done));
+            },
+            [this](ScreenshotTypes kind) { return capture(kind); }};
 }
 
 void QuorvelApp::mainWindowClosed()

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "capture_backend.h"
+#include "editor_request.h"
 #include "file_panel.h"
+#include "single_instance.h"
 #include "updater.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -11,6 +14,7 @@
 
 class CheckForUpdatesViewModel;
 class MainView;
+class OpenFlow;
 class MenuView;
 class QAction;
 class QMainWindow;
@@ -36,7 +40,10 @@ public:
         std::unique_ptr<FilePanel> filePanel;          // Qt's file dialogs
         std::unique_ptr<Updater> updater;              // the installed feed settings
         std::function<bool()> trayAvailable;           // QSystemTrayIcon::isSystemTrayAvailable
-        std::function<bool()> checkAccess;             // checkScreenCaptureAccess
+        std::function<void(QObject*, std::function<void(bool)>)>
+            checkAccess;                               // checkScreenCaptureAccessAsync
+        std::function<void(const EditorRequest&)> openEditor; // openEditorLazily
+        std::function<QString(const QString&)> checkMovie;    // movieFailureLazily
         std::function<void(const QString&)> writeLine; // printLine
         std::function<void()> quit;                    // QApplication::quit
     };
@@ -66,7 +73,15 @@ public:
     // tray does not say where its icon is.
     void showTrayPanel();
     void showMainWindow();
+    // Modeless: the app goes on answering (the bus, the tray) while it shows.
     void showAbout();
+    QMessageBox* aboutBox() const { return m_about; }
+
+    // What the one-instance service does for the bus methods.
+    SingleInstance::Handlers instanceHandlers();
+    // Starts a capture as the main window's buttons do; empty when it
+    // started, else why not.
+    QString capture(ScreenshotTypes kind);
 
 private:
     void buildMainWindow();
@@ -87,6 +102,9 @@ private:
     QAction* m_checkForUpdates = nullptr;
     std::unique_ptr<QWidget> m_panel;
     MenuView* m_menuView = nullptr;
+    // Files others ask us to open; its editors count as the main window's.
+    std::unique_ptr<OpenFlow> m_openFlow;
+    QPointer<QMessageBox> m_about;
     std::unique_ptr<QMenu> m_trayMenu;
     QSystemTrayIcon* m_tray = nullptr;
 };

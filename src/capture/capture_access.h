@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QDBusConnection;
+class QObject;
 
 // Whether this session lets us see the screen. On X11 anyone may grab it. On
 // Wayland (isWaylandSession(), XWayland included) only the desktop's
@@ -12,6 +14,13 @@ class QDBusConnection;
 bool checkScreenCaptureAccess();
 // The same check on `bus`, for a session that is (or is not) Wayland.
 bool checkScreenCaptureAccess(const QDBusConnection& bus, bool wayland);
+
+// The same check without waiting: `answer` runs later on `context`'s thread
+// (never within this call, never after `context` is gone). A portal that is
+// slow to answer keeps no window from drawing meanwhile.
+void checkScreenCaptureAccessAsync(QObject* context, std::function<void(bool)> answer);
+void checkScreenCaptureAccessAsync(const QDBusConnection& bus, bool wayland, QObject* context,
+                                   std::function<void(bool)> answer);
 
 // The line the product prints after checking: "Permission check: true".
 QString permissionCheckLine(bool granted);

@@ -18,3 +18,17 @@ inline std::optional<ScreenshotTypes> screenshotTypeNamed(const QString& name)
         return ScreenshotTypes::area;
     return std::nullopt;
 }
+
+// The name screenshotTypeNamed() takes for `kind`.
+inline QString screenshotTypeName(ScreenshotTypes kind)
+{
+    switch (kind) {
+    case ScreenshotTypes::full:
+        return QStringLiteral("full");
+    case ScreenshotTypes::window:
+        return QStringLiteral("window");
+    case ScreenshotTypes::area:
+        break;
+    }
+    return QStringLiteral("area");
+}

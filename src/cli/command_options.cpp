@@ -1,7 +1,7 @@
 #include "command_options.h"
 
 #include "background_option.h"
-#include "cli.h"
+#include "exit_status.h"
 #include "console.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "compose_command.h"
 
-#include "cli.h"
+#include "exit_status.h"
 #include "clipboard_handoff.h"
 #include "command_options.h"
 #include "compose_output.h"

@@ -1,6 +1,6 @@
 #include "doctor_command.h"
 
-#include "cli.h"
+#include "exit_status.h"
 #include "console.h"
 #include "desktop_probe.h"
 #include "session_kind.h"

@@ -2,7 +2,6 @@
 
 #include "capture_access.h"
 #include "console.h"
-#include "editor_module.h"
 #include "file_panel.h"
 #include "open_requests.h"
 #include "permission_overlay.h"
@@ -51,21 +50,6 @@ protected:
     }
 };
 
-FilePanel::OpenRequest imageRequest()
-{
-    return {{imagesNameFilter(), QObject::tr("JPEG (*.jpg *.jpeg)"), QObject::tr("PNG (*.png)"),
-             QObject::tr("TIFF (*.tif *.tiff)"), QObject::tr("BMP (*.bmp)"),
-             QObject::tr("GIF (*.gif)"), QObject::tr("HEIC (*.heic *.heif)")},
-            QObject::tr("Choose Image")};
-}
-
-FilePanel::OpenRequest movieRequest()
-{
-    return {{moviesNameFilter(), QObject::tr("QuickTime movie (*.mov)"),
-             QObject::tr("MPEG-4 movie (*.mp4 *.m4v)")},
-            QObject::tr("Choose Video")};
-}
-
 // The files a drop carries when all of them can be opened; empty otherwise.
 QStringList openableFiles(const QMimeData* data)
 {
@@ -82,10 +66,6 @@ QStringList openableFiles(const QMimeData* data)
 
 MainView::Services withDefaults(MainView::Services services)
 {
-    if (!services.checkAccess)
-        services.checkAccess = [] { return checkScreenCaptureAccess(); };
-    if (!services.openEditor)
-        services.openEditor = openEditorWindowLazily;
     if (!services.writeLine)
         services.writeLine = printLine;
     if (!services.launch)
@@ -101,10 +81,12 @@ MainView::Services withDefaults(MainView::Services services)
 
 MainView::MainView(Services services, QWidget* parent)
     : QWidget(parent), m_services(withDefaults(std::move(services))),
-      m_screencapture(m_services.backend), m_content(new QWidget(this))
+      m_flow({m_services.backend, m_services.panel, m_services.openEditor, m_services.checkMovie,
+              m_services.writeLine, m_services.checkAccess},
+             OpenedFrom::mainWindow),
+      m_content(new QWidget(this))
 {
-    connect(&m_screencapture, &Screencapture::screenshotFinished, this,
-            &MainView::screenshotFinished);
+    connect(&m_flow, &OpenFlow::permissionChanged, this, &MainView::setPermissionGranted);
 
     auto* title = new QLabel(QStringLiteral("Quorvel"), m_content);
     QFont titleFont = title->font();
@@ -205,14 +187,11 @@ void MainView::showEvent(QShowEvent* event)
 
 void MainView::checkPermission()
 {
-    const bool granted = m_services.checkAccess();
-    setPermissionGranted(granted);
-    m_services.writeLine(permissionCheckLine(granted));
+    m_flow.refreshPermission();
 }
 
 void MainView::setPermissionGranted(bool granted)
 {
-    m_isPermissionGranted = granted;
     // Beneath the overlay the buttons can be neither clicked nor tabbed to.
     m_content->setEnabled(granted);
     if (granted) {
@@ -242,100 +221,31 @@ PermissionOverlay* MainView::overlay()
     return m_overlay;
 }
 
-void MainView::startCapture(ScreenshotTypes kind)
+QString MainView::startCapture(ScreenshotTypes kind)
 {
-    // Behind the other windows, not hidden: the window stays where it was.
-    QWidget* key = QApplication::activeWindow();
-    if (key)
-        key->lower();
-    QTimer::singleShot(key ? kCaptureDelayMs : 0, this, [this, kind] {
-        m_waitingCaptures.enqueue(kind);
-        if (!m_screencapture.isTakingScreenshot())
-            takeNextScreenshot();
-    });
-}
-
-void MainView::takeNextScreenshot()
-{
-    if (m_waitingCaptures.isEmpty())
-        return;
-    ++m_capturesUnderway;
-    m_screencapture.takeScreenshot(m_waitingCaptures.dequeue());
-}
-
-void MainView::screenshotFinished()
-{
-    if (m_capturesUnderway == 0)
-        return;
-    --m_capturesUnderway;
-    // Whatever came of it: a failed capture opens an editor with no picture.
-    m_services.openEditor(m_screencapture, m_screenRecorder, false, OpenedFrom::mainWindow, {});
-    takeNextScreenshot();
+    return m_flow.startCapture(kind);
 }
 
 void MainView::beautifyImage()
 {
-    m_services.panel.chooseFileToOpen(
-        imageRequest(), [self = QPointer(this)](std::optional<QString> path) {
-            if (!self || !path)
-                return;
-            // An unreadable file leaves the last picture, which the editor
-            // then shows under no file's name.
-            if (!self->openImageFile(*path))
-                self->m_services.openEditor(self->m_screencapture, self->m_screenRecorder, false,
-                                            OpenedFrom::mainWindow, {});
-        });
+    m_flow.chooseImage();
 }
 
 void MainView::beautifyRecording()
 {
-    m_services.panel.chooseFileToOpen(movieRequest(),
-                                      [self = QPointer(this)](std::optional<QString> path) {
-                                          if (self && path)
-                                              self->openMovieFile(*path);
-                                      });
-}
-
-bool MainView::imageChangedBy(const std::function<void()>& load)
-{
-    bool changed = false;
-    const auto watch = connect(&m_screencapture, &Screencapture::imageChanged, this,
-                               [&changed] { changed = true; });
-    load();
-    disconnect(watch);
-    return changed;
-}
-
-bool MainView::openImageFile(const QString& path)
-{
-    if (!imageChangedBy([&] { m_screencapture.loadImage(QUrl::fromLocalFile(path)); }))
-        return false;
-    m_services.openEditor(m_screencapture, m_screenRecorder, false, OpenedFrom::mainWindow,
-                          QFileInfo(path).fileName());
-    return true;
-}
-
-void MainView::openMovieFile(const QString& path)
-{
-    m_screenRecorder.setLastRecordingURL(QUrl::fromLocalFile(path));
-    m_services.openEditor(m_screencapture, m_screenRecorder, true, OpenedFrom::mainWindow, {});
+    m_flow.chooseMovie();
 }
 
 void MainView::pastePicture()
 {
     // Like the buttons, nothing gets past the permission cover.
-    if (!m_isPermissionGranted)
-        return;
-    if (!imageChangedBy([this] { m_screencapture.loadImageFromPasteboard(); })) {
-        m_services.writeLine(QStringLiteral("No picture on the clipboard to paste"));
-        return;
-    }
-    m_services.openEditor(m_screencapture, m_screenRecorder, false, OpenedFrom::mainWindow, {});
+    if (isPermissionGranted())
+        m_flow.pastePicture();
 }
 
 void MainView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (m_isPermissionGranted && !openableFiles(event->mimeData()).isEmpty())
+    if (isPermissionGranted() && !openableFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -344,21 +254,18 @@ void MainView::dragEnterEvent(QDragEnterEvent* event)
 void MainView::dropEvent(QDropEvent* event)
 {
     const QStringList files = openableFiles(event->mimeData());
-    if (!m_isPermissionGranted || files.isEmpty()) {
+    if (!isPermissionGranted() || files.isEmpty()) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    // Loading waits until the drop has ended, so the program the files came
-    // from is not kept waiting. A file that cannot be read opens nothing:
-    // its line says so, and a window with another picture would mislead.
-    QTimer::singleShot(0, this, [this, files] {
-        for (const QString& file : files) {
-            if (openableKind(file) == OpenableKind::movie)
-                openMovieFile(file);
-            else
-                openImageFile(file);
-        }
+    // The files are read on the pool, so the program they came from is not
+    // kept waiting. One that cannot be read opens nothing: its line says so,
+    // and a window with another picture would mislead.
+    m_flow.openFiles(files, [writeLine = m_services.writeLine, files](const QStringList& failures) {
+        for (qsizetype i = 0; i < files.size(); ++i)
+            if (!failures[i].isEmpty())
+                writeLine(QStringLiteral("Failed to open %1: %2").arg(files[i], failures[i]));
     });
 }
 

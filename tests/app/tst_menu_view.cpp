@@ -9,6 +9,7 @@
 #include "screen_recorder.h"
 #include "screencapture.h"
 #include "scripted_backend.h"
+#include "stand_in_panel.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -21,26 +22,6 @@
 #include <QtTest>
 
 namespace {
-
-// Answers each request with the next scripted path, or cancels.
-struct ScriptedPanel : FilePanel {
-    QList<std::optional<QString>> answers;
-    QList<OpenRequest> requests;
-    void chooseFileToOpen(const OpenRequest& request, Answer done) override
-    {
-        requests.append(request);
-        QTimer::singleShot(
-            0, [done, a = answers.isEmpty() ? std::nullopt : answers.takeFirst()] { done(a); });
-    }
-    void chooseSaveLocation(const SaveRequest&, Answer) override { QFAIL("no saving here"); }
-};
-
-struct Opened {
-    QImage image;
-    QUrl movie;
-    bool video;
-    QString fileName;
-};
 
 QImage filled(QColor color, QSize size = {40, 30})
 {
@@ -60,8 +41,8 @@ class MenuViewTest : public QObject {
     Q_OBJECT
 
     ScriptedBackend m_backend;
-    ScriptedPanel m_panel;
-    QList<Opened> m_opened;
+    StandInPanel m_panel;
+    QList<EditorRequest> m_opened;
     bool m_access = true;
     int m_checks = 0;
     int m_quits = 0;
@@ -69,10 +50,11 @@ class MenuViewTest : public QObject {
 
     MenuView::Services standIns()
     {
-        return {[this] { return ++m_checks, m_access; },
-                [this](const Screencapture& c, const ScreenRecorder& r, bool video,
-                       const QString& name) {
-                    m_opened.append({c.image(), r.lastRecordingURL(), video, name});
+        return {[this](const EditorRequest& request) { m_opened << request; },
+                {},
+                [this](QObject*, std::function<void(bool)> answer) {
+                    ++m_checks;
+                    answer(m_access);
                 },
                 [this] { ++m_quits; }};
     }
@@ -95,7 +77,7 @@ private Q_SLOTS:
     void init()
     {
         m_backend.answers.clear(), m_backend.asked.clear();
-        m_panel.answers.clear(), m_panel.requests.clear();
+        m_panel = {};
         m_opened.clear();
         m_access = true, m_checks = 0, m_quits = 0;
         m_view = std::make_unique<MenuView>(m_backend, m_panel, standIns());
@@ -140,43 +122,14 @@ private Q_SLOTS:
         QCOMPARE(m_quits, 3);
     }
 
-    // The pointer lights an entry gradually; leaving fades it back. On both palettes.
-    void hoverTintsAndFadesBack()
-    {
-        showView();
-        MacUtilityButton* button = entry("Beautify Image");
-        // The far right of the entry holds neither icon nor text.
-        const QPoint inside(button->width() - 20, button->height() / 2);
-        const auto pixel = [&] {
-            return m_view->grab().toImage().pixelColor(button->mapTo(m_view.get(), inside));
-        };
-        for (const bool dark : {false, true}) {
-            if (dark)
-                m_view->setPalette(QPalette(QColor(40, 40, 42)));
-            const QColor window = m_view->palette().color(QPalette::Window);
-            QUORVEL_COMPARE_COLOR(pixel(), window, 2);
-            QEnterEvent enter{QPointF(inside), QPointF(inside),
-                              QPointF(button->mapToGlobal(inside))};
-            QApplication::sendEvent(button, &enter);
-            QVERIFY(button->isHovered());
-            QVERIFY(button->hoverProgress() < 1);
-            QTRY_COMPARE(button->hoverProgress(), 1.0);
-            QVERIFY(pixel() != window);
-            QEvent leave(QEvent::Leave);
-            QApplication::sendEvent(button, &leave);
-            QVERIFY(!button->isHovered());
-            QTRY_COMPARE(button->hoverProgress(), 0.0);
-            QUORVEL_COMPARE_COLOR(pixel(), window, 2);
-        }
-    }
-
     // Without access a cover with its notice lies over every entry; each showing asks again.
     void coverWhileAccessIsMissing()
     {
         m_access = false;
         MenuView view(m_backend, m_panel, standIns());
         QVERIFY(!view.isPermissionGranted());
-        QVERIFY(!view.permissionCover()->isHidden()); // before anyone asked
+        QVERIFY(view.permissionCover()->isHidden()); // before anyone answered
+        QVERIFY(!view.entries().first()->isEnabled());
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(m_checks, 1);
@@ -201,11 +154,11 @@ private Q_SLOTS:
         QVERIFY(view.entries().first()->isEnabled());
     }
 
-    // A capture hides the active window at once and starts 0.1 s later; its
-    // end, even a failure, opens an editor. Two captures open two editors.
-    void capturesOpenAnEditorEach()
+    // A capture hides the active window at once and starts 0.1 s later; the editor says it
+    // came from the panel. The entries reach the panels, and a movie chosen sticks.
+    void entriesStartTheFlow()
     {
-        m_backend.answers = {QVariant::fromValue(filled(Qt::red)), QStringLiteral("no screen")};
+        m_backend.answers = {QVariant::fromValue(filled(Qt::red))};
         showView();
         QElapsedTimer clock;
         clock.start();
@@ -215,72 +168,20 @@ private Q_SLOTS:
         QTRY_COMPARE(m_opened.size(), 1);
         QVERIFY(clock.elapsed() >= 100);
         QCOMPARE(m_backend.asked, QList{ScreenshotTypes::window});
-        QCOMPARE(m_opened[0].image, QGuiApplication::clipboard()->image());
-        QCOMPARE(m_opened[0].image.pixelColor(0, 0), QColor(Qt::red));
-        QVERIFY(!m_opened[0].video);
+        QCOMPARE(m_opened[0].picture.pixelColor(0, 0), QColor(Qt::red));
+        QCOMPARE(m_opened[0].from, OpenedFrom::trayPanel);
 
         showView();
-        QByteArray printed = test_support::stdoutOf([&] {
-            QTest::mouseClick(entry("Capture Area"), Qt::LeftButton);
-            QTRY_COMPARE(m_opened.size(), 2);
-        });
-        QCOMPARE(printed, "Failed to take screenshot: no screen\n");
-        QCOMPARE(m_backend.asked.last(), ScreenshotTypes::area);
-        // The failure keeps the earlier picture, and the editor gets what is there.
-        QCOMPARE(m_opened[1].image.pixelColor(0, 0), QColor(Qt::red));
-        QVERIFY(!m_opened[1].video);
-    }
-
-    // A cancel changes nothing; a movie opens a movie editor and leaves the picture alone; a
-    // picture opens, even an unreadable one. The models keep it all between showings.
-    void fileFlows()
-    {
-        QTemporaryDir dir;
-        const QString png = dir.filePath("shot.png"), movie = dir.filePath("clip.mov");
-        QVERIFY(filled(Qt::green).save(png));
-        showView();
-        m_view->screencapture().setImage(filled(Qt::blue));
-        QSignalSpy imageChanges(&m_view->screencapture(), &Screencapture::imageChanged);
-        QSignalSpy movieChanges(&m_view->screenRecorder(),
-                                &ScreenRecorder::lastRecordingURLChanged);
-
         QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
         QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
-        QTRY_COMPARE(m_panel.requests.size(), 2);
-        QTest::qWait(20);
-        QVERIFY(m_opened.isEmpty());
-        QVERIFY(imageChanges.isEmpty() && movieChanges.isEmpty());
-        QVERIFY(!m_view->showVideoPlayer());
-        QCOMPARE(m_panel.requests[0].prompt, "Choose Image");
+        QCOMPARE(m_panel.requests.size(), 2);
         QCOMPARE(m_panel.requests[1].prompt, "Choose Video");
-
-        m_panel.answers = {movie};
-        QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
-        QTRY_COMPARE(m_opened.size(), 1);
-        QVERIFY(m_opened[0].video);
-        QCOMPARE(m_opened[0].movie, QUrl::fromLocalFile(movie));
-        QCOMPARE(m_opened[0].fileName, "clip.mov");
-        QVERIFY(m_view->showVideoPlayer());
-        QVERIFY(imageChanges.isEmpty());
-        QCOMPARE(m_view->screencapture().image(), filled(Qt::blue));
-
-        m_panel.answers = {png, dir.filePath("missing.png")};
-        QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
-        QTRY_COMPARE(m_opened.size(), 2);
-        QVERIFY(!m_opened[1].video);
-        QCOMPARE(m_opened[1].fileName, "shot.png");
-        QCOMPARE(m_opened[1].image.pixelColor(0, 0), QColor(Qt::green));
-        const QByteArray printed = test_support::stdoutOf([&] {
-            QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
-            QTRY_COMPARE(m_opened.size(), 3);
-        });
-        QVERIFY(printed.startsWith("Failed to load image from URL: "));
-        QCOMPARE(m_opened[2].image.pixelColor(0, 0), QColor(Qt::green));
-
-        m_view->hide();
-        showView();
-        QCOMPARE(m_view->screencapture().image().pixelColor(0, 0), QColor(Qt::green));
-        QCOMPARE(m_view->screenRecorder().lastRecordingURL(), QUrl::fromLocalFile(movie));
+        QVERIFY(!m_view->showVideoPlayer());
+        m_panel.answer(std::nullopt);
+        m_panel.answer("/tmp/clip.mov");
+        QCOMPARE(m_opened.size(), 2);
+        QVERIFY(m_opened[1].showVideoPlayer);
+        QCOMPARE(m_opened[1].from, OpenedFrom::trayPanel);
         QVERIFY(m_view->showVideoPlayer());
     }
 
@@ -289,7 +190,9 @@ private Q_SLOTS:
     {
         m_backend.answers = {QVariant::fromValue(filled(Qt::red)),
                              QVariant::fromValue(filled(Qt::yellow))};
-        MenuView view(m_backend, m_panel, {[] { return true; }, {}, [] {}});
+        MenuView view(m_backend, m_panel,
+                      {[](const EditorRequest& r) { openEditorWindow(r); }, {},
+                       [](QObject*, std::function<void(bool)> answer) { answer(true); }, [] {}});
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTest::mouseClick(view.entries()[1], Qt::LeftButton);

@@ -54,7 +54,7 @@ class QuorvelAppTest : public QObject {
         services.updater =
             std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
         services.trayAvailable = [tray] { return tray; };
-        services.checkAccess = [] { return true; };
+        services.checkAccess = [](QObject*, std::function<void(bool)> answer) { answer(true); };
         services.writeLine = [](const QString&) {};
         services.quit = [this] { ++m_quits; };
         return std::make_unique<QuorvelApp>(std::move(services));
@@ -78,6 +78,12 @@ private Q_SLOTS:
                  (QStringList{"About Quorvel", "Check for Updates…", "-", "Quit"}));
         QVERIFY(app->checkForUpdatesAction()->isEnabled());
         QCOMPARE(texts(app->trayMenu()), (QStringList{"Show Quorvel", "Quit"}));
+        // About returns at once, leaving a box that waits for nobody: no loop runs inside it
+        // to serve bus calls in the middle of another.
+        actionNamed(app->applicationMenu(), "About Quorvel")->trigger();
+        QVERIFY(app->aboutBox() && app->aboutBox()->isVisible());
+        QCOMPARE(app->aboutBox()->windowModality(), Qt::NonModal);
+        app->aboutBox()->close();
 
         app->show();
         QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));

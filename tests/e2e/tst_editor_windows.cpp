@@ -213,9 +213,9 @@ private Q_SLOTS:
         QStringList lines;
         MainView view({backend,
                        panel,
-                       [] { return true; },
-                       [&opened](const Screencapture& c, const ScreenRecorder&, bool, OpenedFrom,
-                                 const QString&) { opened << c.image(); },
+                       [&opened](const EditorRequest& r) { opened << r.picture; },
+                       {},
+                       [](QObject*, std::function<void(bool)> answer) { answer(true); },
                        [&lines](const QString& line) { lines << line; },
                        {},
                        {}});

@@ -1,9 +1,11 @@
 #include "clipboard_holder.h"
 
-#include "cli.h"
+#include "exit_status.h"
+#include "image_loader.h"
 #include "window_system.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QMimeData>
 #include <cerrno>
@@ -46,17 +48,30 @@ void answerAndLetGo(const QString& answer)
 
 } // namespace
 
-QString putPictureOnClipboard(const QByteArray& png)
+Result<QImage> decodeClipboardPng(const QByteArray& png)
 {
     if (!png.startsWith(QByteArray::fromRawData(kPngSignature, 8)))
-        return QStringLiteral("not a PNG picture");
-    const QImage picture = QImage::fromData(png, "PNG");
-    if (picture.isNull())
-        return QStringLiteral("not a PNG picture");
+        return Result<QImage>::failure(QStringLiteral("not a PNG picture"));
+    QByteArray bytes = png;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return loadImage(buffer);
+}
+
+void setClipboardPicture(const QImage& picture, const QByteArray& png)
+{
     auto* data = new QMimeData;
     data->setImageData(picture);
     data->setData(QStringLiteral("image/png"), png);
     QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+}
+
+QString putPictureOnClipboard(const QByteArray& png)
+{
+    Result<QImage> picture = decodeClipboardPng(png);
+    if (!picture.ok())
+        return picture.error();
+    setClipboardPicture(picture.value(), png);
     return {};
 }
 

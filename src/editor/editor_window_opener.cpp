@@ -1,6 +1,9 @@
 #include "editor_window_opener.h"
 
 #include "editor_window.h"
+#include "null_capture_backend.h"
+#include "screen_recorder.h"
+#include "screencapture.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -56,6 +59,17 @@ EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorde
     window->raise();
     window->activateWindow();
     return window;
+}
+
+EditorWindow* openEditorWindow(const EditorRequest& request)
+{
+    NullCaptureBackend backend;
+    Screencapture capture(backend);
+    capture.setImage(request.picture);
+    ScreenRecorder recorder;
+    recorder.setLastRecordingURL(request.movie);
+    return openEditorWindow(capture, recorder, request.showVideoPlayer, request.from,
+                            request.fileName);
 }
 
 const QList<EditorWindow*>& editorWindows()

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QStringList>
-
 // Exit statuses of every quorvel command.
 enum ExitStatus : int {
     exitSuccess = 0,
@@ -9,8 +7,3 @@ enum ExitStatus : int {
     exitUsage = 2,         // the command line itself was wrong; nothing was done
     exitInterrupted = 130, // stopped by Ctrl+C (128 + SIGINT), as shells expect
 };
-
-// `quorvel COMMAND [options] ...`, arguments without the program name.
-// Needs a QCoreApplication (or a subclass) to exist.
-int runCommandLine(const QStringList& arguments);
-

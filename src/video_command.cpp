@@ -1,6 +1,6 @@
 #include "video_command.h"
 
-#include "cli.h"
+#include "exit_status.h"
 #include "command_options.h"
 #include "console.h"
 #include "movie_composer.h"

@@ -1,14 +1,14 @@
 #include "capture_command.h"
 
 #include "capture_backend.h"
-#include "cli.h"
+#include "exit_status.h"
 #include "clipboard_handoff.h"
 #include "command_options.h"
 #include "compose_output.h"
 #include "console.h"
-#include "editor_module.h"
 #include "instance_client.h"
 #include "quorvel_app.h"
+#include "run_app.h"
 #include "single_instance.h"
 #include "window_system.h"
 
@@ -137,23 +137,12 @@ int captureToFile(const CaptureRequest& request)
 // No app runs: this process becomes it, in the background, and captures.
 int captureAsTheApp(SingleInstance& instance, const CaptureRequest& request)
 {
-    int status = exitSuccess;
-    {
-        QuorvelApp quorvel;
-        instance.serve(quorvel);
-        quorvel.showInBackground();
-        if (const QString failure = instance.Capture(request.kindName); !failure.isEmpty()) {
-            printErrorLine(oneLine(
-                QStringLiteral("quorvel: cannot capture %1: %2").arg(request.kindName, failure)));
-            return exitFailure;
-        }
-        status = QApplication::exec();
-        // Closed editor windows delete themselves from the event loop, which
-        // has stopped; the rest go before the models they were opened from.
-        if (const EditorModule* editor = loadedEditorModule())
-            editor->closeEditorWindows();
-    }
-    return status;
+    return runApp(instance, AppStart::background, [&request](QuorvelApp& app) {
+        const QString failure = app.capture(request.kind);
+        return failure.isEmpty() ? failure
+                                 : QStringLiteral("quorvel: cannot capture %1: %2")
+                                       .arg(request.kindName, failure);
+    });
 }
 
 } // namespace
@@ -170,7 +159,7 @@ int runCaptureCommand(int& argc, char** argv, const QStringList& arguments)
         printErrorLine(displayFailure());
         return exitFailure;
     }
-    QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    prepareApplication();
     if (!request.output.isEmpty())
         return captureToFile(request);
 

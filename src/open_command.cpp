@@ -1,12 +1,15 @@
 #include "open_command.h"
 
-#include "cli.h"
+#include "exit_status.h"
 #include "command_options.h"
 #include "console.h"
 #include "editor_window.h"
 #include "editor_window_opener.h"
 #include "ffmpeg_media_backend.h"
-#include "file_opener.h"
+#include "movie_check.h"
+#include "null_capture_backend.h"
+#include "open_flow.h"
+#include "qt_file_panel.h"
 #include "instance_client.h"
 #include "window_system.h"
 
@@ -38,6 +41,11 @@ std::optional<int> openInRunningApp(const QStringList& files)
         allOpened = false;
     }
     return allOpened ? exitSuccess : exitFailure;
+}
+
+void openEditorWindowRequest(const EditorRequest& request)
+{
+    openEditorWindow(request);
 }
 
 } // namespace
@@ -75,20 +83,25 @@ int runOpenCommand(int& argc, char** argv, const QStringList& arguments)
     if (const auto status = openInRunningApp(files))
         return *status;
 
+    // No app runs: the windows are this process's own, opened as the app
+    // would open them.
+    NullCaptureBackend backend;
+    QtFilePanel panel;
+    OpenFlow flow({backend, panel, openEditorWindowRequest, movieFailure},
+                  OpenedFrom::mainWindow);
     bool allOpened = true;
-    {
-        FileOpener opener;
-        for (const QString& file : files) {
-            const QString failure = opener.open(file);
-            if (!failure.isEmpty()) {
-                printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(file, failure)));
-                allOpened = false;
-            }
+    flow.openFiles(files, [&](const QStringList& failures) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            if (failures[i].isEmpty())
+                continue;
+            printErrorLine(oneLine(QStringLiteral("quorvel: %1: %2").arg(files[i], failures[i])));
+            allOpened = false;
         }
-    }
-    if (editorWindows().isEmpty())
+        if (editorWindows().isEmpty())
+            QCoreApplication::exit(exitFailure);
+    });
+    if (QApplication::exec() != exitSuccess)
         return exitFailure;
-    QApplication::exec();
     // Closed windows delete themselves from the event loop, which has stopped.
     const QList<EditorWindow*> left = editorWindows();
     qDeleteAll(left);

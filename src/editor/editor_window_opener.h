@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor_request.h"
 #include "opened_from.h"
 
 #include <QList>
@@ -23,6 +24,10 @@ int minimumEditorHeight(OpenedFrom from);
 // Returns it for the caller that wants to follow it; it is never null.
 EditorWindow* openEditorWindow(const Screencapture& capture, const ScreenRecorder& recorder,
                                bool showVideoPlayer, OpenedFrom from, const QString& fileName = {});
+
+// The same for a plain value, as the app's windows and the one-instance
+// service ask for an editor.
+EditorWindow* openEditorWindow(const EditorRequest& request);
 
 // The editor windows open in this process, oldest first.
 const QList<EditorWindow*>& editorWindows();

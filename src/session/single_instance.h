@@ -1,12 +1,14 @@
 #pragma once
 
+#include "screenshot_types.h"
+
 #include <QByteArray>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <memory>
-
-class QuorvelApp;
+#include <functional>
+#include <optional>
 
 // The app's one name on the session bus, io.github.quorvel.Quorvel at
 // /io/github/quorvel/Quorvel. The first process to claim it is the instance;
@@ -15,7 +17,10 @@ class QuorvelApp;
 // bus every process runs alone, as if it had the name.
 //
 // The bus methods are the capitalised slots, named as D-Bus names methods.
-class SingleInstance : public QObject {
+// Whatever they are asked is bounded and answered without the GUI thread
+// waiting: files are read and pictures decoded on the thread pool, and the
+// answer goes out when they are done.
+class SingleInstance : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.github.quorvel.Quorvel")
 
@@ -32,9 +37,26 @@ public:
     // both become the instance. Calls that come in before serve() wait in the
     // event queue, which runs only once the app is there.
     Claim claim();
-    // Answers the bus methods with `app`, which must outlive this object or
-    // be destroyed first.
-    void serve(QuorvelApp& app);
+    // What the running app does for the bus methods.
+    struct Handlers {
+        // Shows and raises the main window.
+        std::function<void()> activate;
+        // Opens the files (absolute paths); `done` gets why for each that did
+        // not open, empty for each that did.
+        std::function<void(const QStringList& paths,
+                           std::function<void(const QStringList& failures)> done)>
+            open;
+        // Starts a capture of `kind`; empty when it started, else why not.
+        std::function<QString(ScreenshotTypes kind)> capture;
+    };
+
+    // Answers the bus methods with `handlers` from now on; until then, and
+    // after stopServing(), they answer that Quorvel is not ready.
+    void serve(Handlers handlers);
+    void stopServing();
+
+    // The most paths one Open may name.
+    static constexpr int kMostPaths = 10000;
 
 public Q_SLOTS:
     // Shows and raises the main window.
@@ -50,6 +72,6 @@ public Q_SLOTS:
     Q_SCRIPTABLE QString CopyPicture(const QByteArray& png);
 
 private:
-    QuorvelApp* m_app = nullptr;
+    std::optional<Handlers> m_handlers;
     bool m_registered = false;
 };
