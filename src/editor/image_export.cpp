@@ -3,6 +3,7 @@
 #include "image_compositor.h"
 #include "png_writer.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 
 void exportImage(FilePanel& panel, const QImage& screenshot, const GradientStyle& style,
@@ -25,8 +26,17 @@ void exportImage(FilePanel& panel, const QImage& screenshot, const GradientStyle
             if (composed.isNull())
                 return; // too large to compose: nothing to write
             const Result<void> written = writePng(composed, path);
-            writeLine(written.ok() ? QStringLiteral("Image saved successfully to: ") + path
-                                   : QStringLiteral("Error saving image: ") + written.error());
+            const QString line = written.ok()
+                                     ? QStringLiteral("Image saved successfully to: ") + path
+                                     : QStringLiteral("Error saving image: ") + written.error();
+            // Lines are written on the main thread; once the app is closing
+            // down it takes no more events, and the line is written here.
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app || QCoreApplication::closingDown())
+                writeLine(line);
+            else
+                QMetaObject::invokeMethod(
+                    app, [writeLine, line] { writeLine(line); }, Qt::QueuedConnection);
         });
     });
 }

@@ -16,9 +16,8 @@ struct ImageExportValues {
     double cornerRadius = 0;
 };
 
-// Where the export's line goes. Called once per written or failed export,
-// from the thread that wrote the file (not the main thread), so it must be
-// safe to call from any thread.
+// Where the export's line goes. Called once per written or failed export, on
+// the main thread, as every line of the editor is.
 using ImageExportLineWriter = std::function<void(const QString& line)>;
 
 // "Export with Background" for a screenshot: asks where to save a PNG

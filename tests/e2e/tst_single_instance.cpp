@@ -4,7 +4,12 @@
 #include "private_bus.h"
 #include "test_support.h"
 
+#include <QDataStream>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QImage>
+#include <sys/stat.h>
+#include <zlib.h>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -153,6 +158,44 @@ private Q_SLOTS:
         QCOMPARE(QImage(path("shot.png")).size(), QSize(120 + 24, 90 + 24));
         QCOMPARE(pastedPng(), test_support::fileBytes(path("shot.png")));
         QTRY_COMPARE(keeperRunning(), !appRunning);
+    }
+
+    // Whatever comes over the bus is bounded and answered without the app stalling: a FIFO
+    // with no writer, an endless device, a relative path and more files than open at once
+    // each get a reason; a picture too large for the clipboard says so; the app answers on.
+    void hostileCallsOverTheBus()
+    {
+        startApp();
+        const QString fifo = path("pipe.png");
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        QDBusInterface app("io.github.quorvel.Quorvel", "/io/github/quorvel/Quorvel",
+                           "io.github.quorvel.Quorvel", QDBusConnection::connectToBus(
+                                                            QDBusConnection::SessionBus, "test"));
+        app.setTimeout(10000);
+        QStringList paths{fifo, "/dev/zero", "red.png"};
+        for (int i = 0; i < 25; ++i)
+            paths << path("red.png");
+        const QDBusReply<QStringList> opened = app.call("Open", paths);
+        QVERIFY2(opened.isValid(), qPrintable(opened.error().message()));
+        const QStringList reasons = opened.value();
+        QCOMPARE(reasons.size(), paths.size());
+        QVERIFY(reasons[0].startsWith("not a regular file") && reasons[1].startsWith("not a regular file"));
+        QCOMPARE(reasons[2], "not an absolute path");
+        // At most 20 files from one call, the two refused ones among them.
+        QCOMPARE(reasons.count(QString()), 18);
+        QVERIFY(reasons.last().contains("7 were left"));
+
+        // A small PNG whose header claims 20000 x 20000 pixels.
+        QByteArray png = test_support::fileBytes(path("red.png"));
+        QDataStream header(&png, QIODevice::ReadWrite);
+        header.skipRawData(16);
+        header << quint32(20000) << quint32(20000);
+        header.skipRawData(5);
+        header << quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17));
+        const QDBusReply<QString> copied = app.call("CopyPicture", png);
+        QVERIFY(copied.value().startsWith("picture too large"));
+        app.setTimeout(2000);
+        QVERIFY(QDBusReply<QString>(app.call("Capture", "sideways")).value().contains("no capture"));
     }
 
     // With no app a keeper holds the copy until another program takes it.

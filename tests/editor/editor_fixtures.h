@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QStringList>
 #include <QTimer>
+#include <QCoreApplication>
+#include <QThread>
 #include <mutex>
 
 namespace editor_fixtures {
@@ -61,15 +63,17 @@ struct RecordingReveal : FileReveal {
     void reveal(const QString& path) override { revealed << path; }
 };
 
-// The lines printed, from whichever thread prints them.
+// The lines printed. Lines belong to the main thread: one written anywhere
+// else is marked, so no comparison with the expected lines can pass.
 struct Lines {
     std::mutex mutex;
     QStringList lines;
     std::function<void(const QString&)> writer()
     {
         return [this](const QString& line) {
+            const bool main = QThread::currentThread() == QCoreApplication::instance()->thread();
             const std::lock_guard lock(mutex);
-            lines << line;
+            lines << (main ? line : line + QStringLiteral(" (written off the main thread)"));
         };
     }
     QStringList taken()
