@@ -198,6 +198,35 @@ private Q_SLOTS:
         QVERIFY(QDBusReply<QString>(app.call("Capture", "sideways")).value().contains("no capture"));
     }
 
+    // One capture at a time: another asked for while the overlay is up is refused; a right
+    // click over our own main window cancels, and a cancelled capture with nothing to show
+    // opens no editor.
+    void cancelledCaptureOpensNothing()
+    {
+        startApp();
+        test_support::run("sh", {"-c", "echo words | xclip -selection clipboard"});
+        QByteArray said;
+        const auto overlays = [&] {
+            said += m_app.readAllStandardError();
+            return said.count("overlay shown");
+        };
+        QCOMPARE(run({"capture", "area"}).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(overlays(), 1, 10000);
+        const ProcessResult second = run({"capture", "window"});
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY(second.err.contains("a capture is already under way"));
+        // The middle of the screen, where the main window stands under the overlay.
+        test_support::run("xdotool", {"mousemove", "512", "384"});
+        test_support::run("xdotool", {"click", "3"});
+        // The next capture is taken only once the first has ended, editor or not.
+        QByteArray refused;
+        QTRY_VERIFY2_WITH_TIMEOUT((refused = run({"capture", "area"}).err).isEmpty(),
+                                  refused.constData(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(overlays(), 2, 10000);
+        QVERIFY(visibleWindows("Screenshot — Quorvel", m_app.processId()).isEmpty());
+        test_support::run("xdotool", {"click", "3"});
+    }
+
     // With no app a keeper holds the copy until another program takes it.
     void composeCopy_data()
     {
