@@ -65,8 +65,8 @@ QRect fitted(QSize size, const QRect& area)
         std::min(double(area.width()) / size.width(), double(area.height()) / size.height());
     const QSize shown(int(std::lround(size.width() * scale)),
                       int(std::lround(size.height() * scale)));
-    return {area.topLeft() + QPoint((area.width() - shown.width()) / 2,
-                                    (area.height() - shown.height()) / 2),
+    return {area.topLeft() +
+                QPoint((area.width() - shown.width()) / 2, (area.height() - shown.height()) / 2),
             shown};
 }
 

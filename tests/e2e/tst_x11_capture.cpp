@@ -105,11 +105,11 @@ QPoint rootOriginOf(xcb_window_t window)
 // The colour the screen shows at `rootPoint`, as a capture would read it.
 QColor shownAt(QPoint rootPoint)
 {
-    const auto reply = owned(xcb_get_image_reply(
-        xconn(),
-        xcb_get_image(xconn(), XCB_IMAGE_FORMAT_Z_PIXMAP, rootWindow(), int16_t(rootPoint.x()),
-                      int16_t(rootPoint.y()), 1, 1, ~0u),
-        nullptr));
+    const auto reply = owned(xcb_get_image_reply(xconn(),
+                                                 xcb_get_image(xconn(), XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                                               rootWindow(), int16_t(rootPoint.x()),
+                                                               int16_t(rootPoint.y()), 1, 1, ~0u),
+                                                 nullptr));
     if (!reply || xcb_get_image_data_length(reply.get()) < 4)
         return {};
     uint32_t pixel = 0;
@@ -133,11 +133,11 @@ bool keyboardHeldElsewhere()
 {
     static xcb_connection_t* const own = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(own)).data->root;
-    const auto reply = owned(xcb_grab_keyboard_reply(
-        own,
-        xcb_grab_keyboard(own, false, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                          XCB_GRAB_MODE_ASYNC),
-        nullptr));
+    const auto reply =
+        owned(xcb_grab_keyboard_reply(own,
+                                      xcb_grab_keyboard(own, false, root, XCB_CURRENT_TIME,
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                      nullptr));
     if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
         xcb_ungrab_keyboard(own, XCB_CURRENT_TIME);
         xcb_flush(own);

@@ -394,16 +394,19 @@ private Q_SLOTS:
             paintBackground(painter, expected.rect(), swatch->gradientStyle(),
                             BackgroundSurface::picture);
             painter.end();
-            for (const QPointF at : {QPointF(0.25, 0.25), {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+            for (const QPointF at :
+                 {QPointF(0.25, 0.25), {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
                 const QPoint inside(int(area.width() * at.x()), int(area.height() * at.y()));
-                const QPoint there = swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
-                QVERIFY2(test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
-                         qPrintable(QStringLiteral("%1 at %2, %3: %4 != %5")
-                                        .arg(title)
-                                        .arg(at.x())
-                                        .arg(at.y())
-                                        .arg(test_support::describe(shown.pixelColor(there)),
-                                             test_support::describe(expected.pixelColor(inside)))));
+                const QPoint there =
+                    swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
+                QVERIFY2(
+                    test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
+                    qPrintable(QStringLiteral("%1 at %2, %3: %4 != %5")
+                                   .arg(title)
+                                   .arg(at.x())
+                                   .arg(at.y())
+                                   .arg(test_support::describe(shown.pixelColor(there)),
+                                        test_support::describe(expected.pixelColor(inside)))));
             }
         }
     }
@@ -566,7 +569,8 @@ private Q_SLOTS:
         QVERIFY(writer.open(QIODevice::WriteOnly)); // once the reader is there
         writer.close();
         QThreadPool::globalInstance()->waitForDone();
-        const QByteArray said = test_support::stdoutOf([] { QCoreApplication::sendPostedEvents(); });
+        const QByteArray said =
+            test_support::stdoutOf([] { QCoreApplication::sendPostedEvents(); });
         QCOMPARE(said, QByteArray());
         QVERIFY(editor.gradient.isEmpty());
         QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"});

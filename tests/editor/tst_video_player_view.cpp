@@ -250,10 +250,14 @@ private Q_SLOTS:
         while (isMovie({movie.center().x(), movie.bottom() + 1}))
             movie.setBottom(movie.bottom() + 1);
         const QString measured = QStringLiteral("movie %1 x %2 at %3, %4 in %5 x %6 at %7, %8")
-                                     .arg(movie.width()).arg(movie.height())
-                                     .arg(movie.x()).arg(movie.y())
-                                     .arg(area.width()).arg(area.height())
-                                     .arg(area.x()).arg(area.y());
+                                     .arg(movie.width())
+                                     .arg(movie.height())
+                                     .arg(movie.x())
+                                     .arg(movie.y())
+                                     .arg(area.width())
+                                     .arg(area.height())
+                                     .arg(area.x())
+                                     .arg(area.y());
         QVERIFY2(std::abs(double(movie.width()) / movie.height() - 16.0 / 9) < 0.02,
                  qPrintable(measured));
         // As large as the padding lets it be, one way or the other, and centred.
@@ -271,10 +275,13 @@ private Q_SLOTS:
                                      QPoint(movie.right() + out, movie.center().y()),
                                      QPoint(movie.center().x(), movie.top() - out),
                                      QPoint(movie.center().x(), movie.bottom() + out)})
-            QVERIFY2(image.pixelColor(outside).lightness() < 245,
-                     qPrintable(measured + QStringLiteral(": no shadow at %1, %2")
-                                               .arg(outside.x()).arg(outside.y())));
-        QUORVEL_COMPARE_COLOR(image.pixelColor(area.topLeft() + QPoint(4, 4)), QColor(Qt::white), 2);
+            QVERIFY2(
+                image.pixelColor(outside).lightness() < 245,
+                qPrintable(
+                    measured +
+                    QStringLiteral(": no shadow at %1, %2").arg(outside.x()).arg(outside.y())));
+        QUORVEL_COMPARE_COLOR(image.pixelColor(area.topLeft() + QPoint(4, 4)), QColor(Qt::white),
+                              2);
     }
 
     void sameMovieGoesOnAndAnotherStartsOver()
