@@ -37,6 +37,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        if (m_shape.isEmpty())
+            return;
         QPainter painter(this);
         // Only around the shape: until the movie's first frame the player
         // shows what lies under it, and that must not be the shadow.
@@ -54,10 +56,26 @@ private:
     double m_cornerRadius = 0;
 };
 
+// The largest rectangle of `size`'s aspect ratio centred in `area`.
+QRect fitted(QSize size, const QRect& area)
+{
+    if (size.isEmpty() || area.isEmpty())
+        return area;
+    const double scale =
+        std::min(double(area.width()) / size.width(), double(area.height()) / size.height());
+    const QSize shown(int(std::lround(size.width() * scale)),
+                      int(std::lround(size.height() * scale)));
+    return {area.topLeft() +
+                QPoint((area.width() - shown.width()) / 2, (area.height() - shown.height()) / 2),
+            shown};
+}
+
 } // namespace
 
 // The background filling the area less its margin, casting a shadow, and
-// the movie on it inset by the padding, casting a smaller one.
+// the movie on it in its own shape, as large as fits inside the padding and
+// centred, casting a smaller one. Until the first frame tells the movie's
+// shape, the player takes the whole padded area and casts no shadow.
 class VideoPreview : public QWidget {
 public:
     VideoPreview(const QUrl& url, QWidget* parent)
@@ -68,6 +86,8 @@ public:
     {
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         setMinimumSize(2 * kMargin + 40, 2 * kMargin + 40);
+        connect(m_player, &VideoPlayerView::movieSizeChanged, this, [this] { placeChildren(); });
+        connect(m_player, &VideoPlayerView::playbackFailed, this, [this] { placeChildren(); });
     }
 
     GradientBackground* background() const { return m_background; }
@@ -105,9 +125,11 @@ private:
         QRect movie = m_background->rect().adjusted(inset, inset, -inset, -inset);
         if (!movie.isValid())
             movie = QRect(m_background->rect().center(), QSize(0, 0));
+        movie = fitted(m_player->movieSize(), movie);
         m_player->setGeometry(movie);
         m_videoShadow->setGeometry(m_background->rect());
-        m_videoShadow->setShape(movie, m_cornerRadius / 5);
+        const bool shown = !m_player->movieSize().isEmpty() || !m_player->errorText().isEmpty();
+        m_videoShadow->setShape(shown ? movie : QRect(), m_cornerRadius / 5);
         update();
     }
 

@@ -112,6 +112,10 @@ void VideoPlayerView::startPlayer()
     m_reader.reset();
     m_frameSourceChosen = false;
     m_errorText.clear();
+    if (!m_movieSize.isEmpty()) {
+        m_movieSize = {};
+        Q_EMIT movieSizeChanged();
+    }
     m_controls->setPlaying(false);
     m_controls->setDuration(0);
     m_controls->setPosition(0);
@@ -184,6 +188,11 @@ void VideoPlayerView::showPendingFrame()
     }
     if (!frame.isValid() || !m_errorText.isEmpty())
         return;
+    // Before the frame is kept, so the new size's resize converts nothing twice.
+    if (frame.size() != m_movieSize) {
+        m_movieSize = frame.size();
+        Q_EMIT movieSizeChanged();
+    }
     m_shownFrame = frame;
     if (convertFrame())
         Q_EMIT frameShown();

@@ -17,10 +17,10 @@ class QMediaPlayer;
 class QVideoSink;
 
 // Plays a movie file inside the editor: starts at once, stretches the
-// picture to the widget's bounds (aspect ratio not kept), clips its own
-// corners to `cornerRadius`, and shows floating play/pause, position and time
-// controls while the pointer is over it. A movie that cannot be played shows
-// a plain message instead of a picture.
+// picture to the widget's bounds (the parent gives it the movie's shape, see
+// movieSize()), clips its own corners to `cornerRadius`, and shows floating
+// play/pause, position and time controls while the pointer is over it. A
+// movie that cannot be played shows a plain message instead of a picture.
 //
 // Frames are decoded by Qt Multimedia's FFmpeg backend and painted here, at
 // the widget's device pixel ratio; only the latest frame is kept.
@@ -42,6 +42,9 @@ public:
     // The last frame shown, in device pixels (the widget's size times its
     // device pixel ratio), null before the first.
     QImage currentFrame() const { return m_frame; }
+    // The movie's picture size in pixels, known from its first frame; empty
+    // before it.
+    QSize movieSize() const { return m_movieSize; }
     // Empty while all is well; otherwise the reason shown under
     // "This movie can't be previewed".
     QString errorText() const { return m_errorText; }
@@ -52,6 +55,8 @@ public:
 
 Q_SIGNALS:
     void frameShown();
+    // movieSize() changed: emitted before the first frame of a movie is shown.
+    void movieSizeChanged();
     void playbackFailed(const QString& reason);
 
 protected:
@@ -80,6 +85,7 @@ private:
     QUrl m_url;
     double m_cornerRadius;
     QImage m_frame;
+    QSize m_movieSize;
     QString m_errorText;
     VideoFrameConverter m_converter;
     // The frame behind m_frame, converted again when the size changes.

@@ -86,7 +86,9 @@ private Q_SLOTS:
     void reportsWhatThisDesktopOffers_data()
     {
         QTest::addColumn<QStringList>("environment");
-        QTest::addColumn<QString>("services"); // portal<version>, trayer, watcher, clipboard
+        // portal<version>[:<targets it offers, 1 full screen + 2 window + 4 area>], trayer,
+        // watcher, clipboard
+        QTest::addColumn<QString>("services");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lines"); // each among what is printed
         QTest::addColumn<int>("advice");        // how many "→" lines
@@ -117,6 +119,12 @@ private Q_SLOTS:
                            "Capture: through the screenshot portal, which asks what to take",
                            "Tray: StatusNotifier host found, the Quorvel icon will show"}
             << 0;
+        QTest::newRow("Wayland with a portal that takes windows and full screens")
+            << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
+            << "portal3:3 watcher" << 0
+            << QStringList{"Screenshot portal: version 3, can take window, full screen",
+                           "Capture: window, full screen, through the screenshot portal"}
+            << 0;
         QTest::newRow("Wayland GNOME without a portal")
             << QStringList{"XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME", x11}
             << "trayer" << 1
@@ -139,9 +147,12 @@ private Q_SLOTS:
         QFETCH(int, advice);
 
         QProcess portal, trayer;
-        if (const int at = services.indexOf("portal"); at >= 0) {
+        if (const auto offered =
+                QRegularExpression(QStringLiteral("portal(\\d)(?::(\\d))?")).match(services);
+            offered.hasMatch()) {
+            const QString targets = offered.captured(2).isEmpty() ? "7" : offered.captured(2);
             portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL),
-                         {"picture", services.mid(at + 6, 1), "7"});
+                         {"picture", offered.captured(1), targets});
             QTRY_VERIFY(onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
         }
         if (services.contains("trayer")) {

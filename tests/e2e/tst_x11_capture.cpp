@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QtTest>
+#include <cstring>
 #include <xcb/xcb.h>
 
 std::unique_ptr<CaptureBackend> makeX11CaptureBackend();
@@ -75,8 +76,8 @@ QSize xWindowSize(xcb_window_t window)
     return reply ? QSize(reply->width, reply->height) : QSize();
 }
 
-// Whether GTK has given the window a shadow margin (its _GTK_FRAME_EXTENTS).
-bool hasShadowMargin(xcb_window_t window)
+// The shadow margin GTK has given the window (its _GTK_FRAME_EXTENTS), none before.
+QMargins shadowMargin(xcb_window_t window)
 {
     const auto reply = owned(xcb_get_property_reply(
         xconn(),
@@ -84,9 +85,64 @@ bool hasShadowMargin(xcb_window_t window)
                          0, 4),
         nullptr));
     if (!reply || xcb_get_property_value_length(reply.get()) != 16)
-        return false;
+        return {};
     const auto* e = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-    return e[0] + e[1] + e[2] + e[3] > 0;
+    return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3]));
+}
+
+bool hasShadowMargin(xcb_window_t window)
+{
+    return !shadowMargin(window).isNull();
+}
+
+QPoint rootOriginOf(xcb_window_t window)
+{
+    const auto reply = owned(xcb_translate_coordinates_reply(
+        xconn(), xcb_translate_coordinates(xconn(), window, rootWindow(), 0, 0), nullptr));
+    return reply ? QPoint(reply->dst_x, reply->dst_y) : QPoint();
+}
+
+// The colour the screen shows at `rootPoint`, as a capture would read it.
+QColor shownAt(QPoint rootPoint)
+{
+    const auto reply = owned(xcb_get_image_reply(xconn(),
+                                                 xcb_get_image(xconn(), XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                                               rootWindow(), int16_t(rootPoint.x()),
+                                                               int16_t(rootPoint.y()), 1, 1, ~0u),
+                                                 nullptr));
+    if (!reply || xcb_get_image_data_length(reply.get()) < 4)
+        return {};
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, xcb_get_image_data(reply.get()), sizeof pixel);
+    return QColor::fromRgb(pixel & 0xffffff);
+}
+
+// Every event the X server has sent so far handled: the round trip brings
+// them in, the event loop hands them out (and whatever they posted).
+void handleEventsSent()
+{
+    owned(xcb_get_input_focus_reply(xconn(), xcb_get_input_focus(xconn()), nullptr));
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+// Whether another client holds the keyboard: a grab of our own, on a
+// connection of our own, is refused while it does (and let go at once if not).
+bool keyboardHeldElsewhere()
+{
+    static xcb_connection_t* const own = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(own)).data->root;
+    const auto reply =
+        owned(xcb_grab_keyboard_reply(own,
+                                      xcb_grab_keyboard(own, false, root, XCB_CURRENT_TIME,
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                      nullptr));
+    if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
+        xcb_ungrab_keyboard(own, XCB_CURRENT_TIME);
+        xcb_flush(own);
+    }
+    return reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
 }
 
 void stop(QProcess& process)
@@ -143,16 +199,27 @@ class TestX11Capture : public QObject {
         connect(backend.get(), &CaptureBackend::failed, &scope, [&](auto why) { answers << why; });
         backend->capture(kind);
         if (!steps.isEmpty()) {
-            if (!QTest::qWaitFor(overlayShown, 5000))
-                return QStringLiteral("no overlay");
-            QTest::qWait(100);
-            QProcess driver;
-            driver.start(QStringLiteral("sh"),
-                         {"-c", "xdotool " + steps.join(QStringLiteral("; sleep 0.2; xdotool "))});
-            (void)QTest::qWaitFor([&] { return driver.state() == QProcess::NotRunning; }, 10000);
+            // The overlay takes the keyboard once mapped; only then do keys reach it.
+            if (!QTest::qWaitFor([] { return overlayShown() && keyboardHeldElsewhere(); }, 10000))
+                return QStringLiteral("no overlay holding the keyboard");
+            // Each step handled before the next: at a press the overlay asks
+            // the server where the pointer is, which must still be there.
+            for (const QString& step : steps) {
+                QProcess driver;
+                driver.start(QStringLiteral("xdotool"), step.split(' '));
+                if (!driver.waitForStarted() ||
+                    !QTest::qWaitFor([&] { return driver.state() == QProcess::NotRunning; },
+                                     10000) ||
+                    driver.exitCode() != 0)
+                    return QStringLiteral("xdotool %1 failed: %2")
+                        .arg(step, driver.readAllStandardError());
+                handleEventsSent();
+            }
         }
-        (void)QTest::qWaitFor([&] { return !answers.isEmpty(); }, 5000);
-        QTest::qWait(200); // a second answer would arrive by now
+        if (!QTest::qWaitFor([&] { return !answers.isEmpty(); }, 10000))
+            return QStringLiteral("no answer");
+        // A second answer would come from what the server has sent by now.
+        handleEventsSent();
         return answers.join(QStringLiteral(", "));
     }
 
@@ -171,7 +238,11 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&pattern, 15000)); // slow on a busy machine
         r = pattern.screen()->devicePixelRatio();
         QTRY_VERIFY(pattern.frameGeometry() != pattern.geometry()); // decorated by openbox
-        QTest::qWait(200);
+        // On screen where the server says it is, opposite corners painted.
+        QTRY_VERIFY_WITH_TIMEOUT(shownAt(rootOrigin() + QPoint(10, 10) * r) == QColor(Qt::red) &&
+                                     shownAt(rootOrigin() + QPoint(190, 150) * r) ==
+                                         QColor(Qt::yellow),
+                                 10000);
     }
 
     void overlay_data()
@@ -212,7 +283,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(picture.devicePixelRatio(), r);
         QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
-        QTest::qWait(200);
+        handleEventsSent();
         QCOMPARE(finished.count(), 1);
 
         QRect desktop;
@@ -263,7 +334,20 @@ private Q_SLOTS:
                 gtkWindow = made;
         }
         QVERIFY2(gtkWindow, "GTK drew no shadow margin");
-        QTest::qWait(300); // for the compositor to show the margin it drew
+        // Shown by the compositor: the magenta desktop (its far corner), the
+        // green body, and the shadow darkening the desktop just outside it.
+        const QMargins margin = shadowMargin(gtkWindow);
+        const QPoint origin = rootOriginOf(gtkWindow);
+        const QSize size = xWindowSize(gtkWindow);
+        const QSize rootSize = xWindowSize(rootWindow());
+        const auto composited = [&] {
+            return test_support::near(shownAt({rootSize.width() - 1, rootSize.height() - 1}),
+                                      Qt::magenta, 8) &&
+                   test_support::near(shownAt(origin + QPoint(size.width(), size.height()) / 2),
+                                      Qt::green, 8) &&
+                   shownAt(origin + QPoint(margin.left() - 1, size.height() / 2)).red() < 240;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(composited(), 10000);
 
         QCOMPARE(run(ScreenshotTypes::full), captured());
         const QImage desktop = picture;

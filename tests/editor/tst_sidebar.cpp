@@ -1,6 +1,7 @@
 // The editor's sidebar, its custom background sheet and the background view,
 // as the user meets them.
 
+#include "background_painting.h"
 #include "color_well.h"
 #include "custom_background_picker.h"
 #include "editor_fixtures.h"
@@ -18,6 +19,7 @@
 #include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -26,6 +28,7 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QThreadPool>
+#include <sys/stat.h>
 
 using namespace named_colors;
 using Style = GradientStyle;
@@ -375,6 +378,38 @@ private Q_SLOTS:
         QVERIFY(panelTint[0].lightness() > 200);
         QVERIFY(panelTint[1].lightness() < 80);
     }
+    // Every preset swatch runs from its top-left corner to its bottom-right,
+    // whatever its direction as a background, as a composed picture lays any
+    // gradient on a square: sampled in each quarter, so one across or down shows.
+    void swatchesRunCornerToCorner()
+    {
+        Editor editor;
+        editor.show();
+        const QImage shown = editor.sidebar->grab().toImage();
+        for (const QString& title : kSwatchTitles.mid(0, 6)) {
+            const GradientPickerButton* swatch = editor.swatch(title);
+            const QRectF area = swatch->swatchRect();
+            QImage expected(area.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&expected);
+            paintBackground(painter, expected.rect(), swatch->gradientStyle(),
+                            BackgroundSurface::picture);
+            painter.end();
+            for (const QPointF at :
+                 {QPointF(0.25, 0.25), {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+                const QPoint inside(int(area.width() * at.x()), int(area.height() * at.y()));
+                const QPoint there =
+                    swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
+                QVERIFY2(
+                    test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
+                    qPrintable(QStringLiteral("%1 at %2, %3: %4 != %5")
+                                   .arg(title)
+                                   .arg(at.x())
+                                   .arg(at.y())
+                                   .arg(test_support::describe(shown.pixelColor(there)),
+                                        test_support::describe(expected.pixelColor(inside)))));
+            }
+        }
+    }
     // The sheet starts the same each time and applies nothing until a change.
     void startsFresh()
     {
@@ -509,17 +544,36 @@ private Q_SLOTS:
         QCOMPARE(sheet.preview()->picture(), before);
     }
 
-    // Closing while a picture is read drops the late picture.
-    void closingWhileReadingDropsThePicture()
+    // Closing the sheet while a picture is read drops the late answer: the
+    // sidebar, which outlives the sheet, hears of nothing, and nothing is said.
+    void closingWhileReadingDropsTheAnswer()
     {
-        Sheet sheet(Mode::image);
-        sheet.panel.answer = pictureFile("big.png", {4000, 3000}, Qt::yellow);
-        sheet.named<QPushButton>("Choose Image")->click();
-        QTRY_VERIFY(sheet.picker->isLoading());
-        sheet.picker.reset();
+        Editor editor;
+        editor.show();
+        QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
+        QPointer<CustomBackgroundPicker> sheet = editor.sidebar->customBackgroundPicker();
+        QVERIFY(sheet);
+        // A pipe: reading it waits until the sheet is gone and the test writes.
+        const QString pipe = m_files.filePath("late.png");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        editor.panel.answer = pipe;
+        sheet->setMode(Mode::image);
+        QTest::mouseClick(
+            childWhere<QPushButton>(sheet, [](auto* b) { return b->text() == "Choose Image"; }),
+            Qt::LeftButton);
+        QTRY_VERIFY(sheet->isLoading());
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet);
+
+        QFile writer(pipe);
+        QVERIFY(writer.open(QIODevice::WriteOnly)); // once the reader is there
+        writer.close();
         QThreadPool::globalInstance()->waitForDone();
-        QTest::qWait(10);
-        QVERIFY(sheet.edits.isEmpty());
+        const QByteArray said =
+            test_support::stdoutOf([] { QCoreApplication::sendPostedEvents(); });
+        QCOMPARE(said, QByteArray());
+        QVERIFY(editor.gradient.isEmpty());
+        QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"});
     }
 };
 

@@ -142,7 +142,7 @@ private Q_SLOTS:
     {
         QFETCH(Timing, c);
         if (c.name.startsWith("hevc") && !fixtures::hasX265())
-            QSKIP("ffmpeg has no libx265");
+            QUORVEL_MISSING("libx265 in ffmpeg");
         QVERIFY(fixtures::make(path("upright.mp4"), twoTone({80, 48}, 0.3)));
         const QString in = path(c.name), out = path("time-out.mp4");
         QVERIFY(fixtures::make(in, c.make));

@@ -96,7 +96,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, make);
         if (make.contains("libx265") && !fixtures::hasX265())
-            QSKIP("ffmpeg has no libx265");
+            QUORVEL_MISSING("libx265 in ffmpeg");
         const QString in = path("every.mp4");
         QVERIFY(fixtures::make(in, make));
 
