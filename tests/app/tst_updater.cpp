@@ -14,6 +14,8 @@
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -28,21 +30,26 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Loopback HTTP: canned answers by path, else 404; "/hang" never answers, "/trickle" never ends.
+// Loopback HTTP, or HTTPS with a QSslServer: canned answers by path, else
+// 404; "/hang" never answers, "/trickle" never ends.
 class FeedServer : public QObject {
 public:
-    FeedServer()
+    explicit FeedServer(QTcpServer* server = new QTcpServer) : m_server(server)
     {
-        QVERIFY(m_server.listen(QHostAddress::LocalHost));
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection())
+        QVERIFY(m_server->listen(QHostAddress::LocalHost));
+        // Pending once accepted (for HTTPS: once the handshake is done).
+        connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket* socket = m_server->nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
         });
     }
 
     QUrl url(const QString& path) const
     {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                        .arg(qobject_cast<QSslServer*>(m_server.get()) ? "https" : "http")
+                        .arg(m_server->serverPort())
+                        .arg(path));
     }
 
     void serve(const QString& path, const QByteArray& response) { m_routes.insert(path, response); }
@@ -78,7 +85,7 @@ private:
         socket->disconnectFromHost();
     }
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     QHash<QString, QByteArray> m_routes;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };
@@ -312,6 +319,35 @@ private Q_SLOTS:
             QVERIFY2(result.reason.contains(detail), qPrintable(result.reason));
             QCOMPARE(printed, "Update check failed: " + result.reason.toUtf8() + "\n");
         }
+    }
+
+    // Only a certificate the system trusts will do.
+    void refusesSelfSignedCertificates()
+    {
+        QTemporaryDir dir;
+        const QString key = dir.filePath("key.pem"), certificate = dir.filePath("cert.pem");
+        const auto made = test_support::run(
+            "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
+                        "-out", certificate});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        auto* tls = new QSslServer;
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(QSslCertificate(test_support::fileBytes(certificate)));
+        configuration.setPrivateKey(QSslKey(test_support::fileBytes(key), QSsl::Rsa));
+        tls->setSslConfiguration(configuration);
+        FeedServer server(tls);
+        server.serve(QStringLiteral("/feed"), FeedServer::ok(feed(enclosureItem("2.0"))));
+
+        Updater updater({.feedUrl = server.url("/feed")}, QStringLiteral("1.0"));
+        QSignalSpy finished(&updater, &Updater::checkFinished);
+        test_support::stdoutOf([&] {
+            updater.start();
+            QVERIFY(finished.wait(5000));
+        });
+        const auto result = finished.first().first().value<UpdateCheckResult>();
+        QCOMPARE(int(result.outcome), int(UpdateCheckResult::Outcome::failed));
+        QCOMPARE(server.requests, 0);
     }
 
     void oneCheckAtATime()
