@@ -133,7 +133,7 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
                     : std::make_unique<Updater>(readUpdaterSettings(installedUpdaterSettingsPath()),
                                                 QCoreApplication::applicationVersion());
     m_updater->start();
-    UpdateDialog::showForUserChecks(*m_updater);
+    UpdateDialog::showForChecks(*m_updater);
     m_checkModel = new CheckForUpdatesViewModel(*m_updater, this);
 
     QApplication::setWindowIcon(applicationIcon());

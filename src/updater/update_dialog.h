@@ -7,9 +7,9 @@
 
 class QPushButton;
 
-// The answer to a check a person asked for: up to date, a newer version with
-// its notes and a button to its download page, the reason the check failed,
-// or that this build has no feed. Modeless; deletes itself when closed.
+// What an update check found: up to date, a newer version with its notes and
+// a button to its download page, the reason the check failed, or that this
+// build has no feed. Modeless; deletes itself when closed.
 class UpdateDialog : public QDialog {
     Q_OBJECT
 
@@ -20,9 +20,10 @@ public:
     explicit UpdateDialog(const UpdateCheckResult& result, UrlOpener openUrl = {},
                           QWidget* parent = nullptr);
 
-    // Shows a dialog for every user-started check of `updater`, replacing
-    // one still open. Scheduled checks stay quiet.
-    static void showForUserChecks(Updater& updater, UrlOpener openUrl = {});
+    // Shows a dialog for every check a person started, and for a scheduled
+    // check that found a newer version, replacing one still open. Scheduled
+    // checks that find nothing new or fail stay quiet (a failure is printed).
+    static void showForChecks(Updater& updater, UrlOpener openUrl = {});
 
     static QString downloadTitle();
 

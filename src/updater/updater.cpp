@@ -129,6 +129,9 @@ void Updater::beginCheck(bool userInitiated)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
+    // Qt unpacks compressed answers itself and stops one that unpacks to
+    // far more than it sent; beyond our own cap there is no need to wait.
+    request.setDecompressedSafetyCheckThreshold(m_settings.maxFeedBytes);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setHeader(QNetworkRequest::UserAgentHeader,
@@ -177,6 +180,12 @@ void Updater::onReplyFinished()
             const QString phrase =
                 m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
             fail(QStringLiteral("the server answered %1 %2").arg(status).arg(phrase).trimmed());
+        } else if (m_reply->error() == QNetworkReply::UnknownContentError &&
+                   m_reply->hasRawHeader("Content-Encoding")) {
+            // Qt's own message gives no reason here.
+            fail(QStringLiteral("the feed is compressed and could not be unpacked: it is damaged, "
+                                "or larger than %1 MB unpacked")
+                     .arg(megabytes(m_settings.maxFeedBytes)));
         } else {
             fail(m_reply->errorString());
         }
