@@ -41,29 +41,41 @@ int matrixFor(AVColorSpace space)
     }
 }
 
-// The filters between the decoded picture and the output's yuv420p.
+// The filters between the decoded picture and the output's colours.
 QByteArray chainFor(const AVFrame& picture, const ColourTags& tags)
 {
     const bool rgb = ColourTags::holdsRgb(picture.format);
-    const QString reading =
-        QStringLiteral("zscale=tin=%1:pin=%2:min=%3:rin=%4")
-            .arg(transferFor(tags))
-            .arg(tags.wideGamut() ? int(tags.primaries) : int(AVCOL_PRI_BT709))
-            .arg(rgb ? int(AVCOL_SPC_RGB) : matrixFor(tags.space))
-            .arg(QLatin1String(rgb || tags.range == AVCOL_RANGE_JPEG ? "pc" : "tv"));
+    // zimg takes only whole chroma samples: a subsampled picture with an odd
+    // side is first spread to 4:4:4 by swscale, which keeps its matrix and
+    // range; and an odd-sided picture comes out in 4:4:4 for swscale to
+    // subsample after.
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(AVPixelFormat(picture.format));
+    const int across = layout ? 1 << layout->log2_chroma_w : 1;
+    const int down = layout ? 1 << layout->log2_chroma_h : 1;
+    const bool full = rgb || tags.range == AVCOL_RANGE_JPEG;
+    const bool odd = picture.width % 2 || picture.height % 2;
+    QString chain;
+    if (picture.width % across || picture.height % down)
+        chain = QStringLiteral("scale=in_range=%1:out_range=%1,format=yuv444p16le,")
+                    .arg(QLatin1String(full ? "pc" : "tv"));
+    chain += QStringLiteral("zscale=tin=%1:pin=%2:min=%3:rin=%4")
+                 .arg(transferFor(tags))
+                 .arg(tags.wideGamut() ? int(tags.primaries) : int(AVCOL_PRI_BT709))
+                 .arg(rgb ? int(AVCOL_SPC_RGB) : matrixFor(tags.space))
+                 .arg(QLatin1String(full ? "pc" : "tv"));
+    if (tags.highDynamicRange())
+        // Linear light with SDR white (100 cd/m²) at 1, the picture's peak
+        // taken from its light-level metadata by the tonemap filter; in
+        // BT.709's gamut before the curve, so that it sees the colours it writes.
+        chain += QLatin1String(":t=linear:npl=100,format=gbrpf32le,zscale=p=709,"
+                               "tonemap=tonemap=mobius:desat=0,zscale=");
+    else
+        chain += ':';
     // Ordered dither keeps the smooth gradients of a 10-bit source from
     // banding at 8 bits, at next to no cost.
-    const QLatin1String writing("t=709:p=709:m=709:r=tv:d=ordered,format=yuv420p");
-    if (!tags.highDynamicRange())
-        return (reading + ':' + writing).toLatin1();
-    // Linear light with SDR white (100 cd/m²) at 1, the picture's peak taken
-    // from its light-level metadata by the tonemap filter; in BT.709's gamut
-    // before the curve, so that it sees the colours it writes.
-    return (reading +
-            QLatin1String(":t=linear:npl=100,format=gbrpf32le,zscale=p=709,"
-                          "tonemap=tonemap=mobius:desat=0,zscale=") +
-            writing)
-        .toLatin1();
+    chain += QLatin1String("t=709:p=709:m=709:r=tv:d=ordered,format=") +
+             QLatin1String(odd ? "yuv444p" : "yuv420p");
+    return chain.toLatin1();
 }
 
 } // namespace

@@ -6,12 +6,12 @@
 
 // Brings pictures whose colours are not BT.709's (HDR, PQ or HLG; a wide
 // gamut such as BT.2020 or P3; another YUV matrix such as BT.601's) into what
-// every movie is written as: SDR BT.709, limited range, 8-bit yuv420p, at the
-// same size. swscale cannot change a YUV matrix, nor light levels or gamuts;
-// libavfilter's zscale (zimg) does it all in linear light, and HDR light is
-// compressed by the tonemap filter's Möbius curve, which leaves everything up
-// to SDR white nearly as it was and rolls only the highlights off. One picture
-// in, one out: nothing is held back.
+// every movie is written as: SDR BT.709, limited range, 8 bits, at the same
+// size; yuv420p, or yuv444p when a side is odd (zimg cannot write 4:2:0 then). swscale cannot
+// change a YUV matrix, nor light levels or gamuts; libavfilter's zscale (zimg) does it all in
+// linear light, and HDR light is compressed by the tonemap filter's Möbius curve, which leaves
+// everything up to SDR white nearly as it was and rolls only the highlights off. One picture in,
+// one out: nothing is held back.
 class ColourConverter {
 public:
     // Whether pictures in `format` read as `tags` need it.
