@@ -2,20 +2,36 @@
 
 extern "C" {
 #include <libavcodec/codec_par.h>
+#include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
 #include <cstring>
 
-// How the movie's YUV numbers are to be read. The output keeps the source's
-// tags so its colours look the same; untagged sources are taken as BT.709,
-// what screen recordings and most players assume.
+// How a movie's YUV numbers are to be read. Untagged sources are taken as
+// BT.709, limited range, what screen recordings and most players assume.
+// Default-constructed, the tags are those of every movie Quorvel writes: SDR
+// BT.709, limited range, which every player and upload site reads the same way.
 struct ColourTags {
     AVColorPrimaries primaries = AVCOL_PRI_BT709;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_BT709;
     AVColorSpace space = AVCOL_SPC_BT709;
     AVColorRange range = AVCOL_RANGE_MPEG;
+
+    // Light levels beyond SDR (PQ or HLG): the pictures must be tone-mapped.
+    bool highDynamicRange() const
+    {
+        return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
+    }
+    // Primaries whose red, green and blue are not BT.709's (BT.2020, P3, ...):
+    // the colours must be moved into BT.709's gamut. BT.601's and SMPTE 240M's
+    // are near enough that players read them as BT.709, and so do we.
+    bool wideGamut() const
+    {
+        return primaries != AVCOL_PRI_BT709 && primaries != AVCOL_PRI_BT470BG &&
+               primaries != AVCOL_PRI_SMPTE170M && primaries != AVCOL_PRI_SMPTE240M;
+    }
 
     static ColourTags of(const AVCodecParameters& source)
     {
@@ -27,15 +43,46 @@ struct ColourTags {
             known(source.color_trc, AVCOL_TRC_UNSPECIFIED);
         if (transfer != AVCOL_TRC_UNSPECIFIED)
             tags.transfer = transfer;
-        // An RGB or palette source still comes out as YUV, so it needs a YUV
-        // matrix and the usual limited range: its own "full range" describes
-        // RGB, not YUV.
+        // An RGB or palette source has no YUV matrix, and its "full range"
+        // describes RGB, not YUV: it is read as RGB whatever these say.
         const AVColorSpace space = known(source.color_space, AVCOL_SPC_UNSPECIFIED);
         const bool rgb = space == AVCOL_SPC_RGB || holdsRgb(source.format);
         if (space != AVCOL_SPC_UNSPECIFIED && !rgb)
             tags.space = space;
         if (known(source.color_range, AVCOL_RANGE_UNSPECIFIED) == AVCOL_RANGE_JPEG && !rgb)
             tags.range = AVCOL_RANGE_JPEG;
+        return tags;
+    }
+
+    // How `picture` reads: its own tags where it has them, `stream`'s for the
+    // rest. The deprecated "J" formats are full range whatever they say.
+    static ColourTags of(const AVFrame& picture, const ColourTags& stream)
+    {
+        ColourTags tags = stream;
+        const AVColorPrimaries primaries = known(picture.color_primaries, AVCOL_PRI_UNSPECIFIED);
+        if (primaries != AVCOL_PRI_UNSPECIFIED)
+            tags.primaries = primaries;
+        const AVColorTransferCharacteristic transfer =
+            known(picture.color_trc, AVCOL_TRC_UNSPECIFIED);
+        if (transfer != AVCOL_TRC_UNSPECIFIED)
+            tags.transfer = transfer;
+        const AVColorSpace space = known(picture.colorspace, AVCOL_SPC_UNSPECIFIED);
+        if (space != AVCOL_SPC_UNSPECIFIED && space != AVCOL_SPC_RGB)
+            tags.space = space;
+        const AVColorRange range = known(picture.color_range, AVCOL_RANGE_UNSPECIFIED);
+        if (range != AVCOL_RANGE_UNSPECIFIED)
+            tags.range = range;
+        switch (picture.format) {
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P:
+            tags.range = AVCOL_RANGE_JPEG;
+            break;
+        default:
+            break;
+        }
         return tags;
     }
 

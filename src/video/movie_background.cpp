@@ -72,8 +72,9 @@ QImage paint(const GradientStyle& style, QSize size)
     return image;
 }
 
-libav::FramePtr toFrame(const QImage& picture, const ColourTags& tags)
+libav::FramePtr toFrame(const QImage& picture)
 {
+    const ColourTags tags;
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
     if (rgb.isNull())
         return {};
@@ -84,8 +85,7 @@ libav::FramePtr toFrame(const QImage& picture, const ColourTags& tags)
     if (!frame || !scale)
         return {};
     const int* matrix = sws_getCoefficients(tags.space);
-    if (sws_setColorspaceDetails(scale.get(), matrix, 1, matrix, tags.range == AVCOL_RANGE_JPEG, 0,
-                                 1 << 16, 1 << 16) < 0)
+    if (sws_setColorspaceDetails(scale.get(), matrix, 1, matrix, 0, 0, 1 << 16, 1 << 16) < 0)
         return {};
     const uint8_t* source[] = {rgb.constBits()};
     const int sourceStride[] = {int(rgb.bytesPerLine())};

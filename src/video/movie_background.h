@@ -19,8 +19,9 @@ namespace movie_background {
 // memory ran out.
 QImage paint(const GradientStyle& style, QSize size);
 
-// `picture` as one yuv420p frame tagged and converted as `tags` say, or null
-// when memory ran out.
-libav::FramePtr toFrame(const QImage& picture, const ColourTags& tags);
+// `picture`, sRGB, as one yuv420p frame in the colours every movie is written
+// in (SDR BT.709, limited range), so that it shows as painted whatever the
+// source was; null when memory ran out.
+libav::FramePtr toFrame(const QImage& picture);
 
 } // namespace movie_background

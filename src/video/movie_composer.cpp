@@ -197,18 +197,16 @@ MovieCompositionOutcome MovieComposer::compose(const QString& source, const QByt
         !fits.ok())
         return failed(Stage::source, fits.error());
     const Layout layout = layoutFor(picture, settings.padding);
-    const ColourTags colours = input.colours();
     libav::FramePtr background =
-        movie_background::toFrame(movie_background::paint(settings.style, layout.frame), colours);
+        movie_background::toFrame(movie_background::paint(settings.style, layout.frame));
     libav::FramePtr out =
         libav::allocateFrame(AV_PIX_FMT_YUV420P, layout.frame.width(), layout.frame.height());
     if (!background || !out)
         return failed(Stage::encoding, libav::errorText(AVERROR(ENOMEM)));
     const FramePlacer placer(picture, layout.frame, layout.origin, settings.cornerRadius);
-    UprightConverter converter(picture, input.quarterTurns(), colours);
+    UprightConverter converter(picture, input.quarterTurns(), input.colours());
 
-    auto writer =
-        MovieWriter::open(destination, {layout.frame, colours, input.audio(), input.origin()});
+    auto writer = MovieWriter::open(destination, {layout.frame, input.audio(), input.origin()});
     if (!writer.ok())
         return failed(Stage::encoding, writer.error());
     if (callbacks.encodingStarts)

@@ -131,10 +131,12 @@ Result<void> MovieWriter::openVideo(const Setup& setup)
     encoder.time_base = {1, framesPerSecond};
     encoder.framerate = {framesPerSecond, 1};
     encoder.sample_aspect_ratio = {1, 1};
-    encoder.color_primaries = setup.colours.primaries;
-    encoder.color_trc = setup.colours.transfer;
-    encoder.colorspace = setup.colours.space;
-    encoder.color_range = setup.colours.range;
+    // What the converter and the background turned every picture into.
+    const ColourTags output;
+    encoder.color_primaries = output.primaries;
+    encoder.color_trc = output.transfer;
+    encoder.colorspace = output.space;
+    encoder.color_range = output.range;
     encoder.thread_count = 0; // libx264 picks its own
     if (m_output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

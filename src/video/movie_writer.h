@@ -19,8 +19,7 @@ public:
     static constexpr int framesPerSecond = 30;
 
     struct Setup {
-        QSize size; // even width and height
-        ColourTags colours;
+        QSize size;                      // even width and height
         const AVStream* audio = nullptr; // the source's sound, if any
         int64_t origin = 0;              // source instant of picture 0, AV_TIME_BASE units
     };

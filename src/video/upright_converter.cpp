@@ -2,8 +2,8 @@
 
 #include <utility>
 
-UprightConverter::UprightConverter(QSize size, int quarterTurns, const ColourTags& tags)
-    : m_size(size), m_quarterTurns(quarterTurns), m_tags(tags)
+UprightConverter::UprightConverter(QSize size, int quarterTurns, const ColourTags& source)
+    : m_size(size), m_quarterTurns(quarterTurns), m_source(source)
 {
 }
 
@@ -11,9 +11,20 @@ Result<const AVFrame*> UprightConverter::convert(const AVFrame& decoded)
 {
     const QSize unturned = m_quarterTurns % 2 ? m_size.transposed() : m_size;
     const AVFrame* picture = &decoded;
-    if (decoded.format != AV_PIX_FMT_YUV420P || decoded.width != unturned.width() ||
-        decoded.height != unturned.height()) {
-        auto scaled = scale(decoded, unturned);
+    ColourTags tags = ColourTags::of(decoded, m_source);
+    if (ColourConverter::needed(decoded.format, tags)) {
+        auto converted = m_colourConverter.convert(decoded, tags);
+        if (!converted.ok())
+            return converted;
+        picture = converted.value();
+        tags = ColourTags();
+    }
+    // The ordinary screen recording, yuv420p BT.709 in limited range, costs no pass.
+    const ColourTags output;
+    if (picture->format != AV_PIX_FMT_YUV420P || picture->width != unturned.width() ||
+        picture->height != unturned.height() || tags.space != output.space ||
+        tags.range != output.range) {
+        auto scaled = scale(*picture, tags, unturned);
         if (!scaled.ok())
             return scaled;
         picture = scaled.value();
@@ -29,7 +40,8 @@ Result<const AVFrame*> UprightConverter::convert(const AVFrame& decoded)
     return static_cast<const AVFrame*>(m_rotated.get());
 }
 
-Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize size)
+Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, const ColourTags& tags,
+                                               QSize size)
 {
     using Failure = Result<const AVFrame*>;
     const AVFrame* from = &decoded;
@@ -48,21 +60,18 @@ Result<const AVFrame*> UprightConverter::scale(const AVFrame& decoded, QSize siz
     if (!context)
         return Failure::failure(QStringLiteral("cannot convert %1 pictures")
                                     .arg(QLatin1String(av_get_pix_fmt_name(format))));
-    // The output's matrix and range make the YUV numbers. RGB is full range
-    // and needs no matrix to be read; YUV is read by its own tags.
-    const int* table = sws_getCoefficients(m_tags.space);
+    // The output's BT.709 matrix and limited range make the YUV numbers. RGB
+    // is full range and needs no matrix to be read; YUV is read by its tags.
+    const ColourTags output;
+    const int* table = sws_getCoefficients(output.space);
     const int* sourceTable = table;
     bool sourceFull = true;
     if (!ColourTags::holdsRgb(format)) {
-        const AVColorSpace tagged = ColourTags::known(decoded.colorspace, AVCOL_SPC_UNSPECIFIED);
-        const AVColorSpace space =
-            tagged == AVCOL_SPC_UNSPECIFIED || tagged == AVCOL_SPC_RGB ? m_tags.space : tagged;
-        sourceTable = sws_getCoefficients(space);
-        const AVColorRange range = ColourTags::known(decoded.color_range, AVCOL_RANGE_UNSPECIFIED);
-        sourceFull = (range == AVCOL_RANGE_UNSPECIFIED ? m_tags.range : range) == AVCOL_RANGE_JPEG;
+        sourceTable = sws_getCoefficients(tags.space);
+        sourceFull = tags.range == AVCOL_RANGE_JPEG;
     }
-    if (sws_setColorspaceDetails(context, sourceTable, sourceFull, table,
-                                 m_tags.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16) < 0)
+    if (sws_setColorspaceDetails(context, sourceTable, sourceFull, table, 0, 0, 1 << 16, 1 << 16) <
+        0)
         return Failure::failure(QStringLiteral("cannot convert the colours of %1 pictures")
                                     .arg(QLatin1String(av_get_pix_fmt_name(format))));
     if (!m_scaled) {

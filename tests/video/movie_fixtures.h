@@ -9,6 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRect>
+#include <QRegularExpression>
+#include <limits>
 
 namespace movie_fixtures {
 
@@ -90,6 +93,29 @@ inline QImage frame(const QString& path, int index = 0, QString filters = {})
         test_support::run("ffmpeg", {"-v", "error", "-i", path, "-vf", chain, "-frames:v", "1",
                                      "-f", "image2pipe", "-c:v", "png", "-"});
     return QImage::fromData(decoded.out).convertToFormat(QImage::Format_RGB32);
+}
+
+// ffmpeg's PSNR in dB, averaged over Y, U and V and every frame, of `area` of
+// the movie at `path` against `source` turned by `filters` into the same form.
+inline double psnr(const QString& path, QRect area, const QString& source, const QString& filters)
+{
+    const QString graph = QStringLiteral("[0:v]crop=%1:%2:%3:%4[made];[1:v]%5[expected];"
+                                         "[made][expected]psnr")
+                              .arg(area.width())
+                              .arg(area.height())
+                              .arg(area.x())
+                              .arg(area.y())
+                              .arg(filters);
+    const auto compared = test_support::run(
+        "ffmpeg", {"-hide_banner", "-i", path, "-i", source, "-lavfi", graph, "-f", "null", "-"});
+    const auto found =
+        QRegularExpression("PSNR y:.* average:(inf|[0-9.]+)").match(QString(compared.err));
+    if (!found.hasMatch()) {
+        qWarning("%s", compared.err.constData());
+        return -1;
+    }
+    return found.captured(1) == "inf" ? std::numeric_limits<double>::infinity()
+                                      : found.captured(1).toDouble();
 }
 
 } // namespace movie_fixtures

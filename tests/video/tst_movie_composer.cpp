@@ -53,8 +53,13 @@ struct Timing {
 struct Look {
     QString source, expected;
     QSize shown;
-    QString space;        // the output's colour space tag
     int every, tolerance; // pixels between samples across the middle row
+};
+
+// A source made by ffmpeg, and ffmpeg's filters for the same pictures in SDR
+// BT.709, limited range, 8-bit yuv420p.
+struct Colours {
+    QString make, reference;
 };
 
 const QColor grey(128, 128, 128);
@@ -273,15 +278,14 @@ private Q_SLOTS:
         const QString rgb = "format=rgb24,scale=out_color_matrix=bt709:out_range=tv,"
                             "format=yuv420p,scale=" +
                             bt709;
-        QTest::newRow("wide pixels")
-            << Look{"wide.mp4", widened + bt709, {128, 72}, "bt709", 4, 40};
-        QTest::newRow("tall pixels") << Look{"tall.mp4", widened + bt709, {72, 72}, "bt709", 4, 40};
+        QTest::newRow("wide pixels") << Look{"wide.mp4", widened + bt709, {128, 72}, 4, 40};
+        QTest::newRow("tall pixels") << Look{"tall.mp4", widened + bt709, {72, 72}, 4, 40};
         // ffmpeg turns the picture before it reads the pixels' shape: the size alone.
-        QTest::newRow("wide pixels, turned") << Look{"turned.mp4", {}, {72, 128}, "bt709", 0, 0};
-        QTest::newRow("RGB movie") << Look{"rgb.mov", rgb, {80, 48}, "bt709", 16, 3};
-        QTest::newRow("palette picture") << Look{"palette.png", rgb, {80, 48}, "bt709", 16, 3};
-        QTest::newRow("BT.601 movie") << Look{
-            "bt601.mp4", "scale=in_color_matrix=bt601:in_range=tv", {80, 48}, "smpte170m", 16, 3};
+        QTest::newRow("wide pixels, turned") << Look{"turned.mp4", {}, {72, 128}, 0, 0};
+        QTest::newRow("RGB movie") << Look{"rgb.mov", rgb, {80, 48}, 16, 3};
+        QTest::newRow("palette picture") << Look{"palette.png", rgb, {80, 48}, 16, 3};
+        QTest::newRow("BT.601 movie")
+            << Look{"bt601.mp4", "scale=in_color_matrix=bt601:in_range=tv", {80, 48}, 16, 3};
     }
 
     void looksAsFfmpegShowsIt()
@@ -294,7 +298,7 @@ private Q_SLOTS:
         QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), c.shown);
         QCOMPARE(video["pix_fmt"].toString() + ' ' + video["sample_aspect_ratio"].toString() + ' ' +
                      video["color_space"].toString() + ' ' + video["color_range"].toString(),
-                 "yuv420p 1:1 " + c.space + " tv");
+                 QStringLiteral("yuv420p 1:1 bt709 tv"));
         if (c.expected.isEmpty())
             return;
         const QImage expected = fixtures::frame(in, 0, c.expected), image = fixtures::frame(out);
@@ -302,6 +306,65 @@ private Q_SLOTS:
         const int y = c.shown.height() / 2;
         for (int x = c.every / 2; x < c.shown.width(); x += c.every)
             QUORVEL_COMPARE_COLOR(image.pixelColor(x, y), expected.pixelColor(x, y), c.tolerance);
+    }
+
+    void writesSdrBt709_data()
+    {
+        QTest::addColumn<Colours>("c");
+        // ffmpeg's test picture, moving, with SDR white at 203 cd/m² as HDR masters put it.
+        const QString picture = "-f lavfi -i testsrc2=s=160x96:r=30:d=0.5 -vf format=gbrp,"
+                                "zscale=tin=709:pin=709:min=gbr:rin=pc:npl=203:p=2020:m=2020_ncl:";
+        // The usual tone mapping with ffmpeg's filters, with our curve.
+        const QString toneMapped = "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
+                                   "tonemap=tonemap=mobius:desat=0,zscale=t=bt709:m=bt709:r=tv,"
+                                   "format=yuv420p";
+        QTest::newRow("HDR10: PQ, BT.2020, 10-bit HEVC")
+            << Colours{picture + "t=smpte2084,format=yuv420p10le -c:v libx265 -crf 10 -x265-params "
+                                 "log-level=none:hdr10=1:max-cll=1000,400 -color_primaries bt2020 "
+                                 "-color_trc smpte2084 -colorspace bt2020nc",
+                       toneMapped};
+        QTest::newRow("HLG, BT.2020, 10-bit H.264") << Colours{
+            picture + "t=arib-std-b67,format=yuv420p10le -c:v libx264 -crf 10 -color_primaries "
+                      "bt2020 -color_trc arib-std-b67 -colorspace bt2020nc",
+            toneMapped};
+        QTest::newRow("full range yuvj420p") << Colours{
+            "-f lavfi -i testsrc2=s=160x96:r=30:d=0.5 -vf scale=out_color_matrix=bt709:"
+            "out_range=pc,format=yuvj420p -c:v libx264 -crf 10 -colorspace bt709",
+            "scale=in_color_matrix=bt709:in_range=pc:out_color_matrix=bt709:out_range=tv,"
+            "format=yuv420p"};
+    }
+
+    // Whatever the source's colours, the movie is what every player reads alike:
+    // tagged and made SDR BT.709, limited range, 8-bit, looking as ffmpeg's own
+    // conversion; and its background, which the source's colours must not
+    // touch, decodes to the sRGB it was painted in.
+    void writesSdrBt709()
+    {
+        QFETCH(Colours, c);
+        const QString in = path("colours.mp4"), out = path("colours-out.mp4");
+        QVERIFY(fixtures::make(in, c.make));
+        const QColor blue = named_colors::blue();
+        const auto outcome =
+            MovieComposer::compose(in, out, {GradientStyle::customColor(blue), 4, 0});
+        QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
+
+        const QJsonObject video = fixtures::stream(out);
+        QStringList tags;
+        for (const char* key :
+             {"pix_fmt", "color_primaries", "color_transfer", "color_space", "color_range"})
+            tags << video[key].toString();
+        QCOMPARE(tags.join(' '), QStringLiteral("yuv420p bt709 bt709 bt709 tv"));
+
+        // After H.264 at our CRF 18 these pictures measure 39 to 43 dB; read
+        // with no tone mapping they measure 17 dB, full range read as
+        // limited 28 dB.
+        const double psnr = fixtures::psnr(out, {8, 8, 160, 96}, in, c.reference);
+        QVERIFY2(psnr > 35, qPrintable(QStringLiteral("PSNR %1 dB").arg(psnr)));
+
+        // The margin, read as the tags just checked say.
+        const QImage frame = fixtures::frame(out, 0, "scale=in_color_matrix=bt709:in_range=tv");
+        QUORVEL_COMPARE_COLOR(frame.pixelColor(3, 3), blue, 3);
+        QUORVEL_COMPARE_COLOR(frame.pixelColor(frame.width() - 3, frame.height() - 3), blue, 3);
     }
 
     void placesTheEdgesExactly_data()

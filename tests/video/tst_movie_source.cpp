@@ -296,7 +296,7 @@ private Q_SLOTS:
         const QString destination = folder.filePath("edge.mp4");
         QCOMPARE(MovieWriter::checkFrameSize(QSizeF(size)).ok(), accepted);
 
-        auto writer = MovieWriter::open(QFile::encodeName(destination), {size, {}, nullptr, 0});
+        auto writer = MovieWriter::open(QFile::encodeName(destination), {size, nullptr, 0});
         if (!accepted) {
             QVERIFY(!writer.ok());
             QVERIFY2(
