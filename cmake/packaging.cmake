@@ -16,12 +16,13 @@ a PNG or an MPEG-4 movie. Its command line does the same for whole folders of
 screenshots.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "${QUORVEL_WEBSITE}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/strip-package.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's TIFF and other
 # picture reader plugins, and libheif, opened on the first HEIF picture. (The
 # FFmpeg backend of the movie preview is in libqt6multimedia6, which it finds.)
