@@ -86,7 +86,8 @@ private Q_SLOTS:
     void reportsWhatThisDesktopOffers_data()
     {
         QTest::addColumn<QStringList>("environment");
-        QTest::addColumn<QString>("services"); // portal<version>, trayer, watcher, clipboard
+        QTest::addColumn<QString>("services"); // portal<version> [backend=NAME] [no-screenshot],
+                                            // trayer, watcher, clipboard
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lines"); // each among what is printed
         QTest::addColumn<int>("advice");        // how many "→" lines
@@ -114,9 +115,39 @@ private Q_SLOTS:
             << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
             << "portal2 watcher" << 0
             << QStringList{"Session: Wayland (wayland-7), desktop KDE",
-                           "Capture: through the screenshot portal, which asks what to take",
+                           "Screenshot portal: version 2",
+                           "Capture area: whatever the desktop's screenshot portal shows to "
+                           "choose what to take",
                            "Tray: StatusNotifier host found, the Quorvel icon will show"}
             << 0;
+        // What each kind shows follows the backend that answers: wlroots drags, GNOME asks.
+        QTest::newRow("sway")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
+            << "portal2 backend=wlr" << 0
+            << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-wlr",
+                           "Capture full: the whole screen at once, with nothing to choose (the "
+                           "desktop may ask once whether Quorvel may take screenshots)",
+                           "Capture area: a drag on the screen over the area; Escape cancels",
+                           "Capture window: a drag on the screen over the window, as for an area "
+                           "(this portal cannot pick a window by a click); Escape cancels"}
+            << 1;
+        QTest::newRow("GNOME")
+            << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=GNOME"}
+            << "portal2 backend=gnome" << 0
+            << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-gnome",
+                           "Capture window: the desktop's own screenshot dialog, where you "
+                           "choose what to take; its Cancel button cancels"}
+            << 1;
+        // sway without PipeWire, KDE with its backend crashed: not "not running".
+        QTest::newRow("portal without screenshots")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
+            << "portal0 no-screenshot" << 1
+            << QStringList{"Screenshot portal: the desktop portal runs, but offers no screenshots",
+                           "  → your desktop's portal backend (xdg-desktop-portal-gnome, -kde or "
+                           "-wlr) is not answering; on sway and other wlroots desktops it needs "
+                           "PipeWire running; log out and in again",
+                           "Capture: not possible: on Wayland only the portal may see the screen"}
+            << 2;
         QTest::newRow("Wayland GNOME without a portal")
             << QStringList{"XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME", x11}
             << "trayer" << 1
@@ -140,8 +171,11 @@ private Q_SLOTS:
 
         QProcess portal, trayer;
         if (const int at = services.indexOf("portal"); at >= 0) {
-            portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL),
-                         {"picture", services.mid(at + 6, 1), "7"});
+            QStringList arguments{services.contains("no-screenshot") ? "no-screenshot" : "picture",
+                                  services.mid(at + 6, 1), "7"};
+            if (const int named = services.indexOf("backend="); named >= 0)
+                arguments << "--" + services.mid(named).section(' ', 0, 0);
+            portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL), arguments);
             QTRY_VERIFY(onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
         }
         if (services.contains("trayer")) {
