@@ -1,0 +1,233 @@
+// Quorvel on a real Wayland desktop: a headless sway with the desktop's
+// screenshot portal and its wlroots backend, started by run-under-sway. What
+// the portal gives is checked against grim, which reads the same screen.
+//
+// With PipeWire (the usual desktop): `doctor`, `capture full`, the native
+// main window, and a drag cancelled by SIGTERM, last, because the wlroots
+// backend stays busy with its drag until the person ends it. Without
+// PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots.
+
+#include "test_support.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+test_support::ProcessResult quorvel(const QStringList& arguments, QProcess* process = nullptr)
+{
+    QProcess own;
+    return test_support::finish(process ? *process : own, test_support::quorvelBinary(),
+                                arguments);
+}
+
+QStringList lines(const QByteArray& text)
+{
+    return QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// What grim sees on the whole screen now.
+QImage screen(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/grim.png");
+    const auto grim = test_support::run(QStringLiteral("grim"), {path});
+    if (grim.exitCode != 0)
+        qWarning("grim: %s", grim.err.constData());
+    return QImage(path);
+}
+
+// Whether a program of this name runs (slurp is the wlroots backend's child,
+// not ours, so its process is looked for, not waited on).
+bool running(const QString& name)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : entries) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8())
+            return true;
+    }
+    return false;
+}
+
+// How much of `a` differs from `b`, from every `step`th pixel each way (the
+// colour spaces the files name aside: only the pixels count).
+double differingShare(const QImage& a, const QImage& b, int step = 10)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1;
+    int differing = 0, samples = 0;
+    for (int y = step / 2; y < a.height(); y += step)
+        for (int x = step / 2; x < a.width(); x += step, ++samples)
+            differing += a.pixel(x, y) != b.pixel(x, y);
+    return double(differing) / samples;
+}
+
+// The windows sway shows, by the protocol each came through (xdg_shell is
+// native Wayland, xwayland is not), as `swaymsg -t get_tree` lists them.
+QStringList swayViews()
+{
+    const auto tree = test_support::run(QStringLiteral("swaymsg"), {"-t", "get_tree", "-r"});
+    QStringList found;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.contains("shell"))
+            found << node.value("shell").toString();
+        for (const char* children : {"nodes", "floating_nodes"})
+            for (const QJsonValue& child : node.value(children).toArray())
+                walk(child.toObject());
+    };
+    walk(QJsonDocument::fromJson(tree.out).object());
+    return found;
+}
+
+} // namespace
+
+class SwaySession : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QImage m_background; // the screen with no window on it
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("SWAYSOCK"), "run this under run-under-sway");
+        QVERIFY(m_dir.isValid());
+        m_background = screen(m_dir.path());
+        QCOMPARE(m_background.size(), QSize(1280, 720));
+    }
+
+    // On wlroots an area and a window are the same drag, and doctor says so.
+    void doctorSaysWhatEachKindShows()
+    {
+        const auto doctor = quorvel({"doctor"});
+        const QStringList printed = lines(doctor.out);
+        QCOMPARE(doctor.exitCode, 0);
+        QVERIFY2(printed.filter(QRegularExpression(
+                                    "^Screenshot portal: version \\d+, through "
+                                    "xdg-desktop-portal-wlr$"))
+                         .size() == 1,
+                 doctor.out.constData());
+        for (const QString& line :
+             {QStringLiteral("Session: Wayland (%1), desktop sway")
+                  .arg(qEnvironmentVariable("WAYLAND_DISPLAY")),
+              QStringLiteral("Capture area: a drag on the screen over the area; Escape cancels"),
+              QStringLiteral("Capture window: a drag on the screen over the window, as for an "
+                             "area (this portal cannot pick a window by a click); Escape "
+                             "cancels")})
+            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + doctor.out));
+        QVERIFY(doctor.err.isEmpty());
+    }
+
+    // The whole screen at once, with no drag and no pointer: every pixel as grim sees it.
+    void fullScreenAtOnce()
+    {
+        const QString out = m_dir.filePath("full.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "full", "-o", out, "--padding", "0"});
+        QVERIFY2(command.waitForFinished(20000),
+                 "capture full still waits: was the portal asked for a drag?");
+        QCOMPARE(command.exitCode(), 0);
+        QVERIFY(command.readAllStandardOutput().startsWith(
+            "Capturing full: the whole screen at once"));
+        const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
+        const QImage seen = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shot.size(), QSize(1280, 720));
+        QCOMPARE(shot.size(), seen.size());
+        QVERIFY2(differingShare(shot, seen, 1) == 0, "the capture's pixels differ from the screen's");
+    }
+
+    // The app runs natively (Wayland, not XWayland): its main window is a
+    // view of sway's, drawn on the screen.
+    void nativeMainWindow()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        // Drawn once its first buffer is attached: a good part of the screen
+        // is no longer the background.
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        const QImage shown = screen(m_dir.path());
+        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+            !folder.isEmpty())
+            shown.save(folder + QStringLiteral("/main-window.png"));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
+
+    // SIGTERM during the drag closes the portal's request: nothing is
+    // written, one line. Last: the wlroots backend is busy until its drag ends.
+    void cancelledDrag()
+    {
+        const QString out = m_dir.filePath("area.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
+        QVERIFY(command.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(command.canReadLine(), 10000);
+        QCOMPARE(command.readLine(),
+                 QByteArray("Capturing area: a drag on the screen over the area; Escape "
+                            "cancels\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(running(QStringLiteral("slurp")), 10000);
+        ::kill(command.processId(), SIGTERM);
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(command.exitCode(), 1);
+        QCOMPARE(command.readAllStandardError(),
+                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+};
+
+// sway without PipeWire, as on a desktop that never started it: the portal
+// runs, its wlroots backend cannot, so there are no screenshots.
+class SwayWithoutPipeWire : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void doctorTellsThePortalHasNoScreenshots()
+    {
+        const auto doctor = quorvel({"doctor"});
+        const QStringList printed = lines(doctor.out);
+        QCOMPARE(doctor.exitCode, 1);
+        for (const QString& line :
+             {QStringLiteral("Screenshot portal: the desktop portal runs, but offers no "
+                             "screenshots"),
+              QStringLiteral("Capture: not possible: on Wayland only the portal may see the "
+                             "screen")})
+            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + doctor.out));
+        QVERIFY2(!doctor.out.contains("org.freedesktop"), "raw D-Bus text reached the person");
+    }
+
+    void captureSaysSoInOurWords()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("full.png");
+        const auto capture = quorvel({"capture", "full", "-o", out});
+        QCOMPARE(capture.exitCode, 1);
+        QCOMPARE(capture.err,
+                 QByteArray("quorvel: cannot capture full: the desktop's portal offers no "
+                            "screenshots\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == QLatin1String("0")) {
+        SwayWithoutPipeWire test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    SwaySession test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sway_session.moc"
