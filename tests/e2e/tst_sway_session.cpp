@@ -3,7 +3,7 @@
 // the portal gives is checked against grim, which reads the same screen.
 //
 // With PipeWire (the usual desktop): `doctor`, `capture full`, the native
-// main window, and a drag cancelled by SIGTERM, last, because the wlroots
+// main window, `--copy` read back with wl-paste, and a drag cancelled by SIGTERM, last, because the wlroots
 // backend stays busy with its drag until the person ends it. Without
 // PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots.
 
@@ -40,17 +40,23 @@ QImage screen(const QString& folder)
     return QImage(path);
 }
 
-// Whether a program of this name runs (slurp is the wlroots backend's child,
-// not ours, so its process is looked for, not waited on).
-bool running(const QString& name)
+// How many programs of this name run with `argument` on their command line
+// (slurp is the wlroots backend's child and wl-copy's keeper is its own, not
+// ours, so they are looked for, not waited on).
+int running(const QString& name, const QByteArray& argument = {})
 {
+    int found = 0;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& pid : entries) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8())
-            return true;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8() &&
+            commandLine.open(QIODevice::ReadOnly) &&
+            commandLine.readAll().split('\0').contains(argument.isEmpty() ? name.toUtf8()
+                                                                           : argument))
+            ++found;
     }
-    return false;
+    return found;
 }
 
 // How much of `a` differs from `b`, from every `step`th pixel each way (the
@@ -163,6 +169,30 @@ private Q_SLOTS:
         QVERIFY(app.waitForFinished(10000));
     }
 
+    // --copy lands on the compositor's clipboard and stays there after the
+    // command has gone; its keeper goes when another program copies.
+    void copyLandsOnTheClipboard()
+    {
+        const QString out = m_dir.filePath("copied.png");
+        const auto capture = quorvel({"capture", "full", "-o", out, "--copy"});
+        QCOMPARE(capture.exitCode, 0);
+        QVERIFY(capture.err.isEmpty());
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const auto paste = test_support::run("wl-paste", {"--no-newline", "--type", "image/png"});
+        QCOMPARE(paste.exitCode, 0);
+        QVERIFY2(paste.out == written.readAll(), "the clipboard holds another picture");
+
+        QCOMPARE(running("wl-copy", "image/png"), 1);
+        QProcess other;
+        other.start("wl-copy", {"--type", "text/plain", "something else"});
+        QVERIFY(other.waitForFinished(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(running("wl-copy", "image/png"), 0, 5000);
+        QCOMPARE(test_support::run("wl-paste", {"--no-newline"}).out, QByteArray("something else"));
+        // What is left is its keeper, not ours.
+        test_support::run("wl-copy", {"--clear"});
+    }
+
     // SIGTERM during the drag closes the portal's request: nothing is
     // written, one line. Last: the wlroots backend is busy until its drag ends.
     void cancelledDrag()
@@ -175,7 +205,7 @@ private Q_SLOTS:
         QCOMPARE(command.readLine(),
                  QByteArray("Capturing area: a drag on the screen over the area; Escape "
                             "cancels\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(running(QStringLiteral("slurp")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(running(QStringLiteral("slurp")) == 1, 10000);
         ::kill(command.processId(), SIGTERM);
         QVERIFY(command.waitForFinished(10000));
         QCOMPARE(command.exitStatus(), QProcess::NormalExit);
