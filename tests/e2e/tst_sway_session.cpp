@@ -3,7 +3,9 @@
 // the portal gives is checked against grim, which reads the same screen.
 //
 // With PipeWire (the usual desktop): `doctor`, `capture full`, the native
-// main window, `--copy` read back with wl-paste, and a drag cancelled by SIGTERM, last, because the wlroots
+// main window, `--copy` read back with wl-paste, an area dragged and a drag
+// ended by Escape (through sway-input's pointer and keyboard), and a drag
+// cancelled by SIGTERM, last, because the wlroots
 // backend stays busy with its drag until the person ends it. Without
 // PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots.
 
@@ -96,6 +98,33 @@ class SwaySession : public QObject {
 
     QTemporaryDir m_dir;
     QImage m_background; // the screen with no window on it
+    QProcess m_input;    // sway-input: a pointer and a keyboard on the seat throughout
+
+    // Has sway-input do `command` and waits until the compositor has taken it.
+    bool input(const QByteArray& command)
+    {
+        m_input.write(command + '\n');
+        return QTest::qWaitFor([this] { return m_input.canReadLine(); }, 5000) &&
+               m_input.readLine() == "ok\n";
+    }
+    // slurp takes input once its surface is on the screen, a veil over the
+    // whole output; a gesture made before would be half lost.
+    bool slurpShows()
+    {
+        return QTest::qWaitFor([] { return running(QStringLiteral("slurp")) == 1; }, 10000) &&
+               QTest::qWaitFor(
+                   [this] {
+                       return screen(m_dir.path()).pixel(5, 5) != m_background.pixel(5, 5);
+                   },
+                   10000);
+    }
+    bool ended(const QList<QByteArray>& gesture)
+    {
+        for (const QByteArray& command : gesture)
+            if (!input(command))
+                return false;
+        return QTest::qWaitFor([] { return running(QStringLiteral("slurp")) == 0; }, 5000);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -104,6 +133,16 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         m_background = screen(m_dir.path());
         QCOMPARE(m_background.size(), QSize(1280, 720));
+        m_input.start(QStringLiteral(QUORVEL_SWAY_INPUT), QStringList());
+        QVERIFY2(m_input.waitForStarted(), "sway-input does not start");
+        QVERIFY2(QTest::qWaitFor([this] { return m_input.canReadLine(); }, 10000) &&
+                     m_input.readLine() == "ok\n",
+                 m_input.readAllStandardError().constData());
+    }
+    void cleanupTestCase()
+    {
+        m_input.closeWriteChannel();
+        m_input.waitForFinished(5000);
     }
 
     // On wlroots an area and a window are the same drag, and doctor says so.
@@ -193,11 +232,46 @@ private Q_SLOTS:
         test_support::run("wl-copy", {"--clear"});
     }
 
+    // An area is a drag over the screen: exactly the pixels dragged over.
+    void areaByADrag()
+    {
+        const QString out = m_dir.filePath("area.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "area", "-o", out, "--padding", "0"});
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"move 100 100", "press", "move 250 200", "move 400 300", "release"}));
+        QVERIFY(command.waitForFinished(10000));
+        QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
+        const QImage area = QImage(out).convertToFormat(QImage::Format_RGB32);
+        // slurp counts both corners in.
+        QCOMPARE(area.size(), QSize(301, 201));
+        const QImage seen =
+            screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(100, 100, 301, 201);
+        QVERIFY2(differingShare(area, seen, 1) == 0, "the area's pixels differ from the screen's");
+    }
+
+    // Escape during the drag: the wlroots backend ends the request without a
+    // picture, which is a cancelled capture, not a failure.
+    void escapeDuringTheDrag()
+    {
+        const QString out = m_dir.filePath("window.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(), {"capture", "window", "-o", out});
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"key Escape"}));
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitCode(), 1);
+        QCOMPARE(command.readAllStandardError(),
+                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+
     // SIGTERM during the drag closes the portal's request: nothing is
     // written, one line. Last: the wlroots backend is busy until its drag ends.
     void cancelledDrag()
     {
-        const QString out = m_dir.filePath("area.png");
+        const QString out = m_dir.filePath("cancelled.png");
         QProcess command;
         command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
         QVERIFY(command.waitForStarted());
