@@ -47,7 +47,13 @@ void EditorWindow::fitTo(const QScreen* screen)
     // until then there is none to leave room for.
     const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize();
     const QSize room = screen->availableGeometry().size() - frame;
-    setMinimumSize(QSize(kWidth, m_minimumHeight).boundedTo(room));
+    QSize wanted(kWidth, m_minimumHeight);
+    // On Wayland the compositor has the last word on a window's size (a
+    // tiling one hands out tiles), and Qt would draw past what it shows: only
+    // the content's own minimum holds there.
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        wanted = m_contentView->minimumSizeHint();
+    setMinimumSize(wanted.boundedTo(room));
     if (width() > room.width() || height() > room.height())
         resize(size().boundedTo(room));
 }

@@ -37,9 +37,11 @@ public:
     static QString titleFor(const QString& fileName, bool showVideoPlayer);
 
     // Keeps the window's minimum and its size within `screen`'s free area,
-    // frame included, so on a small screen or in a tiling compositor's tile
-    // the sidebar and its export button stay on the screen. Done for the
-    // primary screen when made, and again whenever the window changes screen.
+    // frame included, so on a small screen the sidebar and its export button
+    // stay on the screen; on Wayland, where a tiling compositor decides the
+    // size, the minimum is the content's own, so a tile shows them too. Done
+    // for the primary screen when made, and again whenever the window changes
+    // screen.
     void fitTo(const QScreen* screen);
 
 protected:

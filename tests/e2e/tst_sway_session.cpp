@@ -187,8 +187,10 @@ private Q_SLOTS:
     }
 
     // The app runs natively (Wayland, not XWayland): its main window is a
-    // view of sway's, drawn on the screen.
-    void nativeMainWindow()
+    // view of sway's, drawn on the screen; an editor opened beside it gets
+    // half the screen, a tile narrower than the editor would like, and fits
+    // in it: nothing of it runs past the tile's right edge.
+    void nativeWindows()
     {
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -200,10 +202,33 @@ private Q_SLOTS:
         // Drawn once its first buffer is attached: a good part of the screen
         // is no longer the background.
         QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
-        const QImage shown = screen(m_dir.path());
-        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
-            !folder.isEmpty())
-            shown.save(folder + QStringLiteral("/main-window.png"));
+        const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+        if (!folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/main-window.png"));
+
+        QImage picture(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 400; ++x)
+                picture.setPixelColor(x, y, QColor(x * 255 / 399, y * 255 / 299, 128));
+        const QString file = m_dir.filePath("picture.png");
+        QVERIFY(picture.save(file));
+        QCOMPARE(quorvel({"open", file}, nullptr).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+        // The right tile's last columns are the window's own background, top
+        // to bottom, once the editor is drawn there.
+        const auto fits = [this] {
+            const QImage shown = screen(m_dir.path());
+            if (shown.pixel(1000, 360) == m_background.pixel(1000, 360))
+                return false; // not drawn yet
+            for (int y = 0; y < shown.height(); ++y)
+                if (shown.pixel(1276, y) != shown.pixel(1276, 0))
+                    return false;
+            return true;
+        };
+        const bool fitted = QTest::qWaitFor(fits, 10000);
+        if (!folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/editor-tiled.png"));
+        QVERIFY2(fitted, "the editor runs past its tile");
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }
