@@ -348,9 +348,37 @@ private Q_SLOTS:
     }
 };
 
+// A HiDPI screen (QUORVEL_SWAY_SCALE=2): a capture keeps every pixel of the
+// screen and records its density, 72 dpi for each device pixel per point.
+class SwayScaled : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fullScreenKeepsEveryPixel()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("full.png");
+        const auto capture = quorvel({"capture", "full", "-o", out, "--padding", "0"});
+        QCOMPARE(capture.exitCode, 0);
+        const QImage shot(out);
+        const QImage seen = screen(dir.path());
+        QCOMPARE(shot.size(), QSize(1280, 720));
+        QCOMPARE(seen.size(), shot.size());
+        QVERIFY2(differingShare(shot.convertToFormat(QImage::Format_RGB32),
+                                seen.convertToFormat(QImage::Format_RGB32), 1) == 0,
+                 "the capture's pixels differ from the screen's");
+        QCOMPARE(shot.dotsPerMeterX(), qRound(144 / 0.0254));
+        QCOMPARE(shot.dotsPerMeterY(), qRound(144 / 0.0254));
+    }
+};
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariable("QUORVEL_SWAY_SCALE") == QLatin1String("2")) {
+        SwayScaled test;
+        return QTest::qExec(&test, argc, argv);
+    }
     if (qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == QLatin1String("0")) {
         SwayWithoutPipeWire test;
         return QTest::qExec(&test, argc, argv);
