@@ -349,7 +349,8 @@ private Q_SLOTS:
 };
 
 // A HiDPI screen (QUORVEL_SWAY_SCALE=2): a capture keeps every pixel of the
-// screen and records its density, 72 dpi for each device pixel per point.
+// screen and records its density, 72 dpi for each device pixel per point;
+// the native main window draws.
 class SwayScaled : public QObject {
     Q_OBJECT
 
@@ -370,12 +371,34 @@ private Q_SLOTS:
         QCOMPARE(shot.dotsPerMeterX(), qRound(144 / 0.0254));
         QCOMPARE(shot.dotsPerMeterY(), qRound(144 / 0.0254));
     }
+
+    // The native main window is drawn at the screen's density (run by hand
+    // with --scale 1.25 or 1.5 and QUORVEL_SWAY_SCREENSHOTS to look at it).
+    void nativeMainWindow()
+    {
+        QTemporaryDir dir;
+        const QImage background = screen(dir.path());
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(dir.path()), background) > 0.2, 10000);
+        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+            !folder.isEmpty())
+            screen(dir.path()).save(QStringLiteral("%1/main-window-scale-%2.png")
+                                        .arg(folder, qEnvironmentVariable("QUORVEL_SWAY_SCALE")));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
 };
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariable("QUORVEL_SWAY_SCALE") == QLatin1String("2")) {
+    if (qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble() > 1) {
         SwayScaled test;
         return QTest::qExec(&test, argc, argv);
     }
