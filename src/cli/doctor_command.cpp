@@ -6,6 +6,7 @@
 #include "session_kind.h"
 
 #include <QDBusConnection>
+#include <QStandardPaths>
 
 namespace {
 
@@ -20,6 +21,7 @@ struct DoctorFacts {
     std::optional<ScreenshotPortalFacts> portal;
     StatusNotifierTray statusNotifier = StatusNotifierTray::absent;
     bool klipper = false;
+    bool wlClipboard = false; // wl-copy and wl-paste, which copies on Wayland go through
 };
 
 struct DoctorReport {
@@ -49,6 +51,8 @@ DoctorFacts gatherFacts()
     facts.portal = probeScreenshotPortal(bus);
     facts.statusNotifier = probeStatusNotifierTray(bus);
     facts.klipper = nameOwnedOnBus(bus, QStringLiteral("org.kde.klipper"));
+    facts.wlClipboard = !QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty() &&
+                        !QStandardPaths::findExecutable(QStringLiteral("wl-paste")).isEmpty();
     return facts;
 }
 
@@ -179,8 +183,13 @@ void reportClipboard(const DoctorFacts& facts, SessionKind kind, DoctorReport& r
     if (facts.klipper) {
         report.say(label,
                    QStringLiteral("Klipper, captures stay on the clipboard after Quorvel quits"));
+    } else if (kind == SessionKind::wayland && facts.wlClipboard) {
+        report.say(label, QStringLiteral("wl-copy, copies from the command line stay on the "
+                                         "clipboard after Quorvel quits"));
     } else if (kind == SessionKind::wayland) {
-        report.say(label, QStringLiteral("unknown on Wayland"));
+        report.say(label, QStringLiteral("wl-copy not found, copies from the command line "
+                                         "cannot reach the clipboard"));
+        report.advise(QStringLiteral("install wl-clipboard"));
     } else if (facts.x11 && facts.x11->clipboardManager) {
         report.say(label,
                    QStringLiteral("running, captures stay on the clipboard after Quorvel quits"));

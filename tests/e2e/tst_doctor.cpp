@@ -138,6 +138,13 @@ private Q_SLOTS:
                            "Capture window: the desktop's own screenshot dialog, where you "
                            "choose what to take; its Cancel button cancels"}
             << 1;
+        // Copies on Wayland go through wl-copy; without it they cannot land.
+        QTest::newRow("Wayland without wl-clipboard")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "PATH=/nonexistent"} << "portal2" << 0
+            << QStringList{"Clipboard manager: wl-copy not found, copies from the command line "
+                           "cannot reach the clipboard",
+                           "  → install wl-clipboard"}
+            << 2;
         // sway without PipeWire, KDE with its backend crashed: not "not running".
         QTest::newRow("portal without screenshots")
             << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}

@@ -160,6 +160,8 @@ private Q_SLOTS:
              {QStringLiteral("Session: Wayland (%1), desktop sway")
                   .arg(qEnvironmentVariable("WAYLAND_DISPLAY")),
               QStringLiteral("Capture area: a drag on the screen over the area; Escape cancels"),
+              QStringLiteral("Clipboard manager: wl-copy, copies from the command line stay on "
+                             "the clipboard after Quorvel quits"),
               QStringLiteral("Capture window: a drag on the screen over the window, as for an "
                              "area (this portal cannot pick a window by a click); Escape "
                              "cancels")})
