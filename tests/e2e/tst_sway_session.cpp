@@ -3,9 +3,9 @@
 // the portal gives is checked against grim, which reads the same screen.
 //
 // With PipeWire (the usual desktop): `doctor`, `capture full`, the native
-// main window, `--copy` read back with wl-paste, an area dragged and a drag
-// ended by Escape (through sway-input's pointer and keyboard), and a drag
-// cancelled by SIGTERM, last, because the wlroots
+// main window and an editor in a tile, `--copy` read back with wl-paste, an
+// area dragged, the app's own Capture Area, and a drag ended by Escape
+// (through sway-input's pointer and keyboard), and one cancelled by SIGTERM, last, because the wlroots
 // backend stays busy with its drag until the person ends it. Without
 // PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots.
 
@@ -276,6 +276,43 @@ private Q_SLOTS:
         const QImage seen =
             screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(100, 100, 301, 201);
         QVERIFY2(differingShare(area, seen, 1) == 0, "the area's pixels differ from the screen's");
+    }
+
+    // The app's own flow, native: Capture Area in the main window, a drag
+    // through the portal, and an editor on the capture, which is also on the
+    // compositor's clipboard (set with the click's input serial).
+    void captureFromTheMainWindow()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        // The window is alone on the screen, so lowering it shows nothing
+        // else: the drag goes over its icon and title.
+        const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+
+        QByteArray pasted;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(pasted = test_support::run("wl-paste", {"--type", "image/png"}).out).isEmpty(),
+            10000);
+        const QImage picture = QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(picture.size(), QSize(121, 121));
+        // The pointer, drawn into the screen, sits on the last corner.
+        QVERIFY2(differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02,
+                 "the capture is not what was dragged over");
+        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+            !folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/editor-after-capture.png"));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
     }
 
     // Escape during the drag: the wlroots backend ends the request without a
