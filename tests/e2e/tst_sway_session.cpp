@@ -4,10 +4,11 @@
 //
 // With PipeWire (the usual desktop): `doctor`, `capture full`, the native
 // main window and an editor in a tile, `--copy` read back with wl-paste, an
-// area dragged, the app's own Capture Area, and a drag ended by Escape
-// (through sway-input's pointer and keyboard), and one cancelled by SIGTERM, last, because the wlroots
-// backend stays busy with its drag until the person ends it. Without
-// PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots.
+// area dragged, the app's own Capture Area, a drag ended by Escape (through
+// sway-input's pointer and keyboard), and one cancelled by SIGTERM, last,
+// because the wlroots backend stays busy with its drag until the person ends
+// it. Without PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no
+// screenshots. At scale 2: every pixel kept, the density recorded.
 
 #include "test_support.h"
 
