@@ -6,13 +6,12 @@
 #include "command_options.h"
 #include "compose_output.h"
 #include "console.h"
+#include "desktop_probe.h"
 #include "editor_module.h"
 #include "instance_client.h"
 #include "quorvel_app.h"
 #include "single_instance.h"
 #include "window_system.h"
-
-#include "desktop_probe.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

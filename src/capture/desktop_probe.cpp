@@ -3,7 +3,6 @@
 #include "portal_capture_backend.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -53,6 +52,16 @@ bool selectionOwned(xcb_connection_t* c, const QByteArray& selection)
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
+// A question for the bus itself. Asked with a message rather than through
+// QDBusConnectionInterface, whose object belongs to the main thread: these
+// questions may be asked from a worker.
+QDBusMessage busDaemonCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), method);
+}
+
 // The portal hands each request to a backend of its own
 // (org.freedesktop.impl.portal.desktop.NAME), which the portal started when it
 // started. The one that implements screenshots decides what a person sees; the
@@ -61,7 +70,8 @@ QString screenshotBackend(const QDBusConnection& bus)
 {
     const QString prefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
     const QString implementation = QStringLiteral("\"org.freedesktop.impl.portal.Screenshot\"");
-    const QDBusReply<QStringList> names = bus.interface()->registeredServiceNames();
+    const QDBusReply<QStringList> names = bus.call(busDaemonCall(QStringLiteral("ListNames")),
+                                                   QDBus::Block, kBusTimeoutMs);
     if (!names.isValid())
         return {};
     QStringList found;
@@ -154,8 +164,11 @@ StatusNotifierTray probeStatusNotifierTray(const QDBusConnection& bus)
 
 bool nameOwnedOnBus(const QDBusConnection& bus, const QString& name)
 {
-    return bus.isConnected() && bus.interface() &&
-           bus.interface()->isServiceRegistered(name).value();
+    if (!bus.isConnected())
+        return false;
+    const QDBusReply<bool> owned =
+        bus.call(busDaemonCall(QStringLiteral("NameHasOwner")) << name, QDBus::Block, kBusTimeoutMs);
+    return owned.isValid() && owned.value();
 }
 
 std::optional<X11DisplayFacts> probeX11Display(const QByteArray& name)

@@ -108,6 +108,14 @@ class SwaySession : public QObject {
         return QTest::qWaitFor([this] { return m_input.canReadLine(); }, 5000) &&
                m_input.readLine() == "ok\n";
     }
+    // The windows a test opened are gone from the screen, so what a later
+    // one sees there is its own.
+    bool backgroundShows()
+    {
+        return QTest::qWaitFor(
+            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); },
+            10000);
+    }
     // slurp takes input once its surface is on the screen, a veil over the
     // whole output; a gesture made before would be half lost.
     bool slurpShows()
@@ -234,6 +242,7 @@ private Q_SLOTS:
         QVERIFY2(fitted, "the editor runs past its tile");
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
     }
 
     // --copy lands on the compositor's clipboard and stays there after the
@@ -314,6 +323,7 @@ private Q_SLOTS:
             screen(m_dir.path()).save(folder + QStringLiteral("/editor-after-capture.png"));
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
     }
 
     // Escape during the drag: the wlroots backend ends the request without a
