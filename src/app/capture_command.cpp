@@ -218,9 +218,8 @@ int captureToFile(const CaptureRequest& request)
         backend->capture(request.kind);
     };
     const InterruptCancelsCapture interrupt([&] {
-        if (!asked)
+        if (!asked || !backend->cancel())
             return finish(kCancelledLine);
-        backend->cancel();
         cancelling.start(3000);
     });
     if (backend->name() == QLatin1String("portal"))
@@ -255,6 +254,21 @@ int captureAsTheApp(SingleInstance& instance, const CaptureRequest& request)
         QuorvelApp quorvel;
         instance.serve(quorvel);
         quorvel.showInBackground();
+        // The app this command became ends on Ctrl+C or SIGTERM, and a
+        // capture still on the screen is closed first, not left to nobody.
+        QTimer ending;
+        ending.setSingleShot(true);
+        QObject::connect(&ending, &QTimer::timeout, [] { QCoreApplication::exit(exitFailure); });
+        QObject::connect(&quorvel.captureBackend(), &CaptureBackend::cancelled, &ending,
+                         [&ending] {
+                             if (ending.isActive())
+                                 QCoreApplication::exit(exitFailure);
+                         });
+        const InterruptCancelsCapture interrupt([&] {
+            if (!quorvel.captureBackend().cancel())
+                return QCoreApplication::exit(exitFailure);
+            ending.start(3000);
+        });
         if (const QString failure = instance.Capture(request.kindName); !failure.isEmpty()) {
             printErrorLine(oneLine(
                 QStringLiteral("quorvel: cannot capture %1: %2").arg(request.kindName, failure)));

@@ -265,16 +265,16 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
     Q_EMIT captured(picture);
 }
 
-void PortalCaptureBackend::cancel()
+bool PortalCaptureBackend::cancel()
 {
     const QString requestPath = m_requestPath;
     if (!endRequest())
-        return;
+        return false;
     ++m_request; // what is still on its way belongs to no request now
     if (requestPath.isEmpty()) {
         // Not asked yet: nothing shows on the desktop.
         QMetaObject::invokeMethod(this, &CaptureBackend::cancelled, Qt::QueuedConnection);
-        return;
+        return true;
     }
     // The request's path is known before the portal has answered the call,
     // and the portal takes our calls in order, so Close never comes first.
@@ -288,6 +288,7 @@ void PortalCaptureBackend::cancel()
                 finished->deleteLater();
                 Q_EMIT cancelled();
             });
+    return true;
 }
 
 bool PortalCaptureBackend::endRequest()

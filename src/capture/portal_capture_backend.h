@@ -40,7 +40,7 @@ public:
     void capture(ScreenshotTypes kind) override;
     // Closes the portal's request (org.freedesktop.portal.Request.Close), so
     // its dialog goes, and answers cancelled() once the portal has taken that.
-    void cancel() override;
+    bool cancel() override;
 
     // The X11 window the portal's dialog should stay above; 0 for none.
     void setParentWindow(quintptr x11Window);

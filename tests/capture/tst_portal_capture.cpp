@@ -145,18 +145,18 @@ private Q_SLOTS:
         PortalCaptureBackend backend(bus());
         QSignalSpy cancelled(&backend, &CaptureBackend::cancelled);
         QSignalSpy failed(&backend, &CaptureBackend::failed);
-        backend.cancel(); // nothing to cancel yet
+        QVERIFY(!backend.cancel()); // nothing to cancel yet
         backend.capture(ScreenshotTypes::area);
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
-        backend.cancel();
+        QVERIFY(backend.cancel());
         QTRY_COMPARE_WITH_TIMEOUT(cancelled.size(), 1, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QString closed =
             QJsonDocument::fromJson(m_fake.readLine()).object().value("closed").toString();
         QVERIFY2(closed.endsWith(u'/' + request.value("handle_token").toString().section(u':', 0, 0)),
                  qPrintable(closed));
-        backend.cancel(); // already over: no second answer
+        QVERIFY(!backend.cancel()); // already over: no second answer
         QTest::qWait(300);
         QCOMPARE(cancelled.size(), 1);
         QCOMPARE(failed.size(), 0);
@@ -192,7 +192,8 @@ private Q_SLOTS:
     }
 
     // `quorvel capture -o`: the full screen at once, and Ctrl+C or SIGTERM
-    // during a drag closes the portal's request and writes nothing.
+    // during a drag closes the portal's request and writes nothing; so does
+    // SIGTERM on `quorvel capture` become the app.
     void captureCommandOnThePortal()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -235,6 +236,19 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(out));
             cleanup();
         }
+
+        // Without -o this process becomes the app, in the background; it
+        // closes the request too before it ends.
+        startFake({"wait", "2", "0", "--backend=wlr"});
+        command.start(test_support::quorvelBinary(), {"capture", "area"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 10000);
+        m_fake.readLine();
+        ::kill(command.processId(), SIGTERM);
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(command.exitCode(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
+        QVERIFY(m_fake.readLine().contains("\"closed\""));
     }
 
     void accessNeedsThePortalOnWayland()
