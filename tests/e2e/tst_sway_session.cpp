@@ -3,12 +3,13 @@
 // the portal gives is checked against grim, which reads the same screen.
 //
 // With PipeWire (the usual desktop): `doctor`, `capture full`, the native
-// main window and an editor in a tile, `--copy` read back with wl-paste, an
-// area dragged, the app's own Capture Area, a drag ended by Escape (through
-// sway-input's pointer and keyboard), and one cancelled by SIGTERM, last,
-// because the wlroots backend stays busy with its drag until the person ends
-// it. Without PipeWire (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no
-// screenshots. At scale 2: every pixel kept, the density recorded.
+// main window and an editor in a tile, `--copy` read back with wl-paste,
+// Ctrl+C and Ctrl+V in the app, an area dragged, the app's own Capture Area,
+// a drag ended by Escape (sway-input is the pointer and the keyboard), and
+// one cancelled by SIGTERM, last, because the wlroots backend stays busy with
+// its drag until the person ends it. Without PipeWire
+// (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots. At scale 2:
+// every pixel kept, the density recorded.
 
 #include "test_support.h"
 
@@ -267,6 +268,45 @@ private Q_SLOTS:
         QCOMPARE(test_support::run("wl-paste", {"--no-newline"}).out, QByteArray("something else"));
         // What is left is its keeper, not ours.
         test_support::run("wl-copy", {"--clear"});
+    }
+
+    // Ctrl+C in an editor puts the composed picture on the compositor's
+    // clipboard (the key's serial lets the app set it itself), and Ctrl+V in
+    // the main window opens an editor on it.
+    void copyAndPasteInTheApp()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QImage picture(200, 100, QImage::Format_RGB32);
+        picture.fill(QColor(200, 40, 90));
+        const QString file = m_dir.filePath("to-copy.png");
+        QVERIFY(picture.save(file));
+        QCOMPARE(quorvel({"open", file}).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+
+        QVERIFY(input("move 1000 300") && input("press") && input("release")); // the editor
+        QVERIFY(input("ctrl c"));
+        QImage copied;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(copied = QImage::fromData(
+                  test_support::run("wl-paste", {"--type", "image/png"}).out))
+                 .isNull(),
+            10000);
+        // The picture on its background, 40 points of padding all round.
+        QCOMPARE(copied.size(), QSize(280, 180));
+        QCOMPARE(copied.pixelColor(140, 90), QColor(200, 40, 90));
+
+        QVERIFY(input("move 300 600") && input("press") && input("release")); // the main window
+        QVERIFY(input("ctrl v"));
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews().size(), 3, 10000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
     }
 
     // An area is a drag over the screen: exactly the pixels dragged over.
