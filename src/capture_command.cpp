@@ -6,6 +6,7 @@
 #include "command_options.h"
 #include "compose_output.h"
 #include "console.h"
+#include "desktop_probe.h"
 #include "instance_client.h"
 #include "quorvel_app.h"
 #include "run_app.h"
@@ -14,6 +15,16 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QSocketNotifier>
+#include <QThreadPool>
+#include <QTimer>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <unistd.h>
+#include <utility>
 #include <variant>
 
 namespace {
@@ -90,6 +101,84 @@ std::variant<CaptureRequest, int> readRequest(const QStringList& arguments)
     return request;
 }
 
+const QString kCancelledLine = QStringLiteral("the capture was cancelled; nothing was written");
+
+// The write end of the pipe a signal handler wakes the event loop through:
+// a handler may only make async-signal-safe calls.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
+}
+
+// While it lives, Ctrl+C, SIGTERM and a terminal hanging up cancel the capture
+// as Escape would: a portal's request is closed, so its dialog or drag does
+// not stay on the screen with nobody waiting for it. Each handler is reset on
+// entry, so the same signal again ends the command the usual way; a signal
+// already ignored (nohup) stays ignored.
+class InterruptCancelsCapture {
+public:
+    static constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
+
+    explicit InterruptCancelsCapture(std::function<void()> onSignal)
+    {
+        if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier.emplace(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&*m_notifier, &QSocketNotifier::activated, [this, onSignal] {
+            char byte;
+            while (::read(interruptPipe[0], &byte, 1) > 0) {
+            }
+            m_notifier->setEnabled(false);
+            onSignal();
+        });
+        struct sigaction action {};
+        action.sa_handler = &onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        for (std::size_t i = 0; i < std::size(handled); ++i)
+            m_installed[i] = sigaction(handled[i], nullptr, &m_previous[i]) == 0 &&
+                             m_previous[i].sa_handler != SIG_IGN &&
+                             sigaction(handled[i], &action, nullptr) == 0;
+    }
+    ~InterruptCancelsCapture()
+    {
+        for (std::size_t i = 0; i < std::size(handled); ++i)
+            if (m_installed[i])
+                sigaction(handled[i], &m_previous[i], nullptr);
+        m_notifier.reset();
+        for (int& end : interruptPipe)
+            if (end >= 0)
+                ::close(std::exchange(end, -1));
+    }
+    InterruptCancelsCapture(const InterruptCancelsCapture&) = delete;
+    InterruptCancelsCapture& operator=(const InterruptCancelsCapture&) = delete;
+
+private:
+    std::optional<QSocketNotifier> m_notifier;
+    struct sigaction m_previous[std::size(handled)]{};
+    bool m_installed[std::size(handled)] = {};
+};
+
+// The portal is asked what it will show first, off this thread (the calls
+// block), so the person reads what to do before it shows; then `ask` runs here.
+void printWhatThePortalShows(const CaptureRequest& request, std::function<void()> ask)
+{
+    QThreadPool::globalInstance()->start([request, ask = std::move(ask)] {
+        const std::optional<ScreenshotPortalFacts> facts =
+            probeScreenshotPortal(QDBusConnection::sessionBus());
+        QMetaObject::invokeMethod(qApp, [request, ask, facts] {
+            if (facts && facts->version >= 1)
+                printLine(oneLine(QStringLiteral("Capturing %1: %2")
+                                      .arg(request.kindName,
+                                           portalShows(request.kind, *facts))));
+            ask();
+        });
+    });
+}
+
 // -o: the capture taken here, with our own backend, and written without the app.
 int captureToFile(const CaptureRequest& request)
 {
@@ -101,19 +190,42 @@ int captureToFile(const CaptureRequest& request)
     }
     QImage picture;
     QString failure;
+    bool answered = false;
+    const auto finish = [&](const QString& why) {
+        if (std::exchange(answered, true))
+            return;
+        failure = why;
+        QCoreApplication::quit();
+    };
     QObject::connect(backend.get(), &CaptureBackend::captured, [&](const QImage& captured) {
-        picture = captured;
-        QCoreApplication::quit();
+        if (!answered)
+            picture = captured;
+        finish({});
     });
-    QObject::connect(backend.get(), &CaptureBackend::cancelled, [&] {
-        failure = QStringLiteral("the capture was cancelled; nothing was written");
-        QCoreApplication::quit();
-    });
+    QObject::connect(backend.get(), &CaptureBackend::cancelled, [&] { finish(kCancelledLine); });
     QObject::connect(backend.get(), &CaptureBackend::failed, [&](const QString& reason) {
-        failure = QStringLiteral("cannot capture %1: %2").arg(request.kindName, reason);
-        QCoreApplication::quit();
+        finish(QStringLiteral("cannot capture %1: %2").arg(request.kindName, reason));
     });
-    backend->capture(request.kind);
+    // A backend that never answers its cancel() must not keep us either.
+    QTimer cancelling;
+    cancelling.setSingleShot(true);
+    QObject::connect(&cancelling, &QTimer::timeout, [&] { finish(kCancelledLine); });
+    bool asked = false;
+    const auto ask = [&] {
+        if (answered)
+            return;
+        asked = true;
+        backend->capture(request.kind);
+    };
+    const InterruptCancelsCapture interrupt([&] {
+        if (!asked || !backend->cancel())
+            return finish(kCancelledLine);
+        cancelling.start(3000);
+    });
+    if (backend->name() == QLatin1String("portal"))
+        printWhatThePortalShows(request, ask);
+    else
+        ask();
     QApplication::exec();
     if (!failure.isEmpty()) {
         printErrorLine(oneLine(QStringLiteral("quorvel: ") + failure));
@@ -137,7 +249,22 @@ int captureToFile(const CaptureRequest& request)
 // No app runs: this process becomes it, in the background, and captures.
 int captureAsTheApp(SingleInstance& instance, const CaptureRequest& request)
 {
-    return runApp(instance, AppStart::background, [&request](QuorvelApp& app) {
+    // The app this command became ends on Ctrl+C or SIGTERM, and a capture
+    // still on the screen is closed first, not left to nobody.
+    QTimer ending;
+    ending.setSingleShot(true);
+    QObject::connect(&ending, &QTimer::timeout, [] { QCoreApplication::exit(exitFailure); });
+    std::optional<InterruptCancelsCapture> interrupt;
+    return runApp(instance, AppStart::background, [&](QuorvelApp& app) {
+        QObject::connect(&app.captureBackend(), &CaptureBackend::cancelled, &ending, [&ending] {
+            if (ending.isActive())
+                QCoreApplication::exit(exitFailure);
+        });
+        interrupt.emplace([&app, &ending] {
+            if (!app.captureBackend().cancel())
+                return QCoreApplication::exit(exitFailure);
+            ending.start(3000);
+        });
         const QString failure = app.capture(request.kind);
         return failure.isEmpty() ? failure
                                  : QStringLiteral("quorvel: cannot capture %1: %2")

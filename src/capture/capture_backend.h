@@ -30,6 +30,12 @@ public:
     virtual QList<ScreenshotTypes> supportedKinds() const = 0;
     // Starts a capture of `kind`. Must not be called again before it answered.
     virtual void capture(ScreenshotTypes kind) = 0;
+    // Ends a capture in progress as the person's Escape would: whatever the
+    // desktop shows for it goes away, and the answer is cancelled(). True when
+    // that answer is on its way; false when no capture was waiting for one.
+    // The default ends nothing, for backends whose capture lives only in this
+    // process and so ends with it.
+    virtual bool cancel() { return false; }
 
 Q_SIGNALS:
     void captured(const QImage& picture);

@@ -3,8 +3,8 @@
 #include "portal_capture_backend.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QDBusVariant>
 #include <cstdlib>
 #include <memory>
@@ -52,6 +52,43 @@ bool selectionOwned(xcb_connection_t* c, const QByteArray& selection)
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
+// A question for the bus itself. Asked with a message rather than through
+// QDBusConnectionInterface, whose object belongs to the main thread: these
+// questions may be asked from a worker.
+QDBusMessage busDaemonCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), method);
+}
+
+// The portal hands each request to a backend of its own
+// (org.freedesktop.impl.portal.desktop.NAME), which the portal started when it
+// started. The one that implements screenshots decides what a person sees; the
+// portal's own interface does not say. Empty when none or several answer.
+QString screenshotBackend(const QDBusConnection& bus)
+{
+    const QString prefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
+    const QString implementation = QStringLiteral("\"org.freedesktop.impl.portal.Screenshot\"");
+    const QDBusReply<QStringList> names = bus.call(busDaemonCall(QStringLiteral("ListNames")),
+                                                   QDBus::Block, kBusTimeoutMs);
+    if (!names.isValid())
+        return {};
+    QStringList found;
+    for (const QString& name : names.value()) {
+        if (!name.startsWith(prefix))
+            continue;
+        const QDBusMessage introspect = QDBusMessage::createMethodCall(
+            name, QString::fromLatin1(portal::kPath),
+            QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+        const QDBusMessage reply = bus.call(introspect, QDBus::Block, kBusTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            reply.arguments().constFirst().toString().contains(implementation))
+            found << name.mid(prefix.size());
+    }
+    return found.size() == 1 ? found.constFirst() : QString();
+}
+
 } // namespace
 
 std::optional<ScreenshotPortalFacts> probeScreenshotPortal(const QDBusConnection& bus)
@@ -64,15 +101,54 @@ std::optional<ScreenshotPortalFacts> probeScreenshotPortal(const QDBusConnection
     // A portal without screenshots answers the version with an error.
     const std::optional<QVariant> version =
         propertyValue(getProperty(bus, service, path, interface, QStringLiteral("version")));
-    if (!version || version->toUInt() < 1)
-        return std::nullopt;
-    ScreenshotPortalFacts facts{version->toUInt(), std::nullopt};
+    if (!version || version->toUInt() < 1) {
+        // Asking started the portal if it can be started at all, so a portal
+        // that runs now is one whose backend offers no screenshots.
+        if (!nameOwnedOnBus(bus, service))
+            return std::nullopt;
+        return ScreenshotPortalFacts{};
+    }
+    ScreenshotPortalFacts facts{version->toUInt(), std::nullopt, {}, PortalPicker::unknown};
     if (facts.version >= 3) {
         if (const auto targets = propertyValue(
                 getProperty(bus, service, path, interface, QStringLiteral("AvailableTargets"))))
             facts.availableTargets = targets->toUInt();
     }
+    facts.backend = screenshotBackend(bus);
+    facts.picker = pickerOfPortalBackend(facts.backend);
     return facts;
+}
+
+PortalPicker pickerOfPortalBackend(const QString& backend)
+{
+    // xdg-desktop-portal-wlr runs slurp for an interactive request: a drag
+    // over the screen, whatever kind was asked for.
+    if (backend == QLatin1String("wlr"))
+        return PortalPicker::drag;
+    for (const char* withDialog : {"gnome", "kde", "gtk", "lxqt", "xapp"})
+        if (backend == QLatin1String(withDialog))
+            return PortalPicker::dialog;
+    return PortalPicker::unknown;
+}
+
+QString portalShows(ScreenshotTypes kind, const ScreenshotPortalFacts& facts)
+{
+    if (kind == ScreenshotTypes::full)
+        return QStringLiteral("the whole screen at once, with nothing to choose (the desktop may "
+                              "ask once whether Quorvel may take screenshots)");
+    switch (facts.picker) {
+    case PortalPicker::drag:
+        return kind == ScreenshotTypes::window
+                   ? QStringLiteral("a drag on the screen over the window, as for an area (this "
+                                    "portal cannot pick a window by a click); Escape cancels")
+                   : QStringLiteral("a drag on the screen over the area; Escape cancels");
+    case PortalPicker::dialog:
+        return QStringLiteral("the desktop's own screenshot dialog, where you choose what to "
+                              "take; its Cancel button cancels");
+    case PortalPicker::unknown:
+        break;
+    }
+    return QStringLiteral("whatever the desktop's screenshot portal shows to choose what to take");
 }
 
 StatusNotifierTray probeStatusNotifierTray(const QDBusConnection& bus)
@@ -88,8 +164,11 @@ StatusNotifierTray probeStatusNotifierTray(const QDBusConnection& bus)
 
 bool nameOwnedOnBus(const QDBusConnection& bus, const QString& name)
 {
-    return bus.isConnected() && bus.interface() &&
-           bus.interface()->isServiceRegistered(name).value();
+    if (!bus.isConnected())
+        return false;
+    const QDBusReply<bool> owned =
+        bus.call(busDaemonCall(QStringLiteral("NameHasOwner")) << name, QDBus::Block, kBusTimeoutMs);
+    return owned.isValid() && owned.value();
 }
 
 std::optional<X11DisplayFacts> probeX11Display(const QByteArray& name)

@@ -22,6 +22,8 @@ const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request
 // Reading the portal's properties activates it if it is not running yet;
 // that takes a moment, but never this long.
 constexpr int kPropertiesTimeoutMs = 5000;
+// A portal takes a Close at once; one that does not still lets us go.
+constexpr int kCloseTimeoutMs = 2000;
 
 // The portal's target values (version 3): screen 1, window 2, area 4.
 uint targetFor(ScreenshotTypes kind)
@@ -56,10 +58,28 @@ QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
     return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
-// Some errors come without a message; their name still says what went wrong.
+// A portal's error text is written for developers (\"No such interface … on
+// object at path …\"); the person gets what it means, in our words.
 QString describe(const QDBusError& error)
 {
-    return error.message().isEmpty() ? error.name() : error.message();
+    switch (error.type()) {
+    case QDBusError::AccessDenied:
+        return QStringLiteral("the desktop does not allow Quorvel to take screenshots");
+    case QDBusError::ServiceUnknown:
+        return QStringLiteral("the desktop's screenshot portal is not running");
+    case QDBusError::UnknownObject:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+    case QDBusError::InvalidArgs:
+        return QStringLiteral("the desktop's portal offers no screenshots");
+    case QDBusError::NoReply:
+    case QDBusError::Timeout:
+    case QDBusError::TimedOut:
+        return QStringLiteral("the desktop's screenshot portal did not answer");
+    default:
+        break;
+    }
+    return QStringLiteral("the desktop's screenshot portal could not take the request");
 }
 
 QScreen* primaryScreen()
@@ -143,8 +163,11 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
 void PortalCaptureBackend::askPortal(const QVariantMap& properties)
 {
     const QString token = newHandleToken();
+    // Only the full screen needs no choosing; asked interactively, wlroots
+    // would make the person drag over it, and wait for ever without a pointer.
+    m_interactive = m_kind != ScreenshotTypes::full;
     QVariantMap options{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("interactive"), true}};
+                        {QStringLiteral("interactive"), m_interactive}};
     if (properties.value(QStringLiteral("version")).toUInt() >= 3) {
         // The portal refuses a target it does not offer; then its dialog
         // lets the person choose.
@@ -190,8 +213,7 @@ bool PortalCaptureBackend::listenOn(const QString& requestPath)
     // would wait forever.
     if (!m_bus.connect(kService, requestPath, kRequestInterface, QStringLiteral("Response"), this,
                        SLOT(handleResponse(uint, QVariantMap)))) {
-        fail(QStringLiteral("could not listen for the screenshot portal's answer: ") +
-             describe(m_bus.lastError()));
+        fail(QStringLiteral("could not listen for the screenshot portal's answer"));
         return false;
     }
     m_requestPath = requestPath;
@@ -215,11 +237,16 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
         Q_EMIT cancelled();
         return;
     }
+    const QUrl uri(results.value(QStringLiteral("uri")).toString());
     if (response != 0) {
-        Q_EMIT failed(QStringLiteral("the desktop's screenshot portal ended the request"));
+        // wlroots' backend answers Escape during its drag like any failure:
+        // after a choice the person could make, no picture means they made none.
+        if (m_interactive && uri.isEmpty())
+            Q_EMIT cancelled();
+        else
+            Q_EMIT failed(QStringLiteral("the desktop's screenshot portal could not take it"));
         return;
     }
-    const QUrl uri(results.value(QStringLiteral("uri")).toString());
     if (!uri.isLocalFile()) {
         Q_EMIT failed(QStringLiteral("the desktop's screenshot portal gave no picture file"));
         return;
@@ -236,6 +263,32 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
             picture.setDevicePixelRatio(screen->devicePixelRatio());
     }
     Q_EMIT captured(picture);
+}
+
+bool PortalCaptureBackend::cancel()
+{
+    const QString requestPath = m_requestPath;
+    if (!endRequest())
+        return false;
+    ++m_request; // what is still on its way belongs to no request now
+    if (requestPath.isEmpty()) {
+        // Not asked yet: nothing shows on the desktop.
+        QMetaObject::invokeMethod(this, &CaptureBackend::cancelled, Qt::QueuedConnection);
+        return true;
+    }
+    // The request's path is known before the portal has answered the call,
+    // and the portal takes our calls in order, so Close never comes first.
+    const QDBusMessage close = QDBusMessage::createMethodCall(kService, requestPath,
+                                                              kRequestInterface,
+                                                              QStringLiteral("Close"));
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), this);
+    // Whatever the portal says, the capture is over for us.
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                Q_EMIT cancelled();
+            });
+    return true;
 }
 
 bool PortalCaptureBackend::endRequest()

@@ -15,9 +15,13 @@ inline constexpr char kScreenshotInterface[] = "org.freedesktop.portal.Screensho
 } // namespace portal
 
 // Screenshots through the desktop portal (org.freedesktop.portal.Screenshot):
-// on Wayland the only way to see the screen. The portal shows its own dialog,
-// where the person may still change what is taken; we ask for our kind where
-// the portal lets us choose (version 3 and later).
+// on Wayland the only way to see the screen. The full screen is asked for
+// without interaction, so it comes at once. An area or a window is asked for
+// interactively: the portal shows what its backend has (GNOME's and KDE's own
+// dialog, or a drag on the screen on wlroots; see portalShows()), and we ask
+// for our kind where the portal lets us choose (version 3 and later). An
+// interactive request the backend ends without a picture (wlroots' answer to
+// Escape) is a cancelled capture.
 //
 // The portal writes the picture to a file it owns; we read it and leave it be.
 // The picture comes in the screen's pixels; when the file says nothing about
@@ -34,6 +38,9 @@ public:
     QString name() const override;
     QList<ScreenshotTypes> supportedKinds() const override;
     void capture(ScreenshotTypes kind) override;
+    // Closes the portal's request (org.freedesktop.portal.Request.Close), so
+    // its dialog goes, and answers cancelled() once the portal has taken that.
+    bool cancel() override;
 
     // The X11 window the portal's dialog should stay above; 0 for none.
     void setParentWindow(quintptr x11Window);
@@ -54,6 +61,7 @@ private:
     QDBusServiceWatcher* m_portalWatcher = nullptr;
     QString m_parentWindow;
     ScreenshotTypes m_kind = ScreenshotTypes::full;
+    bool m_interactive = false;
     QString m_requestPath;
     quint64 m_request = 0; // tells a stale reply from the current request's
     bool m_busy = false;

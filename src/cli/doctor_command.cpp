@@ -6,6 +6,7 @@
 #include "session_kind.h"
 
 #include <QDBusConnection>
+#include <QStandardPaths>
 
 namespace {
 
@@ -20,6 +21,7 @@ struct DoctorFacts {
     std::optional<ScreenshotPortalFacts> portal;
     StatusNotifierTray statusNotifier = StatusNotifierTray::absent;
     bool klipper = false;
+    bool wlClipboard = false; // wl-copy and wl-paste, which copies on Wayland go through
 };
 
 struct DoctorReport {
@@ -49,6 +51,8 @@ DoctorFacts gatherFacts()
     facts.portal = probeScreenshotPortal(bus);
     facts.statusNotifier = probeStatusNotifierTray(bus);
     facts.klipper = nameOwnedOnBus(bus, QStringLiteral("org.kde.klipper"));
+    facts.wlClipboard = !QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty() &&
+                        !QStandardPaths::findExecutable(QStringLiteral("wl-paste")).isEmpty();
     return facts;
 }
 
@@ -89,41 +93,58 @@ void reportSession(const DoctorFacts& facts, SessionKind kind, DoctorReport& rep
     }
 }
 
+void reportPortal(const DoctorFacts& facts, DoctorReport& report)
+{
+    const QString label = QStringLiteral("Screenshot portal");
+    if (!facts.sessionBus) {
+        report.say(label, QStringLiteral("no session bus"));
+        return;
+    }
+    if (!facts.portal) {
+        report.say(label, QStringLiteral("not running"));
+        return;
+    }
+    if (facts.portal->version == 0) {
+        report.say(label, QStringLiteral("the desktop portal runs, but offers no screenshots"));
+        return;
+    }
+    QString finding = QStringLiteral("version %1").arg(facts.portal->version);
+    if (facts.portal->availableTargets)
+        finding += QStringLiteral(", can take ") + kindsIn(*facts.portal->availableTargets);
+    if (!facts.portal->backend.isEmpty())
+        finding += QStringLiteral(", through xdg-desktop-portal-") + facts.portal->backend;
+    report.say(label, finding);
+}
+
 void reportCapture(const DoctorFacts& facts, SessionKind kind, DoctorReport& report)
 {
-    const QString portalLabel = QStringLiteral("Screenshot portal");
-    if (!facts.sessionBus)
-        report.say(portalLabel, QStringLiteral("no session bus"));
-    else if (!facts.portal)
-        report.say(portalLabel, QStringLiteral("not running"));
-    else if (facts.portal->availableTargets)
-        report.say(portalLabel, QStringLiteral("version %1, can take %2")
-                                    .arg(facts.portal->version)
-                                    .arg(kindsIn(*facts.portal->availableTargets)));
-    else
-        report.say(portalLabel, QStringLiteral("version %1, lets you choose in its own dialog")
-                                    .arg(facts.portal->version));
-
+    reportPortal(facts, report);
     if (kind == SessionKind::wayland) {
-        if (!facts.portal && facts.sessionBus)
+        report.captureWorks = facts.portal && facts.portal->version >= 1;
+        if (!facts.sessionBus)
+            report.advise(QStringLiteral("start your desktop with a D-Bus session bus "
+                                         "(DBUS_SESSION_BUS_ADDRESS is not set)"));
+        else if (!facts.portal)
             report.advise(
                 QStringLiteral("install xdg-desktop-portal and your desktop's backend for it "
                                "(xdg-desktop-portal-gnome, -kde or -wlr), then log in again"));
-        else if (!facts.portal)
-            report.advise(QStringLiteral("start your desktop with a D-Bus session bus "
-                                         "(DBUS_SESSION_BUS_ADDRESS is not set)"));
-        report.captureWorks = facts.portal.has_value();
-        if (!facts.portal)
+        else if (!report.captureWorks)
+            // Installed, but its backend is gone: it crashed, or (wlroots) PipeWire is not running.
+            report.advise(QStringLiteral(
+                "your desktop's portal backend (xdg-desktop-portal-gnome, -kde or -wlr) is not "
+                "answering; on sway and other wlroots desktops it needs PipeWire running; log "
+                "out and in again"));
+        if (!report.captureWorks) {
             report.say(
                 QStringLiteral("Capture"),
                 QStringLiteral("not possible: on Wayland only the portal may see the screen"));
-        else if (facts.portal->availableTargets)
-            report.say(QStringLiteral("Capture"),
-                       QStringLiteral("%1, through the screenshot portal")
-                           .arg(kindsIn(*facts.portal->availableTargets)));
-        else
-            report.say(QStringLiteral("Capture"),
-                       QStringLiteral("through the screenshot portal, which asks what to take"));
+            return;
+        }
+        for (const auto& [kindName, screenshotKind] :
+             {std::pair{"full", ScreenshotTypes::full}, std::pair{"area", ScreenshotTypes::area},
+              std::pair{"window", ScreenshotTypes::window}})
+            report.say(QStringLiteral("Capture %1").arg(QLatin1String(kindName)),
+                       portalShows(screenshotKind, *facts.portal));
         return;
     }
     report.captureWorks = true;
@@ -162,8 +183,13 @@ void reportClipboard(const DoctorFacts& facts, SessionKind kind, DoctorReport& r
     if (facts.klipper) {
         report.say(label,
                    QStringLiteral("Klipper, captures stay on the clipboard after Quorvel quits"));
+    } else if (kind == SessionKind::wayland && facts.wlClipboard) {
+        report.say(label, QStringLiteral("wl-copy, copies from the command line stay on the "
+                                         "clipboard after Quorvel quits"));
     } else if (kind == SessionKind::wayland) {
-        report.say(label, QStringLiteral("unknown on Wayland"));
+        report.say(label, QStringLiteral("wl-copy not found, copies from the command line "
+                                         "cannot reach the clipboard"));
+        report.advise(QStringLiteral("install wl-clipboard"));
     } else if (facts.x11 && facts.x11->clipboardManager) {
         report.say(label,
                    QStringLiteral("running, captures stay on the clipboard after Quorvel quits"));

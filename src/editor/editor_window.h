@@ -19,7 +19,8 @@ class EditorWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // `minimumHeight` is in points; the window is never narrower than 1200.
+    // `minimumHeight` is in points; the window is never narrower than 1200,
+    // unless the screen is: see fitTo().
     EditorWindow(const Screencapture& capture, const ScreenRecorder& recorder, bool showVideoPlayer,
                  int minimumHeight, QWidget* parent = nullptr);
     ~EditorWindow() override;
@@ -35,6 +36,17 @@ public:
     // empty name stands for a screenshot.
     static QString titleFor(const QString& fileName, bool showVideoPlayer);
 
+    // Keeps the window's minimum and its size within `screen`'s free area,
+    // frame included, so on a small screen the sidebar and its export button
+    // stay on the screen; on Wayland, where a tiling compositor decides the
+    // size, the minimum is the content's own, so a tile shows them too. Done
+    // for the primary screen when made, and again whenever the window changes
+    // screen.
+    void fitTo(const QScreen* screen);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // Never asked to capture: an editor only shows what it was given.
     NullCaptureBackend m_backend;
@@ -43,5 +55,7 @@ private:
     QtFilePanel m_panel;
     DesktopFileReveal m_reveal;
     const bool m_showVideoPlayer;
+    const int m_minimumHeight;
+    bool m_followsScreen = false;
     ContentView* m_contentView; // a child, deleted first (see the destructor)
 };

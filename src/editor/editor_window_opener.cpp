@@ -18,13 +18,14 @@ QList<EditorWindow*>& openWindows()
     return windows;
 }
 
-void centreOnPointerScreen(QWidget& window)
+void centreOnPointerScreen(EditorWindow& window)
 {
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
+    window.fitTo(screen);
     const QRect available = screen->availableGeometry();
     // The frame is known once the window is shown (on X11, once the window
     // manager says so); until then the window's own size stands in for it.

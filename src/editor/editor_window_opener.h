@@ -16,9 +16,10 @@ int minimumEditorHeight(OpenedFrom from);
 // `showVideoPlayer` is set, the movie at `recorder.lastRecordingURL`. The
 // window gets a copy of just that into models of its own; the given models
 // are left as they are, and nothing they do later reaches the window. Every
-// call opens another window, 1200 x 800, centred on the screen under the
-// pointer, raised and active. It is titled after `fileName` when the capture
-// came from a file (a movie's own name is used when none is given).
+// call opens another window, 1200 x 800 (less on a screen with less room),
+// centred on the screen under the pointer, raised and active. It is titled
+// after `fileName` when the capture came from a file (a movie's own name is
+// used when none is given).
 //
 // The window deletes itself, and everything it holds, when the user closes it.
 // Returns it for the caller that wants to follow it; it is never null.

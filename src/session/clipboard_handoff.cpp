@@ -2,6 +2,11 @@
 
 #include "instance_client.h"
 
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -112,10 +117,69 @@ QString startKeeper(const QByteArray& png)
                             : reason;
 }
 
+// What wl-paste reads of the clipboard's picture, through the compositor.
+QByteArray pastedPicture(const QString& wlPaste)
+{
+    QProcess paste;
+    paste.start(wlPaste, {QStringLiteral("--no-newline"), QStringLiteral("--type"),
+                          QStringLiteral("image/png")});
+    if (!paste.waitForFinished(kKeeperAnswerMs) || paste.exitStatus() != QProcess::NormalExit ||
+        paste.exitCode() != 0) {
+        paste.kill();
+        paste.waitForFinished();
+        return {};
+    }
+    return paste.readAllStandardOutput();
+}
+
+// On Wayland the compositor refuses a selection set without a recent input
+// serial, which a command never has, so Qt's clipboard (and the app's, asked
+// over the bus) would claim a copy that never lands. wl-copy sets it through
+// the data-control protocol where the compositor offers it (wlroots, KDE),
+// else through a surface of its own (GNOME), and serves it from the
+// background until another program takes the clipboard over. The copy counts
+// once wl-paste reads the same picture back through the compositor.
+QString copyOnWayland(const QByteArray& png)
+{
+    const QString wlCopy = QStandardPaths::findExecutable(QStringLiteral("wl-copy"));
+    const QString wlPaste = QStandardPaths::findExecutable(QStringLiteral("wl-paste"));
+    if (wlCopy.isEmpty() || wlPaste.isEmpty())
+        return QStringLiteral("on Wayland the clipboard needs wl-copy and wl-paste (Debian "
+                              "package wl-clipboard)");
+    QProcess copy;
+    // Its background half lives in a session of its own, so closing the
+    // terminal does not take the picture with it.
+    copy.setChildProcessModifier([] { ::setsid(); });
+    copy.setStandardOutputFile(QProcess::nullDevice());
+    copy.setStandardErrorFile(QProcess::nullDevice());
+    copy.start(wlCopy, {QStringLiteral("--type"), QStringLiteral("image/png")});
+    if (!copy.waitForStarted(kKeeperAnswerMs))
+        return QStringLiteral("cannot start wl-copy");
+    copy.write(png);
+    copy.closeWriteChannel();
+    if (!copy.waitForFinished(kKeeperAnswerMs) || copy.exitStatus() != QProcess::NormalExit ||
+        copy.exitCode() != 0) {
+        copy.kill();
+        copy.waitForFinished();
+        return QStringLiteral("the desktop did not take the picture onto its clipboard");
+    }
+    // wl-copy answers as it goes to the background, a moment before it
+    // serves the picture.
+    QDeadlineTimer deadline(kKeeperAnswerMs);
+    while (!deadline.hasExpired()) {
+        if (pastedPicture(wlPaste) == png)
+            return {};
+        QThread::msleep(50);
+    }
+    return QStringLiteral("the picture did not show up on the desktop's clipboard");
+}
+
 } // namespace
 
 QString handOffToClipboard(const QByteArray& png)
 {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return copyOnWayland(png);
     if (const auto answer = InstanceClient().copyPicture(png))
         return *answer;
     return startKeeper(png);

@@ -2,6 +2,7 @@
 // and each answer as exactly one signal. The screen is scaled 2× (HiDPI).
 
 #include "capture_access.h"
+#include "desktop_probe.h"
 #include "portal_capture_backend.h"
 #include "private_bus.h"
 #include "test_support.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QScreen>
 #include <QtTest>
+#include <csignal>
 
 static const QString kBusName = QStringLiteral("quorvel-portal-test");
 
@@ -82,9 +84,12 @@ private Q_SLOTS:
             "the screenshot portal's picture could not be read: No such file or directory",
             "Gone.png");
         row("cancelled", "cancel 3 15", area, "4:uint", "cancelled");
-        row("ended", "end 3 15", area, "4:uint",
-            "the desktop's screenshot portal ended the request");
-        row("refused", "refuse 3 15", area, "4:uint", "Screenshots are not allowed");
+        // wlroots' answer to Escape during its drag
+        row("ended without a picture", "end 2 0", window, "", "cancelled");
+        row("full screen ended", "end 3 15", full, "1:uint",
+            "the desktop's screenshot portal could not take it");
+        row("refused", "refuse 3 15", area, "4:uint",
+            "the desktop does not allow Quorvel to take screenshots");
         row("portal gone", "vanish 3 15", area, "4:uint",
             "the desktop's screenshot portal went away before answering");
     }
@@ -124,10 +129,126 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
         QCOMPARE(request.value("parent_window").toString(), QStringLiteral("x11:3a00007"));
-        QCOMPARE(request.value("interactive").toString(), QStringLiteral("true:bool"));
+        // The full screen needs no choosing; asked interactively, wlroots makes
+        // the person drag over it.
+        QCOMPARE(request.value("interactive").toString(),
+                 kind == ScreenshotTypes::full ? QStringLiteral("false:bool")
+                                               : QStringLiteral("true:bool"));
         QVERIFY(request.value("handle_token").toString().startsWith(u"quorvel"));
         QCOMPARE(request.value("target").toString(), target);
         QVERIFY2(!m_fake.canReadLine(), "the portal was asked more than once");
+    }
+
+    void cancelClosesThePortalsRequest()
+    {
+        startFake({"wait", "2", "0", "--backend=wlr"});
+        PortalCaptureBackend backend(bus());
+        QSignalSpy cancelled(&backend, &CaptureBackend::cancelled);
+        QSignalSpy failed(&backend, &CaptureBackend::failed);
+        QVERIFY(!backend.cancel()); // nothing to cancel yet
+        backend.capture(ScreenshotTypes::area);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
+        const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
+        QVERIFY(backend.cancel());
+        QTRY_COMPARE_WITH_TIMEOUT(cancelled.size(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
+        const QString closed =
+            QJsonDocument::fromJson(m_fake.readLine()).object().value("closed").toString();
+        QVERIFY2(closed.endsWith(u'/' + request.value("handle_token").toString().section(u':', 0, 0)),
+                 qPrintable(closed));
+        QVERIFY(!backend.cancel()); // already over: no second answer
+        QTest::qWait(300);
+        QCOMPARE(cancelled.size(), 1);
+        QCOMPARE(failed.size(), 0);
+
+        // Cancelled before the portal was asked: it never is.
+        backend.capture(ScreenshotTypes::area);
+        backend.cancel();
+        QTRY_COMPARE(cancelled.size(), 2);
+        QTest::qWait(300);
+        QVERIFY(!m_fake.canReadLine());
+    }
+
+    void probeTellsThePortalsApart()
+    {
+        QVERIFY(!probeScreenshotPortal(bus()));
+        startFake({"no-screenshot", "0", "0"});
+        auto facts = probeScreenshotPortal(bus());
+        QVERIFY(facts);
+        QCOMPARE(facts->version, 0u);
+        cleanup();
+        startFake({"picture", "2", "0", "--backend=wlr"});
+        facts = probeScreenshotPortal(bus());
+        QVERIFY(facts);
+        QCOMPARE(facts->version, 2u);
+        QCOMPARE(facts->backend, QStringLiteral("wlr"));
+        QCOMPARE(facts->picker, PortalPicker::drag);
+        QVERIFY(portalShows(ScreenshotTypes::window, *facts).startsWith(u"a drag on the screen"));
+        cleanup();
+        startFake({"picture", "3", "7", "--backend=gnome"});
+        facts = probeScreenshotPortal(bus());
+        QCOMPARE(facts->picker, PortalPicker::dialog);
+        QCOMPARE(facts->availableTargets, 7u);
+    }
+
+    // `quorvel capture -o`: the full screen at once, and Ctrl+C or SIGTERM
+    // during a drag closes the portal's request and writes nothing; so does
+    // SIGTERM on `quorvel capture` become the app.
+    void captureCommandOnThePortal()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUORVEL_CAPTURE_BACKEND", "portal");
+        env.remove("QT_SCALE_FACTOR");
+        const QString out = m_dir.filePath("out.png");
+        QProcess command;
+        command.setProcessEnvironment(env);
+
+        startFake({"picture", "2", "0", m_dir.filePath("Screenshot.png"), "--backend=wlr"});
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "full", "-o", out, "--padding", "0"});
+        QVERIFY(command.waitForFinished(20000));
+        QCOMPARE(command.exitCode(), 0);
+        QVERIFY(command.readAllStandardOutput().startsWith(
+            "Capturing full: the whole screen at once"));
+        QCOMPARE(QImage(out).size(), m_picture.size());
+        QTRY_VERIFY(m_fake.canReadLine());
+        QCOMPARE(QJsonDocument::fromJson(m_fake.readLine()).object().value("interactive"),
+                 QStringLiteral("false:bool"));
+        QFile::remove(out);
+        cleanup();
+
+        for (const int signal : {SIGTERM, SIGINT}) {
+            startFake({"wait", "2", "0", "--backend=wlr"});
+            command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
+            QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 10000); // the request is on screen
+            m_fake.readLine();
+            ::kill(command.processId(), signal);
+            QVERIFY(command.waitForFinished(10000));
+            QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(command.exitCode(), 1);
+            QCOMPARE(QString::fromUtf8(command.readAllStandardOutput()),
+                     QStringLiteral("Capturing area: a drag on the screen over the area; Escape "
+                                    "cancels\n"));
+            QCOMPARE(QString::fromUtf8(command.readAllStandardError()),
+                     QStringLiteral("quorvel: the capture was cancelled; nothing was written\n"));
+            QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
+            QVERIFY(m_fake.readLine().contains("\"closed\""));
+            QVERIFY(!QFile::exists(out));
+            cleanup();
+        }
+
+        // Without -o this process becomes the app, in the background; it
+        // closes the request too before it ends.
+        startFake({"wait", "2", "0", "--backend=wlr"});
+        command.start(test_support::quorvelBinary(), {"capture", "area"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 10000);
+        m_fake.readLine();
+        ::kill(command.processId(), SIGTERM);
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(command.exitCode(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
+        QVERIFY(m_fake.readLine().contains("\"closed\""));
     }
 
     void accessNeedsThePortalOnWayland()

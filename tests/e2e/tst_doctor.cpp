@@ -86,8 +86,8 @@ private Q_SLOTS:
     void reportsWhatThisDesktopOffers_data()
     {
         QTest::addColumn<QStringList>("environment");
-        // portal<version>[:<targets it offers, 1 full screen + 2 window + 4 area>], trayer,
-        // watcher, clipboard
+        // portal<version>[:<targets it offers, 1 full screen + 2 window + 4 area>]
+        // [backend=NAME] [no-screenshot], trayer, watcher, clipboard
         QTest::addColumn<QString>("services");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lines"); // each among what is printed
@@ -116,15 +116,51 @@ private Q_SLOTS:
             << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
             << "portal2 watcher" << 0
             << QStringList{"Session: Wayland (wayland-7), desktop KDE",
-                           "Capture: through the screenshot portal, which asks what to take",
+                           "Screenshot portal: version 2",
+                           "Capture area: whatever the desktop's screenshot portal shows to "
+                           "choose what to take",
                            "Tray: StatusNotifier host found, the Quorvel icon will show"}
             << 0;
         QTest::newRow("Wayland with a portal that takes windows and full screens")
             << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
             << "portal3:3 watcher" << 0
-            << QStringList{"Screenshot portal: version 3, can take window, full screen",
-                           "Capture: window, full screen, through the screenshot portal"}
+            << QStringList{"Screenshot portal: version 3, can take window, full screen"}
             << 0;
+        // What each kind shows follows the backend that answers: wlroots drags, GNOME asks.
+        QTest::newRow("sway")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
+            << "portal2 backend=wlr" << 0
+            << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-wlr",
+                           "Capture full: the whole screen at once, with nothing to choose (the "
+                           "desktop may ask once whether Quorvel may take screenshots)",
+                           "Capture area: a drag on the screen over the area; Escape cancels",
+                           "Capture window: a drag on the screen over the window, as for an area "
+                           "(this portal cannot pick a window by a click); Escape cancels"}
+            << 1;
+        QTest::newRow("GNOME")
+            << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=GNOME"}
+            << "portal2 backend=gnome" << 0
+            << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-gnome",
+                           "Capture window: the desktop's own screenshot dialog, where you "
+                           "choose what to take; its Cancel button cancels"}
+            << 1;
+        // Copies on Wayland go through wl-copy; without it they cannot land.
+        QTest::newRow("Wayland without wl-clipboard")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "PATH=/nonexistent"} << "portal2" << 0
+            << QStringList{"Clipboard manager: wl-copy not found, copies from the command line "
+                           "cannot reach the clipboard",
+                           "  → install wl-clipboard"}
+            << 2;
+        // sway without PipeWire, KDE with its backend crashed: not "not running".
+        QTest::newRow("portal without screenshots")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
+            << "portal0 no-screenshot" << 1
+            << QStringList{"Screenshot portal: the desktop portal runs, but offers no screenshots",
+                           "  → your desktop's portal backend (xdg-desktop-portal-gnome, -kde or "
+                           "-wlr) is not answering; on sway and other wlroots desktops it needs "
+                           "PipeWire running; log out and in again",
+                           "Capture: not possible: on Wayland only the portal may see the screen"}
+            << 2;
         QTest::newRow("Wayland GNOME without a portal")
             << QStringList{"XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME", x11}
             << "trayer" << 1
@@ -150,9 +186,12 @@ private Q_SLOTS:
         if (const auto offered =
                 QRegularExpression(QStringLiteral("portal(\\d)(?::(\\d))?")).match(services);
             offered.hasMatch()) {
-            const QString targets = offered.captured(2).isEmpty() ? "7" : offered.captured(2);
-            portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL),
-                         {"picture", offered.captured(1), targets});
+            QStringList arguments{services.contains("no-screenshot") ? "no-screenshot" : "picture",
+                                  offered.captured(1),
+                                  offered.captured(2).isEmpty() ? "7" : offered.captured(2)};
+            if (const int named = services.indexOf("backend="); named >= 0)
+                arguments << "--" + services.mid(named).section(' ', 0, 0);
+            portal.start(QStringLiteral(QUORVEL_FAKE_PORTAL), arguments);
             QTRY_VERIFY(onBus(QStringLiteral("org.freedesktop.portal.Desktop")));
         }
         if (services.contains("trayer")) {

@@ -10,10 +10,12 @@
 #include "screencapture.h"
 #include "sidebar.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QPointer>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -88,6 +90,42 @@ private Q_SLOTS:
         QCOMPARE(shot->minimumSize(), QSize(1200, 800));
         file->resize(1200, 300);
         QCOMPARE(file->size(), QSize(1200, 400));
+    }
+
+    // On a 1280 x 720 screen (a laptop, a tile) the tray's window, which asks for 800 points of
+    // height, fits: the sidebar and its export button are on the screen. Moved back to the
+    // large screen, it may grow again.
+    void fitsASmallScreen()
+    {
+        QScreen* small = nullptr;
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->name() == QLatin1String("small"))
+                small = screen;
+        QVERIFY(small);
+        QCursor::setPos(small->geometry().center());
+        EditorWindow* window =
+            openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QRect room = small->availableGeometry();
+        QVERIFY2(room.contains(window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(window->x()).arg(window->y())
+                                .arg(window->width()).arg(window->height())));
+        QVERIFY(window->minimumHeight() <= room.height());
+        auto* sidebar = window->findChild<Sidebar*>();
+        QVERIFY(sidebar && sidebar->isVisible());
+        QAbstractButton* exportButton = nullptr;
+        for (auto* button : window->findChildren<QAbstractButton*>())
+            if (button->text() == QLatin1String("Export with Background") && button->isVisible())
+                exportButton = button;
+        QVERIFY(exportButton);
+        const QRect onScreen(exportButton->mapToGlobal(QPoint()), exportButton->size());
+        QVERIFY(room.contains(onScreen));
+        QVERIFY(window->rect().contains(QRect(exportButton->mapTo(window, QPoint()),
+                                              exportButton->size())));
+
+        window->move(100, 100);
+        QTRY_COMPARE(window->minimumSize(), QSize(1200, 800));
+        QCursor::setPos(0, 0);
     }
 
     // An ordinary, active, resizable window of 1200 x 800. Closing frees it, its models, its

@@ -1,8 +1,12 @@
 // A stand-in screenshot portal: answers as its command line says and prints
-// each request as one JSON line.
-//   fake_portal <mode> <version> <available targets> [picture path]
-//   mode: picture, cancel, end, refuse, old-handle (a handle of its own, as
-//   portals before handle_token), vanish (exits without answering)
+// each request, and each Close of one, as one JSON line.
+//   fake_portal <mode> <version> <available targets> [picture path] [--backend=NAME]
+//   mode: picture, cancel, end (response 2, no picture), refuse, old-handle (a
+//   handle of its own, as portals before handle_token), vanish (exits without
+//   answering), wait (answers only a Close), no-screenshot (a portal without
+//   the Screenshot interface)
+//   --backend=NAME also stands in for the portal's backend of that name
+//   (org.freedesktop.impl.portal.desktop.NAME), which implements screenshots.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -14,6 +18,33 @@
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+
+namespace {
+
+void printJson(const QJsonObject& line)
+{
+    std::puts(QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+// The request object the portal exports for each call, so it can be closed.
+class FakeRequest : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+public:
+    QString path;
+    bool closed = false;
+
+public Q_SLOTS:
+    void Close()
+    {
+        closed = true;
+        printJson({{QStringLiteral("closed"), path}});
+    }
+};
 
 class FakeScreenshotPortal : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -31,8 +62,7 @@ public Q_SLOTS:
         QJsonObject line{{QStringLiteral("parent_window"), parentWindow}};
         for (auto it = options.begin(); it != options.end(); ++it) // with the D-Bus type
             line.insert(it.key(), it.value().toString() + QLatin1Char(':') + it.value().typeName());
-        std::puts(QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
-        std::fflush(stdout);
+        printJson(line);
 
         if (mode == QLatin1String("refuse")) {
             sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Screenshots are not allowed"));
@@ -43,13 +73,22 @@ public Q_SLOTS:
                                    .arg(sender, mode == QLatin1String("old-handle")
                                                     ? QStringLiteral("chosen_by_the_portal")
                                                     : options.value("handle_token").toString());
+        auto* request = new FakeRequest;
+        request->setParent(this);
+        request->path = handle;
+        QDBusConnection::sessionBus().registerObject(handle, request,
+                                                     QDBusConnection::ExportAllSlots);
         const uint response = mode == QLatin1String("cancel") ? 1u
                               : mode == QLatin1String("end")  ? 2u
                                                               : 0u;
+        if (mode == QLatin1String("wait"))
+            return QDBusObjectPath(handle);
         // After the reply, as a real portal answers once the person is done.
         QTimer::singleShot(100, this, [=, this] {
             if (mode == QLatin1String("vanish"))
                 return QCoreApplication::quit();
+            if (request->closed)
+                return;
             QDBusMessage signal =
                 QDBusMessage::createSignal(handle, QStringLiteral("org.freedesktop.portal.Request"),
                                            QStringLiteral("Response"));
@@ -62,10 +101,37 @@ public Q_SLOTS:
     }
 };
 
+// What a portal without screenshots still offers.
+class FakeSettingsPortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    uint version() const { return 1; }
+};
+
+// A portal backend: what the portal hands screenshot requests to.
+class FakeScreenshotBackend : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Screenshot")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    uint version() const { return 2; }
+};
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    QString backendName;
+    for (auto it = args.begin(); it != args.end();) {
+        if (it->startsWith(QLatin1String("--backend=")))
+            backendName = it->mid(10), it = args.erase(it);
+        else
+            ++it;
+    }
     if (args.size() < 4)
         return 2;
     FakeScreenshotPortal portal;
@@ -73,8 +139,24 @@ int main(int argc, char** argv)
     portal.version = args.at(2).toUInt();
     portal.targets = args.at(3).toUInt();
     portal.picture = args.value(4);
+    FakeSettingsPortal settings;
+    QObject* exported = &portal;
+    if (portal.mode == QLatin1String("no-screenshot"))
+        exported = &settings;
+
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+    FakeScreenshotBackend backend;
+    if (!backendName.isEmpty()) {
+        // A connection of its own: the backend's object sits at the portal's path.
+        QDBusConnection own = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                            QStringLiteral("backend"));
+        if (!own.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &backend,
+                                QDBusConnection::ExportAllProperties) ||
+            !own.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.") +
+                                 backendName))
+            return 1;
+    }
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), exported,
                             QDBusConnection::ExportAllSlots |
                                 QDBusConnection::ExportAllProperties) ||
         !bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")))

@@ -1,0 +1,503 @@
+// Quorvel on a real Wayland desktop: a headless sway with the desktop's
+// screenshot portal and its wlroots backend, started by run-under-sway. What
+// the portal gives is checked against grim, which reads the same screen.
+//
+// With PipeWire (the usual desktop): `doctor`, `capture full`, the native
+// main window and an editor in a tile, `--copy` read back with wl-paste,
+// Ctrl+C and Ctrl+V in the app, an area dragged, the app's own Capture Area,
+// a drag ended by Escape (sway-input is the pointer and the keyboard), and
+// one cancelled by SIGTERM, last, because the wlroots backend stays busy with
+// its drag until the person ends it. Without PipeWire
+// (QUORVEL_SWAY_PIPEWIRE=0): the portal runs with no screenshots. At scale 2:
+// every pixel kept, the density recorded.
+
+#include "test_support.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+test_support::ProcessResult quorvel(const QStringList& arguments, QProcess* process = nullptr)
+{
+    QProcess own;
+    return test_support::finish(process ? *process : own, test_support::quorvelBinary(),
+                                arguments);
+}
+
+QStringList lines(const QByteArray& text)
+{
+    return QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// What grim sees on the whole screen now.
+QImage screen(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/grim.png");
+    const auto grim = test_support::run(QStringLiteral("grim"), {path});
+    if (grim.exitCode != 0)
+        qWarning("grim: %s", grim.err.constData());
+    return QImage(path);
+}
+
+// How many programs of this name run with `argument` on their command line
+// (slurp is the wlroots backend's child and wl-copy's keeper is its own, not
+// ours, so they are looked for, not waited on).
+int running(const QString& name, const QByteArray& argument = {})
+{
+    int found = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : entries) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8() &&
+            commandLine.open(QIODevice::ReadOnly) &&
+            commandLine.readAll().split('\0').contains(argument.isEmpty() ? name.toUtf8()
+                                                                           : argument))
+            ++found;
+    }
+    return found;
+}
+
+// How much of `a` differs from `b`, from every `step`th pixel each way (the
+// colour spaces the files name aside: only the pixels count).
+double differingShare(const QImage& a, const QImage& b, int step = 10)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1;
+    int differing = 0, samples = 0;
+    for (int y = step / 2; y < a.height(); y += step)
+        for (int x = step / 2; x < a.width(); x += step, ++samples)
+            differing += a.pixel(x, y) != b.pixel(x, y);
+    return double(differing) / samples;
+}
+
+// The windows sway shows, by the protocol each came through (xdg_shell is
+// native Wayland, xwayland is not), as `swaymsg -t get_tree` lists them.
+QStringList swayViews()
+{
+    const auto tree = test_support::run(QStringLiteral("swaymsg"), {"-t", "get_tree", "-r"});
+    QStringList found;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.contains("shell"))
+            found << node.value("shell").toString();
+        for (const char* children : {"nodes", "floating_nodes"})
+            for (const QJsonValue& child : node.value(children).toArray())
+                walk(child.toObject());
+    };
+    walk(QJsonDocument::fromJson(tree.out).object());
+    return found;
+}
+
+} // namespace
+
+class SwaySession : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QImage m_background; // the screen with no window on it
+    QProcess m_input;    // sway-input: a pointer and a keyboard on the seat throughout
+
+    // Has sway-input do `command` and waits until the compositor has taken it.
+    bool input(const QByteArray& command)
+    {
+        m_input.write(command + '\n');
+        return QTest::qWaitFor([this] { return m_input.canReadLine(); }, 5000) &&
+               m_input.readLine() == "ok\n";
+    }
+    // The windows a test opened are gone from the screen, so what a later
+    // one sees there is its own.
+    bool backgroundShows()
+    {
+        return QTest::qWaitFor(
+            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); },
+            10000);
+    }
+    // slurp takes input once its surface is on the screen, a veil over the
+    // whole output; a gesture made before would be half lost.
+    bool slurpShows()
+    {
+        return QTest::qWaitFor([] { return running(QStringLiteral("slurp")) == 1; }, 10000) &&
+               QTest::qWaitFor(
+                   [this] {
+                       return screen(m_dir.path()).pixel(5, 5) != m_background.pixel(5, 5);
+                   },
+                   10000);
+    }
+    bool ended(const QList<QByteArray>& gesture)
+    {
+        for (const QByteArray& command : gesture)
+            if (!input(command))
+                return false;
+        return QTest::qWaitFor([] { return running(QStringLiteral("slurp")) == 0; }, 5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("SWAYSOCK"), "run this under run-under-sway");
+        QVERIFY(m_dir.isValid());
+        m_background = screen(m_dir.path());
+        QCOMPARE(m_background.size(), QSize(1280, 720));
+        m_input.start(QStringLiteral(QUORVEL_SWAY_INPUT), QStringList());
+        QVERIFY2(m_input.waitForStarted(), "sway-input does not start");
+        QVERIFY2(QTest::qWaitFor([this] { return m_input.canReadLine(); }, 10000) &&
+                     m_input.readLine() == "ok\n",
+                 m_input.readAllStandardError().constData());
+    }
+    void cleanupTestCase()
+    {
+        m_input.closeWriteChannel();
+        m_input.waitForFinished(5000);
+    }
+
+    // On wlroots an area and a window are the same drag, and doctor says so.
+    void doctorSaysWhatEachKindShows()
+    {
+        const auto doctor = quorvel({"doctor"});
+        const QStringList printed = lines(doctor.out);
+        QCOMPARE(doctor.exitCode, 0);
+        QVERIFY2(printed.filter(QRegularExpression(
+                                    "^Screenshot portal: version \\d+, through "
+                                    "xdg-desktop-portal-wlr$"))
+                         .size() == 1,
+                 doctor.out.constData());
+        for (const QString& line :
+             {QStringLiteral("Session: Wayland (%1), desktop sway")
+                  .arg(qEnvironmentVariable("WAYLAND_DISPLAY")),
+              QStringLiteral("Capture area: a drag on the screen over the area; Escape cancels"),
+              QStringLiteral("Clipboard manager: wl-copy, copies from the command line stay on "
+                             "the clipboard after Quorvel quits"),
+              QStringLiteral("Capture window: a drag on the screen over the window, as for an "
+                             "area (this portal cannot pick a window by a click); Escape "
+                             "cancels")})
+            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + doctor.out));
+        QVERIFY(doctor.err.isEmpty());
+    }
+
+    // The whole screen at once, with no drag and no pointer: every pixel as grim sees it.
+    void fullScreenAtOnce()
+    {
+        const QString out = m_dir.filePath("full.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "full", "-o", out, "--padding", "0"});
+        QVERIFY2(command.waitForFinished(20000),
+                 "capture full still waits: was the portal asked for a drag?");
+        QCOMPARE(command.exitCode(), 0);
+        QVERIFY(command.readAllStandardOutput().startsWith(
+            "Capturing full: the whole screen at once"));
+        const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
+        const QImage seen = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shot.size(), QSize(1280, 720));
+        QCOMPARE(shot.size(), seen.size());
+        QVERIFY2(differingShare(shot, seen, 1) == 0, "the capture's pixels differ from the screen's");
+    }
+
+    // The app runs natively (Wayland, not XWayland): its main window is a
+    // view of sway's, drawn on the screen; an editor opened beside it gets
+    // half the screen, a tile narrower than the editor would like, and fits
+    // in it: nothing of it runs past the tile's right edge.
+    void nativeWindows()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        // Drawn once its first buffer is attached: a good part of the screen
+        // is no longer the background.
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+        if (!folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/main-window.png"));
+
+        QImage picture(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 400; ++x)
+                picture.setPixelColor(x, y, QColor(x * 255 / 399, y * 255 / 299, 128));
+        const QString file = m_dir.filePath("picture.png");
+        QVERIFY(picture.save(file));
+        QCOMPARE(quorvel({"open", file}, nullptr).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+        // The right tile's last columns are the window's own background, top
+        // to bottom, once the editor is drawn there.
+        const auto fits = [this] {
+            const QImage shown = screen(m_dir.path());
+            if (shown.pixel(1000, 360) == m_background.pixel(1000, 360))
+                return false; // not drawn yet
+            for (int y = 0; y < shown.height(); ++y)
+                if (shown.pixel(1276, y) != shown.pixel(1276, 0))
+                    return false;
+            return true;
+        };
+        const bool fitted = QTest::qWaitFor(fits, 10000);
+        if (!folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/editor-tiled.png"));
+        QVERIFY2(fitted, "the editor runs past its tile");
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
+    }
+
+    // --copy lands on the compositor's clipboard and stays there after the
+    // command has gone; its keeper goes when another program copies.
+    void copyLandsOnTheClipboard()
+    {
+        const QString out = m_dir.filePath("copied.png");
+        const auto capture = quorvel({"capture", "full", "-o", out, "--copy"});
+        QCOMPARE(capture.exitCode, 0);
+        QVERIFY(capture.err.isEmpty());
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const auto paste = test_support::run("wl-paste", {"--no-newline", "--type", "image/png"});
+        QCOMPARE(paste.exitCode, 0);
+        QVERIFY2(paste.out == written.readAll(), "the clipboard holds another picture");
+
+        QCOMPARE(running("wl-copy", "image/png"), 1);
+        QProcess other;
+        other.start("wl-copy", {"--type", "text/plain", "something else"});
+        QVERIFY(other.waitForFinished(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(running("wl-copy", "image/png"), 0, 5000);
+        QCOMPARE(test_support::run("wl-paste", {"--no-newline"}).out, QByteArray("something else"));
+        // What is left is its keeper, not ours.
+        test_support::run("wl-copy", {"--clear"});
+    }
+
+    // Ctrl+C in an editor puts the composed picture on the compositor's
+    // clipboard (the key's serial lets the app set it itself), and Ctrl+V in
+    // the main window opens an editor on it.
+    void copyAndPasteInTheApp()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QImage picture(200, 100, QImage::Format_RGB32);
+        picture.fill(QColor(200, 40, 90));
+        const QString file = m_dir.filePath("to-copy.png");
+        QVERIFY(picture.save(file));
+        QCOMPARE(quorvel({"open", file}).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+
+        QVERIFY(input("move 1000 300") && input("press") && input("release")); // the editor
+        QVERIFY(input("ctrl c"));
+        QImage copied;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(copied = QImage::fromData(
+                  test_support::run("wl-paste", {"--type", "image/png"}).out))
+                 .isNull(),
+            10000);
+        // The picture on its background, 40 points of padding all round.
+        QCOMPARE(copied.size(), QSize(280, 180));
+        QCOMPARE(copied.pixelColor(140, 90), QColor(200, 40, 90));
+
+        QVERIFY(input("move 300 600") && input("press") && input("release")); // the main window
+        QVERIFY(input("ctrl v"));
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews().size(), 3, 10000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
+    }
+
+    // An area is a drag over the screen: exactly the pixels dragged over.
+    void areaByADrag()
+    {
+        const QString out = m_dir.filePath("area.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "area", "-o", out, "--padding", "0"});
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"move 100 100", "press", "move 250 200", "move 400 300", "release"}));
+        QVERIFY(command.waitForFinished(10000));
+        QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
+        const QImage area = QImage(out).convertToFormat(QImage::Format_RGB32);
+        // slurp counts both corners in.
+        QCOMPARE(area.size(), QSize(301, 201));
+        const QImage seen =
+            screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(100, 100, 301, 201);
+        QVERIFY2(differingShare(area, seen, 1) == 0, "the area's pixels differ from the screen's");
+    }
+
+    // The app's own flow, native: Capture Area in the main window, a drag
+    // through the portal, and an editor on the capture, which is also on the
+    // compositor's clipboard (set with the click's input serial).
+    void captureFromTheMainWindow()
+    {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        // The window is alone on the screen, so lowering it shows nothing
+        // else: the drag goes over its icon and title.
+        const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
+
+        QByteArray pasted;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(pasted = test_support::run("wl-paste", {"--type", "image/png"}).out).isEmpty(),
+            10000);
+        const QImage picture = QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(picture.size(), QSize(121, 121));
+        // The pointer, drawn into the screen, sits on the last corner.
+        QVERIFY2(differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02,
+                 "the capture is not what was dragged over");
+        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+            !folder.isEmpty())
+            screen(m_dir.path()).save(folder + QStringLiteral("/editor-after-capture.png"));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(backgroundShows());
+    }
+
+    // Escape during the drag: the wlroots backend ends the request without a
+    // picture, which is a cancelled capture, not a failure.
+    void escapeDuringTheDrag()
+    {
+        const QString out = m_dir.filePath("window.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(), {"capture", "window", "-o", out});
+        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(ended({"key Escape"}));
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitCode(), 1);
+        QCOMPARE(command.readAllStandardError(),
+                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+
+    // SIGTERM during the drag closes the portal's request: nothing is
+    // written, one line. Last: the wlroots backend is busy until its drag ends.
+    void cancelledDrag()
+    {
+        const QString out = m_dir.filePath("cancelled.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
+        QVERIFY(command.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(command.canReadLine(), 10000);
+        QCOMPARE(command.readLine(),
+                 QByteArray("Capturing area: a drag on the screen over the area; Escape "
+                            "cancels\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(running(QStringLiteral("slurp")) == 1, 10000);
+        ::kill(command.processId(), SIGTERM);
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(command.exitCode(), 1);
+        QCOMPARE(command.readAllStandardError(),
+                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+};
+
+// sway without PipeWire, as on a desktop that never started it: the portal
+// runs, its wlroots backend cannot, so there are no screenshots.
+class SwayWithoutPipeWire : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void doctorTellsThePortalHasNoScreenshots()
+    {
+        const auto doctor = quorvel({"doctor"});
+        const QStringList printed = lines(doctor.out);
+        QCOMPARE(doctor.exitCode, 1);
+        for (const QString& line :
+             {QStringLiteral("Screenshot portal: the desktop portal runs, but offers no "
+                             "screenshots"),
+              QStringLiteral("Capture: not possible: on Wayland only the portal may see the "
+                             "screen")})
+            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + doctor.out));
+        QVERIFY2(!doctor.out.contains("org.freedesktop"), "raw D-Bus text reached the person");
+    }
+
+    void captureSaysSoInOurWords()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("full.png");
+        const auto capture = quorvel({"capture", "full", "-o", out});
+        QCOMPARE(capture.exitCode, 1);
+        QCOMPARE(capture.err,
+                 QByteArray("quorvel: cannot capture full: the desktop's portal offers no "
+                            "screenshots\n"));
+        QVERIFY(!QFile::exists(out));
+    }
+};
+
+// A HiDPI screen (QUORVEL_SWAY_SCALE=2): a capture keeps every pixel of the
+// screen and records its density, 72 dpi for each device pixel per point;
+// the native main window draws.
+class SwayScaled : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fullScreenKeepsEveryPixel()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("full.png");
+        const auto capture = quorvel({"capture", "full", "-o", out, "--padding", "0"});
+        QCOMPARE(capture.exitCode, 0);
+        const QImage shot(out);
+        const QImage seen = screen(dir.path());
+        QCOMPARE(shot.size(), QSize(1280, 720));
+        QCOMPARE(seen.size(), shot.size());
+        QVERIFY2(differingShare(shot.convertToFormat(QImage::Format_RGB32),
+                                seen.convertToFormat(QImage::Format_RGB32), 1) == 0,
+                 "the capture's pixels differ from the screen's");
+        QCOMPARE(shot.dotsPerMeterX(), qRound(144 / 0.0254));
+        QCOMPARE(shot.dotsPerMeterY(), qRound(144 / 0.0254));
+    }
+
+    // The native main window is drawn at the screen's density (run by hand
+    // with --scale 1.25 or 1.5 and QUORVEL_SWAY_SCREENSHOTS to look at it).
+    void nativeMainWindow()
+    {
+        QTemporaryDir dir;
+        const QImage background = screen(dir.path());
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        app.setProcessEnvironment(env);
+        app.start(test_support::quorvelBinary(), QStringList());
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(dir.path()), background) > 0.2, 10000);
+        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
+            !folder.isEmpty())
+            screen(dir.path()).save(QStringLiteral("%1/main-window-scale-%2.png")
+                                        .arg(folder, qEnvironmentVariable("QUORVEL_SWAY_SCALE")));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble() > 1) {
+        SwayScaled test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    if (qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == QLatin1String("0")) {
+        SwayWithoutPipeWire test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    SwaySession test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sway_session.moc"
