@@ -28,6 +28,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # FFmpeg backend of the movie preview is in libqt6multimedia6, which it finds.)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, libheif1 (>= 1.15)")
 # On Wayland: the screenshot portal, and Qt's platform plugin for it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, qt6-wayland, wl-clipboard")
 
 include(CPack)

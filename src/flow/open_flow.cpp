@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
@@ -61,6 +62,9 @@ Intake intake(const QString& path, const std::function<QString(const QString&)>&
             result.read = Result<FileIntake>::failure(failure);
     return result;
 }
+
+// Pictures from this size on are let go of on the pool.
+constexpr qint64 kLargePictureBytes = 64LL * 1024 * 1024;
 
 QString absolute(const QString& path)
 {
@@ -133,6 +137,16 @@ void OpenFlow::screenshotFinished()
         openEditor({m_capture.image(), {}, false, {}, m_from});
 }
 
+void OpenFlow::replacePicture(const QImage& picture)
+{
+    // The picture it replaces may be the last copy of a gigabyte: giving its
+    // pages back takes the GUI thread tens of milliseconds, the pool's none.
+    QImage previous = m_capture.image();
+    m_capture.setImage(picture);
+    if (qint64(previous.sizeInBytes()) >= kLargePictureBytes)
+        QThreadPool::globalInstance()->start([previous = std::move(previous)] {});
+}
+
 void OpenFlow::openEditor(EditorRequest request)
 {
     request.from = m_from;
@@ -165,7 +179,7 @@ void OpenFlow::openChosenImage(const QString& path)
         [this, path](const Intake& in) {
             const Result<FileIntake>& read = in.read;
             if (read.ok() && read.value().kind == FileIntake::Kind::picture) {
-                m_capture.setImage(read.value().picture);
+                replacePicture(read.value().picture);
                 openEditor({m_capture.image(), {}, false, QFileInfo(path).fileName(), m_from});
                 return;
             }
@@ -244,7 +258,7 @@ void OpenFlow::openFiles(const QStringList& paths, Answer done)
                     }
                     const QString name = QFileInfo(file.path).fileName();
                     if (file.read.value().kind == FileIntake::Kind::picture) {
-                        m_capture.setImage(file.read.value().picture);
+                        replacePicture(file.read.value().picture);
                         openEditor({m_capture.image(), {}, false, name, m_from});
                     } else {
                         m_recorder.setLastRecordingURL(QUrl::fromLocalFile(absolute(file.path)));

@@ -99,6 +99,7 @@ private:
     void takeScreenshot(ScreenshotTypes kind);
     void screenshotFinished();
     void openEditor(EditorRequest request);
+    void replacePicture(const QImage& picture);
     void openChosenImage(const QString& path);
     void openChosenMovie(const QString& path);
 
