@@ -160,6 +160,23 @@ Result<void> makeDirectories(const QString& path)
     return makeFolders(nativeName(path));
 }
 
+QByteArray readHead(int descriptor, qsizetype bytes)
+{
+    QByteArray head(bytes, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < head.size()) {
+        const ssize_t got = ::pread(descriptor, head.data() + filled,
+                                    size_t(head.size() - filled), off_t(filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        filled += got;
+    }
+    head.truncate(filled);
+    return head;
+}
+
 Result<QImage> loadPicture(const QString& path)
 {
     const int descriptor = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);

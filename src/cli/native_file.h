@@ -29,6 +29,10 @@ struct FileIdentity {
 };
 std::optional<FileIdentity> fileIdentity(const QString& path);
 
+// Up to `bytes` of a file's start, read from `descriptor` without moving its
+// offset; fewer when the file is shorter or a read fails.
+QByteArray readHead(int descriptor, qsizetype bytes);
+
 // Creates the folder and any missing parents, as mkdir -p does.
 Result<void> makeDirectories(const QString& path);
 

@@ -36,20 +36,8 @@ QByteArray fileHead(const QString& path)
         return {};
     QByteArray head;
     struct stat status {};
-    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-        head.resize(kProbeBytes);
-        qsizetype filled = 0;
-        while (filled < head.size()) {
-            const ssize_t got =
-                ::read(descriptor, head.data() + filled, size_t(head.size() - filled));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            filled += got;
-        }
-        head.truncate(filled);
-    }
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode))
+        head = readHead(descriptor, kProbeBytes);
     ::close(descriptor);
     return head;
 }

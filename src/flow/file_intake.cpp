@@ -34,24 +34,6 @@ bool looksLikeMovie(QByteArrayView head)
            || at(0, "OggS") || at(0, "FLV");
 }
 
-// The file's first bytes, read without moving its offset.
-QByteArray readHead(int descriptor)
-{
-    QByteArray head(kHeadBytes, Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (filled < head.size()) {
-        const ssize_t got = ::pread(descriptor, head.data() + filled,
-                                    size_t(head.size() - filled), off_t(filled));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        filled += got;
-    }
-    head.truncate(filled);
-    return head;
-}
-
 } // namespace
 
 Result<FileIntake> readForEditor(const QString& path)
@@ -76,7 +58,7 @@ Result<FileIntake> readForEditor(const QString& path)
     }
     // Reads of a regular file never wait; back to blocking for Qt's readers.
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    const QByteArray head = readHead(descriptor);
+    const QByteArray head = readHead(descriptor, kHeadBytes);
     if (head.isEmpty()) {
         ::close(descriptor);
         return Result<FileIntake>::failure(QStringLiteral("the file is empty"));

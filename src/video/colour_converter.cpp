@@ -1,5 +1,7 @@
 #include "colour_converter.h"
 
+#include "filter_source.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -99,17 +101,7 @@ Result<void> ColourConverter::build(const AVFrame& picture, const ColourTags& ta
     // and tonemap work in slices.
     graph->nb_threads = 0;
 
-    const AVRational aspect =
-        picture.sample_aspect_ratio.num > 0 ? picture.sample_aspect_ratio : AVRational{1, 1};
-    const QByteArray sourceArguments =
-        QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=1/%4:pixel_aspect=%5/%6")
-            .arg(picture.width)
-            .arg(picture.height)
-            .arg(picture.format)
-            .arg(AV_TIME_BASE)
-            .arg(aspect.num)
-            .arg(aspect.den)
-            .toLatin1();
+    const QByteArray sourceArguments = bufferSourceArguments(picture, {1, AV_TIME_BASE});
     int code = avfilter_graph_create_filter(&m_source, avfilter_get_by_name("buffer"), "in",
                                             sourceArguments.constData(), nullptr, graph);
     if (code >= 0)

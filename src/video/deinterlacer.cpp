@@ -1,5 +1,7 @@
 #include "deinterlacer.h"
 
+#include "filter_source.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -41,18 +43,7 @@ Result<std::unique_ptr<Deinterlacer>> Deinterlacer::open(const AVFrame& first, A
     // Not the machine's every core: the decoder already has them.
     graph->nb_threads = 1;
 
-    const AVRational aspect =
-        first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : AVRational{1, 1};
-    const QByteArray sourceArguments =
-        QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:pixel_aspect=%6/%7")
-            .arg(first.width)
-            .arg(first.height)
-            .arg(first.format)
-            .arg(timeBase.num)
-            .arg(timeBase.den)
-            .arg(aspect.num)
-            .arg(aspect.den)
-            .toLatin1();
+    const QByteArray sourceArguments = bufferSourceArguments(first, timeBase);
     // Pictures that say they hold fields say in which order, and only those
     // are woven; a stream that only tags its fields gets every picture woven.
     const bool flagged = libav::interlaced(&first);
