@@ -72,10 +72,12 @@ QRect fitted(QSize size, const QRect& area)
 
 } // namespace
 
-// The background filling the area less its margin, casting a shadow, and
-// the movie on it in its own shape, as large as fits inside the padding and
-// centred, casting a smaller one. Until the first frame tells the movie's
-// shape, the player takes the whole padded area and casts no shadow.
+// The export in small, as the picture's preview shows a picture: the movie
+// with its padding (in the movie's pixels, as the export pads it) scaled to
+// fit the area less its margin, the background under both casting a shadow,
+// and the movie on it in its own shape, casting a smaller one. Until the
+// first frame tells the movie's shape, the background fills the area, the
+// player takes the whole padded part of it and casts no shadow.
 class VideoPreview : public QWidget {
 public:
     VideoPreview(const QUrl& url, QWidget* parent)
@@ -118,14 +120,23 @@ protected:
 private:
     void placeChildren()
     {
-        const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
-        m_background->setGeometry(area.isValid() ? area : QRect());
-        const int inset =
-            std::isfinite(m_padding) ? int(std::lround(std::clamp(m_padding, 0.0, 1e5))) : 0;
+        QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+        if (!area.isValid())
+            area = QRect();
+        const double padding = std::isfinite(m_padding) ? std::clamp(m_padding, 0.0, 1e5) : 0;
+        const QSize movieSize = m_player->movieSize();
+        int inset = int(std::lround(padding));
+        if (!movieSize.isEmpty()) {
+            const QSize composed(int(std::lround(movieSize.width() + 2 * padding)),
+                                 int(std::lround(movieSize.height() + 2 * padding)));
+            area = fitted(composed, area);
+            inset = int(std::lround(padding * area.width() / composed.width()));
+        }
+        m_background->setGeometry(area);
         QRect movie = m_background->rect().adjusted(inset, inset, -inset, -inset);
         if (!movie.isValid())
             movie = QRect(m_background->rect().center(), QSize(0, 0));
-        movie = fitted(m_player->movieSize(), movie);
+        movie = fitted(movieSize, movie);
         m_player->setGeometry(movie);
         m_videoShadow->setGeometry(m_background->rect());
         const bool shown = !m_player->movieSize().isEmpty() || !m_player->errorText().isEmpty();

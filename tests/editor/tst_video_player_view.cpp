@@ -260,9 +260,11 @@ private Q_SLOTS:
                                      .arg(area.y());
         QVERIFY2(std::abs(double(movie.width()) / movie.height() - 16.0 / 9) < 0.02,
                  qPrintable(measured));
-        // As large as the padding lets it be, one way or the other, and centred.
-        const int padding = int(40 * ratio);
-        QVERIFY2(std::min(movie.left() - area.left(), movie.top() - area.top()) <= padding + 2,
+        // The export in small: 160 x 90 padded by 40 on each side, the background that shape
+        // and the movie inset by the padding at the same scale, centred.
+        QVERIFY2(std::abs(double(area.width()) / area.height() - 240.0 / 170) < 0.02,
+                 qPrintable(measured));
+        QVERIFY2(std::abs(double(movie.left() - area.left()) / movie.width() - 40.0 / 160) < 0.02,
                  qPrintable(measured));
         QVERIFY2(std::abs((movie.left() - area.left()) - (area.right() - movie.right())) <= 2 &&
                      std::abs((movie.top() - area.top()) - (area.bottom() - movie.bottom())) <= 2,
