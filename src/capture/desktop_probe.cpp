@@ -6,6 +6,10 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <cstdlib>
 #include <memory>
 #include <xcb/xcb.h>
@@ -62,10 +66,52 @@ QDBusMessage busDaemonCall(const QString& method)
         QStringLiteral("org.freedesktop.DBus"), method);
 }
 
+// The backends a portal file says are for this desktop (its UseIn= names one
+// of XDG_CURRENT_DESKTOP's), by their short names ("wlr", "gnome").
+QStringList backendsForThisDesktop()
+{
+    QStringList desktops;
+    for (const QString& desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(':'))
+        if (!desktop.isEmpty())
+            desktops << desktop.toLower();
+    QStringList folders{qEnvironmentVariable("XDG_DESKTOP_PORTAL_DIR")};
+    folders += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                         QStringLiteral("xdg-desktop-portal/portals"),
+                                         QStandardPaths::LocateDirectory);
+    const QString prefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
+    QStringList backends;
+    for (const QString& folder : folders) {
+        if (folder.isEmpty())
+            continue;
+        for (const QFileInfo& file :
+             QDir(folder).entryInfoList({QStringLiteral("*.portal")}, QDir::Files)) {
+            QFile portalFile(file.filePath());
+            if (file.size() > 64 * 1024 || !portalFile.open(QIODevice::ReadOnly))
+                continue;
+            QString name;
+            bool ours = false;
+            for (const QByteArray& line : portalFile.readAll().split('\n')) {
+                const QString text = QString::fromUtf8(line).trimmed();
+                if (text.startsWith(QLatin1String("DBusName=")))
+                    name = text.mid(9);
+                else if (text.startsWith(QLatin1String("UseIn=")))
+                    for (const QString& use : text.mid(6).split(';', Qt::SkipEmptyParts))
+                        ours = ours || desktops.contains(use.trimmed().toLower());
+            }
+            if (ours && name.startsWith(prefix))
+                backends << name.mid(prefix.size());
+        }
+    }
+    return backends;
+}
+
 // The portal hands each request to a backend of its own
 // (org.freedesktop.impl.portal.desktop.NAME), which the portal started when it
 // started. The one that implements screenshots decides what a person sees; the
-// portal's own interface does not say. Empty when none or several answer.
+// portal's own interface does not say. Where several running backends offer
+// screenshots (a GNOME backend started for its file chooser on sway, say), the
+// portal takes the one meant for this desktop, and so do we. Empty when that
+// leaves none or several.
 QString screenshotBackend(const QDBusConnection& bus)
 {
     const QString prefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
@@ -85,6 +131,10 @@ QString screenshotBackend(const QDBusConnection& bus)
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
             reply.arguments().constFirst().toString().contains(implementation))
             found << name.mid(prefix.size());
+    }
+    if (found.size() > 1) {
+        const QStringList meant = backendsForThisDesktop();
+        found.removeIf([&meant](const QString& name) { return !meant.contains(name); });
     }
     return found.size() == 1 ? found.constFirst() : QString();
 }
