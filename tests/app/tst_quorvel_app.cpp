@@ -137,8 +137,7 @@ private Q_SLOTS:
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY2(area.contains(panel->frameGeometry()), "the panel stays on the screen");
 
-        QImage shot(40, 30, QImage::Format_ARGB32);
-        shot.fill(Qt::red);
+        const QImage shot = test_support::filled(Qt::red);
         app->menuView()->screencapture().setImage(shot);
         panel->hide();
         app->showTrayPanel();

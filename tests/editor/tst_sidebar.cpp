@@ -123,9 +123,9 @@ class TestSidebar : public QObject {
     // A picture of `size` filled with `colour`, saved as `name`.
     QString pictureFile(const QString& name, QSize size, QColor colour)
     {
-        QImage picture(size, QImage::Format_RGB32);
-        picture.fill(colour);
-        return picture.save(m_files.filePath(name)) ? m_files.filePath(name) : QString();
+        return test_support::filled(colour, size).save(m_files.filePath(name))
+                   ? m_files.filePath(name)
+                   : QString();
     }
 
 private Q_SLOTS:
@@ -220,9 +220,8 @@ private Q_SLOTS:
         QTest::newRow("plain colour") << Style::customColor(blue()) << "";
         QTest::newRow("bluePurple's own colours")
             << Style::customGradient({blue(), purple()}) << "";
-        QImage picture(4, 4, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        QTest::newRow("picture") << Style::customImage(std::make_shared<const QImage>(picture))
+        QTest::newRow("picture") << Style::customImage(std::make_shared<const QImage>(
+                                        test_support::filled(Qt::red, {4, 4})))
                                  << "";
     }
     void selectionFollowsStyleEquality()

@@ -545,8 +545,7 @@ private Q_SLOTS:
     void releaseNotesAreInert()
     {
         QTemporaryDir dir;
-        QImage red(120, 60, QImage::Format_RGB32);
-        red.fill(Qt::red);
+        const QImage red = test_support::filled(Qt::red, {120, 60});
         const QString picture = dir.filePath("red.png");
         QVERIFY(red.save(picture));
         QByteArray png;
