@@ -156,7 +156,7 @@ private Q_SLOTS:
             {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "144", "dpi-144.jpg"},
             {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "216", "dpi-216.tif"},
             // EXIF orientation 6: turn a quarter clockwise.
-            {"convert", "colours.png", "-quality", "95", "-orient", "RightTop", "turned.jpg"},
+            {"exiftool", "-q", "-n", "-Orientation=6", "-o", "turned.jpg", "colours.jpg"},
         };
         for (QStringList recipe : recipes) {
             for (QString& argument : recipe)

@@ -139,7 +139,7 @@ private Q_SLOTS:
 
         editor.models.recorder.setLastRecordingURL(kMovie);
         QVERIFY(view.videoEditor());
-        QVERIFY(view.imageEditor()->geometry().bottom() < view.videoEditor()->geometry().top());
+        QTRY_VERIFY(view.imageEditor()->geometry().bottom() < view.videoEditor()->geometry().top());
         const QUrl other = QUrl::fromLocalFile("/tmp/other.mp4");
         editor.models.recorder.setLastRecordingURL(other);
         QCOMPARE(view.videoEditor()->player()->url(), other);
