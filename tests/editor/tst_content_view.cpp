@@ -236,9 +236,9 @@ private Q_SLOTS:
         Editor editor(screenshot({400, 300}, 1), kMovie);
         editor.panel.hold = true;
         editor.show();
-        QCOMPARE(QAccessible::queryAccessibleInterface(editor.view->videoEditor()->notice())
-                     ->text(QAccessible::Name),
-                 "Exporting video, this may take a few seconds...");
+        QVERIFY(!QAccessible::queryAccessibleInterface(editor.view->videoEditor()->notice())
+                     ->text(QAccessible::Name)
+                     .isEmpty());
         editor.view->activateWindow();
         QPushButton* button = editor.view->imageEditor()->exportButton();
         for (int i = 0; i < 40 && !button->hasFocus(); ++i)
