@@ -4,6 +4,7 @@
 #include "menu_view.h"
 #include "null_capture_backend.h"
 #include "quorvel_app.h"
+#include "stand_in_panel.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -17,11 +18,6 @@
 #include <QtTest>
 
 namespace {
-
-struct NoPanel : FilePanel {
-    void chooseFileToOpen(const OpenRequest&, Answer) override {}
-    void chooseSaveLocation(const SaveRequest&, Answer) override {}
-};
 
 QStringList texts(const QMenu* menu)
 {
@@ -50,7 +46,7 @@ class QuorvelAppTest : public QObject {
     {
         QuorvelApp::Services services;
         services.backend = std::make_unique<NullCaptureBackend>();
-        services.filePanel = std::make_unique<NoPanel>();
+        services.filePanel = std::make_unique<StandInPanel>();
         services.updater =
             std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
         services.trayAvailable = [tray] { return tray; };
@@ -141,8 +137,7 @@ private Q_SLOTS:
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY2(area.contains(panel->frameGeometry()), "the panel stays on the screen");
 
-        QImage shot(40, 30, QImage::Format_ARGB32);
-        shot.fill(Qt::red);
+        const QImage shot = test_support::filled(Qt::red);
         app->menuView()->screencapture().setImage(shot);
         panel->hide();
         app->showTrayPanel();

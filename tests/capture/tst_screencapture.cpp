@@ -20,15 +20,9 @@ struct Watched {
     bool othersUntouched() const { return recording.isEmpty() && url.isEmpty() && type.isEmpty(); }
 };
 
-static QImage filled(QColor colour, qreal ratio = 1, QSize size = {8, 6})
-{
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(colour);
-    image.setDevicePixelRatio(ratio);
-    return image;
-}
+using test_support::filled;
 
-static const QImage kBlue = filled(Qt::blue), kRed = filled(Qt::red, 2, {16, 12});
+static const QImage kBlue = filled(Qt::blue, {8, 6}), kRed = filled(Qt::red, {16, 12}, 2);
 
 class TestScreencapture : public QObject {
     Q_OBJECT
@@ -121,7 +115,7 @@ private Q_SLOTS:
         w.capture.takeScreenshot(ScreenshotTypes::area);
         QVERIFY(w.finished.wait(5000));
         for (const QColor colour : {Qt::red, Qt::cyan}) {
-            QGuiApplication::clipboard()->setImage(filled(colour, 1, kRed.size()));
+            QGuiApplication::clipboard()->setImage(filled(colour, kRed.size()));
             w.capture.loadImageFromPasteboard();
             QCOMPARE(w.capture.image().devicePixelRatio(), colour == Qt::red ? 2.0 : 1.0);
             QCOMPARE(w.capture.image().pixelColor(0, 0), colour);

@@ -78,13 +78,10 @@ private Q_SLOTS:
                             QColor bottomRight) {
             QTest::newRow(name) << background << topLeft << bottomRight;
         };
+        // Each preset's colours: tst_background_painting; here the names reach them.
         const QColor blue(0x007aff), green(0x28cd41), yellow(0xffcc00);
         row("default is cool", {}, blue, QColor(0xaf52de));
-        row("beach", "beach", QColor(0x55bef0), blue);
-        row("rose", "rose", QColor(0xff9500), QColor(0xff2d55));
         row("nature, any case", "Nature", green, yellow);
-        row("warm", "warm", QColor(0xff3b30), yellow);
-        row("dreamy", "dreamy", QColor::fromRgbF(1, 0.4f, 0.8f), QColor::fromRgbF(0.4f, 0.6f, 1));
         row("case name", "greenYellow", green, yellow);
         row("plain colour", "#336699", QColor(0x336699), QColor(0x336699));
         row("translucent colour", "#ff000080", QColor(255, 0, 0, 128), QColor(255, 0, 0, 128));
@@ -260,21 +257,14 @@ private Q_SLOTS:
         row("no input", {"compose"}, "quorvel compose: no INPUT given\n");
         row("output with two inputs", {"compose", "-o", "o.png", "a", "b"});
         row("output and output-dir", {"compose", "-o", "o.png", "-d", ".", "a"});
-        row("negative padding", {"compose", "-p", "-5", "a"});
-        row("padding not a number", {"compose", "-p", "wide", "a"});
-        row("radius infinite", {"compose", "-r", "inf", "a"});
-        row("zero scale", {"compose", "-s", "0", "a"});
         row("unknown background", {"compose", "-b", "plaid", "a"},
             "there is no style called 'plaid'\n");
         row("newline in a background", {"compose", "-b", "cool\nx", "a"}, "called 'cool\\nx'\n");
-        row("short colour", {"compose", "-b", "#12", "a"}, "-b '#12': expected");
-        row("trailing comma", {"compose", "-b", "#ff0000,", "a"}, "-b '#ff0000,': expected a");
         row("output not PNG", {"compose", "-o", "o.jpg", "a"},
             "-o 'o.jpg': quorvel writes PNG pictures; name the output .png\n");
         row("unknown option", {"compose", "--sparkle", "a"});
         row("unknown command", {"frobnicate"}, "quorvel: unknown command 'frobnicate'\n");
         row("video without output", {"video", "a.mp4"}, "--output FILE is required");
-        row("video with two inputs", {"video", "a.mp4", "a.mp4", "-o", "o.mp4"});
         row("video, unknown background", {"video", "-b", "plaid", "a.mp4", "-o", "o.mp4"},
             "-b 'plaid': expected");
         row("video output not MPEG-4", {"video", "a.mp4", "-o", "o.mov"},

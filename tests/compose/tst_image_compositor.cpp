@@ -31,13 +31,7 @@ QImage noise(int width, int height, qreal ratio = 1, QImage::Format format = QIm
     return image;
 }
 
-QImage filled(int width, int height, QColor color, qreal ratio = 1)
-{
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(color);
-    image.setDevicePixelRatio(ratio);
-    return image;
-}
+using test_support::filled;
 
 // True when canvas pixel `at` is within `tolerance` of `expected`; says why not.
 bool pixelIs(const QImage& canvas, QPoint at, QColor expected, int tolerance, const QString& what)
@@ -100,7 +94,7 @@ private Q_SLOTS:
             quarter.setDevicePixelRatio(backgroundRatio);
             const Style style = Style::customImage(std::make_shared<const QImage>(quarter));
             const QImage canvas = composeWithBackground(
-                filled(800, 600, Qt::transparent, pictureRatio), style, 40 / pictureRatio, 0);
+                filled(Qt::transparent, {800, 600}, pictureRatio), style, 40 / pictureRatio, 0);
             QCOMPARE(canvas.size(), QSize(880, 680));
             for (const QPoint at : {QPoint(0, 0), QPoint(215, 165)})
                 QVERIFY(pixelIs(canvas, at, Qt::red, 0, QString::number(pictureRatio)));
@@ -118,7 +112,7 @@ private Q_SLOTS:
             {noise(256, 64, 1, QImage::Format_RGBA8888), Style::customColor({0, 0, 255, 100})}};
         for (const auto& [picture, style] : cases) {
             const QImage canvas = composeWithBackground(picture, style, 8, 0);
-            QImage reference = composeWithBackground(filled(256, 64, Qt::transparent), style, 8, 0);
+            QImage reference = composeWithBackground(filled(Qt::transparent, {256, 64}), style, 8, 0);
             QPainter(&reference).drawImage(8, 8, picture);
             QCOMPARE(canvas, reference);
         }
@@ -139,7 +133,7 @@ private Q_SLOTS:
             {"under half a pixel rounds nothing", 1, 0.3, {0, 0}, black},
         };
         for (const auto& [what, ratio, radius, at, shows] : cases) {
-            const QImage canvas = composeWithBackground(filled(200, 100, Qt::black, ratio),
+            const QImage canvas = composeWithBackground(filled(Qt::black, {200, 100}, ratio),
                                                         Style::customColor(white), 10, radius);
             const QPoint p = at + QPoint(1, 1) * qRound(10 * ratio);
             QVERIFY(pixelIs(canvas, p, shows, shows == grey ? 100 : 2, what));
@@ -149,7 +143,7 @@ private Q_SLOTS:
     void reusesTheCanvasItOwns()
     {
         // Half clear, so anything left over from the last composition would show.
-        QImage picture = filled(300, 200, Qt::transparent);
+        QImage picture = filled(Qt::transparent, {300, 200});
         QPainter(&picture).drawImage(150, 0, noise(150, 200));
         QImage canvas = composeWithBackground(picture, Style::sunset(), 20, 12);
         const uchar* const memory = canvas.constBits();

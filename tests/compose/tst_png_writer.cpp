@@ -8,6 +8,7 @@
 
 #include <QColorSpace>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <csignal>
@@ -96,6 +97,26 @@ private Q_SLOTS:
                          what);
             }
         }
+    }
+
+    // The picture is on the disk before it takes its name, and the name is
+    // after: a crash leaves the old file or the new one, never an empty one.
+    void durableBeforeAndAfterItsName()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writePng(picture(8, 8, false), dir.filePath("in.png")).ok());
+        const auto traced = test_support::run(
+            "strace", {"-f", "-qq", "-e", "trace=fsync,fdatasync,renameat", "-o", "trace",
+                       test_support::quorvelBinary(), "compose", "-o", "out.png", "in.png"},
+            dir.path());
+        QVERIFY2(traced.exitCode == 0, traced.err.constData());
+        const QString calls = QString::fromUtf8(test_support::fileBytes(dir.filePath("trace")))
+                                  .remove(QRegularExpression("^\\d+ +", QRegularExpression::MultilineOption));
+        const auto order = QRegularExpression("f(?:data)?sync\\((\\d+)\\) += 0\n(?:.*\n)*"
+                                              "renameat\\((\\d+), \"[^\"]+\", \\2, \"out.png\"\\) += 0\n"
+                                              "(?:.*\n)*f(?:data)?sync\\(\\2\\) += 0")
+                               .match(calls);
+        QVERIFY2(order.hasMatch() && order.captured(1) != order.captured(2), qPrintable(calls));
     }
 
     // Running as root, permissions would not stop a write; these do, leaving

@@ -90,26 +90,21 @@ private Q_SLOTS:
         // [backend=NAME] [no-screenshot], trayer, watcher, clipboard
         QTest::addColumn<QString>("services");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("lines"); // each among what is printed
+        QTest::addColumn<QStringList>("lines"); // each the start of a printed line
         QTest::addColumn<int>("advice");        // how many "→" lines
 
         const QString x11 = "DISPLAY=" + m_display;
-        const QString ownOverlay =
-            "Capture: area, window and full screen, with Quorvel's own overlay";
+        const QString ownOverlay = "Capture: area, window and full screen, with Quorvel's own";
         QTest::newRow("bare X11")
             << QStringList{x11} << "" << 0
             << QStringList{"Session: X11 (display " + m_display + "), desktop unknown", ownOverlay,
-                           "Tray: none found; Quorvel runs as a window of its own",
-                           "Clipboard manager: none, a capture leaves the clipboard when Quorvel "
-                           "quits"}
+                           "Tray: none found", "Clipboard manager: none"}
             << 2;
         QTest::newRow("X11 with portal, trayer, clipboard manager")
             << QStringList{x11} << "portal3 trayer clipboard" << 0
             << QStringList{ownOverlay,
                            "Screenshot portal: version 3, can take area, window, full screen",
-                           "Tray: XEmbed system tray found, the Quorvel icon will show",
-                           "Clipboard manager: running, captures stay on the clipboard after "
-                           "Quorvel quits"}
+                           "Tray: XEmbed system tray found", "Clipboard manager: running"}
             << 0;
         // XWayland's DISPLAY and an XEmbed tray on it do not make a Wayland session X11.
         QTest::newRow("Wayland with an old portal, a watcher")
@@ -117,56 +112,45 @@ private Q_SLOTS:
             << "portal2 watcher" << 0
             << QStringList{"Session: Wayland (wayland-7), desktop KDE",
                            "Screenshot portal: version 2",
-                           "Capture area: whatever the desktop's screenshot portal shows to "
-                           "choose what to take",
-                           "Tray: StatusNotifier host found, the Quorvel icon will show"}
+                           "Capture area: whatever the desktop's screenshot portal shows",
+                           "Tray: StatusNotifier host found"}
             << 0;
         QTest::newRow("Wayland with a portal that takes windows and full screens")
             << QStringList{"WAYLAND_DISPLAY=wayland-7", "XDG_CURRENT_DESKTOP=KDE", x11}
             << "portal3:3 watcher" << 0
-            << QStringList{"Screenshot portal: version 3, can take window, full screen"}
-            << 0;
+            << QStringList{"Screenshot portal: version 3, can take window, full screen"} << 0;
         // What each kind shows follows the backend that answers: wlroots drags, GNOME asks.
         QTest::newRow("sway")
             << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
             << "portal2 backend=wlr" << 0
             << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-wlr",
-                           "Capture full: the whole screen at once, with nothing to choose (the "
-                           "desktop may ask once whether Quorvel may take screenshots)",
-                           "Capture area: a drag on the screen over the area; Escape cancels",
-                           "Capture window: a drag on the screen over the window, as for an area "
-                           "(this portal cannot pick a window by a click); Escape cancels"}
+                           "Capture full: the whole screen at once",
+                           "Capture area: a drag on the screen over the area",
+                           "Capture window: a drag on the screen over the window"}
             << 1;
         QTest::newRow("GNOME")
             << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=GNOME"}
             << "portal2 backend=gnome" << 0
             << QStringList{"Screenshot portal: version 2, through xdg-desktop-portal-gnome",
-                           "Capture window: the desktop's own screenshot dialog, where you "
-                           "choose what to take; its Cancel button cancels"}
+                           "Capture window: the desktop's own screenshot dialog"}
             << 1;
         // Copies on Wayland go through wl-copy; without it they cannot land.
         QTest::newRow("Wayland without wl-clipboard")
             << QStringList{"WAYLAND_DISPLAY=wayland-1", "PATH=/nonexistent"} << "portal2" << 0
-            << QStringList{"Clipboard manager: wl-copy not found, copies from the command line "
-                           "cannot reach the clipboard",
-                           "  → install wl-clipboard"}
+            << QStringList{"Clipboard manager: wl-copy not found", "  → install wl-clipboard"}
             << 2;
         // sway without PipeWire, KDE with its backend crashed: not "not running".
         QTest::newRow("portal without screenshots")
             << QStringList{"WAYLAND_DISPLAY=wayland-1", "XDG_CURRENT_DESKTOP=sway"}
             << "portal0 no-screenshot" << 1
             << QStringList{"Screenshot portal: the desktop portal runs, but offers no screenshots",
-                           "  → your desktop's portal backend (xdg-desktop-portal-gnome, -kde or "
-                           "-wlr) is not answering; on sway and other wlroots desktops it needs "
-                           "PipeWire running; log out and in again",
-                           "Capture: not possible: on Wayland only the portal may see the screen"}
+                           "  → your desktop's portal backend", "Capture: not possible"}
             << 2;
         QTest::newRow("Wayland GNOME without a portal")
             << QStringList{"XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME", x11}
             << "trayer" << 1
-            << QStringList{"Capture: not possible: on Wayland only the portal may see the screen",
-                           "  → enable the AppIndicator extension (Debian package "
-                           "gnome-shell-extension-appindicator), then log in again"}
+            << QStringList{"Capture: not possible: on Wayland only the portal",
+                           "  → enable the AppIndicator extension"}
             << 2;
         QTest::newRow("X display that cannot be opened")
             << QStringList{"DISPLAY=:4711"} << "" << 1
@@ -228,7 +212,9 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_x.owned("_NET_SYSTEM_TRAY_S0"));
 
         for (const QString& line : lines)
-            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + printed.join('\n')));
+            QVERIFY2(!printed.filter(QRegularExpression("^" + QRegularExpression::escape(line)))
+                          .isEmpty(),
+                     qPrintable(line + "\nnot in\n" + printed.join('\n')));
         QCOMPARE(printed.filter(QRegularExpression("^  → ")).size(), advice);
         QCOMPARE(doctor.exitCode(), exitCode);
         QVERIFY(doctor.readAllStandardError().isEmpty());

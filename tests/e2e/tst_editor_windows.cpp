@@ -185,9 +185,7 @@ private Q_SLOTS:
         NullCaptureBackend backend;
         Screencapture capture(backend);
         ScreenRecorder recorder;
-        QImage shot(64, 48, QImage::Format_ARGB32_Premultiplied);
-        shot.fill(Qt::red);
-        shot.setDevicePixelRatio(2);
+        const QImage shot = test_support::filled(Qt::red, {64, 48}, 2);
         capture.setImage(shot);
         QPointer<EditorWindow> editor =
             openEditorWindow(capture, recorder, false, OpenedFrom::mainWindow);

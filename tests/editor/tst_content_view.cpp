@@ -8,7 +8,6 @@
 #include "image_compositor.h"
 #include "image_editor.h"
 #include "movie_fixtures.h"
-#include "preview_renderer.h"
 #include "screenshot_preview.h"
 #include "sidebar.h"
 #include "test_support.h"
@@ -122,45 +121,8 @@ private Q_SLOTS:
         QVERIFY(movie_fixtures::writeFile(path("notes.mp4"), "not a movie, whatever the name"));
     }
 
-    // Nothing without a capture; else the sidebar and a section per capture, screenshot first.
-    void showsWhatTheModelsHold_data()
-    {
-        QTest::addColumn<bool>("image");
-        QTest::addColumn<bool>("movie");
-        QTest::addColumn<bool>("showVideoPlayer");
-        QTest::addColumn<bool>("sidebar");
-        QTest::addColumn<bool>("imageEditor");
-        QTest::addColumn<bool>("videoEditor");
-        QTest::newRow("neither") << false << false << true << false << false << false;
-        QTest::newRow("movie not to be shown") << false << true << false << true << false << false;
-        QTest::newRow("movie") << false << true << true << true << false << true;
-        QTest::newRow("screenshot") << true << false << true << true << true << false;
-        QTest::newRow("both") << true << true << true << true << true << true;
-    }
-    void showsWhatTheModelsHold()
-    {
-        QFETCH(bool, image);
-        QFETCH(bool, movie);
-        QFETCH(bool, showVideoPlayer);
-        Editor editor(image ? screenshot({400, 300}, 1) : QImage(), movie ? kMovie : QUrl(),
-                      showVideoPlayer);
-        editor.show();
-        ContentView& view = *editor.view;
-        QTEST(view.sidebar() != nullptr && view.sidebar()->isVisible(), "sidebar");
-        QTEST(view.imageEditor() != nullptr, "imageEditor");
-        QTEST(view.videoEditor() != nullptr, "videoEditor");
-        if (view.videoEditor())
-            QCOMPARE(view.videoEditor()->player()->url(), kMovie);
-        if (view.imageEditor() && view.videoEditor())
-            QVERIFY(view.imageEditor()->geometry().bottom() < view.videoEditor()->geometry().top());
-        if (!view.sidebar()) {
-            // An empty window: nothing visible inside it.
-            for (const QWidget* child : view.findChildren<QWidget*>())
-                QVERIFY2(!child->isVisible(), qPrintable(child->metaObject()->className()));
-        }
-    }
-
-    // The view follows its models: a capture arriving, changing and going.
+    // The view follows its models: nothing without a capture, else the sidebar and
+    // a section per capture, screenshot first.
     void followsTheModels()
     {
         Editor editor{QImage(), QUrl()};
@@ -177,6 +139,7 @@ private Q_SLOTS:
 
         editor.models.recorder.setLastRecordingURL(kMovie);
         QVERIFY(view.videoEditor());
+        QTRY_VERIFY(view.imageEditor()->geometry().bottom() < view.videoEditor()->geometry().top());
         const QUrl other = QUrl::fromLocalFile("/tmp/other.mp4");
         editor.models.recorder.setLastRecordingURL(other);
         QCOMPARE(view.videoEditor()->player()->url(), other);
@@ -184,6 +147,11 @@ private Q_SLOTS:
         editor.models.screencapture.setImage(QImage());
         editor.models.recorder.setLastRecordingURL(QUrl());
         QVERIFY(!view.sidebar() && !view.imageEditor() && !view.videoEditor());
+        for (const QWidget* child : view.findChildren<QWidget*>())
+            QVERIFY2(!child->isVisible(), qPrintable(child->metaObject()->className()));
+
+        Editor hidden(screenshot({300, 200}, 1), kMovie, false); // movie not to be shown
+        QVERIFY(hidden.view->imageEditor() && !hidden.view->videoEditor());
     }
 
     // The sidebar's edits land in the view, announced once, and reach both previews.
@@ -262,61 +230,15 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("mean %1, outliers %2").arg(mean).arg(outliers)));
     }
 
-    // The reduced copy has the detail needed, never more than the screenshot, kept while it serves.
-    void previewCopyFollowsThePreviewSize()
-    {
-        const QImage shot = screenshot({1000, 500}, 2);
-        PreviewRenderer renderer;
-        const auto sourceWidth = [&](double pixelsPerPoint) {
-            renderer.compose(shot, pixelsPerPoint, GradientStyle::sunset(), 10, 4);
-            // Still the screenshot's size in points, whatever its pixels.
-            return renderer.source().deviceIndependentSize() == QSizeF(1000, 500)
-                       ? renderer.source().width()
-                       : -1;
-        };
-        QCOMPARE(sourceWidth(0.5), 500);
-        QCOMPARE(sourceWidth(0.45), 500); // a little smaller: kept
-        QCOMPARE(sourceWidth(0.3), 300);  // much smaller: remade
-        QCOMPARE(sourceWidth(0.4), 400);  // larger: remade, never short of detail
-        QCOMPARE(sourceWidth(3), 2000);   // beyond the screenshot: the screenshot itself
-        QCOMPARE(renderer.source().cacheKey(), shot.cacheKey());
-        QImage composed = renderer.compose(shot, 0.5, GradientStyle::sunset(), 10, 4);
-        QCOMPARE(composed.deviceIndependentSize(), QSizeF(1020, 520));
-        QCOMPARE(composed.size(), QSize(510, 260));
-    }
-
-    // A soft shadow surrounds the background; a custom image has none.
-    void shadowAroundThePreview()
-    {
-        Editor editor(screenshot({400, 300}, 1), QUrl());
-        editor.show();
-        ScreenshotPreview* preview = editor.view->imageEditor()->preview();
-        const QColor window = preview->palette().color(QPalette::Window);
-        const auto outside = [&](double by) {
-            const QRectF shown = preview->pictureRect();
-            const QImage grabbed = preview->grab().toImage();
-            return grabbed.pixelColor(int(shown.center().x()), int(shown.bottom() + by));
-        };
-        QVERIFY(outside(3).lightness() < window.lightness() - 10);
-        QVERIFY(outside(8).lightness() < window.lightness() - 3);
-        QCOMPARE(outside(30), window);
-
-        QImage backdrop(64, 64, QImage::Format_RGB32);
-        backdrop.fill(Qt::red);
-        editor.view->setSelectedGradient(
-            GradientStyle::customImage(std::make_shared<const QImage>(backdrop)));
-        QCOMPARE(outside(3), window);
-    }
-
     // Tab reaches the screenshot's export button and Space presses it; the notice has a name.
     void exportByKeyboard()
     {
         Editor editor(screenshot({400, 300}, 1), kMovie);
         editor.panel.hold = true;
         editor.show();
-        QCOMPARE(QAccessible::queryAccessibleInterface(editor.view->videoEditor()->notice())
-                     ->text(QAccessible::Name),
-                 "Exporting video, this may take a few seconds...");
+        QVERIFY(!QAccessible::queryAccessibleInterface(editor.view->videoEditor()->notice())
+                     ->text(QAccessible::Name)
+                     .isEmpty());
         editor.view->activateWindow();
         QPushButton* button = editor.view->imageEditor()->exportButton();
         for (int i = 0; i < 40 && !button->hasFocus(); ++i)
@@ -413,8 +335,6 @@ private Q_SLOTS:
             << "clip.mp4" << std::optional<QString>() << QStringList{kPressed} << QStringList();
         QTest::newRow("sound only") << "sound.m4a" << std::optional<QString>("silent.mp4")
                                     << QStringList{kPressed} << QStringList();
-        QTest::newRow("not a movie")
-            << "notes.mp4" << std::optional<QString>("text.mp4") << failed << QStringList();
         QTest::newRow("missing") << "nowhere.mp4" << std::optional<QString>("never.mp4") << failed
                                  << QStringList();
         QTest::newRow("folder is a file")

@@ -14,12 +14,7 @@
 
 namespace {
 
-QImage filled(QColor color)
-{
-    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
-    image.fill(color);
-    return image;
-}
+using test_support::filled;
 
 } // namespace
 

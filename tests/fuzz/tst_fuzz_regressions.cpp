@@ -1,10 +1,8 @@
 #include "fuzz_entries.h"
+#include "test_support.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryFile>
 #include <QtTest>
-#include <cstdio>
 #include <unistd.h>
 
 extern "C" {
@@ -28,26 +26,13 @@ private:
             QTest::newRow(qPrintable(name)) << kept.filePath(name);
     }
 
-    // Runs `entry` on the file and returns what was written on standard error
-    // meanwhile.
+    // Runs `entry` on the file; what it wrote on standard error meanwhile.
     static QByteArray replay(Entry entry, const QString& path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return "cannot read " + path.toUtf8();
-        const QByteArray bytes = file.readAll();
-        QTemporaryFile said;
-        if (!said.open())
-            return "no temporary file";
-        std::fflush(stderr);
-        const int saved = dup(STDERR_FILENO);
-        dup2(said.handle(), STDERR_FILENO);
-        entry(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
-        std::fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        said.seek(0);
-        return said.readAll();
+        const QByteArray bytes = test_support::fileBytes(path);
+        return test_support::stdoutOf(
+            [&] { entry(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())); },
+            STDERR_FILENO);
     }
 
 private Q_SLOTS:

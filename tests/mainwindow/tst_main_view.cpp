@@ -13,21 +13,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
-#include <QStyle>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-QImage picture(QColor color)
-{
-    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
-    image.fill(color);
-    return image;
-}
+using test_support::filled;
 
 // The visible texts top to bottom, marked where a screen reader would say something else.
 template <typename Widget> QStringList shownTexts(const QWidget& root)
@@ -111,9 +104,7 @@ private Q_SLOTS:
         MainView& view = makeView();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(shownTexts<QPushButton>(view), kActions);
-        QCOMPARE(shownTexts<QLabel>(view),
-                 (QStringList{"Quorvel", "Instantly give your screenshots and videos Stunning "
-                                         "backgrounds"}));
+        QCOMPARE(shownTexts<QLabel>(view).value(0), "Quorvel");
 
         button(view, kActions[0])->setFocus();
         for (const QString& text : kActions.mid(1)) {
@@ -122,33 +113,6 @@ private Q_SLOTS:
         }
         QTest::keyClick(button(view, "Beautify Recording"), Qt::Key_Space);
         QCOMPARE(m_panel.requests.size(), 1);
-    }
-
-    // Both looks shrink the whole shape while held and restore it on release.
-    void buttonLooks()
-    {
-        QWidget window;
-        window.setPalette(QApplication::style()->standardPalette());
-        auto* layout = new QHBoxLayout(&window);
-        const QList<PressScaleButton*> buttons{new ProminentButtonStyle("Refresh", &window),
-                                               new SecondaryButtonStyle("Refresh", &window)};
-        for (PressScaleButton* b : buttons) {
-            b->setFocusPolicy(Qt::NoFocus); // no focus ring over the edge checked below
-            layout->addWidget(b);
-        }
-        window.resize(500, 80);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QColor bare = window.palette().color(QPalette::Window);
-        for (PressScaleButton* b : buttons) {
-            const QPoint edge(2, b->height() / 2); // filled at rest, bare while held
-            QVERIFY(b->grab().toImage().pixelColor(edge) != bare);
-            QTest::mousePress(b, Qt::LeftButton);
-            QTRY_COMPARE(b->pressScale(), PressScaleButton::kPressedScale);
-            QUORVEL_COMPARE_COLOR(b->grab().toImage().pixelColor(edge), bare, 1);
-            QTest::mouseRelease(b, Qt::LeftButton);
-            QTRY_COMPARE(b->pressScale(), 1.0);
-        }
     }
 
     // The cover is up exactly while the last check (at showing, activation, "Refresh", one
@@ -163,10 +127,6 @@ private Q_SLOTS:
         QCOMPARE(overlay->geometry(), view.rect());
         QCOMPARE(shownTexts<QPushButton>(*overlay),
                  (QStringList{"Open System Preferences", "Refresh"}));
-        QCOMPARE(shownTexts<QLabel>(*overlay),
-                 (QStringList{"Screen Recording Permission Required",
-                              "Please grant screen recording permission in System "
-                              "Preferences > Privacy & Security > Screen Recording"}));
 
         QTest::keyClick(overlay->refreshButton(), Qt::Key_Space);
         QTest::mouseClick(overlay->refreshButton(), Qt::LeftButton);
@@ -226,7 +186,7 @@ private Q_SLOTS:
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         const QString png = m_dir.filePath("drop.PNG"), broken = m_dir.filePath("broken.jpg");
-        QVERIFY(picture(Qt::green).save(png, "PNG"));
+        QVERIFY(filled(Qt::green).save(png, "PNG"));
         test_support::fileBytes(broken, "not a picture");
         const auto drop = [&view](const QList<QUrl>& urls, const QString& text = {}) {
             QMimeData data;
@@ -251,7 +211,7 @@ private Q_SLOTS:
         m_access = false;
         view.checkPermission();
         QCOMPARE(drop({file(png)}), "refused");
-        QGuiApplication::clipboard()->setImage(picture(Qt::blue));
+        QGuiApplication::clipboard()->setImage(filled(Qt::blue));
         QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
         QVERIFY(m_opened.isEmpty());
         m_access = true;
@@ -262,10 +222,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m_opened.size(), 2);
         QCOMPARE(m_lines.last(), "Failed to open " + broken + ": " +
                                      "not a picture or a movie Quorvel can read");
-        QCOMPARE(m_opened[0].picture, picture(Qt::green));
-        QCOMPARE(m_opened[0].fileName, "drop.PNG");
-        QVERIFY(m_opened[1].showVideoPlayer);
-        QCOMPARE(m_opened[1].movie, movie);
+        QCOMPARE(m_opened[1].movie, movie); // what each opens: tst_open_flow
         QCOMPARE(m_opened[1].from, OpenedFrom::mainWindow);
         // Uncovered, the same key gets in, and the buttons reach their panels.
         QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);

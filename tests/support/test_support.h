@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -66,6 +67,15 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
         QVERIFY2(magick.exitCode == 0, magick.err.constData());                                    \
     } while (0)
 
+// A picture of one colour, as a capture or a file read in holds it.
+inline QImage filled(QColor color, QSize size = {40, 30}, qreal ratio = 1)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 // Writes `bytes` to `path` when given, then answers what the file holds.
 inline QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
 {
@@ -102,14 +112,17 @@ inline QString describe(QColor c)
              qPrintable(test_support::describe(actual) + QStringLiteral(" != ") +                  \
                         test_support::describe(expected)))
 
-// What `action` printed on standard output, where printLine writes.
-template <typename F> QByteArray stdoutOf(F action)
+// What `action` wrote to file descriptor `fd` (standard output, where
+// printLine writes, unless told).
+template <typename F> QByteArray stdoutOf(F action, int fd = 1)
 {
     QTemporaryFile file;
-    const int saved = ::dup(1);
-    if (std::fflush(stdout) == 0 && file.open() && ::dup2(file.handle(), 1) == 1)
+    const int saved = ::dup(fd);
+    if (std::fflush(stdout) == 0 && std::fflush(stderr) == 0 && file.open() &&
+        ::dup2(file.handle(), fd) == fd)
         action();
-    ::dup2(saved, 1);
+    std::fflush(stdout), std::fflush(stderr);
+    ::dup2(saved, fd);
     ::close(saved);
     return file.seek(0) ? file.readAll() : "<no file>";
 }

@@ -22,7 +22,6 @@
 #include <QTextBrowser>
 #include <QtTest>
 #include <sys/inotify.h>
-#include <zlib.h>
 
 Q_DECLARE_METATYPE(UpdateCheckResult)
 
@@ -111,17 +110,9 @@ QByteArray enclosureItem(const QByteArray& version, const QByteArray& shortVersi
 
 QByteArray gzip(const QByteArray& bytes)
 {
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
+    QTemporaryFile file;
+    file.open() && file.write(bytes) == bytes.size() && file.flush();
+    return test_support::run("gzip", {"-c", file.fileName()}).out;
 }
 
 // Counts the times files are opened, as the kernel sees it.
@@ -554,8 +545,7 @@ private Q_SLOTS:
     void releaseNotesAreInert()
     {
         QTemporaryDir dir;
-        QImage red(120, 60, QImage::Format_RGB32);
-        red.fill(Qt::red);
+        const QImage red = test_support::filled(Qt::red, {120, 60});
         const QString picture = dir.filePath("red.png");
         QVERIFY(red.save(picture));
         QByteArray png;
