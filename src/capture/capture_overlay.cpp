@@ -111,13 +111,22 @@ QRectF CaptureOverlay::toLocal(const QRect& rootRect) const
     return {topLeft, QSizeF(rootRect.size()) / m_ratio};
 }
 
+void CaptureOverlay::hideEvent(QHideEvent*)
+{
+    if (m_painted && qEnvironmentVariableIsSet("QUORVEL_REPORT_OVERLAY")) {
+        std::fputs("overlay hidden\n", stderr);
+        std::fflush(stderr);
+    }
+}
+
 void CaptureOverlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.drawPixmap(QPointF(0, 0), m_frozen);
     // With QUORVEL_REPORT_OVERLAY set, says "overlay shown" on stderr when
-    // first drawn (and "keyboard grabbed" once it has the keys), for the
-    // capture benchmark and the shortcut tests.
+    // first drawn (and "keyboard grabbed" once it has the keys, "overlay
+    // hidden" once it is gone), for the capture benchmark and the shortcut
+    // tests.
     if (!m_painted && qEnvironmentVariableIsSet("QUORVEL_REPORT_OVERLAY")) {
         std::fputs("overlay shown\n", stderr);
         std::fflush(stderr);
