@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QFile>
 #include <cstdlib>
 #include <memory>
 #include <xcb/xcb.h>
@@ -62,6 +63,29 @@ QDBusMessage busDaemonCall(const QString& method)
         QStringLiteral("org.freedesktop.DBus"), method);
 }
 
+// Whether the backend's description (NAME.portal) names one of this session's
+// desktops in its UseIn line, as xdg-desktop-portal reads it.
+bool madeForThisDesktop(const QString& backend)
+{
+    const QString folder = qEnvironmentVariableIsEmpty("XDG_DESKTOP_PORTAL_DIR")
+                               ? QStringLiteral("/usr/share/xdg-desktop-portal/portals")
+                               : qEnvironmentVariable("XDG_DESKTOP_PORTAL_DIR");
+    QFile description(folder + u'/' + backend + QStringLiteral(".portal"));
+    if (!description.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    while (!description.atEnd()) {
+        const QString line = QString::fromUtf8(description.readLine()).trimmed();
+        if (!line.startsWith(QLatin1String("UseIn=")))
+            continue;
+        for (const QString& desktop : line.mid(6).split(u';', Qt::SkipEmptyParts))
+            if (desktops.contains(desktop.trimmed(), Qt::CaseInsensitive))
+                return true;
+    }
+    return false;
+}
+
 // The portal hands each request to a backend of its own
 // (org.freedesktop.impl.portal.desktop.NAME), which the portal started when it
 // started. The one that implements screenshots decides what a person sees; the
@@ -85,6 +109,16 @@ QString screenshotBackend(const QDBusConnection& bus)
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
             reply.arguments().constFirst().toString().contains(implementation))
             found << name.mid(prefix.size());
+    }
+    // Another desktop's backend may run beside this one's (the portal starts
+    // it for an interface this desktop's lacks); screenshots go to the one
+    // made for this desktop.
+    if (found.size() > 1) {
+        QStringList own;
+        for (const QString& backend : std::as_const(found))
+            if (madeForThisDesktop(backend))
+                own << backend;
+        found = own;
     }
     return found.size() == 1 ? found.constFirst() : QString();
 }
