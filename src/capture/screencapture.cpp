@@ -6,8 +6,13 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QTimer>
+#include <memory>
 
 namespace {
+
+// How long a cancelled capture waits for the clipboard to come back with the focus.
+constexpr int kClipboardAfterFocusMs = 1500;
 
 // The formats the compositor draws from fastest; alpha kept only when there is some.
 QImage drawable(const QImage& image)
@@ -82,8 +87,28 @@ void Screencapture::onCancelled()
 {
     if (!m_capturing)
         return;
-    loadImageFromPasteboard();
-    finishScreenshot();
+    if (takeClipboardPicture() || QGuiApplication::platformName() != QLatin1String("wayland") ||
+        QGuiApplication::focusWindow()) {
+        finishScreenshot();
+        return;
+    }
+    // A Wayland compositor offers the clipboard only to the client that has
+    // the keyboard, and the portal's dialog had it: the selection comes back
+    // with our focus, a moment after the answer. Until then, or a short
+    // while, the capture is not over.
+    auto* waiting = new QObject(this);
+    auto over = std::make_shared<bool>(false);
+    const auto end = [this, waiting, over] {
+        if (std::exchange(*over, true))
+            return;
+        waiting->deleteLater();
+        finishScreenshot();
+    };
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, waiting, [this, over, end] {
+        if (!*over && takeClipboardPicture())
+            end();
+    });
+    QTimer::singleShot(kClipboardAfterFocusMs, waiting, end);
 }
 
 void Screencapture::onFailed(const QString& reason)
