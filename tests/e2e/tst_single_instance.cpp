@@ -161,7 +161,8 @@ private Q_SLOTS:
                 cancel ? QStringList{"key Escape"} : drag);
         if (cancel) {
             QCOMPARE(result.exitCode, 1);
-            QCOMPARE(result.err, "quorvel: the capture was cancelled; nothing was written\n");
+            // The overlay's own report lines come before it.
+            QVERIFY(result.err.endsWith("\nquorvel: the capture was cancelled; nothing was written\n"));
             QVERIFY(!QFile::exists(path("shot.png")));
             return;
         }
