@@ -64,8 +64,7 @@ QImage screen(const QString& folder)
                               QStringLiteral("/org/gnome/Shell/Screenshot"),
                               QStringLiteral("org.gnome.Shell.Screenshot"));
     screenshot.setTimeout(10000);
-    const QDBusMessage reply =
-        screenshot.call(QStringLiteral("Screenshot"), false, false, path);
+    const QDBusMessage reply = screenshot.call(QStringLiteral("Screenshot"), false, false, path);
     if (reply.type() != QDBusMessage::ReplyMessage)
         qWarning("Screenshot: %s", qPrintable(reply.errorMessage()));
     return QImage(path).convertToFormat(QImage::Format_RGB32);
@@ -92,10 +91,10 @@ QList<Window> windows()
     QList<Window> found;
     for (const QJsonValue& value : listed.array().first().toArray()) {
         const QJsonObject w = value.toObject();
-        found.append({w["title"].toString(), w["wmClass"].toString(), w["wayland"].toBool(),
-                      w["focused"].toBool(), w["maximized"].toBool(),
-                      QRect(w["x"].toInt(), w["y"].toInt(), w["width"].toInt(),
-                            w["height"].toInt())});
+        found.append(
+            {w["title"].toString(), w["wmClass"].toString(), w["wayland"].toBool(),
+             w["focused"].toBool(), w["maximized"].toBool(),
+             QRect(w["x"].toInt(), w["y"].toInt(), w["width"].toInt(), w["height"].toInt())});
     }
     return found;
 }
@@ -126,26 +125,13 @@ bool click(QPoint at)
 
 bool key(const QString& name)
 {
-    return shellValue(QStringLiteral(
-                          "const C = imports.gi.Clutter, k = global.quorvelKeyboard;"
-                          " const t = imports.gi.GLib.get_monotonic_time();"
-                          " k.notify_keyval(t, C.KEY_%1, C.KeyState.PRESSED);"
-                          " k.notify_keyval(t + 1000, C.KEY_%1, C.KeyState.RELEASED);"
-                          " true")
+    return shellValue(QStringLiteral("const C = imports.gi.Clutter, k = global.quorvelKeyboard;"
+                                     " const t = imports.gi.GLib.get_monotonic_time();"
+                                     " k.notify_keyval(t, C.KEY_%1, C.KeyState.PRESSED);"
+                                     " k.notify_keyval(t + 1000, C.KEY_%1, C.KeyState.RELEASED);"
+                                     " true")
                           .arg(name))
         .toBool();
-}
-
-// How much of `a` differs from `b`, from every `step`th pixel each way.
-double differingShare(const QImage& a, const QImage& b, int step = 10)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 1;
-    int differing = 0, samples = 0;
-    for (int y = step / 2; y < a.height(); y += step)
-        for (int x = step / 2; x < a.width(); x += step, ++samples)
-            differing += a.pixel(x, y) != b.pixel(x, y);
-    return double(differing) / samples;
 }
 
 // The share of `area` taken by its commonest colour: 1 for a window that
@@ -177,8 +163,7 @@ QProcess* startNativeApp(QObject* parent)
 
 void saveForALook(const QImage& shown, const QString& name)
 {
-    if (const QString folder = qEnvironmentVariable("QUORVEL_GNOME_SCREENSHOTS");
-        !folder.isEmpty())
+    if (const QString folder = qEnvironmentVariable("QUORVEL_GNOME_SCREENSHOTS"); !folder.isEmpty())
         shown.save(folder + u'/' + name);
 }
 
@@ -195,8 +180,8 @@ class GnomeSession : public QObject {
         return QTest::qWaitFor(
             [this] {
                 const QImage now = screen(m_dir.path());
-                return differingShare(now.copy(0, 40, 1280, 680),
-                                      m_background.copy(0, 40, 1280, 680)) == 0;
+                return test_support::differingShare(now.copy(0, 40, 1280, 680),
+                                                    m_background.copy(0, 40, 1280, 680)) == 0;
             },
             10000);
     }
@@ -204,7 +189,8 @@ class GnomeSession : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY2(!qEnvironmentVariableIsEmpty("QUORVEL_GNOME_LOG"), "run this under run-under-gnome");
+        QVERIFY2(!qEnvironmentVariableIsEmpty("QUORVEL_GNOME_LOG"),
+                 "run this under run-under-gnome");
         QVERIFY(m_dir.isValid());
         QCOMPARE(shellValue(QStringLiteral("Main.layoutManager._startingUp")), QJsonValue(false));
         m_background = screen(m_dir.path());
@@ -216,9 +202,8 @@ private Q_SLOTS:
         const auto doctor = quorvel({"doctor"});
         const QStringList printed = lines(doctor.out);
         QCOMPARE(doctor.exitCode, 0);
-        QVERIFY2(printed
-                         .filter(QRegularExpression("^Screenshot portal: version \\d+, through "
-                                                    "xdg-desktop-portal-gnome$"))
+        QVERIFY2(printed.filter(QRegularExpression("^Screenshot portal: version \\d+, through "
+                                                   "xdg-desktop-portal-gnome$"))
                          .size() == 1,
                  doctor.out.constData());
         for (const QString& line :
@@ -245,24 +230,25 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(shellValue(dialog + " !== null").toBool(),
                                   "the Shell does not ask for consent", 10000);
         const QJsonArray allow =
-            shellValue(QStringLiteral("const b = %1.buttonLayout.get_children()"
-                                      ".find(b => b.label === 'Allow');"
-                                      " const [x, y] = b.get_transformed_position();"
-                                      " [Math.round(x + b.width / 2), Math.round(y + b.height / 2)]")
-                           .arg(dialog))
+            shellValue(
+                QStringLiteral("const b = %1.buttonLayout.get_children()"
+                               ".find(b => b.label === 'Allow');"
+                               " const [x, y] = b.get_transformed_position();"
+                               " [Math.round(x + b.width / 2), Math.round(y + b.height / 2)]")
+                    .arg(dialog))
                 .toArray();
         QCOMPARE(allow.size(), 2);
         QVERIFY(click({allow[0].toInt(), allow[1].toInt()}));
         QVERIFY2(command.waitForFinished(20000), "capture full still waits after the consent");
         QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
-        QVERIFY(command.readAllStandardOutput().startsWith(
-            "Capturing full: the whole screen at once"));
+        QVERIFY(
+            command.readAllStandardOutput().startsWith("Capturing full: the whole screen at once"));
 
         const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shot.size(), QSize(1280, 720));
         // Below the top bar, whose clock may turn meanwhile, pixel for pixel.
-        QCOMPARE(differingShare(shot.copy(0, 40, 1280, 680),
-                                screen(m_dir.path()).copy(0, 40, 1280, 680), 1),
+        QCOMPARE(test_support::differingShare(shot.copy(0, 40, 1280, 680),
+                                              screen(m_dir.path()).copy(0, 40, 1280, 680), 1),
                  0.0);
 
         QProcess again;
@@ -294,8 +280,8 @@ private Q_SLOTS:
         QCOMPARE(main->wmClass, QStringLiteral("io.github.quorvel.Quorvel"));
         QVERIFY2(main->wayland, "the main window came through XWayland");
         QTRY_VERIFY_WITH_TIMEOUT(
-            differingShare(screen(m_dir.path()).copy(main->frame), m_background.copy(main->frame)) >
-                0.8,
+            test_support::differingShare(screen(m_dir.path()).copy(main->frame),
+                                         m_background.copy(main->frame)) > 0.8,
             10000);
         saveForALook(screen(m_dir.path()), QStringLiteral("main-window.png"));
         app->terminate();
@@ -324,22 +310,20 @@ private Q_SLOTS:
         // Drawn and holding the keyboard, so it takes the click.
         QTRY_VERIFY_WITH_TIMEOUT(
             (main = windowTitled("Quorvel")).has_value() && main->focused &&
-                differingShare(screen(m_dir.path()).copy(main->frame),
-                               m_background.copy(main->frame)) > 0.8,
+                test_support::differingShare(screen(m_dir.path()).copy(main->frame),
+                                             m_background.copy(main->frame)) > 0.8,
             15000);
         // Capture Area, the second of the main window's buttons.
         QVERIFY(click({main->frame.center().x(), main->frame.top() + 327}));
         std::optional<Window> dialog;
-        QTRY_VERIFY_WITH_TIMEOUT((dialog = windowTitled("Screenshot")).has_value() &&
-                                     dialog->focused,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (dialog = windowTitled("Screenshot")).has_value() && dialog->focused, 10000);
         QVERIFY(key("Escape"));
 
         const auto drawn = [this](const QString& name) {
             std::optional<Window> editor;
             const bool opened = QTest::qWaitFor(
-                [&] { return (editor = windowTitled("Screenshot — Quorvel")).has_value(); },
-                10000);
+                [&] { return (editor = windowTitled("Screenshot — Quorvel")).has_value(); }, 10000);
             if (!opened)
                 return QStringLiteral("no editor opened");
             // Drawn: on the screen where the Shell framed it (not the
@@ -351,8 +335,8 @@ private Q_SLOTS:
                     editor = windowTitled("Screenshot — Quorvel");
                     shown = screen(m_dir.path());
                     return editor &&
-                           differingShare(shown.copy(editor->frame),
-                                          m_background.copy(editor->frame)) > 0.95 &&
+                           test_support::differingShare(shown.copy(editor->frame),
+                                                        m_background.copy(editor->frame)) > 0.95 &&
                            commonestShare(shown, editor->frame) < 0.7;
                 },
                 10000);

@@ -17,8 +17,7 @@ namespace {
 test_support::ProcessResult quorvel(const QStringList& arguments, QProcess* process = nullptr)
 {
     QProcess own;
-    return test_support::finish(process ? *process : own, test_support::quorvelBinary(),
-                                arguments);
+    return test_support::finish(process ? *process : own, test_support::quorvelBinary(), arguments);
 }
 
 QStringList lines(const QByteArray& text)
@@ -49,23 +48,10 @@ int running(const QString& name, const QByteArray& argument = {})
         if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8() &&
             commandLine.open(QIODevice::ReadOnly) &&
             commandLine.readAll().split('\0').contains(argument.isEmpty() ? name.toUtf8()
-                                                                           : argument))
+                                                                          : argument))
             ++found;
     }
     return found;
-}
-
-// How much of `a` differs from `b`, from every `step`th pixel each way (the
-// colour spaces the files name aside: only the pixels count).
-double differingShare(const QImage& a, const QImage& b, int step = 10)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 1;
-    int differing = 0, samples = 0;
-    for (int y = step / 2; y < a.height(); y += step)
-        for (int x = step / 2; x < a.width(); x += step, ++samples)
-            differing += a.pixel(x, y) != b.pixel(x, y);
-    return double(differing) / samples;
 }
 
 // The windows sway shows, by the protocol each came through (xdg_shell is
@@ -116,8 +102,7 @@ class SwaySession : public QObject {
     bool backgroundShows()
     {
         return QTest::qWaitFor(
-            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); },
-            10000);
+            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); }, 10000);
     }
     // slurp takes input once its surface is on the screen, a veil over the
     // whole output; a gesture made before would be half lost.
@@ -125,9 +110,7 @@ class SwaySession : public QObject {
     {
         return QTest::qWaitFor([] { return running(QStringLiteral("slurp")) == 1; }, 10000) &&
                QTest::qWaitFor(
-                   [this] {
-                       return screen(m_dir.path()).pixel(5, 5) != m_background.pixel(5, 5);
-                   },
+                   [this] { return screen(m_dir.path()).pixel(5, 5) != m_background.pixel(5, 5); },
                    10000);
     }
     bool ended(const QList<QByteArray>& gesture)
@@ -163,9 +146,8 @@ private Q_SLOTS:
         const auto doctor = quorvel({"doctor"});
         const QStringList printed = lines(doctor.out);
         QCOMPARE(doctor.exitCode, 0);
-        QVERIFY2(printed.filter(QRegularExpression(
-                                    "^Screenshot portal: version \\d+, through "
-                                    "xdg-desktop-portal-wlr$"))
+        QVERIFY2(printed.filter(QRegularExpression("^Screenshot portal: version \\d+, through "
+                                                   "xdg-desktop-portal-wlr$"))
                          .size() == 1,
                  doctor.out.constData());
         QVERIFY2(printed.contains(QStringLiteral("Session: Wayland (%1), desktop sway")
@@ -188,13 +170,14 @@ private Q_SLOTS:
         QVERIFY2(command.waitForFinished(20000),
                  "capture full still waits: was the portal asked for a drag?");
         QCOMPARE(command.exitCode(), 0);
-        QVERIFY(command.readAllStandardOutput().startsWith(
-            "Capturing full: the whole screen at once"));
+        QVERIFY(
+            command.readAllStandardOutput().startsWith("Capturing full: the whole screen at once"));
         const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
         const QImage seen = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shot.size(), QSize(1280, 720));
         QCOMPARE(shot.size(), seen.size());
-        QVERIFY2(differingShare(shot, seen, 1) == 0, "the capture's pixels differ from the screen's");
+        QVERIFY2(test_support::differingShare(shot, seen, 1) == 0,
+                 "the capture's pixels differ from the screen's");
     }
 
     // The app runs natively (Wayland, not XWayland): its main window is a
@@ -208,7 +191,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
         // Drawn once its first buffer is attached: a good part of the screen
         // is no longer the background.
-        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            test_support::differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
         const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
         if (!folder.isEmpty())
             screen(m_dir.path()).save(folder + QStringLiteral("/main-window.png"));
@@ -278,8 +262,7 @@ private Q_SLOTS:
         QVERIFY(input("ctrl c"));
         QImage copied;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(copied = QImage::fromData(
-                  test_support::run("wl-paste", {"--type", "image/png"}).out))
+            !(copied = QImage::fromData(test_support::run("wl-paste", {"--type", "image/png"}).out))
                  .isNull(),
             10000);
         // The picture on its background, 40 points of padding all round.
@@ -310,7 +293,8 @@ private Q_SLOTS:
         QCOMPARE(area.size(), QSize(301, 201));
         const QImage seen =
             screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(100, 100, 301, 201);
-        QVERIFY2(differingShare(area, seen, 1) == 0, "the area's pixels differ from the screen's");
+        QVERIFY2(test_support::differingShare(area, seen, 1) == 0,
+                 "the area's pixels differ from the screen's");
     }
 
     // The app's own flow, native: Capture Area in the main window, a drag
@@ -321,7 +305,8 @@ private Q_SLOTS:
         QProcess app;
         startNatively(app);
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            test_support::differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
         // The window is alone on the screen, so lowering it shows nothing
         // else: the drag goes over its icon and title.
         const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
@@ -337,7 +322,7 @@ private Q_SLOTS:
         const QImage picture = QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(picture.size(), QSize(121, 121));
         // The pointer, drawn into the screen, sits on the last corner.
-        QVERIFY2(differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02,
+        QVERIFY2(test_support::differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02,
                  "the capture is not what was dragged over");
         if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
             !folder.isEmpty())
@@ -436,8 +421,8 @@ private Q_SLOTS:
         const QImage seen = screen(dir.path());
         QCOMPARE(shot.size(), QSize(1280, 720));
         QCOMPARE(seen.size(), shot.size());
-        QVERIFY2(differingShare(shot.convertToFormat(QImage::Format_RGB32),
-                                seen.convertToFormat(QImage::Format_RGB32), 1) == 0,
+        QVERIFY2(test_support::differingShare(shot.convertToFormat(QImage::Format_RGB32),
+                                              seen.convertToFormat(QImage::Format_RGB32), 1) == 0,
                  "the capture's pixels differ from the screen's");
         QCOMPARE(shot.dotsPerMeterX(), qRound(144 / 0.0254));
         QCOMPARE(shot.dotsPerMeterY(), qRound(144 / 0.0254));
@@ -452,11 +437,13 @@ private Q_SLOTS:
         QProcess app;
         startNatively(app);
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(differingShare(screen(dir.path()), background) > 0.2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(test_support::differingShare(screen(dir.path()), background) > 0.2,
+                                 10000);
         if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
             !folder.isEmpty())
-            screen(dir.path()).save(QStringLiteral("%1/main-window-scale-%2.png")
-                                        .arg(folder, qEnvironmentVariable("QUORVEL_SWAY_SCALE")));
+            screen(dir.path())
+                .save(QStringLiteral("%1/main-window-scale-%2.png")
+                          .arg(folder, qEnvironmentVariable("QUORVEL_SWAY_SCALE")));
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }

@@ -76,6 +76,19 @@ inline QImage filled(QColor color, QSize size = {40, 30}, qreal ratio = 1)
     return image;
 }
 
+// The share of sampled pixels (every `step`th each way) that differ between
+// two pictures of one size; 1 when their sizes differ.
+inline double differingShare(const QImage& a, const QImage& b, int step = 10)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1;
+    int differing = 0, samples = 0;
+    for (int y = step / 2; y < a.height(); y += step)
+        for (int x = step / 2; x < a.width(); x += step, ++samples)
+            differing += a.pixel(x, y) != b.pixel(x, y);
+    return double(differing) / samples;
+}
+
 // Writes `bytes` to `path` when given, then answers what the file holds.
 inline QByteArray fileBytes(const QString& path, const QByteArray& bytes = {})
 {
