@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QUrl>
+#include <cmath>
 
 namespace {
 
@@ -80,6 +81,25 @@ QString describe(const QDBusError& error)
         break;
     }
     return QStringLiteral("the desktop's screenshot portal could not take the request");
+}
+
+// Device pixels per point of a portal's picture. Qt's ratio is the whole
+// number the compositor renders at (2 at a scale of 1.5), but the picture is
+// taken at the scale itself; a whole-desktop picture tells it exactly: its
+// pixels over the desktop's points.
+qreal ratioOf(const QImage& picture, const QScreen& screen, ScreenshotTypes kind)
+{
+    const QRect desktop = screen.virtualGeometry();
+    if (kind == ScreenshotTypes::full && !desktop.isEmpty() && !picture.isNull()) {
+        const qreal across = qreal(picture.width()) / desktop.width();
+        const qreal down = qreal(picture.height()) / desktop.height();
+        // Points are whole, so the two agree to within a point's worth.
+        // Desktops scale in 120ths (as the fractional-scale protocol does);
+        // the desktop's points are whole, so the quotient is a hair off.
+        if (across >= 1 && std::abs(across - down) * desktop.height() <= across)
+            return std::round(across * 120) / 120;
+    }
+    return screen.devicePixelRatio();
 }
 
 QScreen* primaryScreen()
@@ -260,7 +280,7 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
     QImage picture = std::move(loaded).value();
     if (picture.devicePixelRatio() == 1.0) {
         if (QScreen* screen = primaryScreen())
-            picture.setDevicePixelRatio(screen->devicePixelRatio());
+            picture.setDevicePixelRatio(ratioOf(picture, *screen, m_kind));
     }
     Q_EMIT captured(picture);
 }
