@@ -148,8 +148,13 @@ void Screencapture::loadImage(const QUrl& url)
 {
     Result<QImage> loaded = loadImageFile(url.toLocalFile());
     if (!loaded.ok()) {
-        printLine(QStringLiteral("Failed to load image from URL: ") + url.toString());
+        printLine(loadFailureLine(url));
         return;
     }
     setImage(std::move(loaded).value());
+}
+
+QString Screencapture::loadFailureLine(const QUrl& url)
+{
+    return QStringLiteral("Failed to load image from URL: ") + url.toString();
 }

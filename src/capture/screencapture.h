@@ -56,6 +56,8 @@ public:
     // Takes the picture in a local file; prints
     // "Failed to load image from URL: <url>" and changes nothing if it can't.
     void loadImage(const QUrl& url);
+    // That line, for whoever reads the file some other way.
+    static QString loadFailureLine(const QUrl& url);
 
 Q_SIGNALS:
     void imageChanged();

@@ -151,7 +151,6 @@ void OpenFlow::openEditor(EditorRequest request)
 {
     request.from = m_from;
     m_services.openEditor(request);
-    Q_EMIT editorOpened();
 }
 
 void OpenFlow::chooseImage()
@@ -184,8 +183,7 @@ void OpenFlow::openChosenImage(const QString& path)
                 return;
             }
             // The panel's way with a bad file: the line, then the last picture.
-            m_services.writeLine(QStringLiteral("Failed to load image from URL: ") +
-                                 QUrl::fromLocalFile(path).toString());
+            m_services.writeLine(Screencapture::loadFailureLine(QUrl::fromLocalFile(path)));
             if (!m_capture.image().isNull())
                 openEditor({m_capture.image(), {}, false, {}, m_from});
         });

@@ -92,8 +92,6 @@ public:
 
 Q_SIGNALS:
     void permissionChanged(bool granted);
-    // An editor was asked to open (after a capture, a panel, a drop...).
-    void editorOpened();
 
 private:
     void takeScreenshot(ScreenshotTypes kind);
