@@ -178,8 +178,7 @@ void OpenFlow::openChosenImage(const QString& path)
         [this, path](const Intake& in) {
             const Result<FileIntake>& read = in.read;
             if (read.ok() && read.value().kind == FileIntake::Kind::picture) {
-                replacePicture(read.value().picture);
-                openEditor({m_capture.image(), {}, false, QFileInfo(path).fileName(), m_from});
+                openPicture(read.value().picture, path);
                 return;
             }
             // The panel's way with a bad file: the line, then the last picture.
@@ -187,6 +186,12 @@ void OpenFlow::openChosenImage(const QString& path)
             if (!m_capture.image().isNull())
                 openEditor({m_capture.image(), {}, false, {}, m_from});
         });
+}
+
+void OpenFlow::openPicture(const QImage& picture, const QString& path)
+{
+    replacePicture(picture);
+    openEditor({m_capture.image(), {}, false, QFileInfo(path).fileName(), m_from});
 }
 
 void OpenFlow::openChosenMovie(const QString& path)
@@ -254,14 +259,10 @@ void OpenFlow::openFiles(const QStringList& paths, Answer done)
                         batch->failures[n] = file.read.error();
                         continue;
                     }
-                    const QString name = QFileInfo(file.path).fileName();
-                    if (file.read.value().kind == FileIntake::Kind::picture) {
-                        replacePicture(file.read.value().picture);
-                        openEditor({m_capture.image(), {}, false, name, m_from});
-                    } else {
-                        m_recorder.setLastRecordingURL(QUrl::fromLocalFile(absolute(file.path)));
-                        openEditor({{}, m_recorder.lastRecordingURL(), true, name, m_from});
-                    }
+                    if (file.read.value().kind == FileIntake::Kind::picture)
+                        openPicture(file.read.value().picture, file.path);
+                    else
+                        openChosenMovie(file.path);
                 }
                 if (batch->done)
                     batch->done(batch->failures);

@@ -99,6 +99,7 @@ private:
     void openEditor(EditorRequest request);
     void replacePicture(const QImage& picture);
     void openChosenImage(const QString& path);
+    void openPicture(const QImage& picture, const QString& path);
     void openChosenMovie(const QString& path);
 
     Services m_services;
