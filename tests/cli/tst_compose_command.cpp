@@ -99,8 +99,9 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(out.pixelColor(279, 179), bottomRight, 3);
     }
 
-    // Outputs beside each input or in a folder made as needed; a failing input does not
-    // stop the others, and two inputs of one name never overwrite each other's result.
+    // Outputs in a folder made as needed (beside the input: fileNamesThatAreNotUtf8); a failing
+    // input does not stop the others, and two inputs of one name never overwrite each other's
+    // result.
     void severalInputs()
     {
         const QString a = writePicture(path("in/a.png"), {10, 10}, Qt::white);
@@ -113,8 +114,6 @@ private Q_SLOTS:
                 result.err.count('\n') == 1);
         QCOMPARE(QImage(path("out/framed/b.shot_with_background.png")).pixelColor(45, 45),
                  QColor(Qt::black));
-        QCOMPARE(quorvel({"compose", a}).exitCode, 0);
-        QVERIFY(QFile::exists(path("in/a_with_background.png")));
 
         const QString first = writePicture(path("x/p.png"), {10, 10}, Qt::white);
         const QString second = writePicture(path("y/p.png"), {10, 10}, Qt::black);

@@ -327,8 +327,7 @@ private Q_SLOTS:
         QVERIFY(model.canCheckForUpdates());
         QTRY_COMPARE(server.requests, 1);
         QVERIFY(!model.canCheckForUpdates() && !action->isEnabled());
-        action->trigger();
-        updater.checkForUpdates();
+        updater.checkForUpdates(); // ignored while one runs
         QTRY_VERIFY(model.canCheckForUpdates());
         QCOMPARE(server.requests, 1);
 
