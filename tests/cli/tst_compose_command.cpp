@@ -31,10 +31,7 @@ class ComposeCommandTest : public QObject {
 
     test_support::CommandSandbox m_sandbox;
     QString path(const QString& name) const { return m_sandbox.path(name); }
-    test_support::ProcessResult quorvel(const QStringList& arguments) const
-    {
-        return m_sandbox.quorvel(arguments);
-    }
+    auto quorvel(const QStringList& arguments) const { return m_sandbox.quorvel(arguments); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -74,19 +71,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("background");
         QTest::addColumn<QColor>("topLeft");
         QTest::addColumn<QColor>("bottomRight");
-        const auto row = [](const char* name, const QString& background, QColor topLeft,
-                            QColor bottomRight) {
-            QTest::newRow(name) << background << topLeft << bottomRight;
-        };
         // Each preset's colours: tst_background_painting; here the names reach them.
-        const QColor blue(0x007aff), green(0x28cd41), yellow(0xffcc00);
-        row("default is cool", {}, blue, QColor(0xaf52de));
-        row("nature, any case", "Nature", green, yellow);
-        row("case name", "greenYellow", green, yellow);
-        row("plain colour", "#336699", QColor(0x336699), QColor(0x336699));
-        row("translucent colour", "#ff000080", QColor(255, 0, 0, 128), QColor(255, 0, 0, 128));
-        row("custom gradient", "#000000,#808080,#ffffff", Qt::black, Qt::white);
-        row("picture", "image:" + path("backdrop.png"), Qt::red, Qt::blue);
+        const QColor green(0x28cd41), yellow(0xffcc00), teal(0x336699), red(255, 0, 0, 128);
+        QTest::newRow("default is cool") << QString() << QColor(0x007aff) << QColor(0xaf52de);
+        QTest::newRow("nature, any case") << "Nature" << green << yellow;
+        QTest::newRow("case name") << "greenYellow" << green << yellow;
+        QTest::newRow("plain colour") << "#336699" << teal << teal;
+        QTest::newRow("translucent colour") << "#ff000080" << red << red;
+        QTest::newRow("gradient") << "#000000,#808080,#ffffff" << QColor(Qt::black)
+                                  << QColor(Qt::white);
+        QTest::newRow("picture") << "image:" + path("backdrop.png") << QColor(Qt::red)
+                                 << QColor(Qt::blue);
     }
     void backgrounds()
     {
@@ -104,8 +99,9 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(out.pixelColor(279, 179), bottomRight, 3);
     }
 
-    // Outputs beside each input or in a folder made as needed; a failing input does not
-    // stop the others, and two inputs of one name never overwrite each other's result.
+    // Outputs in a folder made as needed (beside the input: fileNamesThatAreNotUtf8); a failing
+    // input does not stop the others, and two inputs of one name never overwrite each other's
+    // result.
     void severalInputs()
     {
         const QString a = writePicture(path("in/a.png"), {10, 10}, Qt::white);
@@ -114,13 +110,10 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(result.out, saved(path("out/framed/a_with_background.png")) +
                                  saved(path("out/framed/b.shot_with_background.png")));
-        QVERIFY2(result.err.startsWith("quorvel: " + path("missing.png").toUtf8() + ": ") &&
-                     result.err.count('\n') == 1,
-                 result.err.constData());
+        QVERIFY(result.err.startsWith("quorvel: " + path("missing.png").toUtf8() + ": ") &&
+                result.err.count('\n') == 1);
         QCOMPARE(QImage(path("out/framed/b.shot_with_background.png")).pixelColor(45, 45),
                  QColor(Qt::black));
-        QCOMPARE(quorvel({"compose", a}).exitCode, 0);
-        QVERIFY(QFile::exists(path("in/a_with_background.png")));
 
         const QString first = writePicture(path("x/p.png"), {10, 10}, Qt::white);
         const QString second = writePicture(path("y/p.png"), {10, 10}, Qt::black);
@@ -183,16 +176,11 @@ private Q_SLOTS:
             "Q=\"$Q\" script -qec '\"$Q\" compose - -o - < noise.png' /dev/null; "
             "echo \"tty $?\" >&2; "
             "Q=\"$Q\" script -qec '\"$Q\" compose - -o out.png' /dev/null; echo \"tty $?\" >&2");
-        QCOMPARE(failures.err.split('\n'),
-                 QByteArrayList({"quorvel: standard input: cannot write to standard output: "
-                                 "Broken pipe",
-                                 "broken 1",
-                                 "quorvel: standard input: cannot write to standard output: Bad "
-                                 "file descriptor",
-                                 "closed 1", "tty 2", "tty 2", ""}));
-        QVERIFY2(failures.out.startsWith("quorvel compose: will not write a PNG picture to a "
-                                         "terminal;") &&
-                     failures.out.contains("\nquorvel compose: standard input is a terminal;") &&
+        const QByteArray cannot = "quorvel: standard input: cannot write to standard output: ";
+        QCOMPARE(failures.err, cannot + "Broken pipe\nbroken 1\n" + cannot +
+                                   "Bad file descriptor\nclosed 1\ntty 2\ntty 2\n");
+        QVERIFY2(failures.out.contains("to a terminal;") &&
+                     failures.out.contains("input is a terminal;") &&
                      failures.out.count('\n') == 2 && !failures.out.contains("PNG\r"),
                  failures.out.constData());
         QVERIFY(!QFile::exists(path("out.png")));
@@ -254,23 +242,19 @@ private Q_SLOTS:
         const auto row = [](const char* name, const QStringList& arguments, const char* says = "") {
             QTest::newRow(name) << arguments << QByteArray(says);
         };
-        row("no input", {"compose"}, "quorvel compose: no INPUT given\n");
+        row("no input", {"compose"}, "no INPUT");
         row("output with two inputs", {"compose", "-o", "o.png", "a", "b"});
         row("output and output-dir", {"compose", "-o", "o.png", "-d", ".", "a"});
-        row("unknown background", {"compose", "-b", "plaid", "a"},
-            "there is no style called 'plaid'\n");
+        row("unknown background", {"compose", "-b", "plaid", "a"}, "called 'plaid'\n");
         row("newline in a background", {"compose", "-b", "cool\nx", "a"}, "called 'cool\\nx'\n");
-        row("output not PNG", {"compose", "-o", "o.jpg", "a"},
-            "-o 'o.jpg': quorvel writes PNG pictures; name the output .png\n");
+        row("output not PNG", {"compose", "-o", "o.jpg", "a"}, "-o 'o.jpg': ");
         row("unknown option", {"compose", "--sparkle", "a"});
-        row("unknown command", {"frobnicate"}, "quorvel: unknown command 'frobnicate'\n");
-        row("video without output", {"video", "a.mp4"}, "--output FILE is required");
+        row("unknown command", {"frobnicate"}, "'frobnicate'");
+        row("video without output", {"video", "a.mp4"}, "--output");
         row("video, unknown background", {"video", "-b", "plaid", "a.mp4", "-o", "o.mp4"},
-            "-b 'plaid': expected");
-        row("video output not MPEG-4", {"video", "a.mp4", "-o", "o.mov"},
-            "-o 'o.mov': quorvel writes MPEG-4 movies; name the output .mp4 or .m4v\n");
-        row("open, unknown option", {"open", "--padding", "3", "a.png"},
-            "quorvel open: Unknown option 'padding'.\n");
+            "'plaid'");
+        row("video output not MPEG-4", {"video", "a.mp4", "-o", "o.mov"}, "-o 'o.mov': ");
+        row("open, unknown option", {"open", "--padding", "3", "a.png"}, "'padding'");
     }
     void usageErrors()
     {

@@ -45,25 +45,19 @@ private Q_SLOTS:
         }
     }
 
-    void noDisplayIsOneLine_data()
-    {
-        QTest::addColumn<QString>("environment");
-        QTest::addColumn<QByteArray>("error");
-        QTest::newRow("none at all")
-            << "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM" << QByteArray("no display");
-        QTest::newRow("one that is not there")
-            << "env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:4711"
-            << QByteArray("cannot connect to display :4711");
-    }
+    // No display at all, or one that is not there.
     void noDisplayIsOneLine()
     {
-        QFETCH(QString, environment);
-        QFETCH(QByteArray, error);
         QUORVEL_MAGICK("-size", "8x8", "xc:blue", path("shot.png"));
-        const auto result = m_sandbox.shell(environment + " \"$Q\" open shot.png");
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.err, "quorvel: cannot open a window: " + error + "\n");
-        QVERIFY(result.out.isEmpty());
+        for (const auto& [environment, error] : QList<std::pair<QString, QByteArray>>{
+                 {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "no display"},
+                 {"env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:4711",
+                  "cannot connect to display :4711"}}) {
+            const auto result = m_sandbox.shell(environment + " \"$Q\" open shot.png");
+            QCOMPARE(result.exitCode, 1);
+            QCOMPARE(result.err, "quorvel: cannot open a window: " + error + "\n");
+            QVERIFY(result.out.isEmpty());
+        }
     }
 };
 

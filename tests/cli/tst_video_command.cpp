@@ -27,19 +27,14 @@ static bool writesInto(qint64 pid, const QString& folder)
     return false;
 }
 
-static bool isMovie(const QByteArray& bytes)
-{
-    return bytes.mid(4, 4) == "ftyp";
-}
-
 class VideoCommandTest : public QObject {
     Q_OBJECT
 
     test_support::CommandSandbox m_sandbox;
     QString path(const QString& name) const { return m_sandbox.path(name); }
-    test_support::ProcessResult quorvel(const QStringList& arguments) const
+    auto quorvel(const QStringList& arguments, rlim_t limit = RLIM_INFINITY) const
     {
-        return m_sandbox.quorvel(QStringList{"video"} + arguments);
+        return m_sandbox.quorvel(QStringList{"video"} + arguments, limit);
     }
 
 private Q_SLOTS:
@@ -146,15 +141,15 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, exitCode);
         QCOMPARE(process.readAllStandardOutput(), QByteArray());
         if (exitCode > 0)
-            QCOMPARE(process.readAllStandardError(), "quorvel: " + path("long.mp4").toUtf8() +
-                                                         ": cancelled; nothing was written\n");
+            QVERIFY(process.readAllStandardError().endsWith(
+                "long.mp4: cancelled; nothing was written\n"));
         const QDir listing(folder);
         QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
         QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
 
         QCOMPARE(quorvel({"clip.mp4", "-o", earlier}).exitCode, 0);
         QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
-        QVERIFY(isMovie(fileBytes(earlier)));
+        QCOMPARE(fileBytes(earlier).mid(4, 4), "ftyp");
     }
 
     // The next run removes a killed writer's leftover once its process is gone, nothing else.
@@ -199,7 +194,7 @@ private Q_SLOTS:
         QCOMPARE(quorvel({"clip.mp4", "-o", "links/" + links[0].section(':', 0, 0)}).exitCode, 0);
         for (const QString& link : links)
             QVERIFY(QFileInfo(path("links/" + link.section(':', 0, 0))).isSymLink());
-        QVERIFY(isMovie(fileBytes(target)));
+        QCOMPARE(fileBytes(target).mid(4, 4), "ftyp");
         if (targetExists)
             QCOMPARE(int(QFile::permissions(target) & 0x777), 0x640);
         for (const char* folder : {"links", "targets"})
@@ -213,21 +208,22 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("sizeLimit"); // bytes a file may grow to; 0: no limit
-        const auto row = [](const char* name, const QStringList& arguments, const char* err,
-                            int sizeLimit = 0) {
-            QTest::newRow(name) << arguments << QByteArray(err) << sizeLimit;
-        };
-        row("missing", {"missing.mp4", "-o", "kept.mp4"}, "quorvel: missing.mp4: ");
-        row("sound only", {"sound.m4a", "-o", "kept.mp4"},
-            "quorvel: sound.m4a: it has no video stream\n");
+        const auto row =
+            [](const char* name, const QStringList& arguments, const char* err, int sizeLimit = 0) {
+                QTest::newRow(name)
+                    << (arguments.contains("-o") ? arguments
+                                                 : arguments + QStringList{"-o", "kept.mp4"})
+                    << QByteArray(err) << sizeLimit;
+            };
+        row("missing", {"missing.mp4"}, "missing.mp4: ");
+        row("sound only", {"sound.m4a"}, "sound.m4a: it has no video stream\n");
         // A frame H.264 cannot carry is refused before anything is written.
-        row("beyond H.264", {"-p", "3000", "clip.mp4", "-o", "kept.mp4"},
-            "quorvel: clip.mp4: the framed movie would be 12160 × 12120 pixels; H.264 allows");
+        row("beyond H.264", {"-p", "3000", "clip.mp4"},
+            "clip.mp4: the framed movie would be 12160 × 12120");
         row("output is the input", {"clip.mp4", "-o", "clip-link.mp4"},
-            "quorvel: clip.mp4: its output clip-link.mp4 is the input itself");
+            "clip.mp4: its output clip-link.mp4 is the input");
         // A write that fails part way, as on a full disk.
-        row("write fails", {"clip.mp4", "-o", "kept.mp4"},
-            "quorvel: clip.mp4: cannot write kept.mp4: ", 4096);
+        row("write fails", {"clip.mp4"}, "clip.mp4: cannot write kept.mp4: ", 4096);
     }
     void failuresLeaveTheFilesAlone()
     {
@@ -236,10 +232,10 @@ private Q_SLOTS:
         QFETCH(int, sizeLimit);
         fileBytes(path("kept.mp4"), "earlier");
         const QByteArray input = fileBytes(path("clip.mp4"));
-        const auto result = m_sandbox.quorvel(QStringList{"video"} + arguments,
-                                              sizeLimit ? rlim_t(sizeLimit) : RLIM_INFINITY);
+        const auto result = quorvel(arguments, sizeLimit ? rlim_t(sizeLimit) : RLIM_INFINITY);
         QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.out.isEmpty() && result.err.startsWith(err) && result.err.count('\n') == 1,
+        QVERIFY2(result.out.isEmpty() && result.err.startsWith("quorvel: " + err) &&
+                     result.err.count('\n') == 1,
                  result.err.constData());
         QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
         QCOMPARE(fileBytes(path("clip.mp4")), input);
@@ -257,8 +253,7 @@ private Q_SLOTS:
             "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 \"$name/$out\" && "
             "LC_ALL=C ls -A \"$name\"");
         QVERIFY2(result.exitCode == 0, result.err.constData());
-        QVERIFY2(result.out.startsWith("Video saved successfully to: ") &&
-                     result.out.contains("\nin.mp4\nout.M4V\nVideo saved successfully to: "),
+        QVERIFY2(result.out.contains("\nin.mp4\nout.M4V\nVideo saved successfully to: "),
                  result.out.constData());
         // Printed with replacement characters; the movie whole and nothing else left.
         const QByteArray second = result.out.mid(result.out.lastIndexOf("Video saved"));

@@ -53,10 +53,11 @@ public:
 
     void serve(const QString& path, const QByteArray& response) { m_routes.insert(path, response); }
 
-    static QByteArray ok(const QByteArray& body)
+    static QByteArray ok(const QByteArray& body, const QByteArray& headers = {})
     {
-        return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        return "HTTP/1.1 200 OK\r\n" + headers +
+               "Content-Length: " + QByteArray::number(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
     }
 
     int requests = 0;
@@ -115,34 +116,23 @@ QByteArray gzip(const QByteArray& bytes)
     return test_support::run("gzip", {"-c", file.fileName()}).out;
 }
 
-// Counts the times files are opened, as the kernel sees it.
-class OpenWatch {
-public:
-    explicit OpenWatch(const QStringList& paths) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        for (const QString& path : paths)
-            inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN);
-    }
-    ~OpenWatch() { ::close(m_fd); }
-    bool opened() const
-    {
-        char events[4096];
-        return m_fd < 0 || ::read(m_fd, events, sizeof events) > 0;
-    }
-
-private:
-    int m_fd;
-};
-
-int reddishPixels(const QImage& image)
+// Whether the kernel saw a file opened that inotify `fd` watches; closes `fd`.
+bool anyOpened(int fd)
 {
-    int count = 0;
+    char events[4096];
+    const bool opened = fd < 0 || ::read(fd, events, sizeof events) > 0;
+    ::close(fd);
+    return opened;
+}
+
+bool hasReddishPixel(const QImage& image)
+{
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += c.red() > 200 && c.green() < 80 && c.blue() < 80;
-        }
-    return count;
+        for (int x = 0; x < image.width(); ++x)
+            if (const QColor c = image.pixelColor(x, y);
+                c.red() > 200 && c.green() < 80 && c.blue() < 80)
+                return true;
+    return false;
 }
 
 UpdateCheckResult checkOnce(Updater& updater)
@@ -156,11 +146,9 @@ UpdateCheckResult checkOnce(Updater& updater)
 
 QStringList accessibleNames(QAccessibleInterface* node)
 {
-    QStringList names;
     if (!node)
-        return names;
-    if (!node->text(QAccessible::Name).isEmpty())
-        names << node->text(QAccessible::Name);
+        return {};
+    QStringList names{node->text(QAccessible::Name)};
     for (int i = 0; i < node->childCount(); ++i)
         names << accessibleNames(node->child(i));
     return names;
@@ -264,13 +252,8 @@ private Q_SLOTS:
         row("oversized, no length",
             "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' '),
             O::failed, "larger than 1 MB");
-        row(
-            "gzip bomb",
-            [] {
-                const QByteArray bomb = gzip(feed(QByteArray(20 * 1024 * 1024, ' ')));
-                return "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
-                       QByteArray::number(bomb.size()) + "\r\nConnection: close\r\n\r\n" + bomb;
-            }(),
+        row("gzip bomb",
+            FeedServer::ok(gzip(feed(QByteArray(20 << 20, ' '))), "Content-Encoding: gzip\r\n"),
             O::failed, "could not be unpacked");
         row("redirect to plain HTTP",
             "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/feed.xml\r\n"
@@ -291,21 +274,14 @@ private Q_SLOTS:
         updater.start();
         QSignalSpy finished(&updater, &Updater::checkFinished);
         QVERIFY(finished.wait(5000)); // the check at start
-        QCOMPARE(finished.first().at(1).toBool(), false);
 
-        QSignalSpy canCheck(&updater, &Updater::canCheckForUpdatesChanged);
         UpdateCheckResult result;
         const QByteArray printed = test_support::stdoutOf([&] { result = checkOnce(updater); });
         QCOMPARE(int(result.outcome), outcome);
         QVERIFY(server.requests >= 2); // Qt may retry a connection cut short
-        QCOMPARE(canCheck.size(), 2);  // closed while the check ran, then open again
-        QCOMPARE(canCheck.at(0).first().toBool(), false);
         QVERIFY(updater.canCheckForUpdates());
-
         if (result.outcome == UpdateCheckResult::Outcome::updateAvailable) {
             QCOMPARE(result.item.displayVersion(), detail);
-            QCOMPARE(result.item.downloadPage,
-                     QUrl("https://downloads.example.org/quorvel-1.10.0.tar.gz"));
         } else if (result.outcome == UpdateCheckResult::Outcome::failed) {
             QVERIFY2(result.reason.contains(detail), qPrintable(result.reason));
             QCOMPARE(printed, "Update check failed: " + result.reason.toUtf8() + "\n");
@@ -317,11 +293,12 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString key = dir.filePath("key.pem"), certificate = dir.filePath("cert.pem");
-        const auto made = test_support::run(
-            "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
-                        "-out", certificate});
-        QVERIFY2(made.exitCode == 0, made.err.constData());
+        QCOMPARE(
+            test_support::run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                                          "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                                          "-keyout", key, "-out", certificate})
+                .exitCode,
+            0);
         auto* tls = new QSslServer;
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(QSslCertificate(test_support::fileBytes(certificate)));
@@ -329,15 +306,12 @@ private Q_SLOTS:
         tls->setSslConfiguration(configuration);
         FeedServer server(tls);
         server.serve(QStringLiteral("/feed"), FeedServer::ok(feed(enclosureItem("2.0"))));
-
         Updater updater({.feedUrl = server.url("/feed")}, QStringLiteral("1.0"));
-        QSignalSpy finished(&updater, &Updater::checkFinished);
-        test_support::stdoutOf([&] {
-            updater.start();
-            QVERIFY(finished.wait(5000));
-        });
-        const auto result = finished.first().first().value<UpdateCheckResult>();
+        updater.start();
+        UpdateCheckResult result;
+        test_support::stdoutOf([&] { result = checkOnce(updater); });
         QCOMPARE(int(result.outcome), int(UpdateCheckResult::Outcome::failed));
+        QVERIFY(!result.reason.isEmpty());
         QCOMPARE(server.requests, 0);
     }
 
@@ -353,8 +327,7 @@ private Q_SLOTS:
         QVERIFY(model.canCheckForUpdates());
         QTRY_COMPARE(server.requests, 1);
         QVERIFY(!model.canCheckForUpdates() && !action->isEnabled());
-        action->trigger();
-        updater.checkForUpdates();
+        updater.checkForUpdates(); // ignored while one runs
         QTRY_VERIFY(model.canCheckForUpdates());
         QCOMPARE(server.requests, 1);
 
@@ -385,80 +358,62 @@ private Q_SLOTS:
 
     // A scheduled check speaks up only when it found a newer version; a
     // person's check is always answered, replacing the dialog still open.
+    // Without a usable feed no network access is even made.
     void scheduledChecksSpeakOnlyOfUpdates_data()
     {
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("path"); // on the loopback server, else the whole address
         QTest::addColumn<bool>("shown");
-        QTest::newRow("newer") << "/newer" << true;
-        QTest::newRow("same") << "/same" << false;
-        QTest::newRow("failed") << "/missing" << false;
+        QTest::addColumn<int>("outcome"); // of a person's check
+        using O = UpdateCheckResult::Outcome;
+        QTest::newRow("newer") << "/newer" << true << int(O::updateAvailable);
+        QTest::newRow("same") << "/same" << false << int(O::upToDate);
+        QTest::newRow("failed") << "/missing" << false << int(O::failed);
+        QTest::newRow("plain HTTP elsewhere")
+            << "http://updates.example.org/appcast.xml" << false << int(O::failed);
+        QTest::newRow("no feed") << "" << false << int(O::notConfigured);
     }
     void scheduledChecksSpeakOnlyOfUpdates()
     {
         QFETCH(QString, path);
         QFETCH(bool, shown);
+        QFETCH(int, outcome);
         FeedServer server;
         server.serve(QStringLiteral("/newer"), FeedServer::ok(feed(enclosureItem("2.0"))));
         server.serve(QStringLiteral("/same"), FeedServer::ok(feed(enclosureItem("1.0"))));
-        Updater updater({.feedUrl = server.url(path)}, QStringLiteral("1.0"));
+        const bool local = path.startsWith('/');
+        Updater updater({.feedUrl = local ? server.url(path) : QUrl(path)}, QStringLiteral("1.0"));
         UpdateDialog::showForChecks(updater);
         QSignalSpy finished(&updater, &Updater::checkFinished);
         updater.start();
         if (shown) {
             QTRY_VERIFY(findDialog());
             QVERIFY(!findDialog()->isModal());
-        } else {
+        } else if (!path.isEmpty()) {
             QVERIFY(finished.wait(5000));
             QVERIFY(!findDialog()); // it would have come with the answer, before the spy
         }
-        QCOMPARE(finished.first().at(1).toBool(), false);
+        if (!path.isEmpty())
+            QCOMPARE(finished.first().at(1).toBool(), false);
 
         QPointer<UpdateDialog> first = findDialog();
-        checkOnce(updater);
+        QCOMPARE(int(checkOnce(updater).outcome), outcome);
         QTRY_VERIFY(findDialog() && findDialog() != first);
         QTRY_VERIFY(!first); // replaced, not stacked
         findDialog()->close();
-    }
-
-    void withoutFeedNeverTouchesTheNetwork_data()
-    {
-        QTest::addColumn<QUrl>("feedUrl");
-        QTest::addColumn<int>("outcome");
-        QTest::newRow("no feed") << QUrl() << int(UpdateCheckResult::Outcome::notConfigured);
-        QTest::newRow("plain HTTP elsewhere") << QUrl("http://updates.example.org/appcast.xml")
-                                              << int(UpdateCheckResult::Outcome::failed);
-    }
-    void withoutFeedNeverTouchesTheNetwork()
-    {
-        QFETCH(QUrl, feedUrl);
-        QFETCH(int, outcome);
-        Updater updater({.feedUrl = feedUrl}, QStringLiteral("1.0"));
-        UpdateDialog::showForChecks(updater);
-        QSignalSpy finished(&updater, &Updater::checkFinished);
-        updater.start();
-        if (!feedUrl.isEmpty()) {
-            QVERIFY(finished.wait(5000)); // a bad address fails the check at start, quietly
-            QVERIFY(!findDialog());
-        }
-        QCOMPARE(int(checkOnce(updater).outcome), outcome);
-        QTRY_VERIFY(findDialog());
-        findDialog()->close();
-        QVERIFY(!updater.findChild<QNetworkAccessManager*>());
+        QVERIFY(local || !updater.findChild<QNetworkAccessManager*>());
     }
 
     void readsTheSettingsFile()
     {
         QTemporaryDir dir;
         QCOMPARE(readUpdaterSettings(dir.filePath("none.conf")).feedUrl, QUrl());
-        const QUrl quoted("https://q.example.org/a.xml"), comma("https://q.example.org/a,b.xml");
-        const QList<std::pair<QByteArray, QUrl>> cases{
-            {"[Updates]\nFeedURL=\"\"\n", QUrl()}, // as shipped
-            {"[Updates]\nFeedURL=\"" + quoted.toEncoded() + "\"\n", quoted},
-            {"[Updates]\nFeedURL=" + comma.toEncoded() + "\n", comma}}; // a comma, unquoted
-        for (const auto& [contents, feedUrl] : cases) {
-            const QString path = dir.filePath(QString::number(qHash(contents)) + ".conf");
-            test_support::fileBytes(path, contents);
-            QCOMPARE(readUpdaterSettings(path).feedUrl, feedUrl);
+        // As shipped, quoted, and with a comma unquoted.
+        for (const char* value :
+             {"\"\"", "\"https://q.example.org/a.xml\"", "https://q.example.org/a,b.xml"}) {
+            test_support::fileBytes(dir.filePath("q.conf"),
+                                    "[Updates]\nFeedURL=" + QByteArray(value) + "\n");
+            QCOMPARE(readUpdaterSettings(dir.filePath("q.conf")).feedUrl,
+                     QUrl(QString(value).remove('"')));
         }
     }
 
@@ -490,7 +445,7 @@ private Q_SLOTS:
         const QString names =
             accessibleNames(QAccessible::queryAccessibleInterface(dialog)).join(" | ");
         for (const QString& fact : facts)
-            QVERIFY2(names.contains(fact), qPrintable(fact + " not in " + names));
+            QVERIFY(names.contains(fact));
 
         // Every button takes Tab; the default one is pressed through the
         // accessibility tree: with an update it opens the download page.
@@ -503,8 +458,8 @@ private Q_SLOTS:
                 press = button;
         }
         QVERIFY(press);
-        QAccessibleInterface* pressed = QAccessible::queryAccessibleInterface(press);
-        pressed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QAccessible::queryAccessibleInterface(press)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
         QTRY_VERIFY(!dialog);
         if (result.outcome == UpdateCheckResult::Outcome::updateAvailable)
             QCOMPARE(opened, QList<QUrl>{result.item.downloadPage});
@@ -571,7 +526,9 @@ private Q_SLOTS:
             QStringLiteral("<table><tr><td>").repeated(12) +
             QStringLiteral("<b><ul><li>").repeated(5000) + "deep";
 
-        const OpenWatch watch({picture, sheet});
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        for (const QString& path : {picture, sheet})
+            inotify_add_watch(watch, QFile::encodeName(path).constData(), IN_OPEN);
         QList<QUrl> opened;
         QElapsedTimer clock;
         clock.start();
@@ -582,10 +539,10 @@ private Q_SLOTS:
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         auto* notes = dialog->findChild<QTextBrowser*>();
-        QCOMPARE(reddishPixels(dialog->grab().toImage()), 0);
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!hasReddishPixel(dialog->grab().toImage()));
+        QVERIFY(clock.elapsed() < 3000);
         QVERIFY(notes->toPlainText().contains("deep"));
-        QVERIFY(!watch.opened());
+        QVERIFY(!anyOpened(watch));
         QVERIFY(opened.isEmpty());
 
         for (const char* text : {"local", "script", "web"}) {
@@ -609,17 +566,13 @@ private Q_SLOTS:
         UpdateCheckResult spaced = newer;
         spaced.item.shortVersionString = QStringLiteral("1 ").repeated(50000);
         UpdateCheckResult failed = someResult(UpdateCheckResult::Outcome::failed);
-        failed.reason = QStringLiteral("the feed redirected to http://127.0.0.1:1/%1, which is "
-                                       "not HTTPS")
-                            .arg(digits);
+        failed.reason = "the feed redirected to http://127.0.0.1:1/" + digits;
         for (const UpdateCheckResult& result : {newer, spaced, failed}) {
             QPointer<UpdateDialog> dialog =
                 new UpdateDialog(result, [](const QUrl&) { return true; });
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));
-            QVERIFY2(
-                dialog->width() < 700 && dialog->height() < 700,
-                qPrintable(QStringLiteral("%1 x %2").arg(dialog->width()).arg(dialog->height())));
+            QVERIFY(dialog->width() < 700 && dialog->height() < 700);
             dialog->close();
         }
     }
@@ -627,13 +580,9 @@ private Q_SLOTS:
 private:
     static UpdateCheckResult someResult(UpdateCheckResult::Outcome outcome)
     {
-        UpdateCheckResult result;
-        result.outcome = outcome;
-        result.currentVersion = QStringLiteral("1.9");
-        result.reason = QStringLiteral("the server answered 404 Not Found");
-        result.item.version = QStringLiteral("110");
-        result.item.shortVersionString = QStringLiteral("1.10");
-        result.item.releaseNotes = QStringLiteral("<ul><li>Faster export</li></ul>");
+        UpdateCheckResult result{outcome, "1.9", {}, "the server answered 404 Not Found"};
+        result.item.version = "110", result.item.shortVersionString = "1.10";
+        result.item.releaseNotes = "<ul><li>Faster export</li></ul>";
         result.item.downloadPage = QUrl("https://quorvel.example.org/download");
         return result;
     }
