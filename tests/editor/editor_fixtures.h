@@ -8,12 +8,12 @@
 #include "screen_recorder.h"
 #include "screencapture.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 #include <QStringList>
-#include <QTimer>
-#include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 #include <mutex>
 
 namespace editor_fixtures {

@@ -4,23 +4,17 @@
 #include "content_view.h"
 #include "editor_window.h"
 #include "editor_window_opener.h"
-#include "null_capture_backend.h"
+#include "image_editor.h"
 #include "qt_file_panel.h"
-#include "screen_recorder.h"
-#include "screencapture.h"
 #include "sidebar.h"
-
 #include "test_support.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
-#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
-#include <QTemporaryDir>
-#include <QtTest>
 
 namespace {
 
@@ -69,9 +63,9 @@ private Q_SLOTS:
         EditorWindow* file =
             openEditorWindow(m_capture, m_recorder, false, OpenedFrom::mainWindow, "shot.png");
         QCOMPARE(editorWindows(), (QList<EditorWindow*>{shot, movie, file}));
-        QCOMPARE(shot->windowTitle(), "Screenshot — Quorvel");
-        QCOMPARE(movie->windowTitle(), "recording.mp4 — Quorvel");
-        QCOMPARE(file->windowTitle(), "shot.png — Quorvel");
+        for (auto [window, title] :
+             {std::pair{shot, "Screenshot"}, {movie, "recording.mp4"}, {file, "shot.png"}})
+            QCOMPARE(window->windowTitle(), QString(title) + " — Quorvel");
         QCOMPARE(shot->screencapture().image(), filled(Qt::red));
         QCOMPARE(shot->screenRecorder().lastRecordingURL(), QUrl());
         QVERIFY(movie->screencapture().image().isNull());
@@ -94,31 +88,22 @@ private Q_SLOTS:
     // large screen, it may grow again.
     void fitsASmallScreen()
     {
-        QScreen* small = nullptr;
+        QScreen* small = QGuiApplication::screens().value(0);
         for (QScreen* screen : QGuiApplication::screens())
-            if (screen->name() == QLatin1String("small"))
-                small = screen;
-        QVERIFY(small);
+            small = screen->name() == "small" ? screen : small;
+        QCOMPARE(small->name(), "small");
         QCursor::setPos(small->geometry().center());
         EditorWindow* window =
             openEditorWindow(m_capture, m_recorder, false, OpenedFrom::trayPanel);
         QVERIFY(QTest::qWaitForWindowExposed(window));
         const QRect room = small->availableGeometry();
-        QVERIFY2(room.contains(window->frameGeometry()),
-                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(window->x()).arg(window->y())
-                                .arg(window->width()).arg(window->height())));
-        QVERIFY(window->minimumHeight() <= room.height());
-        auto* sidebar = window->findChild<Sidebar*>();
-        QVERIFY(sidebar && sidebar->isVisible());
-        QAbstractButton* exportButton = nullptr;
-        for (auto* button : window->findChildren<QAbstractButton*>())
-            if (button->text() == QLatin1String("Export with Background") && button->isVisible())
-                exportButton = button;
-        QVERIFY(exportButton);
-        const QRect onScreen(exportButton->mapToGlobal(QPoint()), exportButton->size());
-        QVERIFY(room.contains(onScreen));
-        QVERIFY(window->rect().contains(QRect(exportButton->mapTo(window, QPoint()),
-                                              exportButton->size())));
+        QVERIFY(room.contains(window->frameGeometry()) && window->minimumHeight() <= room.height());
+        QVERIFY(window->findChild<Sidebar*>()->isVisible());
+        QPushButton* exportButton = window->contentView().imageEditor()->exportButton();
+        QVERIFY(exportButton->isVisible());
+        QVERIFY(room.contains(QRect(exportButton->mapToGlobal(QPoint()), exportButton->size())));
+        QVERIFY(window->rect().contains(
+            QRect(exportButton->mapTo(window, QPoint()), exportButton->size())));
 
         window->move(100, 100);
         QTRY_COMPARE(window->minimumSize(), QSize(1200, 800));
@@ -139,19 +124,17 @@ private Q_SLOTS:
         QPointer<EditorWindow> alive(window);
         QPointer<Screencapture> model(&window->screencapture());
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        const Qt::WindowFlags flags = window->windowHandle()->flags();
-        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
-        QVERIFY(!(flags & (Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)));
+        QCOMPARE(window->windowHandle()->flags() &
+                     (Qt::WindowType_Mask | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+                 Qt::WindowFlags(Qt::Window));
         QCOMPARE(window->windowModality(), Qt::NonModal);
         QCOMPARE(QApplication::activeWindow(), window);
         Answers answers;
         window->filePanel().chooseSaveLocation(kSave, into(answers));
         QPointer<QFileDialog> panel = window->filePanel().openDialogs().value(0);
-        QVERIFY(panel);
-        QVERIFY(window->close());
+        QVERIFY(panel && window->close());
         QTRY_VERIFY(alive.isNull());
-        QVERIFY(model.isNull() && panel.isNull());
-        QVERIFY(editorWindows().isEmpty());
+        QVERIFY(model.isNull() && panel.isNull() && editorWindows().isEmpty());
         QTRY_VERIFY(pixels.isDetached());
         QVERIFY(answers.isEmpty());
     }
@@ -192,7 +175,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, saved);
         QFETCH(QString, opened);
-        QFile existing(m_dir.filePath(QStringLiteral("existing.png")));
+        QFile existing(m_dir.filePath("existing.png"));
         QVERIFY(existing.open(QIODevice::WriteOnly));
         QWidget window;
         window.show();
@@ -204,8 +187,7 @@ private Q_SLOTS:
         const QList<QFileDialog*> dialogs = panel.openDialogs();
         QCOMPARE(dialogs.size(), 2);
         for (QFileDialog* dialog : dialogs) {
-            QVERIFY(dialog->isVisible());
-            QCOMPARE(dialog->parentWidget(), &window);
+            QVERIFY(dialog->isVisible() && dialog->parentWidget() == &window);
             dialog->setDirectory(m_dir.path());
         }
         QCOMPARE(dialogs[0]->acceptMode(), QFileDialog::AcceptSave);
