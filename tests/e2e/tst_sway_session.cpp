@@ -3,7 +3,7 @@
 // against grim, which reads the same screen. Also run without PipeWire (no
 // screenshots) and at scale 2 (every pixel kept, the density recorded).
 
-#include "test_support.h"
+#include "wayland_session.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -13,18 +13,9 @@
 #include <cmath>
 #include <csignal>
 
+using session::quorvel;
+
 namespace {
-
-test_support::ProcessResult quorvel(const QStringList& arguments, QProcess* process = nullptr)
-{
-    QProcess own;
-    return test_support::finish(process ? *process : own, test_support::quorvelBinary(), arguments);
-}
-
-QStringList lines(const QByteArray& text)
-{
-    return QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
-}
 
 // What grim sees on the whole screen now.
 QImage screen(const QString& folder)
@@ -34,6 +25,14 @@ QImage screen(const QString& folder)
     if (grim.exitCode != 0)
         qWarning("grim: %s", grim.err.constData());
     return QImage(path);
+}
+
+// The share of `picture`'s pixels that differ from grim's at `onScreen`.
+double differsFromScreen(const QImage& picture, const QString& folder, const QRect& onScreen)
+{
+    return test_support::differingShare(
+        picture.convertToFormat(QImage::Format_RGB32),
+        screen(folder).convertToFormat(QImage::Format_RGB32).copy(onScreen), 1);
 }
 
 // How many programs of this name run with `argument` on their command line
@@ -72,14 +71,14 @@ QStringList swayViews()
     return found;
 }
 
-// The app on Wayland itself, not XWayland.
-void startNatively(QProcess& app)
+// The app, native, as sway's only view, drawn over a good part of `background`.
+bool appShown(QProcess& app, const QString& folder, const QImage& background)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "wayland");
-    app.setProcessEnvironment(env);
-    app.start(test_support::quorvelBinary(), QStringList());
-    QVERIFY(app.waitForStarted());
+    session::startNatively(app);
+    return QTest::qWaitFor([] { return swayViews() == QStringList{"xdg_shell"}; }, 15000) &&
+           QTest::qWaitFor(
+               [&] { return test_support::differingShare(screen(folder), background) > 0.2; },
+               10000);
 }
 
 } // namespace
@@ -100,10 +99,13 @@ class SwaySession : public QObject {
     }
     // The windows a test opened are gone from the screen, so what a later
     // one sees there is its own.
-    bool backgroundShows()
+    void closeApp(QProcess& app)
     {
-        return QTest::qWaitFor(
-            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); }, 10000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(QTest::qWaitFor(
+            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); },
+            10000));
     }
     // slurp takes input once its surface is on the screen, a veil over the
     // whole output; a gesture made before would be half lost.
@@ -130,10 +132,8 @@ private Q_SLOTS:
         m_background = screen(m_dir.path());
         QCOMPARE(m_background.size(), QSize(1280, 720));
         m_input.start(QStringLiteral(QUORVEL_SWAY_INPUT), QStringList());
-        QVERIFY2(m_input.waitForStarted(), "sway-input does not start");
-        QVERIFY2(QTest::qWaitFor([this] { return m_input.canReadLine(); }, 10000) &&
-                     m_input.readLine() == "ok\n",
-                 m_input.readAllStandardError().constData());
+        QVERIFY(QTest::qWaitFor([this] { return m_input.canReadLine(); }, 10000) &&
+                m_input.readLine() == "ok\n");
     }
     void cleanupTestCase()
     {
@@ -145,18 +145,16 @@ private Q_SLOTS:
     void doctorSaysWhatEachKindShows()
     {
         const auto doctor = quorvel({"doctor"});
-        const QStringList printed = lines(doctor.out);
         QCOMPARE(doctor.exitCode, 0);
-        QVERIFY2(printed.filter(QRegularExpression("^Screenshot portal: version \\d+, through "
-                                                   "xdg-desktop-portal-wlr$"))
-                         .size() == 1,
-                 doctor.out.constData());
-        QVERIFY2(printed.contains(QStringLiteral("Session: Wayland (%1), desktop sway")
-                                      .arg(qEnvironmentVariable("WAYLAND_DISPLAY"))) &&
-                     printed.filter(QRegularExpression("^Capture (area|window): a drag on the "
-                                                       "screen over the (area|window).*Escape"))
-                             .size() == 2 &&
-                     printed.filter(QRegularExpression("^Clipboard manager: wl-copy")).size() == 1,
+        QVERIFY2(session::printsOnce(
+                     doctor.out,
+                     {"Screenshot portal: version \\d+, through xdg-desktop-portal-wlr$",
+                      "Session: Wayland \\(" +
+                          QRegularExpression::escape(qEnvironmentVariable("WAYLAND_DISPLAY")) +
+                          "\\), desktop sway",
+                      "Capture area: a drag on the screen over the area.*Escape",
+                      "Capture window: a drag on the screen over the window.*Escape",
+                      "Clipboard manager: wl-copy"}),
                  doctor.out.constData());
         QVERIFY(doctor.err.isEmpty());
     }
@@ -168,39 +166,25 @@ private Q_SLOTS:
         QProcess command;
         command.start(test_support::quorvelBinary(),
                       {"capture", "full", "-o", out, "--padding", "0"});
-        QVERIFY2(command.waitForFinished(20000),
-                 "capture full still waits: was the portal asked for a drag?");
+        QVERIFY2(command.waitForFinished(20000), "capture full still waits: asked for a drag?");
         QCOMPARE(command.exitCode(), 0);
-        QVERIFY(
-            command.readAllStandardOutput().startsWith("Capturing full: the whole screen at once"));
-        const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
-        const QImage seen = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        const QImage shot(out);
         QCOMPARE(shot.size(), QSize(1280, 720));
-        QCOMPARE(shot.size(), seen.size());
-        QVERIFY2(test_support::differingShare(shot, seen, 1) == 0,
-                 "the capture's pixels differ from the screen's");
+        QCOMPARE(differsFromScreen(shot, m_dir.path(), shot.rect()), 0.0);
     }
 
     // The app runs natively (Wayland, not XWayland): its main window is a
     // view of sway's, drawn on the screen; an editor opened beside it gets
     // half the screen, a tile narrower than the editor would like, and fits
-    // in it: nothing of it runs past the tile's right edge.
+    // in it: nothing of it runs past the tile's right edge. Copy and paste.
     void nativeWindows()
     {
         QProcess app;
-        startNatively(app);
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        // Drawn once its first buffer is attached: a good part of the screen
-        // is no longer the background.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            test_support::differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
-        const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
-        if (!folder.isEmpty())
-            screen(m_dir.path()).save(folder + QStringLiteral("/main-window.png"));
-
+        QVERIFY(appShown(app, m_dir.path(), m_background));
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "main-window.png");
         const QString file = m_dir.filePath("picture.png");
-        QUORVEL_MAGICK("-size", "400x300", "gradient:#0000ff-#ffff00", file);
-        QCOMPARE(quorvel({"open", file}, nullptr).exitCode, 0);
+        QUORVEL_MAGICK("-size", "400x300", "xc:rgb(200,40,90)", file);
+        QCOMPARE(quorvel({"open", file}).exitCode, 0);
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
         // The right tile's last columns are the window's own background, top
         // to bottom, once the editor is drawn there.
@@ -214,12 +198,26 @@ private Q_SLOTS:
             return true;
         };
         const bool fitted = QTest::qWaitFor(fits, 10000);
-        if (!folder.isEmpty())
-            screen(m_dir.path()).save(folder + QStringLiteral("/editor-tiled.png"));
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "editor-tiled.png");
         QVERIFY2(fitted, "the editor runs past its tile");
-        app.terminate();
-        QVERIFY(app.waitForFinished(10000));
-        QVERIFY(backgroundShows());
+
+        // Ctrl+C in the editor puts the composed picture on the compositor's
+        // clipboard (the key's serial lets the app set it itself), and Ctrl+V
+        // in the main window opens an editor on it.
+        QVERIFY(input("move 1000 300") && input("press") && input("release")); // the editor
+        QVERIFY(input("ctrl c"));
+        QImage copied;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(copied = QImage::fromData(test_support::run("wl-paste", {"--type", "image/png"}).out))
+                 .isNull(),
+            10000);
+        // The picture on its background, 40 points of padding all round.
+        QCOMPARE(copied.size(), QSize(480, 380));
+        QCOMPARE(copied.pixelColor(240, 190), QColor(200, 40, 90));
+        QVERIFY(input("move 300 600") && input("press") && input("release")); // the main window
+        QVERIFY(input("ctrl v"));
+        QTRY_COMPARE_WITH_TIMEOUT(swayViews().size(), 3, 10000);
+        closeApp(app);
     }
 
     // --copy lands on the compositor's clipboard and stays there after the
@@ -229,12 +227,8 @@ private Q_SLOTS:
         const QString out = m_dir.filePath("copied.png");
         const auto capture = quorvel({"capture", "full", "-o", out, "--copy"});
         QCOMPARE(capture.exitCode, 0);
-        QVERIFY(capture.err.isEmpty());
-        QFile written(out);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        const auto paste = test_support::run("wl-paste", {"--no-newline", "--type", "image/png"});
-        QCOMPARE(paste.exitCode, 0);
-        QVERIFY2(paste.out == written.readAll(), "the clipboard holds another picture");
+        QVERIFY(test_support::run("wl-paste", {"--no-newline", "--type", "image/png"}).out ==
+                test_support::fileBytes(out));
 
         QCOMPARE(running("wl-copy", "image/png"), 1);
         QProcess other;
@@ -246,38 +240,6 @@ private Q_SLOTS:
         test_support::run("wl-copy", {"--clear"});
     }
 
-    // Ctrl+C in an editor puts the composed picture on the compositor's
-    // clipboard (the key's serial lets the app set it itself), and Ctrl+V in
-    // the main window opens an editor on it.
-    void copyAndPasteInTheApp()
-    {
-        QProcess app;
-        startNatively(app);
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        const QString file = m_dir.filePath("to-copy.png");
-        QUORVEL_MAGICK("-size", "200x100", "xc:rgb(200,40,90)", file);
-        QCOMPARE(quorvel({"open", file}).exitCode, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
-
-        QVERIFY(input("move 1000 300") && input("press") && input("release")); // the editor
-        QVERIFY(input("ctrl c"));
-        QImage copied;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(copied = QImage::fromData(test_support::run("wl-paste", {"--type", "image/png"}).out))
-                 .isNull(),
-            10000);
-        // The picture on its background, 40 points of padding all round.
-        QCOMPARE(copied.size(), QSize(280, 180));
-        QCOMPARE(copied.pixelColor(140, 90), QColor(200, 40, 90));
-
-        QVERIFY(input("move 300 600") && input("press") && input("release")); // the main window
-        QVERIFY(input("ctrl v"));
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews().size(), 3, 10000);
-        app.terminate();
-        QVERIFY(app.waitForFinished(10000));
-        QVERIFY(backgroundShows());
-    }
-
     // An area is a drag over the screen: exactly the pixels dragged over.
     void areaByADrag()
     {
@@ -285,17 +247,13 @@ private Q_SLOTS:
         QProcess command;
         command.start(test_support::quorvelBinary(),
                       {"capture", "area", "-o", out, "--padding", "0"});
-        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(slurpShows());
         QVERIFY(ended({"move 100 100", "press", "move 250 200", "move 400 300", "release"}));
         QVERIFY(command.waitForFinished(10000));
-        QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
-        const QImage area = QImage(out).convertToFormat(QImage::Format_RGB32);
-        // slurp counts both corners in.
-        QCOMPARE(area.size(), QSize(301, 201));
-        const QImage seen =
-            screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(100, 100, 301, 201);
-        QVERIFY2(test_support::differingShare(area, seen, 1) == 0,
-                 "the area's pixels differ from the screen's");
+        QCOMPARE(command.exitCode(), 0);
+        const QImage area(out);
+        QCOMPARE(area.size(), QSize(301, 201)); // slurp counts both corners in
+        QCOMPARE(differsFromScreen(area, m_dir.path(), {100, 100, 301, 201}), 0.0);
     }
 
     // The app's own flow, native: Capture Area in the main window, a drag
@@ -304,15 +262,12 @@ private Q_SLOTS:
     void captureFromTheMainWindow()
     {
         QProcess app;
-        startNatively(app);
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            test_support::differingShare(screen(m_dir.path()), m_background) > 0.2, 10000);
+        QVERIFY(appShown(app, m_dir.path(), m_background));
         // The window is alone on the screen, so lowering it shows nothing
         // else: the drag goes over its icon and title.
         const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
         QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
-        QVERIFY2(slurpShows(), "slurp's veil did not show");
+        QVERIFY(slurpShows());
         QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
 
@@ -323,52 +278,33 @@ private Q_SLOTS:
         const QImage picture = QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(picture.size(), QSize(121, 121));
         // The pointer, drawn into the screen, sits on the last corner.
-        QVERIFY2(test_support::differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02,
-                 "the capture is not what was dragged over");
-        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
-            !folder.isEmpty())
-            screen(m_dir.path()).save(folder + QStringLiteral("/editor-after-capture.png"));
-        app.terminate();
-        QVERIFY(app.waitForFinished(10000));
-        QVERIFY(backgroundShows());
+        QVERIFY(test_support::differingShare(picture, before.copy(580, 200, 121, 121), 1) < 0.02);
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()),
+                              "editor-after-capture.png");
+        closeApp(app);
     }
 
-    // Escape during the drag: the wlroots backend ends the request without a
-    // picture, which is a cancelled capture, not a failure.
-    void escapeDuringTheDrag()
+    // Escape during the drag (the backend ends the request without a picture)
+    // or SIGTERM (the portal's request is closed): cancelled, not failed, one
+    // line, nothing written. Last: the wlroots backend is busy until its drag ends.
+    void cancelledDrags()
     {
-        const QString out = m_dir.filePath("window.png");
-        QProcess command;
-        command.start(test_support::quorvelBinary(), {"capture", "window", "-o", out});
-        QVERIFY2(slurpShows(), "slurp's veil did not show");
-        QVERIFY(ended({"key Escape"}));
-        QVERIFY(command.waitForFinished(10000));
-        QCOMPARE(command.exitCode(), 1);
-        QCOMPARE(command.readAllStandardError(),
-                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
-        QVERIFY(!QFile::exists(out));
-    }
-
-    // SIGTERM during the drag closes the portal's request: nothing is
-    // written, one line. Last: the wlroots backend is busy until its drag ends.
-    void cancelledDrag()
-    {
-        const QString out = m_dir.filePath("cancelled.png");
-        QProcess command;
-        command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
-        QVERIFY(command.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(command.canReadLine(), 10000);
-        QCOMPARE(command.readLine(),
-                 QByteArray("Capturing area: a drag on the screen over the area; Escape "
-                            "cancels\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(running(QStringLiteral("slurp")) == 1, 10000);
-        ::kill(command.processId(), SIGTERM);
-        QVERIFY(command.waitForFinished(10000));
-        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(command.exitCode(), 1);
-        QCOMPARE(command.readAllStandardError(),
-                 QByteArray("quorvel: the capture was cancelled; nothing was written\n"));
-        QVERIFY(!QFile::exists(out));
+        for (const bool byEscape : {true, false}) {
+            const QString out = m_dir.filePath("cancelled.png");
+            QProcess command;
+            command.start(test_support::quorvelBinary(),
+                          {"capture", byEscape ? "window" : "area", "-o", out});
+            QVERIFY(slurpShows());
+            if (byEscape)
+                QVERIFY(ended({"key Escape"}));
+            else
+                ::kill(command.processId(), SIGTERM);
+            QVERIFY(command.waitForFinished(10000));
+            QCOMPARE(command.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(command.exitCode(), 1);
+            QVERIFY(command.readAllStandardError().contains("the capture was cancelled"));
+            QVERIFY(!QFile::exists(out));
+        }
     }
 };
 
@@ -381,15 +317,11 @@ private Q_SLOTS:
     void doctorTellsThePortalHasNoScreenshots()
     {
         const auto doctor = quorvel({"doctor"});
-        const QStringList printed = lines(doctor.out);
         QCOMPARE(doctor.exitCode, 1);
-        for (const QString& line :
-             {QStringLiteral("Screenshot portal: the desktop portal runs, but offers no "
-                             "screenshots"),
-              QStringLiteral("Capture: not possible: on Wayland only the portal may see the "
-                             "screen")})
-            QVERIFY2(printed.contains(line), qPrintable(line + "\nnot in\n" + doctor.out));
-        QVERIFY2(!doctor.out.contains("org.freedesktop"), "raw D-Bus text reached the person");
+        QVERIFY2(session::printsOnce(doctor.out, {"Screenshot portal: .*offers no screenshots",
+                                                  "Capture: not possible"}),
+                 doctor.out.constData());
+        QVERIFY(!doctor.out.contains("org.freedesktop")); // no raw D-Bus text
     }
 
     void captureSaysSoInOurWords()
@@ -398,9 +330,7 @@ private Q_SLOTS:
         const QString out = dir.filePath("full.png");
         const auto capture = quorvel({"capture", "full", "-o", out});
         QCOMPARE(capture.exitCode, 1);
-        QCOMPARE(capture.err,
-                 QByteArray("quorvel: cannot capture full: the desktop's portal offers no "
-                            "screenshots\n"));
+        QVERIFY(capture.err.contains("portal offers no screenshots"));
         QVERIFY(!QFile::exists(out));
     }
 };
@@ -419,23 +349,16 @@ private Q_SLOTS:
         const auto capture = quorvel({"capture", "full", "-o", out, "--padding", "0"});
         QCOMPARE(capture.exitCode, 0);
         const QImage shot(out);
-        const QImage seen = screen(dir.path());
         QCOMPARE(shot.size(), QSize(1280, 720));
-        QCOMPARE(seen.size(), shot.size());
         // At a fractional scale the portal's own picture (grim's, through the
         // wlroots backend) differs from a plain grim in its top row alone: the
         // row is sampled half a pixel apart. Every other pixel must match.
         const double scale = qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble();
         const int skip = scale == std::floor(scale) ? 0 : 1;
-        QVERIFY2(test_support::differingShare(
-                     shot.convertToFormat(QImage::Format_RGB32).copy(0, skip, 1280, 720 - skip),
-                     seen.convertToFormat(QImage::Format_RGB32).copy(0, skip, 1280, 720 - skip),
-                     1) == 0,
-                 "the capture's pixels differ from the screen's");
-        // 72 dpi for each device pixel per point, fractional scales too.
-        const double dpi = 72 * scale;
-        QCOMPARE(shot.dotsPerMeterX(), qRound(dpi / 0.0254));
-        QCOMPARE(shot.dotsPerMeterY(), qRound(dpi / 0.0254));
+        const QRect compared(0, skip, 1280, 720 - skip);
+        QCOMPARE(differsFromScreen(shot.copy(compared), dir.path(), compared), 0.0);
+        QCOMPARE(shot.dotsPerMeterX(), qRound(72 * scale / 0.0254));
+        QCOMPARE(shot.dotsPerMeterY(), qRound(72 * scale / 0.0254));
     }
 
     // The native main window is drawn at the screen's density (run by hand
@@ -443,17 +366,11 @@ private Q_SLOTS:
     void nativeMainWindow()
     {
         QTemporaryDir dir;
-        const QImage background = screen(dir.path());
         QProcess app;
-        startNatively(app);
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews(), QStringList{"xdg_shell"}, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(test_support::differingShare(screen(dir.path()), background) > 0.2,
-                                 10000);
-        if (const QString folder = qEnvironmentVariable("QUORVEL_SWAY_SCREENSHOTS");
-            !folder.isEmpty())
-            screen(dir.path())
-                .save(QStringLiteral("%1/main-window-scale-%2.png")
-                          .arg(folder, qEnvironmentVariable("QUORVEL_SWAY_SCALE")));
+        QVERIFY(appShown(app, dir.path(), screen(dir.path())));
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(dir.path()),
+                              "main-window-scale-" + qEnvironmentVariable("QUORVEL_SWAY_SCALE") +
+                                  ".png");
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }
@@ -462,16 +379,14 @@ private Q_SLOTS:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble() > 1) {
-        SwayScaled test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    if (qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == QLatin1String("0")) {
-        SwayWithoutPipeWire test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    SwaySession test;
-    return QTest::qExec(&test, argc, argv);
+    SwayScaled scaled;
+    SwayWithoutPipeWire withoutPipeWire;
+    SwaySession full;
+    QObject* test = qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble() > 1 ? &scaled
+                    : qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == u"0"
+                        ? static_cast<QObject*>(&withoutPipeWire)
+                        : &full;
+    return QTest::qExec(test, argc, argv);
 }
 
 #include "tst_sway_session.moc"

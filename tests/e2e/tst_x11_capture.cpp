@@ -8,8 +8,8 @@
 #include <QPainter>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QtEndian>
 #include <QtTest>
-#include <cstring>
 #include <xcb/xcb.h>
 
 std::unique_ptr<CaptureBackend> makeX11CaptureBackend();
@@ -90,11 +90,6 @@ QMargins shadowMargin(xcb_window_t window)
     return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3]));
 }
 
-bool hasShadowMargin(xcb_window_t window)
-{
-    return !shadowMargin(window).isNull();
-}
-
 QPoint rootOriginOf(xcb_window_t window)
 {
     const auto reply = owned(xcb_translate_coordinates_reply(
@@ -112,9 +107,7 @@ QColor shownAt(QPoint rootPoint)
                                                  nullptr));
     if (!reply || xcb_get_image_data_length(reply.get()) < 4)
         return {};
-    uint32_t pixel = 0;
-    std::memcpy(&pixel, xcb_get_image_data(reply.get()), sizeof pixel);
-    return QColor::fromRgb(pixel & 0xffffff);
+    return QColor::fromRgb(qFromUnaligned<uint32_t>(xcb_get_image_data(reply.get())) & 0xffffff);
 }
 
 // Every event the X server has sent so far handled: the round trip brings
@@ -171,14 +164,7 @@ class TestX11Capture : public QObject {
     QString captured() const { return QStringLiteral("captured ×%1").arg(r); }
 
     // The window's top-left in X root coordinates, from the server: Qt's may be rounded.
-    QPoint rootOrigin() const
-    {
-        const auto reply = owned(xcb_translate_coordinates_reply(
-            xconn(),
-            xcb_translate_coordinates(xconn(), xcb_window_t(pattern.winId()), rootWindow(), 0, 0),
-            nullptr));
-        return {reply->dst_x, reply->dst_y};
-    }
+    QPoint rootOrigin() const { return rootOriginOf(xcb_window_t(pattern.winId())); }
 
     QString at(QPoint logicalInWindow) const
     {
@@ -330,7 +316,7 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); },
                                     15000));
             const xcb_window_t made = gtk.readLine().split(' ').value(1).trimmed().toUInt();
-            if (QTest::qWaitFor([&] { return hasShadowMargin(made); }, 3000))
+            if (QTest::qWaitFor([&] { return !shadowMargin(made).isNull(); }, 3000))
                 gtkWindow = made;
         }
         QVERIFY2(gtkWindow, "GTK drew no shadow margin");
@@ -353,14 +339,11 @@ private Q_SLOTS:
         const QImage desktop = picture;
         // The window as seen: every pixel with green (the desktop and shadow have none).
         QRect seen;
-        for (int y = 0; y < desktop.height(); ++y) {
-            for (int x = 0; x < desktop.width(); ++x) {
+        for (int y = 0; y < desktop.height(); ++y)
+            for (int x = 0; x < desktop.width(); ++x)
                 if (qGreen(desktop.pixel(x, y)) > 96)
                     seen |= QRect(x, y, 1, 1);
-            }
-        }
-        const QSize whole = xWindowSize(gtkWindow);
-        QVERIFY2(whole.width() > seen.width() && whole.height() > seen.height(),
+        QVERIFY2(size.width() > seen.width() && size.height() > seen.height(),
                  "GTK drew no shadow margin");
 
         const QPoint middle = seen.center();
