@@ -256,7 +256,8 @@ private Q_SLOTS:
         qToBigEndian<quint32>(20000, huge.data() + 16); // the header's width and height
         qToBigEndian<quint32>(20000, huge.data() + 20);
 
-        QTest::newRow("text starting BM") << "notes.bmp" << QByteArray("BMW service\n") << "not a picture";
+        QTest::newRow("text starting BM")
+            << "notes.bmp" << QByteArray("BMW service, 14 May\n") << "not a picture";
         QTest::newRow("empty") << "empty.png" << QByteArray("") << "the file is empty";
         QTest::newRow("missing") << "missing.png" << QByteArray() << "No such file or directory";
         QTest::newRow("directory") << "folder.png/" << QByteArray() << "Is a directory";
