@@ -80,18 +80,13 @@ private Q_SLOTS:
         row("version 2 takes no target", "picture 2 0", area, "");
         row("handle of the portal's own", "old-handle 1 0", area, "");
         row("file marked 3×", "picture 3 15", area, "4:uint", "captured", "Marked.png");
-        row("file gone", "picture 3 15", area, "4:uint",
-            "the screenshot portal's picture could not be read: No such file or directory",
-            "Gone.png");
+        row("file gone", "picture 3 15", area, "4:uint", "No such file or directory", "Gone.png");
         row("cancelled", "cancel 3 15", area, "4:uint", "cancelled");
         // wlroots' answer to Escape during its drag
         row("ended without a picture", "end 2 0", window, "", "cancelled");
-        row("full screen ended", "end 3 15", full, "1:uint",
-            "the desktop's screenshot portal could not take it");
-        row("refused", "refuse 3 15", area, "4:uint",
-            "the desktop does not allow Quorvel to take screenshots");
-        row("portal gone", "vanish 3 15", area, "4:uint",
-            "the desktop's screenshot portal went away before answering");
+        row("full screen ended", "end 3 15", full, "1:uint", "could not take it");
+        row("refused", "refuse 3 15", area, "4:uint", "does not allow");
+        row("portal gone", "vanish 3 15", area, "4:uint", "went away");
     }
 
     void answersOnceAsThePortalSays()
@@ -111,10 +106,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(captured.size() + cancelled.size() + failed.size(), 1, 10000);
         QTest::qWait(300); // a second answer would come within this
         QCOMPARE(captured.size() + cancelled.size() + failed.size(), 1);
-        QCOMPARE(captured.size()    ? QStringLiteral("captured")
-                 : cancelled.size() ? QStringLiteral("cancelled")
-                                    : failed.first().first().toString(),
-                 outcome);
+        const QString got = captured.size()    ? QString("captured")
+                            : cancelled.size() ? QString("cancelled")
+                                               : "failed: " + failed.first().first().toString();
+        QVERIFY2(got == outcome || (got.startsWith("failed") && got.contains(outcome)),
+                 qPrintable(got));
         if (captured.size()) { // every pixel kept; the file's own density wins over the screen's
             const QImage picture = captured.first().first().value<QImage>();
             QImage pixels = picture.convertToFormat(m_picture.format());
@@ -123,8 +119,7 @@ private Q_SLOTS:
             const qreal ratio = file == QLatin1String("Marked.png") ? 3 : 2;
             QCOMPARE(picture.devicePixelRatio(), ratio);
             QCOMPARE(picture.deviceIndependentSize(), QSizeF(40, 30) / ratio);
-            QVERIFY2(QFile::exists(m_dir.filePath(file)),
-                     "the portal's file is not ours to delete");
+            QVERIFY(QFile::exists(m_dir.filePath(file))); // the portal's file is not ours to delete
         }
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QJsonObject request = QJsonDocument::fromJson(m_fake.readLine()).object();
@@ -132,11 +127,10 @@ private Q_SLOTS:
         // The full screen needs no choosing; asked interactively, wlroots makes
         // the person drag over it.
         QCOMPARE(request.value("interactive").toString(),
-                 kind == ScreenshotTypes::full ? QStringLiteral("false:bool")
-                                               : QStringLiteral("true:bool"));
+                 QString(kind == ScreenshotTypes::full ? "false:bool" : "true:bool"));
         QVERIFY(request.value("handle_token").toString().startsWith(u"quorvel"));
         QCOMPARE(request.value("target").toString(), target);
-        QVERIFY2(!m_fake.canReadLine(), "the portal was asked more than once");
+        QVERIFY(!m_fake.canReadLine()); // asked once
     }
 
     void cancelClosesThePortalsRequest()
@@ -154,8 +148,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
         const QString closed =
             QJsonDocument::fromJson(m_fake.readLine()).object().value("closed").toString();
-        QVERIFY2(closed.endsWith(u'/' + request.value("handle_token").toString().section(u':', 0, 0)),
-                 qPrintable(closed));
+        QVERIFY2(
+            closed.endsWith(u'/' + request.value("handle_token").toString().section(u':', 0, 0)),
+            qPrintable(closed));
         QVERIFY(!backend.cancel()); // already over: no second answer
         QTest::qWait(300);
         QCOMPARE(cancelled.size(), 1);
@@ -172,23 +167,24 @@ private Q_SLOTS:
     void probeTellsThePortalsApart()
     {
         QVERIFY(!probeScreenshotPortal(bus()));
-        startFake({"no-screenshot", "0", "0"});
-        auto facts = probeScreenshotPortal(bus());
-        QVERIFY(facts);
-        QCOMPARE(facts->version, 0u);
-        cleanup();
-        startFake({"picture", "2", "0", "--backend=wlr"});
-        facts = probeScreenshotPortal(bus());
-        QVERIFY(facts);
-        QCOMPARE(facts->version, 2u);
-        QCOMPARE(facts->backend, QStringLiteral("wlr"));
-        QCOMPARE(facts->picker, PortalPicker::drag);
-        QVERIFY(portalShows(ScreenshotTypes::window, *facts).startsWith(u"a drag on the screen"));
-        cleanup();
-        startFake({"picture", "3", "7", "--backend=gnome"});
-        facts = probeScreenshotPortal(bus());
-        QCOMPARE(facts->picker, PortalPicker::dialog);
-        QCOMPARE(facts->availableTargets, 7u);
+        const QStringList fakes[] = {{"no-screenshot", "0", "0"},
+                                     {"picture", "2", "0", "--backend=wlr"},
+                                     {"picture", "3", "7", "--backend=gnome"}};
+        for (const QStringList& fake : fakes) {
+            startFake(fake);
+            const auto facts = probeScreenshotPortal(bus());
+            QVERIFY(facts);
+            QCOMPARE(facts->version, fake[1].toUInt());
+            QCOMPARE(facts->availableTargets.value_or(0), fake[2].toUInt());
+            if (fake.size() > 3) {
+                QCOMPARE(facts->backend, fake[3].mid(10));
+                QCOMPARE(facts->picker,
+                         facts->backend == "wlr" ? PortalPicker::drag : PortalPicker::dialog);
+            }
+            cleanup();
+        }
+        QVERIFY(portalShows(ScreenshotTypes::window, {2, std::nullopt, "wlr", PortalPicker::drag})
+                    .startsWith(u"a drag"));
     }
 
     // `quorvel capture -o`: the full screen at once, and Ctrl+C or SIGTERM
@@ -208,8 +204,7 @@ private Q_SLOTS:
                       {"capture", "full", "-o", out, "--padding", "0"});
         QVERIFY(command.waitForFinished(20000));
         QCOMPARE(command.exitCode(), 0);
-        QVERIFY(command.readAllStandardOutput().startsWith(
-            "Capturing full: the whole screen at once"));
+        QVERIFY(command.readAllStandardOutput().startsWith("Capturing full: the whole screen"));
         QCOMPARE(QImage(out).size(), m_picture.size());
         QTRY_VERIFY(m_fake.canReadLine());
         QCOMPARE(QJsonDocument::fromJson(m_fake.readLine()).object().value("interactive"),
@@ -217,38 +212,28 @@ private Q_SLOTS:
         QFile::remove(out);
         cleanup();
 
-        for (const int signal : {SIGTERM, SIGINT}) {
+        // Without -o (last) this process becomes the app, in the background; it
+        // closes the request too before it ends.
+        for (const int signal : {SIGTERM, SIGINT, 0}) {
             startFake({"wait", "2", "0", "--backend=wlr"});
-            command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
+            const QStringList withFile{"-o", out};
+            command.start(test_support::quorvelBinary(),
+                          QStringList{"capture", "area"} + (signal ? withFile : QStringList()));
             QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 10000); // the request is on screen
             m_fake.readLine();
-            ::kill(command.processId(), signal);
+            ::kill(command.processId(), signal ? signal : SIGTERM);
             QVERIFY(command.waitForFinished(10000));
             QCOMPARE(command.exitStatus(), QProcess::NormalExit);
             QCOMPARE(command.exitCode(), 1);
-            QCOMPARE(QString::fromUtf8(command.readAllStandardOutput()),
-                     QStringLiteral("Capturing area: a drag on the screen over the area; Escape "
-                                    "cancels\n"));
-            QCOMPARE(QString::fromUtf8(command.readAllStandardError()),
-                     QStringLiteral("quorvel: the capture was cancelled; nothing was written\n"));
+            if (signal) {
+                QVERIFY(command.readAllStandardOutput().startsWith("Capturing area: a drag"));
+                QVERIFY(command.readAllStandardError().endsWith("nothing was written\n"));
+            }
             QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
             QVERIFY(m_fake.readLine().contains("\"closed\""));
             QVERIFY(!QFile::exists(out));
             cleanup();
         }
-
-        // Without -o this process becomes the app, in the background; it
-        // closes the request too before it ends.
-        startFake({"wait", "2", "0", "--backend=wlr"});
-        command.start(test_support::quorvelBinary(), {"capture", "area"});
-        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 10000);
-        m_fake.readLine();
-        ::kill(command.processId(), SIGTERM);
-        QVERIFY(command.waitForFinished(10000));
-        QCOMPARE(command.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(command.exitCode(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(m_fake.canReadLine(), 5000);
-        QVERIFY(m_fake.readLine().contains("\"closed\""));
     }
 
     void accessNeedsThePortalOnWayland()

@@ -105,12 +105,11 @@ private Q_SLOTS:
         ScriptedBackend backend;
         backend.answers = {kRed};
         Watched w{Screencapture(backend)};
-        QCOMPARE(test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(good)); }),
-                 "");
-        for (const QString& path : {bad, dir.filePath("missing.png")})
+        for (const QString& path : {good, bad, dir.filePath("missing.png")})
             QCOMPARE(
                 test_support::stdoutOf([&] { w.capture.loadImage(QUrl::fromLocalFile(path)); }),
-                "Failed to load image from URL: file://" + path.toUtf8() + "\n");
+                path == good ? QByteArray()
+                             : "Failed to load image from URL: file://" + path.toUtf8() + "\n");
         QVERIFY(w.capture.image() == kBlue && w.image.count() == 1 && w.othersUntouched());
         w.capture.takeScreenshot(ScreenshotTypes::area);
         QVERIFY(w.finished.wait(5000));
@@ -148,12 +147,10 @@ private Q_SLOTS:
         const std::unique_ptr<CaptureBackend> backend = loadCaptureBackend();
         QVERIFY(backend->supportedKinds().isEmpty());
         Watched w{Screencapture(*backend)};
-        QCOMPARE(test_support::stdoutOf([&] {
-                     w.capture.takeScreenshot(ScreenshotTypes::window);
-                     (void)w.finished.wait(5000);
-                 }),
-                 "Failed to take screenshot: no screen capture is available in this session "
-                 "(neither X11 nor a desktop portal)\n");
+        QVERIFY(test_support::stdoutOf([&] {
+                    w.capture.takeScreenshot(ScreenshotTypes::window);
+                    (void)w.finished.wait(5000);
+                }).startsWith("Failed to take screenshot: no screen capture"));
         QVERIFY(w.finished.count() == 1 && w.image.isEmpty());
     }
 };

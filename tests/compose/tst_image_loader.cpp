@@ -95,18 +95,14 @@ class ImageLoaderTest : public QObject {
     void write(const QString& name, const QByteArray& bytes)
     {
         QFile file(path(name));
-        QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate),
-                 qPrintable(file.errorString()));
-        QCOMPARE(file.write(bytes), bytes.size());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
     QByteArray contents(const QString& name) const { return test_support::fileBytes(path(name)); }
-    // Writes `bytes` as `name` and loads it back, failing the test when refused.
+    // Writes `bytes` as `name` and loads it back; null when refused.
     QImage writeAndLoad(const QString& name, const QByteArray& bytes)
     {
         write(name, bytes);
         const Result<QImage> loaded = loadImageFile(path(name));
-        if (!loaded.ok())
-            qWarning() << name << loaded.error();
         return loaded.ok() ? loaded.value() : QImage();
     }
 
@@ -195,10 +191,9 @@ private Q_SLOTS:
         QTest::newRow("heic") << "colours.heic" << 8 << quadrants();
         QTest::newRow("heic, half transparent") << "half.heic" << 8 << quadrants(kHalf);
         QTest::newRow("16-bit png, half transparent") << "half-16.png" << 2 << quadrants(kHalf);
-        QTest::newRow("grey tiff, directory first")
-            << "grey.tif" << 0 << QList<QColor>(4, QColor(90, 90, 90));
-        QTest::newRow("grey tiff, unknown tag")
-            << "unknown-tag.tif" << 0 << QList<QColor>(4, QColor(90, 90, 90));
+        const QList<QColor> grey(4, QColor(90, 90, 90));
+        QTest::newRow("grey tiff, directory first") << "grey.tif" << 0 << grey;
+        QTest::newRow("grey tiff, unknown tag") << "unknown-tag.tif" << 0 << grey;
         QTest::newRow("palette png, transparent colour")
             << "clear-palette.png" << 0 << quadrants(Qt::transparent);
         QTest::newRow("cmyk jpeg") << "cmyk.jpg" << 8 << quadrants();
@@ -261,14 +256,12 @@ private Q_SLOTS:
         qToBigEndian<quint32>(20000, huge.data() + 16); // the header's width and height
         qToBigEndian<quint32>(20000, huge.data() + 20);
 
-        QTest::newRow("text starting BM") << "notes.bmp" << QByteArray("BMW service, 14 May\n")
-                                          << "not a picture Quorvel can read";
+        QTest::newRow("text starting BM")
+            << "notes.bmp" << QByteArray("BMW service, 14 May\n") << "not a picture";
         QTest::newRow("empty") << "empty.png" << QByteArray("") << "the file is empty";
         QTest::newRow("missing") << "missing.png" << QByteArray() << "No such file or directory";
         QTest::newRow("directory") << "folder.png/" << QByteArray() << "Is a directory";
-        QTest::newRow("png claiming 20000 x 20000")
-            << "huge.png" << huge
-            << "picture too large: 20000 × 20000 pixels (at most 16384 × 16384)";
+        QTest::newRow("png claiming 20000 x 20000") << "huge.png" << huge << "20000 × 20000";
         QTest::newRow("png, bad header checksum") << "crc.png" << badCrc << "";
         QTest::newRow("heic wider than libheif takes") << "wide.heic" << wide << "";
         QTest::newRow("tiff, damaged LZW codes") << "lzw.tif" << badLzw << "";
@@ -324,10 +317,9 @@ private Q_SLOTS:
                 const QImage image = writeAndLoad(
                     "keyed.png", makePng(colourType, depth, interlaced, pixels, {{"tRNS", trns}}));
                 QVERIFY2(image.size() == QSize(8, 8), qPrintable(what));
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x)
-                        QVERIFY2(image.pixelColor(x, y).alpha() == ((x + y) % 2 ? 255 : 0),
-                                 qPrintable(what + QString::asprintf(" at %d, %d", x, y)));
+                for (int i = 0; i < 64; ++i)
+                    QVERIFY2(image.pixelColor(i % 8, i / 8).alpha() == ((i / 8 + i) % 2 ? 255 : 0),
+                             qPrintable(what));
                 // The kept colour keeps its value, brought to 8 bits.
                 const auto eight = [&](int i) {
                     return int(std::lround(kept[i % kept.size()] * 255.0 / top));
@@ -352,8 +344,7 @@ private Q_SLOTS:
         for (const auto& [chunks, grey] : cases) {
             const QImage image = writeAndLoad(
                 "gamma.png", makePng(0, 8, false, QList<QList<quint16>>(64, {128}), chunks));
-            QVERIFY2(test_support::near(image.pixelColor(3, 3), QColor(grey, grey, grey), 1),
-                     qPrintable(test_support::describe(image.pixelColor(3, 3))));
+            QUORVEL_COMPARE_COLOR(image.pixelColor(3, 3), QColor(grey, grey, grey), 1);
         }
     }
 };

@@ -99,23 +99,19 @@ inline QImage frame(const QString& path, int index = 0, QString filters = {})
 // the movie at `path` against `source` turned by `filters` into the same form.
 inline double psnr(const QString& path, QRect area, const QString& source, const QString& filters)
 {
-    const QString graph = QStringLiteral("[0:v]crop=%1:%2:%3:%4[made];[1:v]%5[expected];"
-                                         "[made][expected]psnr")
-                              .arg(area.width())
-                              .arg(area.height())
-                              .arg(area.x())
-                              .arg(area.y())
-                              .arg(filters);
+    const QString graph =
+        QString::asprintf("[0:v]crop=%d:%d:%d:%d[made];[1:v]%s[expected];"
+                          "[made][expected]psnr",
+                          area.width(), area.height(), area.x(), area.y(), qPrintable(filters));
     const auto compared = test_support::run(
         "ffmpeg", {"-hide_banner", "-i", path, "-i", source, "-lavfi", graph, "-f", "null", "-"});
     const auto found =
         QRegularExpression("PSNR y:.* average:(inf|[0-9.]+)").match(QString(compared.err));
-    if (!found.hasMatch()) {
+    if (!found.hasMatch())
         qWarning("%s", compared.err.constData());
-        return -1;
-    }
-    return found.captured(1) == "inf" ? std::numeric_limits<double>::infinity()
-                                      : found.captured(1).toDouble();
+    return !found.hasMatch()            ? -1
+           : found.captured(1) == "inf" ? std::numeric_limits<double>::infinity()
+                                        : found.captured(1).toDouble();
 }
 
 } // namespace movie_fixtures

@@ -38,10 +38,9 @@ QImage firstFrame(const QString& path)
 struct Placement {
     QSize picture;
     double padding;
-    QPoint at; // where the picture's top left lands
+    QPoint at;
     QSize frame;
-};
-
+}; // at: picture's top left
 struct Timing {
     QString make, name;
     double duration;
@@ -53,8 +52,8 @@ struct Timing {
 struct Look {
     QString source, expected;
     QSize shown;
-    int every, tolerance; // pixels between samples across the middle row
-};
+    int every, tolerance;
+}; // every: sample step
 
 // A source made by ffmpeg, and ffmpeg's filters for the same pictures in SDR
 // BT.709, limited range, 8-bit yuv420p.
@@ -111,10 +110,9 @@ private Q_SLOTS:
         QCOMPARE(MovieComposer::compose(path("style.mp4"), out, {style, 20, 0}).kind,
                  Kind::completed);
         const QImage image = firstFrame(out);
-        QCOMPARE(image.size(), QSize(176, 96));
-        const QPoint at[] = {{1, 1}, {174, 1}, {1, 94}, {174, 94}};
         for (int i = 0; i < 4; ++i) // 4:2:0 and H.264 on a gradient
-            QUORVEL_COMPARE_COLOR(image.pixelColor(at[i]), corners[i], 14);
+            QUORVEL_COMPARE_COLOR(image.pixelColor(i % 2 ? 174 : 1, i < 2 ? 1 : 94), corners[i],
+                                  14);
     }
 
     void keepsTimeSoundAndPicture_data()
@@ -158,7 +156,7 @@ private Q_SLOTS:
                      video["pix_fmt"].toString() + ' ' + video["avg_frame_rate"].toString(),
                  QStringLiteral("h264 High yuv420p 30/1"));
         const int frames = video["nb_read_frames"].toString().toInt();
-        QVERIFY2(std::abs(frames - c.duration * 30) <= 1, qPrintable(QString::number(frames)));
+        QVERIFY(std::abs(frames - c.duration * 30) <= 1);
         QVERIFY(std::abs(video["duration"].toString().toDouble() - c.duration) <= 1.0 / 30 + 1e-3);
         QCOMPARE(audio["codec_name"].toString(), c.audioCodec);
         if (!c.audioCodec.isEmpty()) {
@@ -214,8 +212,8 @@ private Q_SLOTS:
             std::atomic<bool> cancel = false;
             QStringList calls;
             MovieComposer::Callbacks callbacks{[&](const auto&) { calls << "starts"; },
-                                               [&](double fraction) {
-                                                   QVERIFY(fraction >= 0 && fraction <= 1);
+                                               [&](double f) {
+                                                   QVERIFY(f >= 0 && f <= 1);
                                                    calls << "progress";
                                                    cancel = cancelOnProgress;
                                                }};
@@ -268,9 +266,8 @@ private Q_SLOTS:
         const QString bt709 = "in_color_matrix=bt709:in_range=tv", widened = "scale=iw*sar:ih:";
         // RGB turned into the output's YUV and back; a palette is looked up
         // first, as swscale reads palettes as BT.601.
-        const QString rgb = "format=rgb24,scale=out_color_matrix=bt709:out_range=tv,"
-                            "format=yuv420p,scale=" +
-                            bt709;
+        const QString rgb =
+            "format=rgb24,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p,scale=" + bt709;
         QTest::newRow("wide pixels") << Look{"wide.mp4", widened + bt709, {128, 72}, 4, 40};
         QTest::newRow("tall pixels") << Look{"tall.mp4", widened + bt709, {72, 72}, 4, 40};
         // ffmpeg turns the picture before it reads the pixels' shape: the size alone.
@@ -289,9 +286,7 @@ private Q_SLOTS:
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
         const QJsonObject video = fixtures::stream(out);
         QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), c.shown);
-        QCOMPARE(video["pix_fmt"].toString() + ' ' + video["sample_aspect_ratio"].toString() + ' ' +
-                     video["color_space"].toString() + ' ' + video["color_range"].toString(),
-                 QStringLiteral("yuv420p 1:1 bt709 tv"));
+        QCOMPARE(video["sample_aspect_ratio"].toString(), QStringLiteral("1:1")); // tags: below
         if (c.expected.isEmpty())
             return;
         const QImage expected = fixtures::frame(in, 0, c.expected), image = fixtures::frame(out);
@@ -352,7 +347,7 @@ private Q_SLOTS:
         // with no tone mapping they measure 17 dB, full range read as
         // limited 28 dB.
         const double psnr = fixtures::psnr(out, {8, 8, 160, 96}, in, c.reference);
-        QVERIFY2(psnr > 35, qPrintable(QStringLiteral("PSNR %1 dB").arg(psnr)));
+        QVERIFY2(psnr > 35, qPrintable(QString::number(psnr)));
 
         // The margin, read as the tags just checked say.
         const QImage frame = fixtures::frame(out, 0, "scale=in_color_matrix=bt709:in_range=tv");
@@ -397,8 +392,8 @@ private Q_SLOTS:
                                               c.frame.height(), c.at.x(), c.at.y());
         const bool odd = c.at.x() % 2 || c.at.y() % 2;
         const QString chain = odd ? "format=rgb24," + pad + ',' + toYuv : toYuv + ',' + pad;
-        const QImage expected = fixtures::frame(in, 0, chain + ",scale=" + reading);
-        const QImage image = fixtures::frame(out);
+        const QImage expected = fixtures::frame(in, 0, chain + ",scale=" + reading),
+                     image = fixtures::frame(out);
         QCOMPARE(image.size(), c.frame);
         QCOMPARE(expected.size(), c.frame);
         // Each line as a rectangle one pixel thin: top, bottom, left, right; then one further out.
@@ -412,17 +407,12 @@ private Q_SLOTS:
                     continue;
                 double difference = 0; // mean over the line and the channels
                 for (int y = line.top(); y <= line.bottom(); ++y)
-                    for (int x = line.left(); x <= line.right(); ++x) {
-                        const QColor a = image.pixelColor(x, y), b = expected.pixelColor(x, y);
-                        difference += std::abs(a.red() - b.red()) +
-                                      std::abs(a.green() - b.green()) +
-                                      std::abs(a.blue() - b.blue());
-                    }
+                    for (int x = line.left(); x <= line.right(); ++x)
+                        for (int ch = 16; ch >= 0; ch -= 8)
+                            difference += std::abs(int(image.pixel(x, y) >> ch & 0xff) -
+                                                   int(expected.pixel(x, y) >> ch & 0xff));
                 difference /= 3 * (line.width() + line.height() - 1);
-                QVERIFY2(difference < 10, qPrintable(QStringLiteral("line at (%1, %2): %3")
-                                                         .arg(line.x())
-                                                         .arg(line.y())
-                                                         .arg(difference)));
+                QVERIFY2(difference < 10, qPrintable(QString::number(difference)));
             }
         }
     }

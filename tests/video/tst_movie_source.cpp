@@ -171,7 +171,7 @@ private Q_SLOTS:
         QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
         QVERIFY(outcome.skippedPackets >= c.fewest && outcome.skippedPackets <= c.most);
         const int frames = fixtures::stream(out)["nb_read_frames"].toString().toInt();
-        QVERIFY2(std::abs(frames - c.frames) <= 1, qPrintable(QString::number(frames)));
+        QVERIFY(std::abs(frames - c.frames) <= 1);
     }
 
     void blamesTheSourceForItsSound_data()
@@ -237,9 +237,8 @@ private Q_SLOTS:
         const double combed = combing(fixtures::frame(in, 5));
         const double whole = combing(fixtures::frame(reference, 5));
         const double woven = combing(fixtures::frame(out, 10));
-        QVERIFY2(combed > 4 * whole, qPrintable(QString::number(combed)));
-        QVERIFY2(woven < 2 * whole + 1,
-                 qPrintable(QStringLiteral("%1 against %2").arg(woven).arg(whole)));
+        QVERIFY(combed > 4 * whole);
+        QVERIFY2(woven < 2 * whole + 1, qPrintable(QString::number(woven)));
     }
 
     void keepsOnlyNamedColourTags_data()
@@ -298,10 +297,7 @@ private Q_SLOTS:
 
         auto writer = MovieWriter::open(QFile::encodeName(destination), {size, nullptr, 0});
         if (!accepted) {
-            QVERIFY(!writer.ok());
-            QVERIFY2(
-                writer.error().contains(QString("%1 × %2").arg(size.width()).arg(size.height())),
-                qPrintable(writer.error()));
+            QVERIFY(!writer.ok() && writer.error().contains(QString::number(size.width())));
             QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
             return;
         }
