@@ -407,13 +407,14 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         QCOMPARE(readUpdaterSettings(dir.filePath("none.conf")).feedUrl, QUrl());
-        // As shipped, quoted, and with a comma unquoted.
+        // As shipped, quoted, and with a comma unquoted; a file each, as QSettings
+        // keeps what it read of a name whose size and time look the same.
+        int n = 0;
         for (const char* value :
              {"\"\"", "\"https://q.example.org/a.xml\"", "https://q.example.org/a,b.xml"}) {
-            test_support::fileBytes(dir.filePath("q.conf"),
-                                    "[Updates]\nFeedURL=" + QByteArray(value) + "\n");
-            QCOMPARE(readUpdaterSettings(dir.filePath("q.conf")).feedUrl,
-                     QUrl(QString(value).remove('"')));
+            const QString file = dir.filePath(QStringLiteral("q%1.conf").arg(++n));
+            test_support::fileBytes(file, "[Updates]\nFeedURL=" + QByteArray(value) + "\n");
+            QCOMPARE(readUpdaterSettings(file).feedUrl, QUrl(QString(value).remove('"')));
         }
     }
 
