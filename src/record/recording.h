@@ -1,0 +1,64 @@
+#pragma once
+
+#include "frame_source.h"
+#include "result.h"
+#include "sound_source.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+// One recording in the making. Frames and sound go from their sources'
+// threads into a queue; an encoder thread of the recording's own turns them
+// into H.264 (and AAC) in a Matroska file beside the destination, flushed at
+// least once a second, so a kill or a power cut leaves a playable file up to
+// about the last second. A frame identical to the one before is not encoded
+// again: the intermediate has a variable frame rate, in microseconds.
+//
+// finish() stops the sources, drains the queue and makes the destination, an
+// MPEG-4 file, from the intermediate (written beside it and put in place
+// atomically); the intermediate is then removed. A recording that is never
+// finished keeps its intermediate.
+class Recording {
+public:
+    struct Setup {
+        QString destination;                  // the .mp4 to make
+        std::unique_ptr<FrameSource> frames;  // never null
+        std::unique_ptr<SoundSource> sound;   // null: no sound track
+    };
+
+    // The intermediate file for `destination`: beside it, its name starting
+    // with the destination's.
+    static QString intermediateFor(const QString& destination);
+
+    // Creates the intermediate and starts the sources. Fails, having written
+    // nothing, when the destination's folder cannot take the file or a source
+    // does not start.
+    static Result<std::unique_ptr<Recording>> start(Setup setup);
+    ~Recording(); // stops without finishing: the intermediate stays
+
+    // Called once, on the encoder's thread, when the recording stopped by
+    // itself (a full disk, a source gone); the reason is one line. What was
+    // written stays, and finish() still makes the destination from it.
+    void setStoppedHandler(std::function<void(const QString& reason)> handler);
+
+    QString intermediatePath() const;
+    // Frames the sources delivered, frames encoded (identical ones skipped)
+    // and frames lost because the encoder fell behind; for tests and the
+    // benchmark.
+    struct Counts {
+        int64_t delivered = 0;
+        int64_t encoded = 0;
+        int64_t dropped = 0;
+    };
+    Counts counts() const;
+
+    // Blocks until the destination is in place, or fails saying why; the
+    // intermediate is then kept. Not for the GUI thread.
+    Result<QString> finish();
+
+private:
+    Recording();
+    struct Private;
+    std::unique_ptr<Private> d;
+};
