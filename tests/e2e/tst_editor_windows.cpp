@@ -1,5 +1,5 @@
 // Editor windows on a real X server with a window manager: `quorvel open`,
-// input while a file panel is up, and copy and paste through the X clipboard.
+// and copy and paste through the X clipboard.
 
 #include "content_view.h"
 #include "editor_window.h"
@@ -10,9 +10,7 @@
 #include "qt_file_panel.h"
 #include "test_support.h"
 
-#include <QFileDialog>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -68,24 +66,14 @@ void closeWindow(const QString& id)
 }
 
 // Runs xclip while our event loop answers it: we may own the clipboard it asks.
-QByteArray xclip(const QStringList& arguments, const QByteArray& input = {})
+QByteArray xclip(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral("xclip"), QStringList{"-selection", "clipboard"} + arguments);
     if (!process.waitForStarted())
         return "<no xclip>";
-    process.write(input);
-    process.closeWriteChannel();
-    QDeadlineTimer deadline(10000);
-    while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(20);
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
     return process.readAllStandardOutput();
-}
-
-// Through the X server, to the focused window.
-void pressKeys(const QString& keys)
-{
-    xdotool({"key", "--clearmodifiers", keys});
 }
 
 } // namespace
@@ -105,15 +93,13 @@ private Q_SLOTS:
                                                         "testsrc=size=320x240:rate=30", "-t", "1",
                                                         "-pix_fmt", "yuv420p", path("movie.mp4")});
         QVERIFY2(movie.exitCode == 0, movie.err.constData());
-        QCOMPARE(test_support::fileBytes(path("notes.txt"), "notes\n"), "notes\n");
     }
 
     void openShowsEachFileInAWindowOfItsOwn()
     {
         QProcess quorvel;
         quorvel.setWorkingDirectory(m_dir.path());
-        quorvel.start(test_support::quorvelBinary(),
-                      {"open", "picture.png", "notes.txt", "movie.mp4"});
+        quorvel.start(test_support::quorvelBinary(), {"open", "picture.png", "movie.mp4"});
         QVERIFY(quorvel.waitForStarted());
 
         QStringList picture, movie;
@@ -122,13 +108,6 @@ private Q_SLOTS:
                                  20000);
         QCOMPARE(picture.size(), 1);
         QCOMPARE(movie.size(), 1);
-        // Media libraries may add lines of their own (a missing VDPAU driver).
-        quorvel.setReadChannel(QProcess::StandardError);
-        QByteArray errors;
-        QTRY_VERIFY(
-            (errors += quorvel.readAll())
-                .contains("quorvel: notes.txt: not a picture or a movie Quorvel can read\n"));
-        QCOMPARE(errors.count("quorvel:"), 1);
 
         // 1200 x 800 inside the window manager's frame, centred on the screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -148,38 +127,11 @@ private Q_SLOTS:
         closeWindow(movie.first());
         QVERIFY(quorvel.waitForFinished(10000));
         QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(quorvel.exitCode(), 1); // notes.txt was not opened
-    }
-
-    void windowTakesInputWhileItsPanelIsUp()
-    {
-        QWidget window;
-        window.resize(1200, 800);
-        auto* button = new QPushButton(QStringLiteral("Export"), &window);
-        button->setGeometry(10, 10, 120, 32);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        QtFilePanel panel(&window);
-        int answers = 0;
-        panel.chooseSaveLocation({{"PNG image (*.png)"}, "screenshot_with_background.png"},
-                                 [&answers](std::optional<QString>) { ++answers; });
-        QFileDialog* dialog = panel.openDialogs().value(0);
-        QVERIFY(dialog && QTest::qWaitForWindowExposed(dialog));
-        dialog->move(window.geometry().center().x(), window.geometry().center().y());
-
-        // A real click from the X server, not an event handed to the widget.
-        QSignalSpy clicked(button, &QPushButton::clicked);
-        const QPoint at = button->mapToGlobal(button->rect().center());
-        xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click",
-                 "1"});
-        QTRY_COMPARE(clicked.count(), 1);
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(answers, 0);
+        QCOMPARE(quorvel.exitCode(), 0);
     }
 
     // Ctrl+C leaves the export's very PNG (ratio 2) on the clipboard, kept after the editor
-    // closes; Ctrl+V in the main window opens ours or another program's picture, not text.
+    // closes; Ctrl+V in the main window opens ours or another program's picture.
     void copyAndPasteThroughTheClipboard()
     {
         NullCaptureBackend backend;
@@ -194,13 +146,10 @@ private Q_SLOTS:
         editor->contentView().setSelectedGradient(blue);
         editor->contentView().setGradientPadding(10);
         editor->contentView().setCornerRadius(4);
-        pressKeys("ctrl+c");
+        xdotool({"key", "--clearmodifiers", "ctrl+c"}); // through the X server
         QByteArray png;
         QTRY_VERIFY(!(png = xclip({"-o", "-t", "image/png"})).isEmpty());
         QCOMPARE(png, encodePng(composeWithBackground(shot, blue, 10, 4)));
-        const QImage pasted = QImage::fromData(png);
-        QCOMPARE(pasted.size(), QSize(104, 88));
-        QCOMPARE(pasted.dotsPerMeterX(), 5669); // 144 dpi
 
         closeWindow(QString::number(editor->winId()));
         QTRY_VERIFY(editor.isNull());
@@ -208,18 +157,17 @@ private Q_SLOTS:
 
         QtFilePanel panel;
         QList<QImage> opened;
-        QStringList lines;
         MainView view({backend,
                        panel,
                        [&opened](const EditorRequest& r) { opened << r.picture; },
                        {},
                        [](QObject*, std::function<void(bool)> answer) { answer(true); },
-                       [&lines](const QString& line) { lines << line; },
+                       [](const QString&) {},
                        {},
                        {}});
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
-        pressKeys("ctrl+v");
+        xdotool({"key", "--clearmodifiers", "ctrl+v"});
         QTRY_COMPARE(opened.size(), 1);
         QCOMPARE(opened[0].devicePixelRatio(), 2.0);
         QCOMPARE(encodePng(opened[0]), png);
@@ -227,15 +175,10 @@ private Q_SLOTS:
         const QString other = m_dir.filePath("other.png");
         QUORVEL_MAGICK("-size", "30x20", "xc:lime", other);
         xclip({"-i", "-t", "image/png", other});
-        pressKeys("ctrl+v");
+        xdotool({"key", "--clearmodifiers", "ctrl+v"});
         QTRY_COMPARE(opened.size(), 2);
         QCOMPARE(opened[1].convertToFormat(QImage::Format_RGB32),
                  QImage(other).convertToFormat(QImage::Format_RGB32));
-
-        xclip({"-i"}, "just words");
-        pressKeys("ctrl+v");
-        QTRY_COMPARE(lines.value(1), "No picture on the clipboard to paste");
-        QCOMPARE(opened.size(), 2);
     }
 };
 

@@ -3,8 +3,8 @@
 // Shell itself is the oracle (its Screenshot method reads the same screen)
 // and the hand (through Eval: its virtual pointer and keyboard, its dialogs).
 //
-// `doctor`, `capture full` with the one-time consent given in the Shell's own
-// dialog, `--copy` read back with wl-paste, the native main window, and an
+// What GNOME does its own way (the rest: tst_sway_session): `doctor`, `capture
+// full` with the one-time consent given in the Shell's own dialog, and an
 // editor opened after a capture cancelled in the portal's dialog, with a
 // picture on the clipboard: drawn, maximised and restored.
 
@@ -133,11 +133,6 @@ double commonestShare(const QImage& image, const QRect& area)
     return samples ? double(most) / samples : 1;
 }
 
-void saveForALook(const QImage& shown, const QString& name)
-{
-    session::saveForALook("QUORVEL_GNOME_SCREENSHOTS", shown, name);
-}
-
 } // namespace
 
 class GnomeSession : public QObject {
@@ -166,18 +161,9 @@ private Q_SLOTS:
 
     void doctorSaysWhatEachKindShows()
     {
-        const auto doctor = quorvel({"doctor"});
-        QCOMPARE(doctor.exitCode, 0);
-        QVERIFY2(session::printsOnce(
-                     doctor.out,
-                     {"Screenshot portal: version \\d+, through xdg-desktop-portal-gnome$",
-                      "Session: Wayland \\(" +
-                          QRegularExpression::escape(qEnvironmentVariable("WAYLAND_DISPLAY")) +
-                          "\\), desktop GNOME",
-                      "Capture area: the desktop's own screenshot dialog.*Cancel",
-                      "Capture window: the desktop's own screenshot dialog.*Cancel"}),
-                 doctor.out.constData());
-        QVERIFY(doctor.err.isEmpty());
+        session::doctorSays("gnome", "GNOME",
+                            {"Capture area: the desktop's own screenshot dialog.*Cancel",
+                             "Capture window: the desktop's own screenshot dialog.*Cancel"});
     }
 
     // The first full-screen capture waits for the person's consent in the
@@ -217,16 +203,6 @@ private Q_SLOTS:
         QCOMPARE(again.exitCode(), 0);
     }
 
-    // --copy lands on the compositor's clipboard and stays after the command.
-    void copyLandsOnTheClipboard()
-    {
-        const QString out = m_dir.filePath("copied.png");
-        const auto capture = quorvel({"capture", "full", "-o", out, "--copy"});
-        QCOMPARE(capture.exitCode, 0);
-        QVERIFY(test_support::run("wl-paste", {"--no-newline", "--type", "image/png"}).out ==
-                test_support::fileBytes(out));
-    }
-
     // The app runs natively: its main window is a Wayland client of the
     // Shell's, drawn on the screen. A picture on the clipboard, Capture Area
     // cancelled with Escape in the portal's dialog: an editor opens on the
@@ -247,7 +223,8 @@ private Q_SLOTS:
                                  15000);
         QCOMPARE(main->wmClass, QStringLiteral("io.github.quorvel.Quorvel"));
         QVERIFY2(main->wayland, "the main window came through XWayland");
-        saveForALook(screen(m_dir.path()), QStringLiteral("main-window.png"));
+        session::saveForALook("QUORVEL_GNOME_SCREENSHOTS", screen(m_dir.path()),
+                              QStringLiteral("main-window.png"));
         // Capture Area, the second of the main window's buttons.
         QVERIFY(click({main->frame.center().x(), main->frame.top() + 327}));
         std::optional<Window> dialog;
@@ -267,7 +244,7 @@ private Q_SLOTS:
                            commonestShare(screen(m_dir.path()), editor->frame) < 0.7;
                 },
                 20000);
-            saveForALook(screen(m_dir.path()), name);
+            session::saveForALook("QUORVEL_GNOME_SCREENSHOTS", screen(m_dir.path()), name);
             return isDrawn;
         };
         QVERIFY(drawn(QStringLiteral("editor-after-cancel.png")));

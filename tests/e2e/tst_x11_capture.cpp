@@ -1,10 +1,8 @@
 // The X11 backend on a private X server, the pointer and keyboard moved by xdotool.
 #include "capture_backend.h"
-#include "screencapture.h"
 #include "test_support.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QScreen>
@@ -138,12 +136,6 @@ bool keyboardHeldElsewhere()
     return reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
 }
 
-void stop(QProcess& process)
-{
-    process.kill();
-    process.waitForFinished(5000);
-}
-
 bool overlayShown()
 {
     const QWidgetList all = QApplication::topLevelWidgets();
@@ -213,8 +205,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        QCOMPARE(QGuiApplication::screens().size(),
-                 qMax(1, qEnvironmentVariableIntValue("QUORVEL_E2E_SCREENS")));
+        QCOMPARE(QGuiApplication::screens().size(), 2);
         backend = makeX11CaptureBackend();
         QScreen* last = QGuiApplication::screens().constLast();
         pattern.setFixedSize(200, 160);
@@ -242,7 +233,6 @@ private Q_SLOTS:
         QTest::newRow("drag down and right") << drag({20, 20}, {140, 100}) << true;
         QTest::newRow("drag up and left") << drag({140, 100}, {20, 20}) << true;
         QTest::newRow("Escape") << QStringList{"key Escape"} << false;
-        QTest::newRow("right click") << QStringList{"click 3"} << false;
         QTest::newRow("click, Escape")
             << QStringList{"mousemove " + at({50, 50}), "click 1", "key Escape"} << false;
     }
@@ -258,20 +248,10 @@ private Q_SLOTS:
                 pattern.grab({20, 20, 120, 80}).toImage().convertToFormat(QImage::Format_RGB32));
     }
 
-    // Over the real backend and X11 clipboard: the capture comes back with its ratio, then the end.
+    // Every screen, each at its own density, the pattern where the server shows it.
     void full()
     {
-        Screencapture model(*backend);
-        QSignalSpy finished(&model, &Screencapture::screenshotFinished);
-        connect(&model, &Screencapture::screenshotFinished, this, [&] { picture = model.image(); });
-        model.takeScreenshot(ScreenshotTypes::full);
-        QVERIFY(model.image().isNull()); // nothing yet: it answers later
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(picture.devicePixelRatio(), r);
-        QCOMPARE(QGuiApplication::clipboard()->image().size(), picture.size());
-        handleEventsSent();
-        QCOMPARE(finished.count(), 1);
-
+        QCOMPARE(run(ScreenshotTypes::full), captured());
         QRect desktop;
         for (QScreen* s : QGuiApplication::screens())
             desktop |= QRect(s->geometry().topLeft(), s->size() * s->devicePixelRatio());
@@ -302,8 +282,8 @@ private Q_SLOTS:
         announceFrameExtents();
         QProcess compositor, gtk;
         const auto stopBoth = qScopeGuard([&] {
-            stop(gtk);
-            stop(compositor);
+            for (QProcess* p : {&gtk, &compositor})
+                p->kill(), p->waitForFinished(5000);
         });
         compositor.start(QStringLiteral("xcompmgr"), QStringList());
         QVERIFY(compositor.waitForStarted());
@@ -311,7 +291,7 @@ private Q_SLOTS:
         // GTK may miss a compositor that has only just started and draw no margin: try again.
         xcb_window_t gtkWindow = XCB_WINDOW_NONE;
         for (int attempt = 0; attempt < 3 && !gtkWindow; ++attempt) {
-            stop(gtk);
+            gtk.kill(), gtk.waitForFinished(5000);
             gtk.start(QStringLiteral(QUORVEL_CSD_WINDOW), QStringList());
             QVERIFY(QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); },
                                     15000));

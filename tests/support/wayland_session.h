@@ -1,4 +1,4 @@
-// What the sway and GNOME session tests both do: run quorvel, read doctor's
+// What the sway and GNOME session tests both do: run quorvel, check doctor's
 // lines, start the app natively, keep a screen for a look by hand.
 #pragma once
 
@@ -21,6 +21,21 @@ inline bool printsOnce(const QByteArray& out, const QStringList& patterns)
     return std::all_of(patterns.begin(), patterns.end(), [&](const QString& pattern) {
         return lines.filter(QRegularExpression(u'^' + pattern)).size() == 1;
     });
+}
+
+// `quorvel doctor` on this desktop: its portal through `backend`, the session, and `lines`.
+inline void doctorSays(const QString& backend, const QString& desktop, const QStringList& lines)
+{
+    const auto doctor = quorvel({"doctor"});
+    QCOMPARE(doctor.exitCode, 0);
+    const QString session = QRegularExpression::escape(qEnvironmentVariable("WAYLAND_DISPLAY"));
+    QVERIFY2(printsOnce(doctor.out,
+                        QStringList{"Screenshot portal: version \\d+, through xdg-desktop-portal-" +
+                                        backend + '$',
+                                    "Session: Wayland \\(" + session + "\\), desktop " + desktop} +
+                            lines),
+             doctor.out.constData());
+    QVERIFY(doctor.err.isEmpty());
 }
 
 // The app on Wayland itself, not XWayland.

@@ -1,12 +1,10 @@
 // A stand-in screenshot portal: answers as its command line says and prints
 // each request, and each Close of one, as one JSON line.
-//   fake_portal <mode> <version> <available targets> [picture path] [--backend=NAME]
+//   fake_portal <mode> <version> <available targets> [picture path]
 //   mode: picture, cancel, end (response 2, no picture), refuse, old-handle (a
 //   handle of its own, as portals before handle_token), vanish (exits without
 //   answering), wait (answers only a Close), no-screenshot (a portal without
 //   the Screenshot interface)
-//   --backend=NAME also stands in for the portal's backend of that name
-//   (org.freedesktop.impl.portal.desktop.NAME), which implements screenshots.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -111,27 +109,10 @@ public:
     uint version() const { return 1; }
 };
 
-// A portal backend: what the portal hands screenshot requests to.
-class FakeScreenshotBackend : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Screenshot")
-    Q_PROPERTY(uint version READ version)
-
-public:
-    uint version() const { return 2; }
-};
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
-    QString backendName;
-    for (auto it = args.begin(); it != args.end();) {
-        if (it->startsWith(QLatin1String("--backend=")))
-            backendName = it->mid(10), it = args.erase(it);
-        else
-            ++it;
-    }
+    const QStringList args = app.arguments();
     if (args.size() < 4)
         return 2;
     FakeScreenshotPortal portal;
@@ -145,17 +126,6 @@ int main(int argc, char** argv)
         exported = &settings;
 
     QDBusConnection bus = QDBusConnection::sessionBus();
-    FakeScreenshotBackend backend;
-    if (!backendName.isEmpty()) {
-        // A connection of its own: the backend's object sits at the portal's path.
-        QDBusConnection own = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                            QStringLiteral("backend"));
-        if (!own.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &backend,
-                                QDBusConnection::ExportAllProperties) ||
-            !own.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.") +
-                                 backendName))
-            return 1;
-    }
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), exported,
                             QDBusConnection::ExportAllSlots |
                                 QDBusConnection::ExportAllProperties) ||
