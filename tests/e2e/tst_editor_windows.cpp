@@ -15,8 +15,6 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -41,28 +39,10 @@ QRect windowGeometry(const QString& id)
     return {field["X"], field["Y"], field["WIDTH"], field["HEIGHT"]};
 }
 
-// Asks a window to close as the window manager's close button does (WM_DELETE_WINDOW).
+// Closes a window as its close button does: openbox turns Alt+F4 into WM_DELETE_WINDOW.
 void closeWindow(const QString& id)
 {
-    xcb_connection_t* connection =
-        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    auto atom = [connection](const char* name) {
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(
-                connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr),
-            &std::free);
-        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    };
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = id.toUInt();
-    message.type = atom("WM_PROTOCOLS");
-    message.data.data32[0] = atom("WM_DELETE_WINDOW");
-    message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
+    xdotool({"windowactivate", "--sync", id, "key", "--clearmodifiers", "alt+F4"});
 }
 
 // Runs xclip while our event loop answers it: we may own the clipboard it asks.
