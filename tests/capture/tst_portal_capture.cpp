@@ -47,14 +47,12 @@ private Q_SLOTS:
     {
         QVERIFY2(m_bus.start(m_dir.path(), kBusName),
                  "no private bus: is dbus-daemon installed (scripts/install-deps)?");
-        m_picture = QImage(40, 30, QImage::Format_RGB32);
-        for (int i = 0; i < 40 * 30; ++i) // every pixel different: nothing turned or cropped
-            m_picture.setPixelColor(i % 40, i / 40, QColor(i % 40 * 6, i / 40 * 8, 100));
-        QVERIFY(m_picture.save(m_dir.filePath(QStringLiteral("Screenshot.png"))));
-        QImage marked = m_picture; // its file marked as made at 3×
-        marked.setDotsPerMeterX(qRound(216 / 0.0254));
-        marked.setDotsPerMeterY(qRound(216 / 0.0254));
-        QVERIFY(marked.save(m_dir.filePath(QStringLiteral("Marked.png"))));
+        // Noise, so nothing turned or cropped goes unseen; its copy marked as made at 3×.
+        const QString picture = m_dir.filePath("Screenshot.png");
+        QUORVEL_MAGICK("-seed", "1", "-size", "40x30", "plasma:", "-depth", "8", picture);
+        QUORVEL_MAGICK(picture, "-units", "PixelsPerInch", "-density", "216",
+                       m_dir.filePath("Marked.png"));
+        m_picture = QImage(picture).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(QGuiApplication::primaryScreen()->devicePixelRatio(), 2.0);
     }
 
@@ -192,11 +190,10 @@ private Q_SLOTS:
         }
     }
 
+    // Without a portal on Wayland: tst_screencapture.
     void accessNeedsThePortalOnWayland()
     {
-        QVERIFY(checkScreenCaptureAccess(bus(), false));
         QVERIFY(!checkScreenCaptureAccess(bus(), true));
-        QVERIFY(!checkScreenCaptureAccess(QDBusConnection(QStringLiteral("no-such-bus")), true));
         startFake({"cancel", "3", "15"});
         QVERIFY(checkScreenCaptureAccess(bus(), true));
     }

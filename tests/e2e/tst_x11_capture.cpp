@@ -183,14 +183,9 @@ class TestX11Capture : public QObject {
             // Each step handled before the next: at a press the overlay asks
             // the server where the pointer is, which must still be there.
             for (const QString& step : steps) {
-                QProcess driver;
-                driver.start(QStringLiteral("xdotool"), step.split(' '));
-                if (!driver.waitForStarted() ||
-                    !QTest::qWaitFor([&] { return driver.state() == QProcess::NotRunning; },
-                                     10000) ||
-                    driver.exitCode() != 0)
-                    return QStringLiteral("xdotool %1 failed: %2")
-                        .arg(step, driver.readAllStandardError());
+                const auto xdotool = test_support::run(QStringLiteral("xdotool"), step.split(' '));
+                if (xdotool.exitCode != 0)
+                    return "xdotool " + step + " failed: " + xdotool.err;
                 handleEventsSent();
             }
         }

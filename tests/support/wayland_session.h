@@ -10,32 +10,24 @@ namespace session {
 
 inline test_support::ProcessResult quorvel(const QStringList& arguments)
 {
-    QProcess process;
-    return test_support::finish(process, test_support::quorvelBinary(), arguments);
+    return test_support::run(test_support::quorvelBinary(), arguments);
 }
 
-// Whether each pattern matches the start of exactly one printed line.
-inline bool printsOnce(const QByteArray& out, const QStringList& patterns)
-{
-    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
-    return std::all_of(patterns.begin(), patterns.end(), [&](const QString& pattern) {
-        return lines.filter(QRegularExpression(u'^' + pattern)).size() == 1;
-    });
-}
-
-// `quorvel doctor` on this desktop: its portal through `backend`, the session, and `lines`.
-inline void doctorSays(const QString& backend, const QString& desktop, const QStringList& lines)
+// `quorvel doctor` on this desktop prints, each exactly once: its portal through `backend`,
+// the session, and `lines`.
+inline void doctorSays(const QString& backend, const QString& desktop, QStringList lines)
 {
     const auto doctor = quorvel({"doctor"});
     QCOMPARE(doctor.exitCode, 0);
-    const QString session = QRegularExpression::escape(qEnvironmentVariable("WAYLAND_DISPLAY"));
-    QVERIFY2(printsOnce(doctor.out,
-                        QStringList{"Screenshot portal: version \\d+, through xdg-desktop-portal-" +
-                                        backend + '$',
-                                    "Session: Wayland \\(" + session + "\\), desktop " + desktop} +
-                            lines),
-             doctor.out.constData());
     QVERIFY(doctor.err.isEmpty());
+    lines << "Screenshot portal: version \\d+, through xdg-desktop-portal-" + backend + '$'
+          << "Session: Wayland \\(" +
+                 QRegularExpression::escape(qEnvironmentVariable("WAYLAND_DISPLAY")) +
+                 "\\), desktop " + desktop;
+    const QStringList printed = QString::fromUtf8(doctor.out).split(u'\n');
+    for (const QString& line : lines)
+        QVERIFY2(printed.filter(QRegularExpression(u'^' + line)).size() == 1,
+                 qPrintable(line + u'\n' + doctor.out));
 }
 
 // The app on Wayland itself, not XWayland.
