@@ -291,7 +291,7 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitFor([&] { return gtk.canReadLine() || gtk.waitForReadyRead(50); },
                                     15000));
             const xcb_window_t made = gtk.readLine().split(' ').value(1).trimmed().toUInt();
-            if (QTest::qWaitFor([&] { return !shadowMargin(made).isNull(); }, 3000))
+            if (QTest::qWaitFor([&] { return !shadowMargin(made).isNull(); }, 6000))
                 gtkWindow = made;
         }
         QVERIFY2(gtkWindow, "GTK drew no shadow margin");
