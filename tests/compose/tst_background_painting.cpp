@@ -34,7 +34,6 @@ private Q_SLOTS:
             QImage(reinterpret_cast<const uchar*>(rgb), 5, 1, QImage::Format_RGB32).copy()));
         // Top-left, top-right, bottom-left, bottom-right of an 80 x 80 area on screen.
         const std::tuple<const char*, Style, std::array<QColor, 4>> onScreen[] = {
-            {"default", Style(), {blue(), bluePurple, bluePurple, purple()}},
             {"bluePurple", Style::bluePurple(), {blue(), bluePurple, bluePurple, purple()}},
             {"greenYellow rightward", Style::greenYellow(), {green(), yellow(), green(), yellow()}},
             {"ocean", Style::ocean(), {cyan(), cyanBlue, cyanBlue, blue()}},
@@ -80,6 +79,15 @@ private Q_SLOTS:
             QVERIFY(check(what, S::screen, QSize(80, 80), style, corners));
         for (const auto& [what, surface, style, corners] : wide)
             QVERIFY(check(what, surface, QSize(160, 80), style, corners));
+
+        // The movie's own painter, which has no alpha: nothing to paint leaves black.
+        const std::pair<Style, QColor> movie[] = {{Style::customGradient({cyan()}), cyan()},
+                                                  {Style::customGradient({}), Qt::black},
+                                                  {Style::customImage(nullptr), Qt::black},
+                                                  {stripes, g}};
+        for (const auto& [style, colour] : movie)
+            for (const QPoint at : {QPoint(0, 0), QPoint(159, 79)})
+                QCOMPARE(movie_background::paint(style, {160, 80}).pixelColor(at), colour);
     }
 
     // The compositor's and the movie's own painters match paintBackground to a level.
