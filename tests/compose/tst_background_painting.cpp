@@ -1,4 +1,4 @@
-// Backgrounds on each surface, the fast painters against paintBackground, and style equality.
+// Backgrounds on each surface, and the fast painters against paintBackground.
 
 #include "background_painting.h"
 #include "image_compositor.h"
@@ -25,7 +25,6 @@ private Q_SLOTS:
         const QColor bluePurple(88, 102, 239), cyanBlue(43, 156, 248);
         const QColor sunsetThird(255, 114, 28), sunsetTwoThirds(255, 80, 57);
         const QColor rose(255, 102, 204), violet(179, 77, 255), sky(102, 153, 255);
-        const QColor dreamyThird(204, 85, 238), dreamyTwoThirds(153, 102, 255);
         const QColor dreamyFifth(224, 92, 225), dreamyFourFifths(133, 122, 255);
         const Style sunset = Style::sunset(), dreamy = Style::dreamyPink();
         // Red, green, green, green, blue: stretching shows red and blue, covering only green.
@@ -51,12 +50,10 @@ private Q_SLOTS:
              {orange(), sunsetTwoThirds, sunsetThird, pink()}},
             {"screen sunset", S::screen, sunset, {orange(), orange(), pink(), pink()}},
             {"movie sunset", S::movie, sunset, {pink(), pink(), orange(), orange()}},
-            {"picture dreamyPink", S::picture, dreamy, {rose, dreamyTwoThirds, dreamyThird, sky}},
             {"screen dreamyPink", S::screen, dreamy, {dreamyFifth, sky, rose, dreamyFourFifths}},
             {"movie dreamyPink", S::movie, dreamy, {rose, violet, violet, sky}},
             {"picture stretched", S::picture, stripes, {r, b, r, b}},
             {"screen covered", S::screen, stripes, {g, g, g, g}},
-            {"movie covered", S::movie, stripes, {g, g, g, g}},
         };
         const auto check = [](const char* what, S surface, QSize size, const Style& style,
                               const std::array<QColor, 4>& corners) {
@@ -128,28 +125,6 @@ private Q_SLOTS:
                 }
             }
         }
-    }
-
-    // Built twice, the styles must equal their twins and nothing else.
-    void equality()
-    {
-        const auto picture = std::make_shared<const QImage>(8, 8, QImage::Format_RGB32);
-        const auto samePixels = std::make_shared<const QImage>(*picture);
-        const QList<QColor> one{red()}, rb{red(), blue()}, br{blue(), red()}, bp{blue(), purple()};
-        auto build = [&] {
-            return std::vector<Style>{
-                Style::customColor(red()),   Style::customColor(QColor(255, 59, 48, 128)),
-                Style::customGradient(one),  Style::customGradient(rb),
-                Style::customGradient(br),   Style::customGradient(bp),
-                Style::bluePurple(),         Style::ocean(),
-                Style::customImage(picture), Style::customImage(samePixels),
-                Style::customImage(nullptr)};
-        };
-        const std::vector<Style> styles = build(), twins = build();
-        for (size_t i = 0; i < styles.size(); ++i)
-            for (size_t j = 0; j < twins.size(); ++j)
-                QVERIFY2((styles[i] == twins[j]) == (i == j),
-                         qPrintable(QStringLiteral("%1 vs %2").arg(i).arg(j)));
     }
 };
 

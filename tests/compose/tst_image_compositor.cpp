@@ -3,13 +3,10 @@
 
 #include "image_compositor.h"
 #include "named_colors.h"
-#include "parallel_rows.h"
 #include "test_support.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
-#include <atomic>
-#include <vector>
 
 using namespace named_colors;
 using Style = GradientStyle;
@@ -33,10 +30,10 @@ using test_support::filled;
 // True when canvas pixel `at` is within `tolerance` of `expected`; says why not.
 bool pixelIs(const QImage& canvas, QPoint at, QColor expected, int tolerance, const QString& what)
 {
-    const QColor actual = canvas.pixelColor(at);
-    if (!test_support::near(actual, expected, tolerance))
-        qWarning() << what << at << actual << "!=" << expected;
-    return test_support::near(actual, expected, tolerance);
+    const bool near = test_support::near(canvas.pixelColor(at), expected, tolerance);
+    if (!near)
+        qWarning() << what << at << canvas.pixelColor(at) << "!=" << expected;
+    return near;
 }
 
 } // namespace
@@ -163,29 +160,6 @@ private Q_SLOTS:
         QImage canvas = noise(20, 20);
         composeWithBackground(noise(10, 10), Style::sunset(), 1e300, 0, canvas);
         QVERIFY(canvas.isNull());
-    }
-
-    // parallelRows, which the compositor splits its rows with: every row done
-    // once, whether too little to share, more rows than cores or fewer. The
-    // workers only count; the checks run here, on the test's thread.
-    void parallelRowsDoEveryRowOnce()
-    {
-        for (const auto& [count, costPerRow] :
-             {std::pair(100, 10LL), std::pair(1001, 1LL << 20), std::pair(1, 1LL << 30)}) {
-            std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
-            std::atomic<int> badBands{0};
-            parallelRows(count, costPerRow, [&, count = count](int first, int last) {
-                if (!(0 <= first && first < last && last <= count)) {
-                    ++badBands;
-                    return;
-                }
-                for (int row = first; row < last; ++row)
-                    ++visits[size_t(row)];
-            });
-            QCOMPARE(badBands.load(), 0);
-            for (const auto& v : visits)
-                QCOMPARE(v.load(), 1);
-        }
     }
 };
 

@@ -150,19 +150,12 @@ private Q_SLOTS:
                 QCOMPARE(edits.at(0).at(0).toDouble(), edit);
                 QCOMPARE(editor.valueShown(name), PointSlider::wholePoints(edit));
             }
+            // So is a change an assistive technology makes, exactly as it asks.
+            access->valueInterface()->setCurrentValue(12.25);
+            QCOMPARE(edits.size(), edit < 0 ? 1 : 2);
+            QCOMPARE(edits.last().at(0).toDouble(), 12.25);
+            QCOMPARE(editor.valueShown(name), "12");
         }
-    }
-
-    // A change made by an assistive technology is one exact edit, and the label follows.
-    void assistiveChangeEditsExactly()
-    {
-        Editor editor;
-        QAccessible::queryAccessibleInterface(editor.slider("Corner Radius"))
-            ->valueInterface()
-            ->setCurrentValue(12.25);
-        QCOMPARE(editor.radius.size(), 1);
-        QCOMPARE(editor.radius.at(0).at(0).toDouble(), 12.25);
-        QCOMPARE(editor.valueShown("Corner Radius"), "12");
     }
 
     // Only an equal style selects a preset swatch, shown to screen readers as checked;
@@ -193,43 +186,38 @@ private Q_SLOTS:
 
     // "Custom" opens a fresh window-modal sheet, selected while up; a change
     // applies at once, and closing without one leaves the background alone.
-    void customSheetComesAndGoes_data()
-    {
-        QTest::addColumn<bool>("changed"); // then closed with "Done", else with Return
-        QTest::newRow("unchanged, Return") << false;
-        QTest::newRow("second colour changed, Done") << true;
-    }
     void customSheetComesAndGoes()
     {
-        QFETCH(bool, changed);
-        Editor editor;
-        editor.show();
-        QVERIFY(!editor.sidebar->showColorPicker());
-        QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
+        for (const bool changed : {false, true}) { // closed with Return, else "Done"
+            Editor editor;
+            editor.show();
+            QVERIFY(!editor.sidebar->showColorPicker());
+            QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
 
-        QPointer<CustomBackgroundPicker> sheet = editor.sidebar->customBackgroundPicker();
-        QVERIFY(sheet && sheet->isVisible() && editor.sidebar->showColorPicker());
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(editor.picker.size(), 1);
-        QCOMPARE(editor.selectedSwatches(), (QStringList{"Cool", "Custom"}));
-        sheet->setMode(Mode::gradient);
-        if (changed) {
-            QTest::keyClick(&sheet->gradientWell2(), Qt::Key_Space);
-            sheet->gradientWell2().dialog()->setCurrentColor(red());
-            QCOMPARE(editor.gradient.size(), 1);
-            QVERIFY(editor.gradient.at(0).at(0).value<Style>() ==
-                    Style::customGradient({cyan(), red()}));
-            QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
-            sheet->gradientWell2().dialog()->accept();
+            QPointer<CustomBackgroundPicker> sheet = editor.sidebar->customBackgroundPicker();
+            QVERIFY(sheet && sheet->isVisible() && editor.sidebar->showColorPicker());
+            QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+            QCOMPARE(editor.picker.size(), 1);
+            QCOMPARE(editor.selectedSwatches(), (QStringList{"Cool", "Custom"}));
+            sheet->setMode(Mode::gradient);
+            if (changed) {
+                QTest::keyClick(&sheet->gradientWell2(), Qt::Key_Space);
+                sheet->gradientWell2().dialog()->setCurrentColor(red());
+                QCOMPARE(editor.gradient.size(), 1);
+                QVERIFY(editor.gradient.at(0).at(0).value<Style>() ==
+                        Style::customGradient({cyan(), red()}));
+                QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
+                sheet->gradientWell2().dialog()->accept();
+            }
+
+            changed ? QTest::mouseClick(button(sheet, "Done"), Qt::LeftButton)
+                    : QTest::keyClick(sheet, Qt::Key_Return);
+            QVERIFY(!editor.sidebar->showColorPicker());
+            QCOMPARE(editor.picker.size(), 2);
+            QCOMPARE(editor.selectedSwatches(), changed ? QStringList() : QStringList{"Cool"});
+            QCOMPARE(editor.gradient.size(), changed ? 1 : 0);
+            QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
         }
-
-        changed ? QTest::mouseClick(button(sheet, "Done"), Qt::LeftButton)
-                : QTest::keyClick(sheet, Qt::Key_Return);
-        QVERIFY(!editor.sidebar->showColorPicker());
-        QCOMPARE(editor.picker.size(), 2);
-        QCOMPARE(editor.selectedSwatches(), changed ? QStringList() : QStringList{"Cool"});
-        QCOMPARE(editor.gradient.size(), changed ? 1 : 0);
-        QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
     }
 
     // A dark theme colours the panels; the swatches keep their fixed colours. Every preset
@@ -255,95 +243,83 @@ private Q_SLOTS:
             painter.end();
             for (const QPointF at : {QPointF(.25, .25), {.75, .25}, {.25, .75}, {.75, .75}}) {
                 const QPoint inside(int(area.width() * at.x()), int(area.height() * at.y()));
-                const QPoint there = swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
-                QVERIFY2(test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
-                         qPrintable(title));
+                const QPoint there =
+                    swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
+                QVERIFY2(
+                    test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
+                    qPrintable(title));
             }
         }
     }
     // Each dialog change applies at once, keeping opacity and the other colour;
     // cancelling a later visit restores that visit's start.
-    void coloursApplyAsTheyChange_data()
-    {
-        QTest::addColumn<Mode>("mode");
-        QTest::addColumn<int>("well"); // 0 plain, 1 and 2 the gradient's
-        QTest::addColumn<QColor>("color");
-        QTest::addColumn<Style>("applied");
-        const QColor seeThrough(255, 128, 0, 102);
-        QTest::newRow("plain, see-through")
-            << Mode::plain << 0 << seeThrough << Style::customColor(seeThrough);
-        QTest::newRow("first colour only")
-            << Mode::gradient << 1 << red() << Style::customGradient({red(), purple()});
-        QTest::newRow("second colour only, see-through")
-            << Mode::gradient << 2 << seeThrough << Style::customGradient({cyan(), seeThrough});
-    }
     void coloursApplyAsTheyChange()
     {
-        QFETCH(Mode, mode);
-        QFETCH(int, well);
-        QFETCH(QColor, color);
-        QFETCH(Style, applied);
-        Sheet sheet(mode);
-        ColorWell* wells[] = {&sheet.picker->plainWell(), &sheet.picker->gradientWell1(),
-                              &sheet.picker->gradientWell2()};
-        QTest::keyClick(wells[well], Qt::Key_Space);
-        QColorDialog* dialog = wells[well]->dialog();
-        QVERIFY(dialog && dialog->isVisible() &&
-                dialog->testOption(QColorDialog::ShowAlphaChannel));
+        const QColor seeThrough(255, 128, 0, 102);
+        const std::tuple<Mode, int, QColor, Style> cases[] = {
+            // well 0: plain, 1 and 2 gradient
+            {Mode::plain, 0, seeThrough, Style::customColor(seeThrough)},
+            {Mode::gradient, 1, red(), Style::customGradient({red(), purple()})},
+            {Mode::gradient, 2, seeThrough, Style::customGradient({cyan(), seeThrough})}};
+        for (const auto& [mode, well, color, applied] : cases) {
+            Sheet sheet(mode);
+            ColorWell* wells[] = {&sheet.picker->plainWell(), &sheet.picker->gradientWell1(),
+                                  &sheet.picker->gradientWell2()};
+            QTest::keyClick(wells[well], Qt::Key_Space);
+            QColorDialog* dialog = wells[well]->dialog();
+            QVERIFY(dialog && dialog->isVisible() &&
+                    dialog->testOption(QColorDialog::ShowAlphaChannel));
 
-        // Qt's dialog may report a change in steps (colour, then opacity): the last counts.
-        dialog->setCurrentColor(color);
-        QVERIFY(!sheet.edits.isEmpty() && sheet.lastEdit() == applied);
-        QCOMPARE(wells[well]->color(), color);
+            // Qt's dialog may report a change in steps (colour, then opacity): the last counts.
+            dialog->setCurrentColor(color);
+            QVERIFY(!sheet.edits.isEmpty() && sheet.lastEdit() == applied);
+            QCOMPARE(wells[well]->color(), color);
 
-        dialog->accept();
-        QTest::keyClick(wells[well], Qt::Key_Space);
-        QVERIFY(wells[well]->dialog() && wells[well]->dialog() != dialog);
-        wells[well]->dialog()->setCurrentColor(blue());
-        QVERIFY(!(sheet.lastEdit() == applied));
-        wells[well]->dialog()->reject();
-        QVERIFY(!wells[well]->dialog());
-        QVERIFY(sheet.lastEdit() == applied);
+            dialog->accept();
+            QTest::keyClick(wells[well], Qt::Key_Space);
+            QVERIFY(wells[well]->dialog() && wells[well]->dialog() != dialog);
+            wells[well]->dialog()->setCurrentColor(blue());
+            QVERIFY(!(sheet.lastEdit() == applied));
+            wells[well]->dialog()->reject();
+            QVERIFY(!wells[well]->dialog());
+            QVERIFY(sheet.lastEdit() == applied);
+        }
     }
 
     // A chosen picture is applied, shown, and kept across a change of kind. A later choice
     // of none changes nothing; an unreadable one also says why in one line.
-    void pictureIsAppliedAndKept_data()
-    {
-        QTest::addColumn<QString>("file"); // empty: cancelled
-        QTest::newRow("cancelled") << "";
-        QTest::newRow("cut short") << "short.png";
-    }
     void pictureIsAppliedAndKept()
     {
-        QFETCH(QString, file);
-        const QString good = m_files.filePath("wide.png");
-        QVERIFY(test_support::filled(Qt::darkCyan, {300, 100}).save(good));
-        const QByteArray whole = test_support::fileBytes(good);
-        test_support::fileBytes(m_files.filePath("short.png"), whole.left(whole.size() / 2));
+        for (const QString file : {"", "short.png"}) { // cancelled, cut short
+            const QString good = m_files.filePath("wide.png");
+            QVERIFY(test_support::filled(Qt::darkCyan, {300, 100}).save(good));
+            const QByteArray whole = test_support::fileBytes(good);
+            test_support::fileBytes(m_files.filePath("short.png"), whole.left(whole.size() / 2));
 
-        Sheet sheet(Mode::image);
-        sheet.choose(good);
-        QCOMPARE(sheet.edits.size(), 1);
-        const auto applied = sheet.lastEdit().image();
-        QVERIFY(applied && applied == sheet.picker->customImage());
-        QCOMPARE(applied->size(), QSize(300, 100));
-        QCOMPARE(sheet.preview()->grab().toImage().pixelColor(50, 30), QColor(Qt::darkCyan));
-        sheet.picker->setMode(Mode::plain);
-        sheet.picker->setMode(Mode::image);
-        QVERIFY(sheet.preview()->isVisible());
+            Sheet sheet(Mode::image);
+            sheet.choose(good);
+            QCOMPARE(sheet.edits.size(), 1);
+            const auto applied = sheet.lastEdit().image();
+            QVERIFY(applied && applied == sheet.picker->customImage());
+            QCOMPARE(applied->size(), QSize(300, 100));
+            QCOMPARE(sheet.preview()->grab().toImage().pixelColor(50, 30), QColor(Qt::darkCyan));
+            sheet.picker->setMode(Mode::plain);
+            sheet.picker->setMode(Mode::image);
+            QVERIFY(sheet.preview()->isVisible());
 
-        const QByteArray said = test_support::stdoutOf([&] {
-            sheet.choose(file.isEmpty() ? std::nullopt
-                                        : std::optional<QString>(m_files.filePath(file)));
-        });
-        const QByteArray line = "Error selecting image: ";
-        QVERIFY2(file.isEmpty() ? said.isEmpty()
-                                : said.startsWith(line) && said.size() > line.size() + 1 &&
-                                      said.count('\n') == 1 && said.endsWith('\n'),
-                 said.constData());
-        QCOMPARE(sheet.edits.size(), 1);
-        QVERIFY(sheet.picker->customImage() == applied && sheet.preview()->picture() == applied);
+            const QByteArray said = test_support::stdoutOf([&] {
+                sheet.choose(file.isEmpty() ? std::nullopt
+                                            : std::optional<QString>(m_files.filePath(file)));
+            });
+            const QByteArray line = "Error selecting image: ";
+            QVERIFY2(file.isEmpty() ? said.isEmpty()
+                                    : said.startsWith(line) && said.size() > line.size() + 1 &&
+                                          said.count('\n') == 1 && said.endsWith('\n'),
+                     said.constData());
+            QCOMPARE(sheet.edits.size(), 1);
+            QVERIFY(sheet.picker->customImage() == applied &&
+                    sheet.preview()->picture() == applied);
+        }
     }
 
     // Closing the sheet while a picture is read drops the late answer: the

@@ -23,18 +23,6 @@ QString twoTone(QSize size, double seconds, int rate = 30)
                              size.width(), size.height(), rate, seconds);
 }
 
-QString tone(double seconds)
-{
-    return QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=44100:d=%1 ").arg(seconds);
-}
-
-struct Placement {
-    QSize picture;
-    double padding;
-    QPoint at;
-    QSize frame;
-}; // at: picture's top left
-
 // A source (made by ffmpeg unless made beforehand), how long it runs, the sound the
 // movie gets and its frame; and ffmpeg's filters for the same pictures in the movie's
 // form (none: the size alone is checked).
@@ -146,38 +134,44 @@ private Q_SLOTS:
         // Sources in the movie's own colours; RGB turned into them; a palette is looked
         // up first, as swscale reads palettes as BT.601.
         const QString same = "format=yuv420p", widened = "scale=iw*sar:ih," + same;
-        const QString rgb = "scale=out_color_matrix=bt709:out_range=tv," + same;
+        const QString toMovie = "out_color_matrix=bt709:out_range=tv," + same,
+                      rgb = "scale=" + toMovie;
+        const QString turn = " -c copy -metadata:s:v rotate=90", none;
         const auto row = [](const char* name, const Source& source) {
             QTest::newRow(name) << source;
         };
         row("25 fps, no sound", {twoTone(size, 1.2, 25), "a.mp4", 1.2, "", size, same});
-        row("60 fps, AAC copied", {twoTone(size, 1.5, 60) + tone(1.5) + "-c:a aac -shortest",
+        const QString tone = "-f lavfi -i sine=frequency=440:sample_rate=44100:d=%1 ";
+        row("60 fps, AAC copied", {twoTone(size, 1.5, 60) + tone.arg(1.5) + "-c:a aac -shortest",
                                    "b.mp4", 1.5, "aac", size, same});
-        row("PCM re-encoded", {twoTone(size, 1) + tone(1) + "-c:v mpeg4 -c:a pcm_s16le", "c.mov",
-                               1, "aac", size, same});
+        row("PCM re-encoded", {twoTone(size, 1) + tone.arg(1) + "-c:v mpeg4 -c:a pcm_s16le",
+                               "c.mov", 1, "aac", size, same});
         // 10 frames at 10 per second, then 30 frames at 30 per second: two seconds.
         row("variable rate",
             {twoTone(size, 40.0 / 30) +
                  "-vf setpts='if(lt(N,10),N/10,1+(N-10)/30)/TB' -fps_mode passthrough",
              "d.mkv", 2, "", size, same});
-        row("4:2:2 ProRes", {twoTone(small, 0.3) + "-c:v prores_ks", "prores.mov", 0.3, "", small,
-                             same});
+        row("4:2:2 ProRes",
+            {twoTone(small, 0.3) + "-c:v prores_ks", "prores.mov", 0.3, "", small, same});
         // ffmpeg turns the source upright itself: our picture must look like its.
-        row("turned a quarter", {"-i " + path("upright.mp4") + " -c copy -metadata:s:v rotate=90",
-                                 "turned.mp4", 0.3, "", small.transposed(), same});
+        row("turned a quarter",
+            {"-i " + path("upright.mp4") + turn, "turned.mp4", 0.3, "", small.transposed(), same});
         row("wide pixels", {{}, "wide.mp4", 0.3, "", {128, 72}, widened});
         row("tall pixels", {band + "3/4", "tall.mp4", 0.3, "", {72, 72}, widened});
         // ffmpeg turns the picture before it reads the pixels' shape: the size alone.
-        row("wide pixels, turned", {"-i " + path("wide.mp4") + " -c copy -metadata:s:v rotate=90",
-                                    "wide-turned.mp4", 0.3, "", {72, 128}, {}});
+        row("wide pixels, turned",
+            {"-i " + path("wide.mp4") + turn, "wide-turned.mp4", 0.3, "", {72, 128}, none});
         row("RGB movie", {still + "-c:v png", "rgb.mov", 0.3, "", {80, 48}, rgb});
         row("palette picture", {{}, "palette.png", 0, "", {80, 48}, "format=rgb24," + rgb});
+        const QString bt601 =
+            "-colorspace smpte170m -color_primaries smpte170m -color_trc smpte170m";
         row("BT.601 movie",
-            {still + "-vf scale=out_color_matrix=bt601:out_range=tv,format=yuv420p -colorspace "
-                     "smpte170m -color_primaries smpte170m -color_trc smpte170m",
-             "bt601.mp4", 0.3, "", {80, 48},
-             "scale=in_color_matrix=bt601:in_range=tv:out_color_matrix=bt709:out_range=tv," +
-                 same});
+            {still + "-vf scale=out_color_matrix=bt601:out_range=tv,format=yuv420p " + bt601,
+             "bt601.mp4",
+             0.3,
+             "",
+             {80, 48},
+             "scale=in_color_matrix=bt601:in_range=tv:" + toMovie});
     }
 
     // Every source becomes H.264 High, 4:2:0, at 30 frames a second with square pixels,
@@ -271,45 +265,39 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(frame.pixelColor(frame.width() - 3, frame.height() - 3), blue, 3);
     }
 
-    void placesTheEdgesExactly_data()
-    {
-        QTest::addColumn<Placement>("c");
-        QTest::newRow("padding 4") << Placement{{64, 48}, 4, {8, 8}, {80, 64}};
-        QTest::newRow("no padding") << Placement{{64, 48}, 0, {0, 0}, {64, 48}};
-        // Rounded up to even sides, the picture a pixel off the middle.
-        QTest::newRow("odd size, fractional padding")
-            << Placement{{161, 91}, 2.3, {5, 6}, {172, 102}};
-    }
-
-    // A dark picture with a one-pixel border of another colour on each side, against
-    // ffmpeg's pad filter: with a border a pixel off, the frames measure under 25 dB.
     void placesTheEdgesExactly()
     {
-        QFETCH(Placement, c);
-        const int r = c.picture.width() - 1, b = c.picture.height() - 1;
-        const QString in = path("edges.png"), out = path("edges-out.mp4");
-        const auto line = [](int x0, int y0, int x1, int y1) {
-            return QString::asprintf("line %d,%d %d,%d", x0, y0, x1, y1);
-        };
-        QUORVEL_MAGICK("-size", QString::asprintf("%dx%d", r + 1, b + 1), "xc:#282828",
-                       "+antialias", "-fill", "red", "-draw", line(0, 0, 0, b), "-fill", "cyan",
-                       "-draw", line(r, 0, r, b), "-fill", "white", "-draw", line(0, 0, r, 0),
-                       "-fill", "yellow", "-draw", line(0, b, r, b), "png24:" + in);
-        const auto outcome = compose(in, out, c.padding);
-        QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
-        const QJsonObject video = fixtures::stream(out);
-        QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), c.frame);
+        // The picture, the padding, where the picture's top left lands and the frame; an odd
+        // size is rounded up to even sides, the picture a pixel off the middle.
+        const std::tuple<QSize, double, QPoint, QSize> cases[] = {
+            {{64, 48}, 4, {8, 8}, {80, 64}}, {{161, 91}, 2.3, {5, 6}, {172, 102}}};
+        for (const auto& [picture, padding, at, frame] : cases) {
+            const int r = picture.width() - 1, b = picture.height() - 1;
+            const QString in = path("edges.png"), out = path("edges-out.mp4");
+            const auto line = [](int x0, int y0, int x1, int y1) {
+                return QString::asprintf("line %d,%d %d,%d", x0, y0, x1, y1);
+            };
+            QUORVEL_MAGICK("-size", QString::asprintf("%dx%d", r + 1, b + 1), "xc:#282828",
+                           "+antialias", "-fill", "red", "-draw", line(0, 0, 0, b), "-fill", "cyan",
+                           "-draw", line(r, 0, r, b), "-fill", "white", "-draw", line(0, 0, r, 0),
+                           "-fill", "yellow", "-draw", line(0, b, r, b), "png24:" + in);
+            const auto outcome = compose(in, out, padding);
+            QVERIFY2(outcome.kind == Kind::completed, qPrintable(outcome.reason));
+            const QJsonObject video = fixtures::stream(out);
+            QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), frame);
 
-        // 4:2:0 is padded by whole chroma pairs, so an odd offset is padded in RGB first.
-        const QString toYuv =
-            "scale=" + fixtures::readAs(video).replace("in_", "out_") + ",format=yuv420p";
-        const QString pad = QString::asprintf("pad=%d:%d:%d:%d:color=0x808080", c.frame.width(),
-                                              c.frame.height(), c.at.x(), c.at.y());
-        const bool odd = c.at.x() % 2 || c.at.y() % 2;
-        const double psnr = fixtures::psnr(out, QRect(QPoint(), c.frame), in,
-                                           odd ? "format=rgb24," + pad + ',' + toYuv
-                                               : toYuv + ',' + pad);
-        QVERIFY2(psnr > 35, qPrintable(QString::number(psnr)));
+            // 4:2:0 is padded by whole chroma pairs, so an odd offset is padded in RGB first.
+            const QString toYuv =
+                "scale=" + fixtures::readAs(video).replace("in_", "out_") + ",format=yuv420p";
+            const QString pad = QString::asprintf("pad=%d:%d:%d:%d:color=0x808080", frame.width(),
+                                                  frame.height(), at.x(), at.y());
+            const bool odd = at.x() % 2 || at.y() % 2;
+            const double psnr =
+                fixtures::psnr(out, QRect(QPoint(), frame), in,
+                               odd ? "format=rgb24," + pad + ',' + toYuv : toYuv + ',' + pad);
+            QVERIFY2(psnr > 35,
+                     qPrintable(QStringLiteral("%1 dB, padding %2").arg(psnr).arg(padding)));
+        }
     }
 };
 
