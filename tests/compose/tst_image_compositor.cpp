@@ -3,16 +3,10 @@
 
 #include "image_compositor.h"
 #include "named_colors.h"
-#include "parallel_rows.h"
 #include "test_support.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QThreadPool>
-#include <atomic>
-#include <chrono>
-#include <thread>
-#include <vector>
 
 using namespace named_colors;
 using Style = GradientStyle;
@@ -36,10 +30,10 @@ using test_support::filled;
 // True when canvas pixel `at` is within `tolerance` of `expected`; says why not.
 bool pixelIs(const QImage& canvas, QPoint at, QColor expected, int tolerance, const QString& what)
 {
-    const QColor actual = canvas.pixelColor(at);
-    if (!test_support::near(actual, expected, tolerance))
-        qWarning() << what << at << actual << "!=" << expected;
-    return test_support::near(actual, expected, tolerance);
+    const bool near = test_support::near(canvas.pixelColor(at), expected, tolerance);
+    if (!near)
+        qWarning() << what << at << canvas.pixelColor(at) << "!=" << expected;
+    return near;
 }
 
 } // namespace
@@ -48,36 +42,29 @@ class TestImageCompositor : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The picture copied one to one inside a band exactly round(padding x ratio) pixels wide;
-    // `middle` is where the top edge crosses u = (x + 0.5 + y + 0.5) / (W + H) = 1/2. The
-    // gradient bands' other pixels are tst_background_painting's fastPaintersFollowTheirSurface.
+    // The picture copied one to one inside a band exactly round(padding x ratio) pixels wide.
+    // The band's colours are tst_background_painting's fastPaintersFollowTheirSurface; with
+    // nothing to paint it stays clear.
     void pictureSitsOnItsBackground()
     {
-        const QColor clear(0, 0, 0, 0), halfRed(255, 0, 0, 128), fourMid(20, 164, 160);
-        const QList<QColor> four{red(), green(), blue(), gray()};
-        const std::tuple<const char*, QImage, Style, double, int, QColor> cases[] = {
-            {"40.2 pt rounds down", noise(80, 60), Style::customGradient(four), 40.2, 40, fourMid},
-            {"2x: 1760 x 1360", noise(1600, 1200, 2), Style::sunset(), 40, 80, {255, 97, 43}},
-            {"20.6 px rounds up", noise(20, 10, 2), Style::bluePurple(), 10.3, 21, {88, 102, 239}},
-            {"pixel centres, 4 x 4", noise(2, 2), Style::warmGlow(), 1, 1, orange()},
-            {"RGB888", noise(8, 6, 1, QImage::Format_RGB888), Style::ocean(), 9, 9, {43, 156, 248}},
-            {"colour keeps alpha", noise(90, 60), Style::customColor(halfRed), 9, 9, halfRed},
-            {"one-colour gradient", noise(90, 60), Style::customGradient({cyan()}), 9, 9, cyan()},
-            {"empty gradient", noise(90, 60), Style::customGradient({}), 9, 9, clear},
-            {"no picture", noise(90, 60), Style::customImage(nullptr), 9, 9, clear},
+        const std::tuple<QImage, Style, double, int> cases[] = {
+            {noise(80, 60), Style::customGradient({red(), green(), blue()}), 40.2, 40},
+            {noise(1600, 1200, 2), Style::sunset(), 40, 80},
+            {noise(20, 10, 2), Style::bluePurple(), 10.3, 21}, // 20.6 pixels round up
+            {noise(2, 2), Style::warmGlow(), 1, 1},
+            {noise(8, 6, 1, QImage::Format_RGB888), Style::customColor(red()), 9, 9},
+            {noise(9, 6), Style::customGradient({}), 9, 9},
+            {noise(9, 6), Style::customImage(nullptr), 9, 9},
         };
-        for (const auto& [what, picture, style, padding, inset, middle] : cases) {
+        for (const auto& [picture, style, padding, inset] : cases) {
             const QImage canvas = composeWithBackground(picture, style, padding, 0);
             QCOMPARE(canvas.size(), picture.size() + QSize(2 * inset, 2 * inset));
             QCOMPARE(canvas.devicePixelRatio(), picture.devicePixelRatio());
             const QRect inside(QPoint(inset, inset), picture.size());
             QCOMPARE(canvas.copy(inside),
                      picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-            QVERIFY(
-                pixelIs(canvas, {(canvas.width() + canvas.height()) / 2 - 1, 0}, middle, 4, what));
-            if (style.colors().size() < 2) // flat: the far corner too
-                QVERIFY(
-                    pixelIs(canvas, {canvas.width() - 1, canvas.height() - 1}, middle, 4, what));
+            if (style.colors().isEmpty())
+                QCOMPARE(canvas.pixelColor(canvas.width() - 1, 0), QColor(0, 0, 0, 0));
         }
     }
 
@@ -173,63 +160,6 @@ private Q_SLOTS:
         QImage canvas = noise(20, 20);
         composeWithBackground(noise(10, 10), Style::sunset(), 1e300, 0, canvas);
         QVERIFY(canvas.isNull());
-    }
-
-    // parallelRows, which the compositor splits its rows with: every row done
-    // once, whether too little to share, more rows than cores or fewer. The
-    // workers only count; the checks run here, on the test's thread.
-    void parallelRowsDoEveryRowOnce()
-    {
-        for (const auto& [count, costPerRow] :
-             {std::pair(100, 10LL), std::pair(1001, 1LL << 20), std::pair(1, 1LL << 30)}) {
-            std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
-            std::atomic<int> badBands{0};
-            parallelRows(count, costPerRow, [&, count = count](int first, int last) {
-                if (!(0 <= first && first < last && last <= count)) {
-                    ++badBands;
-                    return;
-                }
-                for (int row = first; row < last; ++row)
-                    ++visits[size_t(row)];
-            });
-            QCOMPARE(badBands.load(), 0);
-            for (const auto& v : visits)
-                QCOMPARE(v.load(), 1);
-        }
-    }
-
-    // A batch runs one job per pool thread, each splitting its own rows: the
-    // threads busy at once must never outnumber the cores, and the work is
-    // shared. A band waits (up to half a minute) for a second one to be busy, so a
-    // slow start on a loaded machine is waited for, never taken for no sharing.
-    void concurrentCallersShareTheCores()
-    {
-        const int cores = std::max(1u, std::thread::hardware_concurrency());
-        if (cores < 2)
-            QUORVEL_MISSING("two cores");
-        std::atomic<int> busy{0}, peak{0};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        auto job = [&] {
-            parallelRows(cores * 4, 1LL << 30, [&](int first, int last) {
-                for (int row = first; row < last; ++row) {
-                    const int now = ++busy;
-                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
-                    }
-                    while (peak < 2 && std::chrono::steady_clock::now() < deadline)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    // Work that takes a while, so helpers beyond the cores would overlap.
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                    --busy;
-                }
-            });
-        };
-        QThreadPool* pool = QThreadPool::globalInstance();
-        for (int i = 0; i < cores; ++i)
-            pool->start(job);
-        pool->waitForDone();
-        QVERIFY2(peak <= cores,
-                 qPrintable(QStringLiteral("%1 busy on %2 cores").arg(peak).arg(cores)));
-        QVERIFY(peak >= 2);
     }
 };
 

@@ -7,8 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
-#include <cmath>
-#include <span>
+#include <optional>
 #include <zlib.h>
 
 // Fixtures come from ImageMagick and heif-enc, the tools users' files are made
@@ -43,39 +42,32 @@ QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
 }
 
 // An 8 x 8 PNG made byte by byte, for the kinds no tool writes on request: any
-// grey (0) or RGB (2) depth, interlaced or not, chosen chunks before IDAT.
-// `pixels` is row-major, one sample per channel.
-QByteArray makePng(int colourType, int depth, bool interlaced, const QList<QList<quint16>>& pixels,
+// grey (0) or RGB (2) depth, chosen chunks before IDAT. `pixels` is row-major,
+// one sample per channel.
+QByteArray makePng(int colourType, int depth, const QList<QList<quint16>>& pixels,
                    const Chunks& chunks)
 {
-    // Each pass of Adam7 as start and step in x and y; one pass when not interlaced.
-    static const int kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    static const int kWhole[1][4] = {{0, 0, 1, 1}};
     const int n = 8;
     QByteArray raw;
-    for (const auto& pass :
-         interlaced ? std::span<const int[4]>(kAdam7) : std::span<const int[4]>(kWhole)) {
-        for (int y = pass[1]; y < n && pass[0] < n; y += pass[3]) {
-            raw += '\0'; // no filter
-            quint32 bits = 0;
-            int held = 0;
-            for (int x = pass[0]; x < n; x += pass[2]) {
-                for (const quint16 sample : pixels[y * n + x]) {
-                    if (depth == 16) {
-                        raw += bigEndian(sample, 2);
-                    } else if (bits = bits << depth | sample, (held += depth) == 8) {
-                        raw += char(bits);
-                        bits = held = 0;
-                    }
+    for (int y = 0; y < n; ++y) {
+        raw += '\0'; // no filter
+        quint32 bits = 0;
+        int held = 0;
+        for (int x = 0; x < n; ++x) {
+            for (const quint16 sample : pixels[y * n + x]) {
+                if (depth == 16) {
+                    raw += bigEndian(sample, 2);
+                } else if (bits = bits << depth | sample, (held += depth) == 8) {
+                    raw += char(bits);
+                    bits = held = 0;
                 }
             }
-            if (held)
-                raw += char(bits << (8 - held));
         }
+        if (held)
+            raw += char(bits << (8 - held));
     }
-    const QByteArray header = bigEndian(n) + bigEndian(n) + char(depth) + char(colourType) +
-                              QByteArray(2, '\0') + char(interlaced);
+    const QByteArray header =
+        bigEndian(n) + bigEndian(n) + char(depth) + char(colourType) + QByteArray(3, '\0');
     QByteArray png = QByteArray::fromHex("89504e470d0a1a0a") + pngChunk("IHDR", header);
     for (const auto& [type, data] : chunks)
         png += pngChunk(type, data);
@@ -139,15 +131,14 @@ private Q_SLOTS:
             {"convert", "p3.jpg", "p3.png"},
             {"convert", "colours.png", "(", "+clone", "-negate", ")", "colours.gif"}, // 2 frames
             {"convert", "colours.png", "colours.bmp"},
+            {"convert", "colours.png", "-interlace", "PNG", "interlaced.png"},
             {"convert", "colours.png", "-compress", "None", "colours.tif"},
-            {"convert", "colours.png", "-compress", "LZW", "colours-lzw.tif"},
             {"convert", "half.png", "-depth", "16", "png64:half-16.png"},
             {"convert", "clear.png", "png8:clear-palette.png"},
             {"convert", "colours.png", "-colorspace", "CMYK", "-quality", "95", "cmyk.jpg"},
             {"convert", "colours.png", "-quality", "95", "jpg:photo.png"},
             {"heif-enc", "-q", "95", "colours.png", "-o", "colours.heic"},
             {"heif-enc", "-q", "95", "half.png", "-o", "half.heic"},
-            {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "72", "dpi-72.png"},
             {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "150", "dpi-150.png"},
             {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "144", "dpi-144.jpg"},
             {"convert", "colours.png", "-units", "PixelsPerInch", "-density", "216", "dpi-216.tif"},
@@ -184,6 +175,7 @@ private Q_SLOTS:
             4, QColor(uchar(oracle.out[0]), uchar(oracle.out[1]), uchar(oracle.out[2])));
 
         QTest::newRow("png") << "colours.png" << 0 << quadrants();
+        QTest::newRow("interlaced png") << "interlaced.png" << 0 << quadrants();
         QTest::newRow("jpeg") << "colours.jpg" << 6 << quadrants();
         QTest::newRow("tiff") << "colours.tif" << 0 << quadrants();
         QTest::newRow("bmp") << "colours.bmp" << 0 << quadrants();
@@ -201,7 +193,6 @@ private Q_SLOTS:
         QTest::newRow("jpeg, more data after its end") << "tail.jpg" << 6 << quadrants();
         QTest::newRow("jpeg, Display P3 profile") << "p3.jpg" << 3 << inSrgb;
         QTest::newRow("png, Display P3 profile") << "p3.png" << 3 << inSrgb;
-        QTest::newRow("png, 72 dpi") << "dpi-72.png" << 0 << quadrants();
         QTest::newRow("png, 150 dpi, near neither") << "dpi-150.png" << 0 << quadrants();
         QTest::newRow("jpeg, 144 dpi") << "dpi-144.jpg" << 6 << quadrants();
         QTest::newRow("tiff, 216 dpi") << "dpi-216.tif" << 0 << quadrants();
@@ -215,9 +206,12 @@ private Q_SLOTS:
         QFETCH(int, tolerance);
         QFETCH(QList<QColor>, expected);
 
-        const Result<QImage> loaded = loadImageFile(path(file));
-        QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
-        const QImage& image = loaded.value();
+        // What the libraries would warn of (libtiff of what it reads past) goes unsaid.
+        std::optional<Result<QImage>> loaded;
+        QCOMPARE(test_support::stdoutOf([&] { loaded.emplace(loadImageFile(path(file))); }, 2),
+                 QByteArray());
+        QVERIFY2(loaded->ok(), qPrintable(loaded->error()));
+        const QImage& image = loaded->value();
         QCOMPARE(image.size(), file == "turned.jpg" ? QSize(48, 64) : QSize(64, 48));
         // 72 dpi is ratio 1, as is a density near no multiple of it, or none.
         const QHash<QString, qreal> ratios{{"dpi-144.jpg", 2}, {"dpi-216.tif", 3}};
@@ -228,12 +222,6 @@ private Q_SLOTS:
             QUORVEL_COMPARE_COLOR(image.pixelColor((1 + i % 2 * 2) * image.width() / 4,
                                                    (1 + i / 2 * 2) * image.height() / 4),
                                   expected[i], tolerance);
-        // libtiff warns on standard error of what it reads past; the command says nothing.
-        if (file.endsWith(".tif")) {
-            const auto run = test_support::run(test_support::quorvelBinary(),
-                                               {"compose", "-o", path("out.png"), path(file)});
-            QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), run.err.constData());
-        }
     }
 
     void refusesBadInput_data()
@@ -242,11 +230,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content"); // none: the file does not exist
         QTest::addColumn<QString>("reason");
 
-        QByteArray badCrc = contents("colours.png");
-        badCrc[29] = char(badCrc[29] ^ 0xff); // IHDR's CRC
-        QByteArray badLzw = contents("colours-lzw.tif");
-        for (int i = 12; i < 40; ++i) // inside the first strip's codes
-            badLzw[i] = char(badLzw[i] ^ 0x5a);
         // libheif's refusal of a picture this wide ends in a line break.
         QByteArray wide = contents("colours.heic");
         if (const qsizetype extent = wide.indexOf("ispe"); extent > 0)
@@ -259,12 +242,9 @@ private Q_SLOTS:
         QTest::newRow("text starting BM")
             << "notes.bmp" << QByteArray("BMW service, 14 May\n") << "not a picture";
         QTest::newRow("empty") << "empty.png" << QByteArray("") << "the file is empty";
-        QTest::newRow("missing") << "missing.png" << QByteArray() << "No such file or directory";
         QTest::newRow("directory") << "folder.png/" << QByteArray() << "Is a directory";
         QTest::newRow("png claiming 20000 x 20000") << "huge.png" << huge << "20000 × 20000";
-        QTest::newRow("png, bad header checksum") << "crc.png" << badCrc << "";
         QTest::newRow("heic wider than libheif takes") << "wide.heic" << wide << "";
-        QTest::newRow("tiff, damaged LZW codes") << "lzw.tif" << badLzw << "";
         for (const QString file : {"colours.png", "colours.jpg", "colours.gif", "colours.bmp",
                                    "grey.tif", "colours.heic"}) {
             const QByteArray whole = contents(file);
@@ -282,14 +262,13 @@ private Q_SLOTS:
             QVERIFY(QDir(m_dir.path()).mkpath(name));
         else if (!content.isNull())
             write(name, content);
-        const Result<QImage> loaded = loadImageFile(path(name));
-        QVERIFY(!loaded.ok());
-        QVERIFY2(loaded.error().contains(reason), qPrintable(loaded.error()));
-        // The command line's promise: one line, whatever the decoding libraries would say.
-        const auto run = test_support::run(test_support::quorvelBinary(),
-                                           {"compose", "-o", path("out.png"), path(name)});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.count('\n') == 1 && run.err.endsWith('\n'), run.err.constData());
+        // The reason, in one line, is all that is said, whatever the libraries would say.
+        std::optional<Result<QImage>> loaded;
+        QCOMPARE(test_support::stdoutOf([&] { loaded.emplace(loadImageFile(path(name))); }, 2),
+                 QByteArray());
+        QVERIFY(!loaded->ok());
+        QVERIFY2(loaded->error().contains(reason) && !loaded->error().contains('\n'),
+                 qPrintable(loaded->error()));
     }
 
     // A checkerboard of the key and a colour one step from it: at 16 bits the
@@ -298,36 +277,26 @@ private Q_SLOTS:
     {
         const std::pair<int, int> kinds[] = {{0, 1},  {0, 2}, {0, 4}, {0, 8},
                                              {0, 16}, {2, 8}, {2, 16}}; // colour type, depth
-        for (const bool interlaced : {false, true}) {
-            for (const auto& [colourType, depth] : kinds) {
-                const QString what = QString::asprintf("type %d, %d-bit, interlaced %d", colourType,
-                                                       depth, interlaced);
-                const int top = (1 << depth) - 1;
-                const QList<quint16> key = colourType == 0 ? QList<quint16>{quint16(top / 3)}
-                                           : depth == 16   ? QList<quint16>{0x1234, 0x5678, 0x9abc}
-                                                           : QList<quint16>{0x12, 0x56, 0x9a};
-                QList<quint16> kept = key;
-                kept.last() = quint16(key.last() + 1);
-                QList<QList<quint16>> pixels;
-                for (int i = 0; i < 64; ++i)
-                    pixels.append((i / 8 + i) % 2 ? kept : key);
-                QByteArray trns;
-                for (const quint16 sample : key)
-                    trns += bigEndian(sample, 2);
-                const QImage image = writeAndLoad(
-                    "keyed.png", makePng(colourType, depth, interlaced, pixels, {{"tRNS", trns}}));
-                QVERIFY2(image.size() == QSize(8, 8), qPrintable(what));
-                for (int i = 0; i < 64; ++i)
-                    QVERIFY2(image.pixelColor(i % 8, i / 8).alpha() == ((i / 8 + i) % 2 ? 255 : 0),
-                             qPrintable(what));
-                // The kept colour keeps its value, brought to 8 bits.
-                const auto eight = [&](int i) {
-                    return int(std::lround(kept[i % kept.size()] * 255.0 / top));
-                };
-                QVERIFY2(test_support::near(image.pixelColor(1, 0),
-                                            QColor(eight(0), eight(1), eight(2)), 1),
+        for (const auto& [colourType, depth] : kinds) {
+            const QString what = QString::asprintf("type %d, %d-bit", colourType, depth);
+            const int top = (1 << depth) - 1;
+            const QList<quint16> key = colourType == 0 ? QList<quint16>{quint16(top / 3)}
+                                       : depth == 16   ? QList<quint16>{0x1234, 0x5678, 0x9abc}
+                                                       : QList<quint16>{0x12, 0x56, 0x9a};
+            QList<quint16> kept = key;
+            kept.last() = quint16(key.last() + 1);
+            QList<QList<quint16>> pixels;
+            for (int i = 0; i < 64; ++i)
+                pixels.append((i / 8 + i) % 2 ? kept : key);
+            QByteArray trns;
+            for (const quint16 sample : key)
+                trns += bigEndian(sample, 2);
+            const QImage image =
+                writeAndLoad("keyed.png", makePng(colourType, depth, pixels, {{"tRNS", trns}}));
+            QVERIFY2(image.size() == QSize(8, 8), qPrintable(what));
+            for (int i = 0; i < 64; ++i)
+                QVERIFY2(image.pixelColor(i % 8, i / 8).alpha() == ((i / 8 + i) % 2 ? 255 : 0),
                          qPrintable(what));
-            }
         }
     }
 
@@ -342,8 +311,8 @@ private Q_SLOTS:
             {{{"sRGB", QByteArray(1, '\0')}, {"gAMA", linear}}, 128},
         };
         for (const auto& [chunks, grey] : cases) {
-            const QImage image = writeAndLoad(
-                "gamma.png", makePng(0, 8, false, QList<QList<quint16>>(64, {128}), chunks));
+            const QImage image =
+                writeAndLoad("gamma.png", makePng(0, 8, QList<QList<quint16>>(64, {128}), chunks));
             QUORVEL_COMPARE_COLOR(image.pixelColor(3, 3), QColor(grey, grey, grey), 1);
         }
     }

@@ -18,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyle>
 #include <sys/stat.h>
 
 using namespace named_colors;
@@ -117,12 +116,6 @@ class TestSidebar : public QObject {
 
     QTemporaryDir m_files;
 
-    QString pictureFile(const QString& name, QSize size, QColor colour)
-    {
-        const QString path = m_files.filePath(name);
-        return test_support::filled(colour, size).save(path) ? path : QString();
-    }
-
 private Q_SLOTS:
     // Set values show as whole points (exact to a screen reader), never echoed as
     // edits; arrows move one point, Page keys ten, each move one exact edit.
@@ -134,12 +127,9 @@ private Q_SLOTS:
             QString shown;
             Qt::Key key;
             double edit; // negative: none
-        } cases[] = {{"Padding", 0, "0", Qt::Key_PageDown, -1},
-                     {"Padding", 199.9, "199", Qt::Key_Left, 198.9},
-                     {"Padding", 40, "40", Qt::Key_PageUp, 50},
+        } cases[] = {{"Padding", 199.9, "199", Qt::Key_Left, 198.9},
                      {"Padding", 5, "5", Qt::Key_PageDown, 0},
                      {"Padding", 200, "200", Qt::Key_Right, -1},
-                     {"Corner Radius", 99.99, "99", Qt::Key_PageUp, 100},
                      {"Corner Radius", 0.4, "0", Qt::Key_Up, 1.4}};
         for (const auto& [name, points, shown, key, edit] : cases) {
             Editor editor;
@@ -149,7 +139,6 @@ private Q_SLOTS:
             QCOMPARE(editor.valueShown(name), shown);
             QAccessibleInterface* access =
                 QAccessible::queryAccessibleInterface(editor.slider(name));
-            QCOMPARE(access->role(), QAccessible::Slider);
             QCOMPARE(access->text(QAccessible::Value), shown);
             QCOMPARE(access->valueInterface()->currentValue().toDouble(), points);
             QVERIFY(editor.padding.isEmpty() && editor.radius.isEmpty());
@@ -161,261 +150,176 @@ private Q_SLOTS:
                 QCOMPARE(edits.at(0).at(0).toDouble(), edit);
                 QCOMPARE(editor.valueShown(name), PointSlider::wholePoints(edit));
             }
+            // So is a change an assistive technology makes, exactly as it asks.
+            access->valueInterface()->setCurrentValue(12.25);
+            QCOMPARE(edits.size(), edit < 0 ? 1 : 2);
+            QCOMPARE(edits.last().at(0).toDouble(), 12.25);
+            QCOMPARE(editor.valueShown(name), "12");
         }
     }
 
-    // A drag reports every step, in fractions of a point, and the label
-    // follows; so does a change made by an assistive technology.
-    void draggingEditsOnEveryChange()
-    {
-        Editor editor;
-        editor.show();
-        PointSlider* slider = editor.slider("Padding");
-        // The middle button grabs the handle wherever it lands.
-        const auto mouse = [slider](QEvent::Type type, double fraction, Qt::MouseButtons held) {
-            const QPointF at(slider->width() * fraction, slider->height() / 2.0);
-            QMouseEvent event(type, at, slider->mapToGlobal(at),
-                              type == QEvent::MouseMove ? Qt::NoButton : Qt::MiddleButton, held,
-                              Qt::NoModifier);
-            QApplication::sendEvent(slider, &event);
-        };
-        mouse(QEvent::MouseButtonPress, 0.2, Qt::MiddleButton);
-        for (double fraction : {0.3, 0.41, 0.55, 0.7})
-            mouse(QEvent::MouseMove, fraction, Qt::MiddleButton);
-        mouse(QEvent::MouseButtonRelease, 0.7, Qt::NoButton);
-
-        QVERIFY(editor.padding.size() >= 5);
-        bool fractional = false; // a drag moving whole points only is wrong
-        for (qsizetype i = 1; i < editor.padding.size(); ++i) {
-            const double value = editor.padding.at(i).at(0).toDouble();
-            QVERIFY(value > editor.padding.at(i - 1).at(0).toDouble());
-            fractional |= value != std::trunc(value);
-        }
-        QVERIFY(fractional);
-        const double last = editor.padding.last().at(0).toDouble();
-        QCOMPARE(last, slider->points());
-        QCOMPARE(editor.valueShown("Padding"), PointSlider::wholePoints(last));
-
-        QAccessible::queryAccessibleInterface(editor.slider("Corner Radius"))
-            ->valueInterface()
-            ->setCurrentValue(12.25);
-        QCOMPARE(editor.radius.size(), 1);
-        QCOMPARE(editor.radius.at(0).at(0).toDouble(), 12.25);
-        QCOMPARE(editor.valueShown("Corner Radius"), "12");
-    }
-
-    // Only an equal style selects a preset swatch, shown to screen readers as checked.
-    void selectionFollowsStyleEquality_data()
-    {
-        QTest::addColumn<Style>("style");
-        QTest::addColumn<QString>("selected"); // empty: none
-        QTest::newRow("ocean") << Style::ocean() << "Beach";
-        QTest::newRow("dreamyPink") << Style::dreamyPink() << "Dreamy";
-        QTest::newRow("plain colour") << Style::customColor(blue()) << "";
-        QTest::newRow("bluePurple's own colours")
-            << Style::customGradient({blue(), purple()}) << "";
-        const auto picture = std::make_shared<const QImage>(test_support::filled(Qt::red, {4, 4}));
-        QTest::newRow("picture") << Style::customImage(picture) << "";
-    }
+    // Only an equal style selects a preset swatch, shown to screen readers as checked;
+    // a click picks the swatch's style and marks it alone.
     void selectionFollowsStyleEquality()
     {
-        QFETCH(Style, style);
-        QFETCH(QString, selected);
-        Editor editor;
-        QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"}); // before the editor says
-        editor.sidebar->setSelectedGradient(style);
-        QCOMPARE(editor.selectedSwatches(),
-                 selected.isEmpty() ? QStringList() : QStringList{selected});
-        for (const QString& title : kSwatchTitles) {
-            QAccessibleInterface* access =
-                QAccessible::queryAccessibleInterface(editor.swatch(title));
-            QCOMPARE(access->role(), QAccessible::Button);
-            QCOMPARE(bool(access->state().checked), title == selected);
-        }
-        QVERIFY(editor.gradient.isEmpty());
+        for (const auto& [style, selected] :
+             {std::pair{Style::dreamyPink(), "Dreamy"}, {Style::customColor(blue()), ""}}) {
+            Editor editor;
+            QCOMPARE(editor.selectedSwatches(), QStringList{"Cool"}); // before the editor says
+            editor.sidebar->setSelectedGradient(style);
+            QCOMPARE(editor.selectedSwatches(), *selected ? QStringList{selected} : QStringList());
+            for (const QString& title : kSwatchTitles)
+                QCOMPARE(bool(QAccessible::queryAccessibleInterface(editor.swatch(title))
+                                  ->state()
+                                  .checked),
+                         title == selected);
+            QVERIFY(editor.gradient.isEmpty());
 
-        // A click picks the swatch's style and marks it alone.
-        GradientPickerButton* beach = editor.swatch("Beach");
-        QTest::mouseClick(beach, Qt::LeftButton, {}, beach->swatchRect().center().toPoint());
-        QCOMPARE(editor.gradient.size(), 1);
-        QVERIFY(editor.gradient.at(0).at(0).value<Style>() == Style::ocean());
-        QCOMPARE(editor.selectedSwatches(), QStringList{"Beach"});
-        QVERIFY(editor.picker.isEmpty());
+            GradientPickerButton* beach = editor.swatch("Beach");
+            QTest::mouseClick(beach, Qt::LeftButton, {}, beach->swatchRect().center().toPoint());
+            QCOMPARE(editor.gradient.size(), 1);
+            QVERIFY(editor.gradient.at(0).at(0).value<Style>() == Style::ocean());
+            QCOMPARE(editor.selectedSwatches(), QStringList{"Beach"});
+            QVERIFY(editor.picker.isEmpty());
+        }
     }
 
     // "Custom" opens a fresh window-modal sheet, selected while up; a change
     // applies at once, and closing without one leaves the background alone.
-    void customSheetComesAndGoes_data()
-    {
-        QTest::addColumn<int>("closeKey"); // 0: the "Done" button
-        QTest::addColumn<bool>("changed");
-        QTest::newRow("Done") << 0 << false;
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
-        QTest::newRow("Return") << int(Qt::Key_Return) << false;
-        QTest::newRow("second colour changed, Done") << 0 << true;
-    }
     void customSheetComesAndGoes()
     {
-        QFETCH(int, closeKey);
-        QFETCH(bool, changed);
-        Editor editor;
-        editor.show();
-        QVERIFY(!editor.sidebar->showColorPicker());
-        QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
+        for (const bool changed : {false, true}) { // closed with Return, else "Done"
+            Editor editor;
+            editor.show();
+            QVERIFY(!editor.sidebar->showColorPicker());
+            QTest::keyClick(editor.swatch("Custom"), Qt::Key_Space);
 
-        QPointer<CustomBackgroundPicker> sheet = editor.sidebar->customBackgroundPicker();
-        QVERIFY(sheet && sheet->isVisible() && editor.sidebar->showColorPicker());
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(editor.picker.size(), 1);
-        QCOMPARE(editor.selectedSwatches(), (QStringList{"Cool", "Custom"}));
-        sheet->setMode(Mode::gradient);
-        if (changed) {
-            QTest::keyClick(&sheet->gradientWell2(), Qt::Key_Space);
-            sheet->gradientWell2().dialog()->setCurrentColor(red());
-            QCOMPARE(editor.gradient.size(), 1);
-            QVERIFY(editor.gradient.at(0).at(0).value<Style>() ==
-                    Style::customGradient({cyan(), red()}));
-            QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
-            sheet->gradientWell2().dialog()->accept();
+            QPointer<CustomBackgroundPicker> sheet = editor.sidebar->customBackgroundPicker();
+            QVERIFY(sheet && sheet->isVisible() && editor.sidebar->showColorPicker());
+            QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+            QCOMPARE(editor.picker.size(), 1);
+            QCOMPARE(editor.selectedSwatches(), (QStringList{"Cool", "Custom"}));
+            sheet->setMode(Mode::gradient);
+            if (changed) {
+                QTest::keyClick(&sheet->gradientWell2(), Qt::Key_Space);
+                sheet->gradientWell2().dialog()->setCurrentColor(red());
+                QCOMPARE(editor.gradient.size(), 1);
+                QVERIFY(editor.gradient.at(0).at(0).value<Style>() ==
+                        Style::customGradient({cyan(), red()}));
+                QCOMPARE(editor.selectedSwatches(), QStringList{"Custom"});
+                sheet->gradientWell2().dialog()->accept();
+            }
+
+            changed ? QTest::mouseClick(button(sheet, "Done"), Qt::LeftButton)
+                    : QTest::keyClick(sheet, Qt::Key_Return);
+            QVERIFY(!editor.sidebar->showColorPicker());
+            QCOMPARE(editor.picker.size(), 2);
+            QCOMPARE(editor.selectedSwatches(), changed ? QStringList() : QStringList{"Cool"});
+            QCOMPARE(editor.gradient.size(), changed ? 1 : 0);
+            QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
         }
-
-        closeKey ? QTest::keyClick(sheet, Qt::Key(closeKey))
-                 : QTest::mouseClick(button(sheet, "Done"), Qt::LeftButton);
-        QVERIFY(!editor.sidebar->showColorPicker());
-        QCOMPARE(editor.picker.size(), 2);
-        QCOMPARE(editor.selectedSwatches(), changed ? QStringList() : QStringList{"Cool"});
-        QCOMPARE(editor.gradient.size(), changed ? 1 : 0);
-        QTRY_VERIFY(!sheet); // made fresh every time, so nothing to keep
     }
 
-    // The theme colours the panels; the swatches keep their fixed colours. Every preset
+    // A dark theme colours the panels; the swatches keep their fixed colours. Every preset
     // swatch runs from its top-left corner to its bottom-right, whatever its direction as a
     // background, as a composed picture lays any gradient on a square: sampled in each
     // quarter, so one across or down shows.
     void swatchesKeepColoursAndRunCornerToCorner()
     {
         const QPalette original = QApplication::palette();
-        for (const bool dark : {false, true}) {
-            QApplication::setPalette(dark ? QPalette(QColor(53, 53, 53), QColor(40, 40, 40))
-                                          : QApplication::style()->standardPalette());
-            Editor editor;
-            editor.show();
-            const QImage shown = editor.sidebar->grab().toImage();
-            const int tint = shown.pixelColor(20, 20).lightness();
-            QVERIFY(dark ? tint < 80 : tint > 200);
-            for (const QString& title : kSwatchTitles.mid(0, 6)) {
-                const GradientPickerButton* swatch = editor.swatch(title);
-                const QRectF area = swatch->swatchRect();
-                QImage expected(area.size().toSize(), QImage::Format_ARGB32_Premultiplied);
-                QPainter painter(&expected);
-                paintBackground(painter, expected.rect(), swatch->gradientStyle(),
-                                BackgroundSurface::picture);
-                painter.end();
-                for (const QPointF at : {QPointF(.25, .25), {.75, .25}, {.25, .75}, {.75, .75}}) {
-                    const QPoint inside(int(area.width() * at.x()), int(area.height() * at.y()));
-                    const QPoint there =
-                        swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
-                    QVERIFY2(
-                        test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
-                        qPrintable(title));
-                }
+        QApplication::setPalette(QPalette(QColor(53, 53, 53), QColor(40, 40, 40))); // dark
+        Editor editor;
+        editor.show();
+        const QImage shown = editor.sidebar->grab().toImage();
+        QApplication::setPalette(original);
+        QVERIFY(shown.pixelColor(20, 20).lightness() < 80);
+        for (const QString& title : kSwatchTitles.mid(0, 6)) {
+            const GradientPickerButton* swatch = editor.swatch(title);
+            const QRectF area = swatch->swatchRect();
+            QImage expected(area.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&expected);
+            paintBackground(painter, expected.rect(), swatch->gradientStyle(),
+                            BackgroundSurface::picture);
+            painter.end();
+            for (const QPointF at : {QPointF(.25, .25), {.75, .25}, {.25, .75}, {.75, .75}}) {
+                const QPoint inside(int(area.width() * at.x()), int(area.height() * at.y()));
+                const QPoint there =
+                    swatch->mapTo(editor.sidebar, area.topLeft().toPoint() + inside);
+                QVERIFY2(
+                    test_support::near(shown.pixelColor(there), expected.pixelColor(inside), 6),
+                    qPrintable(title));
             }
         }
-        QApplication::setPalette(original);
     }
     // Each dialog change applies at once, keeping opacity and the other colour;
     // cancelling a later visit restores that visit's start.
-    void coloursApplyAsTheyChange_data()
-    {
-        QTest::addColumn<Mode>("mode");
-        QTest::addColumn<int>("well"); // 0 plain, 1 and 2 the gradient's
-        QTest::addColumn<QColor>("color");
-        QTest::addColumn<Style>("applied");
-        const QColor seeThrough(255, 128, 0, 102);
-        QTest::newRow("plain, see-through")
-            << Mode::plain << 0 << seeThrough << Style::customColor(seeThrough);
-        QTest::newRow("first colour only")
-            << Mode::gradient << 1 << red() << Style::customGradient({red(), purple()});
-        QTest::newRow("second colour only, see-through")
-            << Mode::gradient << 2 << seeThrough << Style::customGradient({cyan(), seeThrough});
-    }
     void coloursApplyAsTheyChange()
     {
-        QFETCH(Mode, mode);
-        QFETCH(int, well);
-        QFETCH(QColor, color);
-        QFETCH(Style, applied);
-        Sheet sheet(mode);
-        ColorWell* wells[] = {&sheet.picker->plainWell(), &sheet.picker->gradientWell1(),
-                              &sheet.picker->gradientWell2()};
-        QTest::keyClick(wells[well], Qt::Key_Space);
-        QColorDialog* dialog = wells[well]->dialog();
-        QVERIFY(dialog && dialog->isVisible() &&
-                dialog->testOption(QColorDialog::ShowAlphaChannel));
+        const QColor seeThrough(255, 128, 0, 102);
+        const std::tuple<Mode, int, QColor, Style> cases[] = {
+            // well 0: plain, 1 and 2 gradient
+            {Mode::plain, 0, seeThrough, Style::customColor(seeThrough)},
+            {Mode::gradient, 1, red(), Style::customGradient({red(), purple()})},
+            {Mode::gradient, 2, seeThrough, Style::customGradient({cyan(), seeThrough})}};
+        for (const auto& [mode, well, color, applied] : cases) {
+            Sheet sheet(mode);
+            ColorWell* wells[] = {&sheet.picker->plainWell(), &sheet.picker->gradientWell1(),
+                                  &sheet.picker->gradientWell2()};
+            QTest::keyClick(wells[well], Qt::Key_Space);
+            QColorDialog* dialog = wells[well]->dialog();
+            QVERIFY(dialog && dialog->isVisible() &&
+                    dialog->testOption(QColorDialog::ShowAlphaChannel));
 
-        // Qt's dialog may report a change in steps (colour, then opacity).
-        dialog->setCurrentColor(blue());
-        const qsizetype onTheWay = sheet.edits.size();
-        QVERIFY(onTheWay > 0);
-        dialog->setCurrentColor(color);
-        QVERIFY(sheet.edits.size() > onTheWay);
-        QVERIFY(sheet.lastEdit() == applied);
-        QCOMPARE(wells[well]->color(), color);
+            // Qt's dialog may report a change in steps (colour, then opacity): the last counts.
+            dialog->setCurrentColor(color);
+            QVERIFY(!sheet.edits.isEmpty() && sheet.lastEdit() == applied);
+            QCOMPARE(wells[well]->color(), color);
 
-        dialog->accept();
-        QTest::keyClick(wells[well], Qt::Key_Space);
-        QVERIFY(wells[well]->dialog() && wells[well]->dialog() != dialog);
-        wells[well]->dialog()->setCurrentColor(blue());
-        QVERIFY(!(sheet.lastEdit() == applied));
-        wells[well]->dialog()->reject();
-        QVERIFY(!wells[well]->dialog());
-        QVERIFY(sheet.lastEdit() == applied);
+            dialog->accept();
+            QTest::keyClick(wells[well], Qt::Key_Space);
+            QVERIFY(wells[well]->dialog() && wells[well]->dialog() != dialog);
+            wells[well]->dialog()->setCurrentColor(blue());
+            QVERIFY(!(sheet.lastEdit() == applied));
+            wells[well]->dialog()->reject();
+            QVERIFY(!wells[well]->dialog());
+            QVERIFY(sheet.lastEdit() == applied);
+        }
     }
 
     // A chosen picture is applied, shown, and kept across a change of kind. A later choice
     // of none changes nothing; an unreadable one also says why in one line.
-    void pictureIsAppliedAndKept_data()
-    {
-        QTest::addColumn<QString>("file"); // empty: cancelled
-        QTest::newRow("cancelled") << "";
-        QTest::newRow("cut short") << "short.png";
-        QTest::newRow("gone") << "gone.png";
-    }
     void pictureIsAppliedAndKept()
     {
-        QFETCH(QString, file);
-        const QString good = pictureFile("wide.png", {300, 100}, Qt::darkCyan);
-        QFile whole(good), cut(m_files.filePath("short.png"));
-        QVERIFY(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
-        QVERIFY(cut.write(whole.read(whole.size() / 2)) > 0);
-        cut.close();
+        for (const QString file : {"", "short.png"}) { // cancelled, cut short
+            const QString good = m_files.filePath("wide.png");
+            QVERIFY(test_support::filled(Qt::darkCyan, {300, 100}).save(good));
+            const QByteArray whole = test_support::fileBytes(good);
+            test_support::fileBytes(m_files.filePath("short.png"), whole.left(whole.size() / 2));
 
-        Sheet sheet(Mode::image);
-        sheet.choose(good);
-        QCOMPARE(sheet.panel.openRequests.value(0).prompt, "Choose Image");
-        const QString filters = sheet.panel.openRequests[0].nameFilters.join(' ');
-        for (const char* type : {"*.jpg", "*.jpeg", "*.png", "*.tif", "*.tiff", "*.bmp"})
-            QVERIFY2(filters.contains(type), type);
-        QCOMPARE(sheet.edits.size(), 1);
-        const auto applied = sheet.lastEdit().image();
-        QVERIFY(applied && applied == sheet.picker->customImage());
-        QCOMPARE(applied->size(), QSize(300, 100));
-        QCOMPARE(sheet.preview()->grab().toImage().pixelColor(50, 30), QColor(Qt::darkCyan));
-        sheet.picker->setMode(Mode::plain);
-        sheet.picker->setMode(Mode::image);
-        QVERIFY(sheet.preview()->isVisible());
+            Sheet sheet(Mode::image);
+            sheet.choose(good);
+            QCOMPARE(sheet.edits.size(), 1);
+            const auto applied = sheet.lastEdit().image();
+            QVERIFY(applied && applied == sheet.picker->customImage());
+            QCOMPARE(applied->size(), QSize(300, 100));
+            QCOMPARE(sheet.preview()->grab().toImage().pixelColor(50, 30), QColor(Qt::darkCyan));
+            sheet.picker->setMode(Mode::plain);
+            sheet.picker->setMode(Mode::image);
+            QVERIFY(sheet.preview()->isVisible());
 
-        const QByteArray said = test_support::stdoutOf([&] {
-            sheet.choose(file.isEmpty() ? std::nullopt
-                                        : std::optional<QString>(m_files.filePath(file)));
-        });
-        const QByteArray line = "Error selecting image: ";
-        QVERIFY2(file.isEmpty() ? said.isEmpty()
-                                : said.startsWith(line) && said.size() > line.size() + 1 &&
-                                      said.count('\n') == 1 && said.endsWith('\n'),
-                 said.constData());
-        QCOMPARE(sheet.edits.size(), 1);
-        QVERIFY(sheet.picker->customImage() == applied && sheet.preview()->picture() == applied);
+            const QByteArray said = test_support::stdoutOf([&] {
+                sheet.choose(file.isEmpty() ? std::nullopt
+                                            : std::optional<QString>(m_files.filePath(file)));
+            });
+            const QByteArray line = "Error selecting image: ";
+            QVERIFY2(file.isEmpty() ? said.isEmpty()
+                                    : said.startsWith(line) && said.size() > line.size() + 1 &&
+                                          said.count('\n') == 1 && said.endsWith('\n'),
+                     said.constData());
+            QCOMPARE(sheet.edits.size(), 1);
+            QVERIFY(sheet.picker->customImage() == applied &&
+                    sheet.preview()->picture() == applied);
+        }
     }
 
     // Closing the sheet while a picture is read drops the late answer: the

@@ -26,11 +26,6 @@ inline bool make(const QString& path, const QString& arguments)
     return made.exitCode == 0;
 }
 
-inline bool hasX265()
-{
-    return test_support::run("ffmpeg", {"-hide_banner", "-encoders"}).out.contains("libx265");
-}
-
 inline QJsonDocument probe(const QString& path, const QStringList& arguments)
 {
     return QJsonDocument::fromJson(
