@@ -103,13 +103,6 @@ QByteArray enclosureItem(const QByteArray& version, const QByteArray& shortVersi
            " length=\"1\" type=\"application/octet-stream\"/></item>";
 }
 
-QByteArray gzip(const QByteArray& bytes)
-{
-    QTemporaryFile file;
-    file.open() && file.write(bytes) == bytes.size() && file.flush();
-    return test_support::run("gzip", {"-c", file.fileName()}).out;
-}
-
 bool hasReddishPixel(const QImage& image)
 {
     for (int y = 0; y < image.height(); ++y)
@@ -227,8 +220,10 @@ private Q_SLOTS:
         row("oversized, no length",
             "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' '),
             O::failed, "larger than 1 MB");
+        // 20 MB of zeros, packed to 20 kB.
         row("gzip bomb",
-            FeedServer::ok(gzip(feed(QByteArray(20 << 20, ' '))), "Content-Encoding: gzip\r\n"),
+            FeedServer::ok(test_support::run("sh", {"-c", "head -c 20M /dev/zero | gzip"}).out,
+                           "Content-Encoding: gzip\r\n"),
             O::failed, "could not be unpacked");
         row("redirect to plain HTTP",
             "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/feed.xml\r\n"
@@ -390,8 +385,7 @@ private Q_SLOTS:
             {"<a href=\"https://q.example.org/n?a=1&amp;b=2\" onclick=\"x()\">web</a>"
              "<A HREF='javascript:alert(1)'>js</A><a href=file://localhost/etc/passwd>local</a>",
              "<a href=\"https://q.example.org/n?a=1&amp;b=2\">web</a><a>js</a><a>local</a>"},
-            {"<ul><li>one<li>two</ul>1 < 2 &amp; &copy;",
-             "<ul><li>one</li><li>two</li></ul>1 &lt; 2 &amp; &copy;"},
+            {"1 < 2 &amp; &copy;", "1 &lt; 2 &amp; &copy;"},
             {"<!DOCTYPE html><!-- <img src=x> --><?xml version=\"1.0\"?>text<script>never",
              "text"}};
         for (const auto& [html, simple] : cases)
