@@ -12,11 +12,7 @@
 #include <QtTest>
 #include <sys/stat.h>
 
-namespace {
-
 using test_support::filled;
-
-} // namespace
 
 class OpenFlowTest : public QObject {
     Q_OBJECT
@@ -138,7 +134,7 @@ private Q_SLOTS:
         QFile(empty).open(QIODevice::WriteOnly);
         const QStringList paths{png("looks-like.mov", Qt::blue), file("clip.png", mp4Head()),
                                 file("still.mp4", mp4Head()), file("notes.png", "some words"),
-                                empty, fifo, "/dev/zero", m_dir.path(),
+                                empty, fifo, m_dir.path(),
                                 m_dir.filePath("missing.png")};
         QStringList failures;
         flow.openFiles(paths, [&](const QStringList& f) { failures = f; });
@@ -152,14 +148,11 @@ private Q_SLOTS:
         QCOMPARE(m_opened[1].movie, QUrl::fromLocalFile(paths[1]));
         m_moviesChecked.sort(); // checked on the pool, in no set order
         QCOMPARE(m_moviesChecked, (QStringList{paths[1], paths[2]}));
-        QCOMPARE(failures.mid(0, 2), (QStringList{"", ""}));
-        QCOMPARE(failures[2], "the movie has no picture");
-        QCOMPARE(failures[3], "not a picture or a movie Quorvel can read");
-        QCOMPARE(failures[4], "the file is empty");
-        for (int i : {5, 6})
-            QVERIFY2(failures[i].startsWith("not a regular file"), qPrintable(failures[i]));
-        QCOMPARE(failures[7], "Is a directory");
-        QCOMPARE(failures[8], "No such file or directory");
+        QCOMPARE(failures.mid(0, 5),
+                 (QStringList{"", "", "the movie has no picture",
+                              "not a picture or a movie Quorvel can read", "the file is empty"}));
+        QVERIFY2(failures[5].startsWith("not a regular file"), qPrintable(failures[5]));
+        QCOMPARE(failures.mid(6), (QStringList{"Is a directory", "No such file or directory"}));
     }
 
     // A mistaken glob cannot open thousands of windows: the first few open, the rest are
