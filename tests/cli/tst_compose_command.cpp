@@ -1,5 +1,7 @@
-// `quorvel compose` as a user runs it, and every command's usage mistakes and help.
+// `quorvel compose` as a user runs it, `quorvel open` where no window opens, and every
+// command's usage mistakes and help.
 
+#include "../video/movie_fixtures.h"
 #include "command_sandbox.h"
 
 #include <QImage>
@@ -141,18 +143,9 @@ private Q_SLOTS:
                  listing.constData());
     }
 
-    // A FIFO has no size and cannot seek: it is read to its end.
-    void fifoAsInput()
-    {
-        writePicture(path("streamed.png"), {30, 20}, Qt::white);
-        const auto result = m_sandbox.shell("mkfifo fifo && { cat streamed.png > fifo & } && "
-                                            "\"$Q\" compose -p 5 -o fifo.png fifo");
-        QVERIFY2(result.exitCode == 0, result.err.constData());
-        QCOMPARE(QImage(path("fifo.png")).size(), QSize(40, 30));
-    }
-
     // `-` reads standard input and writes the very bytes -o FILE writes to standard output,
     // the saved line to standard error; a failed write or a terminal is refused in one line.
+    // A FIFO, with no size and no seeking either, is read to its end.
     void standardStreams()
     {
         QUORVEL_MAGICK("-size", "300x300", "xc:", "+noise", "Random", path("noise.png"));
@@ -160,7 +153,9 @@ private Q_SLOTS:
             "\"$Q\" compose -b beach -r 12 -o file.png noise.png >/dev/null && "
             "cat noise.png | \"$Q\" compose -b beach -r 12 - -o - > piped.png && "
             "cmp file.png piped.png && \"$Q\" compose -b beach -r 12 - -o fromstdin.png "
-            "< noise.png && cmp file.png fromstdin.png");
+            "< noise.png && cmp file.png fromstdin.png && mkfifo fifo && { cat noise.png >fifo & } "
+            "&& \"$Q\" compose -b beach -r 12 -o fromfifo.png fifo >/dev/null && "
+            "cmp file.png fromfifo.png");
         QVERIFY2(piped.exitCode == 0, piped.err.constData());
         QCOMPARE(piped.err, "Image saved successfully to: standard output\n");
         QCOMPARE(piped.out, saved(path("fromstdin.png")));
@@ -197,8 +192,6 @@ private Q_SLOTS:
         };
         row("truncated picture", {"-o", "keep.png", "bad.png"}, "bad.png: ");
         // A path below a regular file cannot be created, even by root.
-        row("output below a file", {"-o", "orig/shot.png/out.png", "orig/shot.png"},
-            "orig/shot.png: cannot write ");
         row("output folder below a file", {"-d", "orig/shot.png/framed", "orig/shot.png"},
             "cannot create orig/shot.png/framed: Not a directory\n");
         row("control characters in a name", {"-o", "keep.png", "no\nsuch\x1b.png"},
@@ -225,6 +218,38 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(path("keep.png")), kept);
         QCOMPARE(fileBytes(path("orig/shot.png")), input);
         QCOMPARE(m_sandbox.entries("."), entries);
+    }
+
+    // `open`: every file is tried and reported in order, one line each; with not one window
+    // open, the command ends at once. How each kind of damaged file is told: tst_open_flow,
+    // tst_image_loader, tst_movie_source. With no display, or one not there, one line.
+    void openWithNothingToShow()
+    {
+        fileBytes(path("notes.txt"), "not a picture\n");
+        QVERIFY(movie_fixtures::make(path("sound.m4a"), "-f lavfi -i sine=duration=0.2 -c:a aac"));
+        const QStringList files{"notes.txt", "sound.m4a", "missing.png"};
+        const QList<QByteArray> reasons{"not a picture or a movie Quorvel can read",
+                                        "the movie has no picture", "No such file or directory"};
+        const auto result = quorvel(QStringList{"open"} + files);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.out.isEmpty());
+        const QList<QByteArray> lines = result.err.split('\n');
+        QCOMPARE(lines.size(), files.size() + 1);
+        for (int i = 0; i < files.size(); ++i)
+            QVERIFY2(lines[i].startsWith("quorvel: " + files[i].toUtf8() + ": " + reasons[i]),
+                     lines[i].constData());
+
+        writePicture(path("shown.png"), {8, 8}, Qt::blue);
+        const QList<std::pair<QString, QByteArray>> displays{
+            {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "no display"},
+            {"env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:4711",
+             "cannot connect to display :4711"}};
+        for (const auto& [environment, error] : displays) {
+            const auto refused = m_sandbox.shell(environment + " \"$Q\" open shown.png");
+            QCOMPARE(refused.exitCode, 1);
+            QCOMPARE(refused.err, "quorvel: cannot open a window: " + error + "\n");
+            QVERIFY(refused.out.isEmpty());
+        }
     }
 
     // Usage mistakes: two lines on standard error, the second naming the help; status 2.
