@@ -65,9 +65,6 @@ private Q_SLOTS:
             QCOMPARE(!icon.name().isEmpty(), themeIconKept); // the drawn ones have no name
             QVERIFY(!icon.pixmap(kPanelSymbolSize).isNull());
         }
-        // Nothing in this theme stands for a window or for cropping.
-        QVERIFY(panelSymbol(PanelSymbol::window).name().isEmpty());
-        QVERIFY(panelSymbol(PanelSymbol::crop).name().isEmpty());
         QIcon::setThemeName(QString());
     }
 
