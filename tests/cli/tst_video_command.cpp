@@ -80,42 +80,37 @@ private Q_SLOTS:
 
     // Signals stop the run (SIGTERM and SIGHUP as SIGINT), saying so unless SIGKILL; no stray
     // file is left either way.
-    void stoppedRunsLeaveNothingBehind_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<int>("exitCode"); // -1: no exit of its own
-        QTest::newRow("SIGINT") << int(SIGINT) << 130;
-        QTest::newRow("SIGKILL") << int(SIGKILL) << -1;
-    }
     void stoppedRunsLeaveNothingBehind()
     {
-        QFETCH(int, signal);
-        QFETCH(int, exitCode);
-        if (!QFile::exists(path("long.mp4")))
-            QVERIFY(fixtures::make(path("long.mp4"), "-f lavfi -i testsrc2=size=640x480:rate=30 -f "
-                                                     "lavfi -i sine -t 20 -c:v libx264 -preset "
-                                                     "ultrafast -c:a aac"));
-        const QString folder = path(QString("stopped-%1").arg(signal));
-        const QString earlier = folder + "/keep.mp4";
-        QVERIFY(QDir().mkpath(folder) && !fileBytes(earlier, "an earlier export").isEmpty());
-        QProcess process;
-        process.start(test_support::quorvelBinary(), {"video", path("long.mp4"), "-o", earlier});
-        QVERIFY(process.waitForStarted());
-        QElapsedTimer waited;
-        waited.start();
-        while (!writesInto(process.processId(), folder) && waited.elapsed() < 10000 &&
-               !process.waitForFinished(20)) {
+        QVERIFY(fixtures::make(path("long.mp4"), "-f lavfi -i testsrc2=size=640x480:rate=30 -f "
+                                                 "lavfi -i sine -t 20 -c:v libx264 -preset "
+                                                 "ultrafast -c:a aac"));
+        for (const auto& [signal, exitCode] : {std::pair{SIGINT, 130}, std::pair{SIGKILL, -1}}) {
+            const QString folder = path(QString("stopped-%1").arg(signal));
+            const QString earlier = folder + "/keep.mp4";
+            QVERIFY(QDir().mkpath(folder) && !fileBytes(earlier, "an earlier export").isEmpty());
+            QProcess process;
+            process.start(test_support::quorvelBinary(),
+                          {"video", path("long.mp4"), "-o", earlier});
+            QVERIFY(process.waitForStarted());
+            QElapsedTimer waited;
+            waited.start();
+            while (!writesInto(process.processId(), folder) && waited.elapsed() < 10000 &&
+                   !process.waitForFinished(20)) {
+            }
+            QVERIFY2(process.state() == QProcess::Running, "finished before it could be stopped");
+            QVERIFY(::kill(pid_t(process.processId()), signal) == 0 &&
+                    process.waitForFinished(30000));
+            QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                     exitCode);
+            QCOMPARE(process.readAllStandardOutput(), QByteArray());
+            if (exitCode > 0)
+                QVERIFY(process.readAllStandardError().endsWith(
+                    "long.mp4: cancelled; nothing was written\n"));
+            const QDir listing(folder);
+            QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
+            QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
         }
-        QVERIFY2(process.state() == QProcess::Running, "finished before it could be stopped");
-        QVERIFY(::kill(pid_t(process.processId()), signal) == 0 && process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, exitCode);
-        QCOMPARE(process.readAllStandardOutput(), QByteArray());
-        if (exitCode > 0)
-            QVERIFY(process.readAllStandardError().endsWith(
-                "long.mp4: cancelled; nothing was written\n"));
-        const QDir listing(folder);
-        QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
-        QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
     }
 
     // The next run removes a killed writer's leftover once its process is gone, nothing else.
@@ -156,41 +151,33 @@ private Q_SLOTS:
     }
 
     // Failed runs: one line of ours; input and earlier output untouched, no temporary file.
-    void failuresLeaveTheFilesAlone_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("err");
-        QTest::addColumn<int>("sizeLimit"); // bytes a file may grow to; 0: no limit
-        const auto row =
-            [](const char* name, const QStringList& arguments, const char* err, int sizeLimit = 0) {
-                QTest::newRow(name)
-                    << (arguments.contains("-o") ? arguments
-                                                 : arguments + QStringList{"-o", "kept.mp4"})
-                    << QByteArray(err) << sizeLimit;
-            };
-        // A frame H.264 cannot carry is refused before anything is written.
-        row("beyond H.264", {"-p", "3000", "clip.mp4"},
-            "clip.mp4: the framed movie would be 12160 × 12120");
-        row("output is the input", {"clip.mp4", "-o", "clip-link.mp4"},
-            "clip.mp4: its output clip-link.mp4 is the input");
-        // A write that fails part way, as on a full disk.
-        row("write fails", {"clip.mp4"}, "clip.mp4: cannot write kept.mp4: ", 4096);
-    }
     void failuresLeaveTheFilesAlone()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, err);
-        QFETCH(int, sizeLimit);
-        fileBytes(path("kept.mp4"), "earlier");
+        const struct {
+            QStringList arguments;
+            QByteArray err;
+            rlim_t sizeLimit;
+        } cases[] = {// A frame H.264 cannot carry is refused before anything is written.
+                     {{"-p", "3000", "clip.mp4", "-o", "kept.mp4"},
+                      "clip.mp4: the framed movie would be 12160 × 12120",
+                      RLIM_INFINITY},
+                     {{"clip.mp4", "-o", "clip-link.mp4"},
+                      "clip.mp4: its output clip-link.mp4 is the input",
+                      RLIM_INFINITY},
+                     // A write that fails part way, as on a full disk.
+                     {{"clip.mp4", "-o", "kept.mp4"}, "clip.mp4: cannot write kept.mp4: ", 4096}};
         const QByteArray input = fileBytes(path("clip.mp4"));
-        const auto result = quorvel(arguments, sizeLimit ? rlim_t(sizeLimit) : RLIM_INFINITY);
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.out.isEmpty() && result.err.startsWith("quorvel: " + err) &&
-                     result.err.count('\n') == 1,
-                 result.err.constData());
-        QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
-        QCOMPARE(fileBytes(path("clip.mp4")), input);
-        QCOMPARE(m_sandbox.entries(".").filter(".part"), QStringList());
+        for (const auto& [arguments, err, sizeLimit] : cases) {
+            fileBytes(path("kept.mp4"), "earlier");
+            const auto result = quorvel(arguments, sizeLimit);
+            QCOMPARE(result.exitCode, 1);
+            QVERIFY2(result.out.isEmpty() && result.err.startsWith("quorvel: " + err) &&
+                         result.err.count('\n') == 1,
+                     result.err.constData());
+            QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
+            QCOMPARE(fileBytes(path("clip.mp4")), input);
+            QCOMPARE(m_sandbox.entries(".").filter(".part"), QStringList());
+        }
     }
 
     // Names that are not UTF-8 (folder and output) are read and written byte for byte,
