@@ -68,35 +68,29 @@ private Q_SLOTS:
         QCOMPARE(QImage(path("flat.png")).size(), QSize(120, 70));
     }
 
-    void backgrounds_data()
-    {
-        QTest::addColumn<QString>("background");
-        QTest::addColumn<QColor>("topLeft");
-        QTest::addColumn<QColor>("bottomRight");
-        // Each preset's colours: tst_background_painting; here the names reach them.
-        const QColor red(255, 0, 0, 128);
-        QTest::newRow("default is cool") << QString() << QColor(0x007aff) << QColor(0xaf52de);
-        QTest::newRow("nature, any case") << "Nature" << QColor(0x28cd41) << QColor(0xffcc00);
-        QTest::newRow("translucent colour") << "#ff000080" << red << red;
-        QTest::newRow("gradient") << "#000000,#808080,#ffffff" << QColor(Qt::black)
-                                  << QColor(Qt::white);
-        QTest::newRow("picture") << "image:" + path("backdrop.png") << QColor(Qt::red)
-                                 << QColor(Qt::blue);
-    }
+    // Each preset's colours: tst_background_painting; here the names reach them.
     void backgrounds()
     {
-        QFETCH(QString, background);
-        QFETCH(QColor, topLeft);
-        QFETCH(QColor, bottomRight);
-        QStringList arguments{"compose", "-o", "bg_out.png",
-                              writePicture(path("bg.png"), {200, 100}, Qt::white)};
-        if (!background.isNull())
-            arguments << "--background" << background;
-        QCOMPARE(quorvel(arguments).exitCode, 0);
-        const QImage out = QImage(path("bg_out.png")).convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(out.size(), QSize(280, 180));
-        QUORVEL_COMPARE_COLOR(out.pixelColor(0, 0), topLeft, 3);
-        QUORVEL_COMPARE_COLOR(out.pixelColor(279, 179), bottomRight, 3);
+        const QColor red(255, 0, 0, 128);
+        const struct {
+            QString background;
+            QColor topLeft, bottomRight;
+        } cases[] = {{{}, QColor(0x007aff), QColor(0xaf52de)}, // cool, the default
+                     {"Nature", QColor(0x28cd41), QColor(0xffcc00)},
+                     {"#ff000080", red, red},
+                     {"#000000,#808080,#ffffff", Qt::black, Qt::white},
+                     {"image:" + path("backdrop.png"), Qt::red, Qt::blue}};
+        const QString input = writePicture(path("bg.png"), {200, 100}, Qt::white);
+        for (const auto& [background, topLeft, bottomRight] : cases) {
+            QStringList arguments{"compose", "-o", "bg_out.png", input};
+            if (!background.isNull())
+                arguments << "--background" << background;
+            QCOMPARE(quorvel(arguments).exitCode, 0);
+            const QImage out = QImage(path("bg_out.png")).convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(out.size(), QSize(280, 180));
+            QUORVEL_COMPARE_COLOR(out.pixelColor(0, 0), topLeft, 3);
+            QUORVEL_COMPARE_COLOR(out.pixelColor(279, 179), bottomRight, 3);
+        }
     }
 
     // Outputs in a folder made as needed (beside the input: fileNamesThatAreNotUtf8); a failing
