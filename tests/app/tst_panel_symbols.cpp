@@ -67,14 +67,6 @@ private Q_SLOTS:
         }
         QIcon::setThemeName(QString());
     }
-
-    void drawnSymbolsAreOutlines()
-    {
-        for (PanelSymbol symbol : {PanelSymbol::window, PanelSymbol::crop, PanelSymbol::photo,
-                                   PanelSymbol::film, PanelSymbol::power})
-            QVERIFY(usableAsPanelSymbol(drawnPanelSymbol(symbol), kPanelSymbolSize));
-        QVERIFY(!usableAsPanelSymbol(QIcon(), kPanelSymbolSize));
-    }
 };
 
 QTEST_MAIN(TestPanelSymbols)

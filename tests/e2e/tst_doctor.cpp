@@ -115,11 +115,7 @@ private Q_SLOTS:
             "WAYLAND_DISPLAY=wayland-1 PATH=/nonexistent", "portal2", 0, 2,
             "Screenshot portal: version 2|Capture area: whatever the desktop's screenshot portal|"
             "Clipboard manager: wl-copy not found|  → install wl-clipboard");
-        // sway without PipeWire, KDE with its backend crashed: not "not running".
-        row("portal without screenshots", "WAYLAND_DISPLAY=wayland-1 XDG_CURRENT_DESKTOP=sway",
-            "portal0 no-screenshot", 1, 2,
-            "Screenshot portal: the desktop portal runs, but offers no screenshots|"
-            "  → your desktop's portal backend|Capture: not possible");
+        // A portal that offers no screenshots: tst_sway_session, without PipeWire.
         row("Wayland GNOME without a portal",
             "XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=ubuntu:GNOME " + x11, "trayer", 1, 2,
             "Capture: not possible: on Wayland only the portal|"

@@ -41,15 +41,12 @@ class OpenFlowTest : public QObject {
     }
     QString file(const QString& name, const QByteArray& bytes)
     {
-        const QString path = m_dir.filePath(name);
-        test_support::fileBytes(path, bytes);
-        return path;
+        test_support::fileBytes(m_dir.filePath(name), bytes);
+        return m_dir.filePath(name);
     }
     QString png(const QString& name, QColor color)
     {
-        const QString path = m_dir.filePath(name);
-        filled(color).save(path, "PNG");
-        return path;
+        return filled(color).save(m_dir.filePath(name), "PNG") ? m_dir.filePath(name) : QString();
     }
     // A few bytes that start an MP4: enough to be taken for one by content.
     QByteArray mp4Head() { return QByteArray("\0\0\0\x18" "ftypisom", 12) + QByteArray(64, '\0'); }
@@ -84,7 +81,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m_opened.size(), 1);
         QCOMPARE(m_opened[0].picture, filled(Qt::red));
         QCOMPARE(m_opened[0].from, OpenedFrom::trayPanel);
-        QVERIFY(!m_opened[0].showVideoPlayer && m_opened[0].fileName.isEmpty());
         flow.startCapture(ScreenshotTypes::area);
         QTRY_COMPARE(m_opened.size(), 2); // cancelled: the clipboard still holds the capture
         QCOMPARE(m_opened[1].picture, filled(Qt::red));
