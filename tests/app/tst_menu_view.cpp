@@ -1,9 +1,10 @@
 // The tray panel's content offscreen, over a scripted capture backend and a
-// stand-in file panel; real editors where the window itself is the result.
+// stand-in file panel; its symbols against icon themes built on the spot.
 
 #include "file_panel.h"
 #include "mac_utility_button_style.h"
 #include "menu_view.h"
+#include "panel_symbols.h"
 #include "screen_recorder.h"
 #include "screencapture.h"
 #include "scripted_backend.h"
@@ -13,13 +14,18 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QPainter>
+#include <QTemporaryDir>
 #include <QtTest>
 
 static QString accessibleName(QWidget* widget)
 {
     return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
+
+enum class Art { outline, fullColour, tiny };
 
 class MenuViewTest : public QObject {
     Q_OBJECT
@@ -152,6 +158,56 @@ private Q_SLOTS:
         QVERIFY(m_opened[1].showVideoPlayer);
         QCOMPARE(m_opened[1].from, OpenedFrom::trayPanel);
         QVERIFY(m_view->showVideoPlayer());
+    }
+
+    // A theme's icon is taken only when it works as a template; the drawn symbol fills in
+    // otherwise. Last, as it changes the icon theme.
+    void takesOnlyTemplateLikeThemeIcons_data()
+    {
+        QTest::addColumn<int>("art");
+        QTest::addColumn<bool>("themeIconKept");
+        QTest::newRow("outline") << int(Art::outline) << true;
+        // File-type artwork would come out as a solid block in the label's colour.
+        QTest::newRow("full colour") << int(Art::fullColour) << false;
+        QTest::newRow("only far smaller than shown") << int(Art::tiny) << false;
+    }
+    void takesOnlyTemplateLikeThemeIcons()
+    {
+        QFETCH(int, art);
+        QFETCH(bool, themeIconKept);
+        QTemporaryDir root;
+        const QString theme = QStringLiteral("probe%1").arg(art);
+        const int side = Art(art) == Art::tiny ? 8 : 16;
+        const QString context = QStringLiteral("%1x%1/actions").arg(side);
+        const QString dir = root.filePath(theme + u'/' + context);
+        QVERIFY(QDir().mkpath(dir));
+        test_support::fileBytes(root.filePath(theme + "/index.theme"),
+                                QStringLiteral("[Icon Theme]\nName=%1\nDirectories=%2\n\n[%2]\n"
+                                               "Size=%3\nType=Fixed\n")
+                                    .arg(theme, context)
+                                    .arg(side)
+                                    .toUtf8());
+        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        if (Art(art) == Art::fullColour) {
+            painter.fillRect(QRect(1, 0, 14, 16), QColor(0x3d, 0x84, 0xe6));
+            painter.fillRect(QRect(3, 4, 10, 8), Qt::white);
+        } else {
+            painter.drawRect(image.rect().adjusted(1, 1, -2, -2));
+        }
+        painter.end();
+        for (const char* name : {"image-x-generic", "video-x-generic", "system-shutdown"})
+            QVERIFY(image.save(dir + u'/' + QLatin1String(name) + ".png"));
+
+        QIcon::setThemeSearchPaths({root.path()});
+        QIcon::setThemeName(theme);
+        for (PanelSymbol symbol : {PanelSymbol::photo, PanelSymbol::film, PanelSymbol::power}) {
+            const QIcon icon = panelSymbol(symbol);
+            QCOMPARE(!icon.name().isEmpty(), themeIconKept); // the drawn ones have no name
+            QVERIFY(!icon.pixmap(kPanelSymbolSize).isNull());
+        }
+        QIcon::setThemeName(QString());
     }
 };
 

@@ -1,5 +1,7 @@
 // MainView and its permission cover over a scripted backend, panel and editor opener. What
-// its ways in open is the flow's, tested on its own.
+// its ways in open is the flow's, tested on its own. The installed icon and the one the app
+// draws for its windows and tray must be the same picture: the SVG, rendered by librsvg as
+// desktops render it, is compared with viewfinderIcon() pixel by pixel.
 
 #include "main_view.h"
 #include "permission_overlay.h"
@@ -9,6 +11,7 @@
 #include "secondary_button_style.h"
 #include "stand_in_panel.h"
 #include "test_support.h"
+#include "viewfinder_icon.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -219,6 +222,35 @@ private Q_SLOTS:
         QCOMPARE(m_opened[1].from, OpenedFrom::mainWindow);
         QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier); // uncovered, it gets in
         QCOMPARE(m_opened.size(), 3);
+    }
+
+    // At the launcher's size and the tray's.
+    void svgMatchesDrawing()
+    {
+        for (const int side : {256, 24}) {
+            QTemporaryDir dir;
+            const QString rendered = dir.filePath(QStringLiteral("icon.png"));
+            const auto rsvg = test_support::run("rsvg-convert", {"-w", QString::number(side), "-h",
+                                                                 QString::number(side), "-o",
+                                                                 rendered, QUORVEL_ICON_SVG});
+            QVERIFY2(rsvg.exitCode == 0, rsvg.err.constData());
+
+            const QImage svg = QImage(rendered).convertToFormat(QImage::Format_ARGB32);
+            const QImage drawn =
+                viewfinderIcon(side, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(svg.size(), drawn.size());
+
+            // Two rasterisers shade the edges of a shape a little differently;
+            // a moved or resized shape differs by far more, over whole runs of
+            // pixels.
+            int far = 0;
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x)
+                    far += !test_support::near(svg.pixelColor(x, y), drawn.pixelColor(x, y), 48);
+            QVERIFY2(
+                far <= side * side / 200,
+                qPrintable(QStringLiteral("%1 of %2 pixels differ").arg(far).arg(side * side)));
+        }
     }
 };
 
