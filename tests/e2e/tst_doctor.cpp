@@ -120,8 +120,6 @@ private Q_SLOTS:
             "XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=ubuntu:GNOME " + x11, "trayer", 1, 2,
             "Capture: not possible: on Wayland only the portal|"
             "  → enable the AppIndicator extension");
-        row("X display that cannot be opened", "DISPLAY=:4711", "", 1, 1,
-            "Capture: not possible without the display");
         row("no display", "", "portal3", 1, 1, "Capture: not possible without a display");
     }
     void reportsWhatThisDesktopOffers()

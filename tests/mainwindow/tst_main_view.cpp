@@ -157,7 +157,6 @@ private Q_SLOTS:
             bool launchWorks;
             QStringList launched;
         } cases[] = {{"GNOME", true, {"gnome-control-center", "privacy"}},
-                     {"ubuntu:GNOME", true, {"gnome-control-center", "privacy"}},
                      {"KDE", false, {"systemsettings"}}, // settings missing: a note
                      {"XFCE", true, {}}};
         m_access = false;

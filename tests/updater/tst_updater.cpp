@@ -364,7 +364,7 @@ private Q_SLOTS:
         QVERIFY(test_support::filled(Qt::red, {120, 60}).save(picture));
         test_support::fileBytes(sheet, "p { color: red; background-color: red }");
         const QString web = "https://quorvel.example.org/notes?a=1&b=2";
-        UpdateCheckResult result = someResult(UpdateCheckResult::Outcome::updateAvailable);
+        UpdateCheckResult result{UpdateCheckResult::Outcome::updateAvailable, "1.9"};
         // Too long to show whole, as one run and as words.
         result.item.shortVersionString =
             QString(100000, u'7') + QStringLiteral(" 1").repeated(50000);
@@ -392,7 +392,12 @@ private Q_SLOTS:
         QList<QUrl> opened;
         QElapsedTimer clock;
         clock.start();
-        QPointer<UpdateDialog> dialog = showDialog(result, opened);
+        QPointer<UpdateDialog> dialog = new UpdateDialog(result, [&opened](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
         QVERIFY(dialog->width() < 700 && dialog->height() < 700);
         auto* notes = dialog->findChild<QTextBrowser*>();
         QVERIFY(!hasReddishPixel(dialog->grab().toImage()));
@@ -409,26 +414,6 @@ private Q_SLOTS:
     }
 
 private:
-    static UpdateCheckResult someResult(UpdateCheckResult::Outcome outcome)
-    {
-        UpdateCheckResult result{outcome, "1.9", {}, "the server answered 404 Not Found"};
-        result.item.version = "110", result.item.shortVersionString = "1.10";
-        result.item.releaseNotes = "<ul><li>Faster export</li></ul>";
-        result.item.downloadPage = QUrl("https://quorvel.example.org/download");
-        return result;
-    }
-
-    // Shown and exposed; each address it opens is added to `opened`.
-    static UpdateDialog* showDialog(const UpdateCheckResult& result, QList<QUrl>& opened)
-    {
-        auto* dialog = new UpdateDialog(result, [&opened](const QUrl& url) {
-            opened << url;
-            return true;
-        });
-        dialog->show();
-        return QTest::qWaitForWindowExposed(dialog) ? dialog : nullptr;
-    }
-
     static UpdateDialog* findDialog()
     {
         for (QWidget* widget : QApplication::topLevelWidgets())
