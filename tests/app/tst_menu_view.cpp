@@ -48,13 +48,6 @@ class MenuViewTest : public QObject {
                 },
                 [this] { ++m_quits; }};
     }
-    MacUtilityButton* entry(const QString& text) const
-    {
-        for (MacUtilityButton* button : m_view->entries())
-            if (button->text() == text)
-                return button;
-        return nullptr;
-    }
     void showView()
     {
         m_view->show();
@@ -139,7 +132,7 @@ private Q_SLOTS:
         showView();
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(entry("Capture Window"), Qt::LeftButton);
+        QTest::mouseClick(m_view->entries()[0], Qt::LeftButton); // Capture Window
         QVERIFY(m_view->isHidden());
         QVERIFY(m_backend.asked.isEmpty());
         QTRY_COMPARE(m_opened.size(), 1);
@@ -148,8 +141,8 @@ private Q_SLOTS:
         QCOMPARE(m_opened[0].from, OpenedFrom::trayPanel);
 
         showView();
-        QTest::mouseClick(entry("Beautify Image"), Qt::LeftButton);
-        QTest::mouseClick(entry("Beautify Recording"), Qt::LeftButton);
+        QTest::mouseClick(m_view->entries()[2], Qt::LeftButton); // Beautify Image
+        QTest::mouseClick(m_view->entries()[3], Qt::LeftButton); // Beautify Recording
         QCOMPARE(m_panel.requests.size(), 2);
         QVERIFY(!m_view->showVideoPlayer());
         m_panel.answer(std::nullopt);

@@ -282,14 +282,11 @@ private Q_SLOTS:
     // Help needs no display, not even for the command that opens windows.
     void help()
     {
-        const auto result =
-            m_sandbox.shell("for c in '' compose video open; do env -u DISPLAY -u WAYLAND_DISPLAY "
-                            "-u QT_QPA_PLATFORM "
-                            "\"$Q\" $c --help >help || exit; head -1 help | cut -d' ' -f1-3; done");
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.err, QByteArray());
-        QCOMPARE(result.out, "Usage: quorvel [COMMAND\nUsage: quorvel compose\nUsage: quorvel "
-                             "video\nUsage: quorvel open\n");
+        const auto result = m_sandbox.shell(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"$Q\" open --help");
+        QVERIFY2(result.exitCode == 0 && result.out.startsWith("Usage: quorvel open ") &&
+                     result.err.isEmpty(),
+                 result.err.constData());
     }
 };
 

@@ -271,7 +271,6 @@ private Q_SLOTS:
         UpdateCheckResult result;
         const QByteArray printed = test_support::stdoutOf([&] { result = checkOnce(updater); });
         QCOMPARE(int(result.outcome), outcome);
-        QVERIFY(updater.canCheckForUpdates());
         QCOMPARE(server.requests >= 2, local && !tls); // Qt may retry a connection cut short
         QVERIFY(local || !updater.findChild<QNetworkAccessManager*>());
         if (result.outcome == O::updateAvailable)
@@ -344,10 +343,9 @@ private Q_SLOTS:
         QCOMPARE(readUpdaterSettings(dir.filePath("none.conf")).feedUrl, QUrl());
         // As shipped, quoted, and with a comma unquoted; a file each, as QSettings
         // keeps what it read of a name whose size and time look the same.
-        int n = 0;
         for (const char* value :
              {"\"\"", "\"https://q.example.org/a.xml\"", "https://q.example.org/a,b.xml"}) {
-            const QString file = dir.filePath(QStringLiteral("q%1.conf").arg(++n));
+            const QString file = dir.filePath(QString::number(qHash(QByteArray(value))));
             test_support::fileBytes(file, "[Updates]\nFeedURL=" + QByteArray(value) + "\n");
             QCOMPARE(readUpdaterSettings(file).feedUrl, QUrl(QString(value).remove('"')));
         }
