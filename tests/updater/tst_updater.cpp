@@ -362,7 +362,7 @@ private Q_SLOTS:
         QVERIFY(test_support::filled(Qt::red, {120, 60}).save(picture));
         test_support::fileBytes(sheet, "p { color: red; background-color: red }");
         const QString web = "https://quorvel.example.org/notes?a=1&b=2";
-        UpdateCheckResult result{UpdateCheckResult::Outcome::updateAvailable, "1.9"};
+        UpdateCheckResult result{UpdateCheckResult::Outcome::updateAvailable, "1.9", {}, {}};
         // Too long to show whole, as one run and as words.
         result.item.shortVersionString =
             QString(100000, u'7') + QStringLiteral(" 1").repeated(50000);
