@@ -6,8 +6,6 @@
 #include <QImage>
 #include <QtTest>
 #include <csignal>
-#include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
 
 namespace fixtures = movie_fixtures;
@@ -47,109 +45,72 @@ private Q_SLOTS:
         // A white picture with sound, so edges and corners stand out on green.
         QVERIFY(fixtures::make(path("clip.mp4"), "-f lavfi -i color=c=white:s=160x120:r=25:d=1 -f "
                                                  "lavfi -i sine -t 1 -c:v libx264 -c:a aac"));
-        QVERIFY(fixtures::make(path("sound.m4a"), "-f lavfi -i sine -t 1 -c:a aac"));
     }
 
-    void writesTheMovieOnItsBackground_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<int>("margin");
-        QTest::addColumn<bool>("rounded");
-        QTest::newRow("default padding 40") << QStringList{} << QSize(320, 280) << 80 << false;
-        QTest::newRow("padding 10, radius 30")
-            << QStringList{"-p", "10", "-r", "30"} << QSize(200, 160) << 20 << true;
-        // Rounded up to even sides; where the picture then lands is the composer test's.
-        QTest::newRow("fractional padding")
-            << QStringList{"-p", "1.25"} << QSize(166, 126) << 5 << false;
-    }
+    // Padding 10 at 1x is 20 pixels; rounded corners show the background.
     void writesTheMovieOnItsBackground()
     {
-        QFETCH(QStringList, options);
-        QFETCH(QSize, size);
-        QFETCH(int, margin);
-        QFETCH(bool, rounded);
         // Standard error is a pipe here: no progress line, even without --quiet.
-        const auto result = quorvel(QStringList{"-b", "#00ff00"} + options +
-                                    QStringList{"clip.mp4", "-o", "out.mp4"});
+        const auto result =
+            quorvel({"-b", "#00ff00", "-p", "10", "-r", "30", "clip.mp4", "-o", "out.mp4"});
         QCOMPARE(result.out, "Video saved successfully to: " + path("out.mp4").toUtf8() + "\n");
         QCOMPARE(result.err, QByteArray());
 
         const QJsonObject video = fixtures::stream(path("out.mp4"));
-        QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), size);
+        QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), QSize(200, 160));
         QCOMPARE(fixtures::stream(path("out.mp4"), "a")["codec_type"].toString(), "audio");
         const QImage frame = fixtures::frame(path("out.mp4"));
-        const QColor green(0, 255, 0), white(Qt::white);
-        QUORVEL_COMPARE_COLOR(frame.pixelColor(margin + 3, size.height() / 2), white, 8);
-        QUORVEL_COMPARE_COLOR(frame.pixelColor(margin + 3, margin + 3), rounded ? green : white, 8);
-        QUORVEL_COMPARE_COLOR(frame.pixelColor(margin - 4, size.height() / 2), green, 8);
+        const QColor green(0, 255, 0);
+        QUORVEL_COMPARE_COLOR(frame.pixelColor(23, 80), QColor(Qt::white), 8);
+        QUORVEL_COMPARE_COLOR(frame.pixelColor(23, 23), green, 8);
+        QUORVEL_COMPARE_COLOR(frame.pixelColor(16, 80), green, 8);
     }
 
+    // On a terminal the progress is redrawn in place, finished at 100% and ended with its only
+    // newline (the terminal's own carriage return before it).
     void progressLineOnATerminal()
     {
-        int terminal = -1, side = -1;
-        QVERIFY(::openpty(&terminal, &side, nullptr, nullptr, nullptr) == 0);
-        QProcess process;
-        process.setWorkingDirectory(path("."));
-        process.setChildProcessModifier([side] { ::dup2(side, STDERR_FILENO); });
-        process.start(test_support::quorvelBinary(), {"video", "clip.mp4", "-o", "progress.mp4"});
-        ::close(side);
-        QVERIFY(process.waitForFinished(120000) && process.exitCode() == 0);
-        QByteArray err;
-        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
-            err.append(buffer, n);
-        ::close(terminal);
-        // Redrawn in place, finished at 100% and ended with its only newline.
-        QVERIFY2(err.startsWith('\r') && err.contains("100%") && err.endsWith('\n') &&
-                     err.count('\n') == 1,
-                 err.constData());
+        const auto result = m_sandbox.shell(
+            "Q=\"$Q\" script -qec '\"$Q\" video clip.mp4 -o progress.mp4 >/dev/null' /dev/null");
+        QVERIFY2(result.exitCode == 0 && result.out.startsWith('\r') &&
+                     result.out.contains("100%") && result.out.endsWith("\r\n") &&
+                     result.out.count('\n') == 1,
+                 result.out.constData());
     }
 
-    // Signals stop the run, saying so unless SIGKILL; no stray file is left either way.
-    void stoppedRunsLeaveNothingBehind_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<int>("exitCode"); // -1: no exit of its own
-        QTest::newRow("SIGINT") << int(SIGINT) << 130;
-        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
-        QTest::newRow("SIGKILL") << int(SIGKILL) << -1;
-    }
+    // Signals stop the run (SIGTERM and SIGHUP as SIGINT), saying so unless SIGKILL; no stray
+    // file is left either way.
     void stoppedRunsLeaveNothingBehind()
     {
-        QFETCH(int, signal);
-        QFETCH(int, exitCode);
-        if (!QFile::exists(path("long.mp4")))
-            QVERIFY(fixtures::make(path("long.mp4"), "-f lavfi -i testsrc2=size=640x480:rate=30 -f "
-                                                     "lavfi -i sine -t 20 -c:v libx264 -preset "
-                                                     "ultrafast -c:a aac"));
-        const QString folder = path(QString("stopped-%1").arg(signal));
-        const QString earlier = folder + "/keep.mp4";
-        QVERIFY(QDir().mkpath(folder) && !fileBytes(earlier, "an earlier export").isEmpty());
-        QProcess process;
-        process.start(test_support::quorvelBinary(), {"video", path("long.mp4"), "-o", earlier});
-        QVERIFY(process.waitForStarted());
-        QElapsedTimer waited;
-        waited.start();
-        while (!writesInto(process.processId(), folder) && waited.elapsed() < 10000 &&
-               !process.waitForFinished(20)) {
+        QVERIFY(fixtures::make(path("long.mp4"), "-f lavfi -i testsrc2=size=640x480:rate=30 -f "
+                                                 "lavfi -i sine -t 20 -c:v libx264 -preset "
+                                                 "ultrafast -c:a aac"));
+        for (const auto& [signal, exitCode] : {std::pair{SIGINT, 130}, std::pair{SIGKILL, -1}}) {
+            const QString folder = path(QString("stopped-%1").arg(signal));
+            const QString earlier = folder + "/keep.mp4";
+            QVERIFY(QDir().mkpath(folder) && !fileBytes(earlier, "an earlier export").isEmpty());
+            QProcess process;
+            process.start(test_support::quorvelBinary(),
+                          {"video", path("long.mp4"), "-o", earlier});
+            QVERIFY(process.waitForStarted());
+            QElapsedTimer waited;
+            waited.start();
+            while (!writesInto(process.processId(), folder) && waited.elapsed() < 10000 &&
+                   !process.waitForFinished(20)) {
+            }
+            QVERIFY2(process.state() == QProcess::Running, "finished before it could be stopped");
+            QVERIFY(::kill(pid_t(process.processId()), signal) == 0 &&
+                    process.waitForFinished(30000));
+            QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                     exitCode);
+            QCOMPARE(process.readAllStandardOutput(), QByteArray());
+            if (exitCode > 0)
+                QVERIFY(process.readAllStandardError().endsWith(
+                    "long.mp4: cancelled; nothing was written\n"));
+            const QDir listing(folder);
+            QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
+            QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
         }
-        QVERIFY2(process.state() == QProcess::Running, "finished before it could be stopped");
-        QVERIFY(::kill(pid_t(process.processId()), signal) == 0 && process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, exitCode);
-        QCOMPARE(process.readAllStandardOutput(), QByteArray());
-        if (exitCode > 0)
-            QVERIFY(process.readAllStandardError().endsWith(
-                "long.mp4: cancelled; nothing was written\n"));
-        const QDir listing(folder);
-        QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
-        QCOMPARE(fileBytes(earlier), QByteArray("an earlier export"));
-
-        QCOMPARE(quorvel({"clip.mp4", "-o", earlier}).exitCode, 0);
-        QCOMPARE(listing.entryList(QDir::Files | QDir::Hidden), QStringList{"keep.mp4"});
-        QCOMPARE(fileBytes(earlier).mid(4, 4), "ftyp");
     }
 
     // The next run removes a killed writer's leftover once its process is gone, nothing else.
@@ -167,99 +128,71 @@ private Q_SLOTS:
         QCOMPARE(m_sandbox.entries("leftovers"), expected);
     }
 
-    // Through symbolic links the movie replaces the final file, keeping its permissions.
-    void writesThroughSymbolicLinks_data()
-    {
-        QTest::addColumn<QStringList>("links"); // "link:content" in links/, the output first
-        QTest::addColumn<QString>("target");    // in targets/
-        QTest::addColumn<bool>("targetExists");
-        QTest::newRow("to a file") << QStringList{"a.mp4:../targets/a.mp4"} << "a.mp4" << true;
-        QTest::newRow("dangling") << QStringList{"b.mp4:../targets/b.mp4"} << "b.mp4" << false;
-        QTest::newRow("through another link")
-            << QStringList{"c.mp4:c2.mp4", "c2.mp4:" + path("targets/c.mp4")} << "c.mp4" << true;
-    }
+    // Through symbolic links, a chain of them or a dangling one, the movie replaces the final
+    // file, keeping its permissions.
     void writesThroughSymbolicLinks()
     {
-        QFETCH(QStringList, links);
-        QFETCH(QString, target);
-        QFETCH(bool, targetExists);
-        for (const QString& link : links)
-            QVERIFY(QFile::link(link.section(':', 1), path("links/" + link.section(':', 0, 0))));
-        target = path("targets/" + target);
-        if (targetExists) {
-            fileBytes(target, "earlier");
-            QVERIFY(QFile::setPermissions(target,
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-        }
-        QCOMPARE(quorvel({"clip.mp4", "-o", "links/" + links[0].section(':', 0, 0)}).exitCode, 0);
-        for (const QString& link : links)
-            QVERIFY(QFileInfo(path("links/" + link.section(':', 0, 0))).isSymLink());
-        QCOMPARE(fileBytes(target).mid(4, 4), "ftyp");
-        if (targetExists)
-            QCOMPARE(int(QFile::permissions(target) & 0x777), 0x640);
-        for (const char* folder : {"links", "targets"})
-            QCOMPARE(QDir(path(folder)).entryList({"*.part"}, QDir::Files | QDir::Hidden),
-                     QStringList());
+        const QString kept = path("targets/a.mp4");
+        fileBytes(kept, "earlier");
+        QVERIFY(
+            QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(QFile::link("a2.mp4", path("links/a.mp4")) &&
+                QFile::link(kept, path("links/a2.mp4")) &&
+                QFile::link("../targets/b.mp4", path("links/b.mp4")));
+        for (const char* link : {"links/a.mp4", "links/b.mp4"})
+            QCOMPARE(quorvel({"clip.mp4", "-o", link}).exitCode, 0);
+        QCOMPARE(m_sandbox.entries("links") + m_sandbox.entries("targets"),
+                 (QStringList{"a.mp4", "a2.mp4", "b.mp4", "a.mp4", "b.mp4"}));
+        for (const char* link : {"links/a.mp4", "links/a2.mp4", "links/b.mp4"})
+            QVERIFY(QFileInfo(path(link)).isSymLink());
+        for (const char* target : {"targets/a.mp4", "targets/b.mp4"})
+            QCOMPARE(fileBytes(path(target)).mid(4, 4), "ftyp");
+        QCOMPARE(int(QFile::permissions(kept) & 0x777), 0x640);
     }
 
     // Failed runs: one line of ours; input and earlier output untouched, no temporary file.
-    void failuresLeaveTheFilesAlone_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("err");
-        QTest::addColumn<int>("sizeLimit"); // bytes a file may grow to; 0: no limit
-        const auto row =
-            [](const char* name, const QStringList& arguments, const char* err, int sizeLimit = 0) {
-                QTest::newRow(name)
-                    << (arguments.contains("-o") ? arguments
-                                                 : arguments + QStringList{"-o", "kept.mp4"})
-                    << QByteArray(err) << sizeLimit;
-            };
-        row("missing", {"missing.mp4"}, "missing.mp4: ");
-        row("sound only", {"sound.m4a"}, "sound.m4a: it has no video stream\n");
-        // A frame H.264 cannot carry is refused before anything is written.
-        row("beyond H.264", {"-p", "3000", "clip.mp4"},
-            "clip.mp4: the framed movie would be 12160 × 12120");
-        row("output is the input", {"clip.mp4", "-o", "clip-link.mp4"},
-            "clip.mp4: its output clip-link.mp4 is the input");
-        // A write that fails part way, as on a full disk.
-        row("write fails", {"clip.mp4"}, "clip.mp4: cannot write kept.mp4: ", 4096);
-    }
     void failuresLeaveTheFilesAlone()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, err);
-        QFETCH(int, sizeLimit);
-        fileBytes(path("kept.mp4"), "earlier");
+        const struct {
+            QStringList arguments;
+            QByteArray err;
+            rlim_t sizeLimit;
+        } cases[] = {// A frame H.264 cannot carry is refused before anything is written.
+                     {{"-p", "3000", "clip.mp4", "-o", "kept.mp4"},
+                      "clip.mp4: the framed movie would be 12160 × 12120",
+                      RLIM_INFINITY},
+                     {{"clip.mp4", "-o", "clip-link.mp4"},
+                      "clip.mp4: its output clip-link.mp4 is the input",
+                      RLIM_INFINITY},
+                     // A write that fails part way, as on a full disk.
+                     {{"clip.mp4", "-o", "kept.mp4"}, "clip.mp4: cannot write kept.mp4: ", 4096}};
         const QByteArray input = fileBytes(path("clip.mp4"));
-        const auto result = quorvel(arguments, sizeLimit ? rlim_t(sizeLimit) : RLIM_INFINITY);
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.out.isEmpty() && result.err.startsWith("quorvel: " + err) &&
-                     result.err.count('\n') == 1,
-                 result.err.constData());
-        QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
-        QCOMPARE(fileBytes(path("clip.mp4")), input);
-        QCOMPARE(m_sandbox.entries(".").filter(".part"), QStringList());
+        for (const auto& [arguments, err, sizeLimit] : cases) {
+            fileBytes(path("kept.mp4"), "earlier");
+            const auto result = quorvel(arguments, sizeLimit);
+            QCOMPARE(result.exitCode, 1);
+            QVERIFY2(result.out.isEmpty() && result.err.startsWith("quorvel: " + err) &&
+                         result.err.count('\n') == 1,
+                     result.err.constData());
+            QCOMPARE(fileBytes(path("kept.mp4")), QByteArray("earlier"));
+            QCOMPARE(fileBytes(path("clip.mp4")), input);
+            QCOMPARE(m_sandbox.entries(".").filter(".part"), QStringList());
+        }
     }
 
-    // Names that are not UTF-8 (folder and output) are read and written byte for byte.
+    // Names that are not UTF-8 (folder and output) are read and written byte for byte,
+    // and printed with replacement characters; the movie whole and nothing else left.
     void fileNamesThatAreNotUtf8()
     {
         const auto result = m_sandbox.shell(
             "name=$(printf 'raw\\377'); out=$(printf '\\377\\376.mp4'); mkdir -p \"$name\" && "
-            "cp clip.mp4 \"$name/in.mp4\" && "
-            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/out.M4V\" && ls \"$name\" && "
-            "\"$Q\" video -q \"$name/in.mp4\" -o \"$name/$out\" && "
+            "cp clip.mp4 \"$name/in.mp4\" && \"$Q\" video -q \"$name/in.mp4\" -o \"$name/$out\" && "
             "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 \"$name/$out\" && "
             "LC_ALL=C ls -A \"$name\"");
         QVERIFY2(result.exitCode == 0, result.err.constData());
-        QVERIFY2(result.out.contains("\nin.mp4\nout.M4V\nVideo saved successfully to: "),
+        QVERIFY2(result.out.endsWith(
+                     "/raw\uFFFD/\uFFFD\uFFFD.mp4\nvideo\naudio\nin.mp4\n\xff\xfe.mp4\n"),
                  result.out.constData());
-        // Printed with replacement characters; the movie whole and nothing else left.
-        const QByteArray second = result.out.mid(result.out.lastIndexOf("Video saved"));
-        QVERIFY2(second.endsWith("/raw\uFFFD/\uFFFD\uFFFD.mp4\nvideo\naudio\n"
-                                 "in.mp4\nout.M4V\n\xff\xfe.mp4\n"),
-                 second.constData());
     }
 };
 
