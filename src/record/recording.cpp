@@ -213,7 +213,7 @@ void Recording::Private::run()
             // recording cut off keeps its length.
             const int64_t now = av_gettime_relative();
             Result<void> step;
-            if (now - writer->lastPictureTime() >= 1000000)
+            if (now - writer->lastPictureTime() >= 900000)
                 step = writer->repeatPicture(now);
             if (step.ok())
                 step = writer->flush();

@@ -286,7 +286,6 @@ Result<void> RecordingWriter::writePicture(const ScreenFrame& picture)
     const uint8_t* planes[4] = {picture.pixels, nullptr, nullptr, nullptr};
     const int strides[4] = {picture.stride, 0, 0, 0};
     sws_scale(scale, planes, strides, 0, height, m_picture->data, m_picture->linesize);
-    m_lastTime = picture.time;
     if (auto encoded = encodePicture(picture.time); !encoded.ok())
         return encoded;
     if (first) {
@@ -317,6 +316,7 @@ Result<void> RecordingWriter::encodePicture(int64_t time)
     if (m_lastPts >= 0 && pts < m_lastPts + minimumGap)
         pts = m_lastPts + minimumGap;
     m_picture->pts = m_lastPts = pts;
+    m_lastTime = time;
     const int code = avcodec_send_frame(m_video.get(), m_picture.get());
     if (code < 0)
         return failure(code);

@@ -46,8 +46,8 @@ public:
     Result<void> finish(int64_t end);
 
     bool started() const { return m_output != nullptr && m_headerWritten; }
-    // When the first and the last picture were taken; the first is where the
-    // file's time starts.
+    // When the first picture was taken (where the file's time starts), and
+    // the time of the last one written, repeats included.
     int64_t origin() const { return m_origin; }
     int64_t lastPictureTime() const { return m_lastTime; }
     // Whether a write failed for want of room (ENOSPC, EDQUOT).
