@@ -269,6 +269,30 @@ private Q_SLOTS:
         m_recordedLength = length;
     }
 
+    // A window that becomes narrower is fitted into the movie's first size,
+    // centred on black, neither stretched nor cut.
+    void fitsAResizedWindow()
+    {
+        const QString destination = m_dir.filePath("resized.mp4");
+        auto* frames = new ScriptedFrames(QSize(160, 120), 20, soon(), [](int i) {
+            QImage image(i < 10 ? QSize(160, 120) : QSize(80, 120), QImage::Format_ARGB32);
+            image.fill(i < 10 ? Qt::white : QColor(200, 40, 40));
+            return image;
+        });
+        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames), {}});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        auto recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 10000);
+        const auto made = recording->finish();
+        QVERIFY2(made.ok(), qPrintable(made.error()));
+        const QImage last = fixtures::frame(destination, fixtures::stream(destination)["nb_read_frames"].toString().toInt() - 1);
+        QCOMPARE(last.size(), QSize(160, 120));
+        for (const QPoint at : {QPoint(44, 10), QPoint(80, 60), QPoint(115, 110)})
+            QVERIFY2(test_support::near(last.pixelColor(at), QColor(200, 40, 40), 6), qPrintable(test_support::describe(last.pixelColor(at))));
+        for (const QPoint at : {QPoint(2, 60), QPoint(157, 60), QPoint(30, 5)})
+            QVERIFY2(test_support::near(last.pixelColor(at), Qt::black, 6), qPrintable(test_support::describe(last.pixelColor(at))));
+    }
+
     // Sound that starts before the first picture and misses a chunk stays in
     // step with the picture: a tone and a flash that begin together play together.
     void soundStaysWithThePicture()
