@@ -269,6 +269,29 @@ private Q_SLOTS:
         m_recordedLength = length;
     }
 
+    // A source faster than the encoder loses pictures, counted, rather than
+    // waiting or piling them up without end.
+    void dropsWhatTheEncoderCannotTake()
+    {
+        const QSize size(1920, 1080);
+        const QImage pictures[] = {noise(size, 1), noise(size, 2)};
+        auto* frames = new ScriptedFrames(size, 60, av_gettime_relative() - 10000000,
+                                          [&pictures](int i) {
+                                              QImage picture = pictures[i % 2].copy();
+                                              picture.setPixel(0, 0, uint(i)); // none alike
+                                              return picture;
+                                          });
+        auto started = Recording::start({m_dir.filePath("fast.mp4"), std::unique_ptr<FrameSource>(frames), {}});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        auto recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 20000);
+        QVERIFY(recording->counts().dropped > 0);
+        QVERIFY2(recording->finish().ok(), "finish");
+        const auto counts = recording->counts();
+        QCOMPARE(counts.delivered, 60);
+        QCOMPARE(counts.encoded + counts.dropped, 60);
+    }
+
     // A window that becomes narrower is fitted into the movie's first size,
     // centred on black, neither stretched nor cut.
     void fitsAResizedWindow()
