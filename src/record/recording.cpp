@@ -85,7 +85,7 @@ struct Recording::Private {
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::deque<Item> queue;
-    std::vector<std::unique_ptr<Slot>> slots; // only the source's thread adds to it
+    std::vector<std::unique_ptr<Slot>> copies; // only the source's thread adds to it
     size_t slotLimit = 0;
     size_t queuedSound = 0;
     bool ending = false;
@@ -140,15 +140,15 @@ void Recording::Private::takeFrame(const ScreenFrame& frame)
         std::lock_guard lock(mutex);
         if (slotLimit == 0)
             slotLimit = std::clamp(queueBytes / bytes, minimumPictures, maximumPictures);
-        for (auto& candidate : slots) {
+        for (auto& candidate : copies) {
             if (!candidate->busy && candidate.get() != last) {
                 slot = candidate.get();
                 break;
             }
         }
-        if (!slot && slots.size() < slotLimit) {
-            slots.push_back(std::make_unique<Slot>());
-            slot = slots.back().get();
+        if (!slot && copies.size() < slotLimit) {
+            copies.push_back(std::make_unique<Slot>());
+            slot = copies.back().get();
         }
         if (!slot) {
             // The encoder is behind: this picture is lost, the source never waits.
