@@ -46,7 +46,8 @@ public:
     // is full" for a full disk. What was written stays, and finish() still
     // tries to make the destination from it (on a disk still full it fails,
     // and the intermediate is what was kept). The handler must not call
-    // finish() itself: it would wait for its own thread.
+    // finish() itself: it would wait for its own thread. Set after the
+    // recording stopped, it is called at once, on the caller's thread.
     void setStoppedHandler(std::function<void(const QString& reason)> handler);
 
     QString intermediatePath() const;
