@@ -86,8 +86,8 @@ struct Recording::Private {
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::deque<Item> queue;
-    std::vector<std::unique_ptr<Slot>> copies; // only the source's thread adds to it
-    size_t slotLimit = 0;
+    std::vector<std::unique_ptr<Slot>> pool; // grown by the source's thread only
+    size_t poolLimit = 0;
     size_t queuedSound = 0;
     bool ending = false;
     int64_t endTime = 0;
@@ -143,17 +143,17 @@ void Recording::Private::takeFrame(const ScreenFrame& frame)
     Slot* slot = nullptr;
     {
         std::lock_guard lock(mutex);
-        if (slotLimit == 0)
-            slotLimit = std::clamp(queueBytes / bytes, minimumPictures, maximumPictures);
-        for (auto& candidate : copies) {
+        if (poolLimit == 0)
+            poolLimit = std::clamp(queueBytes / bytes, minimumPictures, maximumPictures);
+        for (auto& candidate : pool) {
             if (!candidate->busy && candidate.get() != last) {
                 slot = candidate.get();
                 break;
             }
         }
-        if (!slot && copies.size() < slotLimit) {
-            copies.push_back(std::make_unique<Slot>());
-            slot = copies.back().get();
+        if (!slot && pool.size() < poolLimit) {
+            pool.push_back(std::make_unique<Slot>());
+            slot = pool.back().get();
         }
         if (!slot) {
             // The encoder is behind: this picture is lost, the source never waits.
@@ -235,13 +235,15 @@ void Recording::Private::run()
         }
         if (Clock::now() < nextFlush)
             continue;
+        const bool idle = queue.empty();
         lock.unlock();
         if (!halted && writer->started()) {
             // On a still screen the file still grows with the clock, so a
-            // recording cut off keeps its length.
+            // recording cut off keeps its length. Not while pictures wait:
+            // they are older than now.
             const int64_t now = av_gettime_relative();
             Result<void> step;
-            if (now - writer->lastPictureTime() >= 900000)
+            if (idle && now - writer->lastPictureTime() >= 900000)
                 step = writer->repeatPicture(now);
             if (step.ok())
                 step = writer->flush();
