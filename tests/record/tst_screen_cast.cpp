@@ -4,7 +4,9 @@
 
 #include "pipewire_frame_source.h"
 #include "private_bus.h"
+#include "recording.h"
 #include "screen_cast_portal.h"
+#include "test_support.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
@@ -244,6 +246,55 @@ private Q_SLOTS:
         QVERIFY(answer.cancelled);
         QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("request-closed")).size(), closedBefore + 1,
                                   10000);
+    }
+
+    // A recording made through the portal: an MPEG-4 of the shared screen's
+    // size, showing the pattern's bars in their places.
+    void recordsThroughThePortal()
+    {
+        answerNextStart(QStringLiteral("share"), {{"pattern", "smpte"}, {"width", 320}, {"height", 240}});
+        Answer answer;
+        QObject context;
+        requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
+        QVERIFY2(answer.source, qPrintable(answer.error));
+
+        QTemporaryDir folder;
+        const QString movie = folder.filePath(QStringLiteral("recording.mp4"));
+        auto started = Recording::start({movie, std::move(answer.source), nullptr});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        std::unique_ptr<Recording> recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(recording->counts().delivered >= 30, 10000);
+        const Result<QString> finished = recording->finish();
+        QVERIFY2(finished.ok(), qPrintable(finished.error()));
+        QCOMPARE(finished.value(), movie);
+
+        const auto probe = test_support::run(
+            QStringLiteral("ffprobe"),
+            {"-v", "error", "-select_streams", "v:0", "-show_entries",
+             "stream=codec_name,width,height:format=duration", "-of", "default=nw=1", movie});
+        QCOMPARE(probe.exitCode, 0);
+        QVERIFY2(probe.out.contains("codec_name=h264\nwidth=320\nheight=240\n"), probe.out.constData());
+        const double duration = probe.out.mid(probe.out.indexOf("duration=") + 9).trimmed().toDouble();
+        QVERIFY2(duration >= 0.8, probe.out.constData());
+
+        const QString still = folder.filePath(QStringLiteral("last.png"));
+        const auto extracted = test_support::run(
+            QStringLiteral("ffmpeg"),
+            {"-v", "error", "-sseof", "-0.5", "-i", movie, "-frames:v", "1", "-y", still});
+        QVERIFY2(extracted.exitCode == 0, extracted.err.constData());
+        const QImage image(still);
+        QCOMPARE(image.size(), QSize(320, 240));
+        // The top bars, left to right: white, yellow, cyan, green, magenta, red, blue.
+        const QList<QPair<int, QRgb>> bars{{20, qRgb(255, 255, 255)}, {160, qRgb(0, 255, 0)},
+                                           {250, qRgb(255, 0, 0)}, {300, qRgb(0, 0, 255)}};
+        for (const auto& [x, expected] : bars) {
+            const QRgb seen = image.pixel(x, 40);
+            QVERIFY2(std::abs(qRed(seen) - qRed(expected)) < 32 &&
+                         std::abs(qGreen(seen) - qGreen(expected)) < 32 &&
+                         std::abs(qBlue(seen) - qBlue(expected)) < 32,
+                     qPrintable(QStringLiteral("at x %1: %2").arg(x).arg(seen, 8, 16)));
+        }
     }
 
     // No portal at all (a bus with nothing on it): one line a person can read.
