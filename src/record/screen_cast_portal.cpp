@@ -307,7 +307,7 @@ void ScreenCastPortal::handleResponse(uint response, const QVariantMap& results)
         }
         // A string in older portals, an object path in newer ones.
         const QVariant handle = results.value(QStringLiteral("session_handle"));
-        m_sessionPath = handle.canConvert<QDBusObjectPath>() && handle.userType() == qMetaTypeId<QDBusObjectPath>()
+        m_sessionPath = handle.userType() == qMetaTypeId<QDBusObjectPath>()
                             ? handle.value<QDBusObjectPath>().path()
                             : handle.toString();
         if (m_sessionPath.isEmpty()) {

@@ -194,13 +194,6 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(answer.source->start(frames.sink(), &error), qPrintable(error));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 1, 10000);
-        {
-            // SMPTE bars: white-ish at the left, blue at the right.
-            std::lock_guard lock(frames.mutex);
-            const QImage& image = frames.images.first();
-            QVERIFY(qRed(image.pixel(5, 5)) > 150 && qBlue(image.pixel(5, 5)) > 150);
-            QVERIFY(qRed(image.pixel(154, 5)) < 60 && qBlue(image.pixel(154, 5)) > 150);
-        }
         callBackend(QStringLiteral("StopSharing"));
         QTRY_COMPARE_WITH_TIMEOUT(frames.failed(), QStringLiteral("the desktop stopped sharing the screen"),
                                   10000);
