@@ -1,11 +1,10 @@
 #include "pipewire_buffer_reader.h"
 
+#include <algorithm>
+#include <cstring>
 #include <spa/buffer/buffer.h>
 #include <spa/buffer/meta.h>
 #include <spa/param/video/raw.h>
-
-#include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -47,11 +46,20 @@ QImage cursorImage(const spa_meta_bitmap& bitmap, const uint8_t* pixels, size_t 
     // Where red, green, blue and alpha sit in each pixel's bytes.
     int r, g, b, a;
     switch (bitmap.format) {
-    case SPA_VIDEO_FORMAT_RGBA: r = 0, g = 1, b = 2, a = 3; break;
-    case SPA_VIDEO_FORMAT_BGRA: r = 2, g = 1, b = 0, a = 3; break;
-    case SPA_VIDEO_FORMAT_ARGB: r = 1, g = 2, b = 3, a = 0; break;
-    case SPA_VIDEO_FORMAT_ABGR: r = 3, g = 2, b = 1, a = 0; break;
-    default: return {};
+    case SPA_VIDEO_FORMAT_RGBA:
+        r = 0, g = 1, b = 2, a = 3;
+        break;
+    case SPA_VIDEO_FORMAT_BGRA:
+        r = 2, g = 1, b = 0, a = 3;
+        break;
+    case SPA_VIDEO_FORMAT_ARGB:
+        r = 1, g = 2, b = 3, a = 0;
+        break;
+    case SPA_VIDEO_FORMAT_ABGR:
+        r = 3, g = 2, b = 1, a = 0;
+        break;
+    default:
+        return {};
     }
     QImage image(width, height, QImage::Format_RGBA8888);
     for (int y = 0; y < height; ++y) {
@@ -137,8 +145,9 @@ const ScreenFrame* PipeWireBufferReader::read(const spa_buffer& buffer, int64_t 
 
     const bool cursorChanged = takeCursor(buffer);
     const spa_data& data = buffer.datas[0];
-    const bool hasPicture = data.data && data.chunk && data.chunk->size > 0 &&
-                            !(data.chunk->flags & (SPA_CHUNK_FLAG_CORRUPTED | SPA_CHUNK_FLAG_EMPTY));
+    const bool hasPicture =
+        data.data && data.chunk && data.chunk->size > 0 &&
+        !(data.chunk->flags & (SPA_CHUNK_FLAG_CORRUPTED | SPA_CHUNK_FLAG_EMPTY));
     if (!hasPicture) {
         // Only the cursor moved: the last picture again, with the cursor where it is now.
         if (cursorChanged && m_havePicture && data.chunk &&
@@ -157,10 +166,11 @@ const ScreenFrame* PipeWireBufferReader::read(const spa_buffer& buffer, int64_t 
         if (!region.isEmpty())
             area = region;
     }
-    const int stride = data.chunk->stride > 0 ? data.chunk->stride : m_size.width() * kBytesPerPixel;
+    const int stride =
+        data.chunk->stride > 0 ? data.chunk->stride : m_size.width() * kBytesPerPixel;
     const size_t offset = data.chunk->offset % std::max<uint32_t>(data.maxsize, 1);
-    const size_t needed = offset + size_t(stride) * (m_size.height() - 1) +
-                          size_t(m_size.width()) * kBytesPerPixel;
+    const size_t needed =
+        offset + size_t(stride) * (m_size.height() - 1) + size_t(m_size.width()) * kBytesPerPixel;
     if (stride < m_size.width() * kBytesPerPixel || needed > data.maxsize)
         return nullptr; // a buffer smaller than its format says: nothing we can read safely
 
@@ -196,11 +206,14 @@ const ScreenFrame* PipeWireBufferReader::compose(int64_t time)
     if (m_drawCursor && m_cursorShown && !m_cursor.isNull()) {
         // The cursor's position is in the stream's coordinates, as the crop is.
         const QPoint topLeft = m_cursorPosition - m_hotspot - m_cropOrigin;
-        const QRect drawn = QRect(topLeft, m_cursor.size()).intersected(QRect(QPoint(0, 0), m_frameSize));
+        const QRect drawn =
+            QRect(topLeft, m_cursor.size()).intersected(QRect(QPoint(0, 0), m_frameSize));
         const bool rgb = redFirst(m_format);
         for (int y = drawn.top(); y <= drawn.bottom(); ++y) {
-            const uint8_t* in = m_cursor.constScanLine(y - topLeft.y()) + (drawn.left() - topLeft.x()) * 4;
-            uint8_t* out = m_delivered.data() + size_t(y) * rowBytes + drawn.left() * kBytesPerPixel;
+            const uint8_t* in =
+                m_cursor.constScanLine(y - topLeft.y()) + (drawn.left() - topLeft.x()) * 4;
+            uint8_t* out =
+                m_delivered.data() + size_t(y) * rowBytes + drawn.left() * kBytesPerPixel;
             for (int x = drawn.left(); x <= drawn.right(); ++x, in += 4, out += 4) {
                 const int alpha = in[3];
                 if (alpha == 0)

@@ -118,7 +118,8 @@ struct PipeWireFrameSource::Private {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
             mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
             spa_format_video_raw_parse(param, &info) < 0 ||
-            !self->reader.setFormat(info.format, QSize(int(info.size.width), int(info.size.height)))) {
+            !self->reader.setFormat(info.format,
+                                    QSize(int(info.size.width), int(info.size.height)))) {
             self->fail(QStringLiteral("the desktop shares the screen in a format Quorvel "
                                       "cannot read"));
             return;
@@ -131,12 +132,14 @@ struct PipeWireFrameSource::Private {
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
-        params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
-            SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
-        params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
-            SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
+        params[1] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                       SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                                       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+        params[2] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                       SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
+                                       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
         params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
@@ -304,7 +307,8 @@ bool PipeWireFrameSource::start(FrameSink sink, QString* error)
     const QSize size = d->stream.size.isEmpty() ? QSize(1920, 1080) : d->stream.size;
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_rectangle defaultSize = SPA_RECTANGLE(uint32_t(size.width()), uint32_t(size.height()));
+    const spa_rectangle defaultSize =
+        SPA_RECTANGLE(uint32_t(size.width()), uint32_t(size.height()));
     const spa_rectangle minSize = SPA_RECTANGLE(1, 1);
     const spa_rectangle maxSize = SPA_RECTANGLE(16384, 16384);
     const spa_fraction defaultRate = SPA_FRACTION(30, 1);
@@ -312,18 +316,18 @@ bool PipeWireFrameSource::start(FrameSink sink, QString* error)
     const spa_fraction maxRate = SPA_FRACTION(240, 1);
     const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-        SPA_FORMAT_VIDEO_format,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
         SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
                                SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
         SPA_FORMAT_VIDEO_framerate,
         SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate)));
-    const int connected = pw_stream_connect(
-        d->pwStream, PW_DIRECTION_INPUT, d->stream.node,
-        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                        PW_STREAM_FLAG_DONT_RECONNECT),
-        &format, 1);
+    const int connected =
+        pw_stream_connect(d->pwStream, PW_DIRECTION_INPUT, d->stream.node,
+                          pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                          PW_STREAM_FLAG_DONT_RECONNECT),
+                          &format, 1);
     pw_thread_loop_unlock(d->loop);
     if (connected < 0)
         return failWith(QStringLiteral("could not open the screen's stream: ") +

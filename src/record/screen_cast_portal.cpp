@@ -36,7 +36,9 @@ constexpr uint kCursorMetadata = 4;
 QString newToken()
 {
     static quint64 counter = 0;
-    return QStringLiteral("quorvel%1_%2").arg(++counter).arg(QRandomGenerator::global()->generate());
+    return QStringLiteral("quorvel%1_%2")
+        .arg(++counter)
+        .arg(QRandomGenerator::global()->generate());
 }
 
 // The portal names a request's object after the caller and the token, so we
@@ -172,9 +174,11 @@ void ScreenCastPortal::request(ScreenCastKind kind, bool showCursor, Done done)
         return;
     }
     QDBusMessage getAll = QDBusMessage::createMethodCall(
-        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("GetAll"));
     getAll << kInterface;
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, kPropertiesTimeoutMs), this);
+    auto* watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, kPropertiesTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, request](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
@@ -223,8 +227,8 @@ void ScreenCastPortal::selectSources()
     // Nothing is kept between runs: the portal asks each time.
     if (m_version >= 4)
         options.insert(QStringLiteral("persist_mode"), QVariant::fromValue(0u));
-    ask(QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), options},
-        token);
+    ask(QStringLiteral("SelectSources"),
+        {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), options}, token);
 }
 
 void ScreenCastPortal::startCast()
@@ -384,10 +388,11 @@ void ScreenCastPortal::openRemote(uint32_t node, QSize size)
                 // The session stays open while the source reads; it closes it when done.
                 QDBusConnection bus = m_bus;
                 const QString session = std::exchange(m_sessionPath, QString());
-                auto source = std::make_unique<PipeWireFrameSource>(stream, [bus, session]() mutable {
-                    bus.send(QDBusMessage::createMethodCall(kService, session, kSessionInterface,
-                                                            QStringLiteral("Close")));
-                });
+                auto source =
+                    std::make_unique<PipeWireFrameSource>(stream, [bus, session]() mutable {
+                        bus.send(QDBusMessage::createMethodCall(
+                            kService, session, kSessionInterface, QStringLiteral("Close")));
+                    });
                 finish(std::unique_ptr<FrameSource>(std::move(source)), false);
             });
 }
@@ -405,7 +410,8 @@ bool ScreenCastPortal::cancel()
         if (!m_done)
             return;
         Done done = std::exchange(m_done, nullptr);
-        done(Result<std::unique_ptr<FrameSource>>::failure(QStringLiteral("the screen was not shared")),
+        done(Result<std::unique_ptr<FrameSource>>::failure(
+                 QStringLiteral("the screen was not shared")),
              true);
     };
     if (requestPath.isEmpty()) {
@@ -414,9 +420,8 @@ bool ScreenCastPortal::cancel()
     }
     // The portal takes our calls in order, so Close never comes before the
     // call it closes; whatever it says, the request is over for us.
-    const QDBusMessage close = QDBusMessage::createMethodCall(kService, requestPath,
-                                                              kRequestInterface,
-                                                              QStringLiteral("Close"));
+    const QDBusMessage close = QDBusMessage::createMethodCall(
+        kService, requestPath, kRequestInterface, QStringLiteral("Close"));
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [cancelled](QDBusPendingCallWatcher* finished) {

@@ -59,7 +59,10 @@ private:
     void stopListening();
     void closeSession();
     void finish(Result<std::unique_ptr<FrameSource>> result, bool cancelled);
-    void fail(const QString& reason) { finish(Result<std::unique_ptr<FrameSource>>::failure(reason), false); }
+    void fail(const QString& reason)
+    {
+        finish(Result<std::unique_ptr<FrameSource>>::failure(reason), false);
+    }
 
     QDBusConnection m_bus;
     QDBusServiceWatcher* m_portalWatcher = nullptr;

@@ -55,7 +55,8 @@ struct FakeBuffer {
         meta->hotspot = SPA_POINT(1, 1);
         if (side > 0) {
             meta->bitmap_offset = sizeof(spa_meta_cursor);
-            auto* bitmap = reinterpret_cast<spa_meta_bitmap*>(cursor.data() + sizeof(spa_meta_cursor));
+            auto* bitmap =
+                reinterpret_cast<spa_meta_bitmap*>(cursor.data() + sizeof(spa_meta_cursor));
             bitmap->format = SPA_VIDEO_FORMAT_RGBA;
             bitmap->size = SPA_RECTANGLE(uint32_t(side), uint32_t(side));
             bitmap->stride = side * 4;

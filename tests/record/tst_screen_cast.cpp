@@ -77,10 +77,10 @@ struct Frames {
 // Calls the test backend's control interface and returns its reply.
 QDBusMessage callBackend(const QString& method, const QVariantList& arguments = {})
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("io.github.quorvel.TestScreenCast"),
-        QStringLiteral("/io/github/quorvel/TestScreenCast"),
-        QStringLiteral("io.github.quorvel.TestScreenCast"), method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("io.github.quorvel.TestScreenCast"),
+                                       QStringLiteral("/io/github/quorvel/TestScreenCast"),
+                                       QStringLiteral("io.github.quorvel.TestScreenCast"), method);
     call.setArguments(arguments);
     return QDBusConnection::sessionBus().call(call);
 }
@@ -138,9 +138,11 @@ private Q_SLOTS:
         const int sessionsBefore = int(events(QStringLiteral("session-closed")).size());
         const int selectionsBefore = int(events(QStringLiteral("select-sources")).size());
         // A colour whose channels all differ, so swapped red and blue show.
-        answerNextStart(QStringLiteral("share"),
-                        {{"pattern", "solid-color"}, {"color", int(0xff3366cc)},
-                         {"width", 320}, {"height", 200}, {"format", format}});
+        answerNextStart(QStringLiteral("share"), {{"pattern", "solid-color"},
+                                                  {"color", int(0xff3366cc)},
+                                                  {"width", 320},
+                                                  {"height", 200},
+                                                  {"format", format}});
         Answer answer;
         QObject context;
         requestScreenCast(kind, showCursor, &context, into(answer));
@@ -184,7 +186,8 @@ private Q_SLOTS:
     // hears it once, in our words.
     void saysWhenTheDesktopStopsSharing()
     {
-        answerNextStart(QStringLiteral("share"), {{"pattern", "smpte"}, {"width", 160}, {"height", 120}});
+        answerNextStart(QStringLiteral("share"),
+                        {{"pattern", "smpte"}, {"width", 160}, {"height", 120}});
         Answer answer;
         QObject context;
         requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
@@ -195,8 +198,8 @@ private Q_SLOTS:
         QVERIFY2(answer.source->start(frames.sink(), &error), qPrintable(error));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 1, 10000);
         callBackend(QStringLiteral("StopSharing"));
-        QTRY_COMPARE_WITH_TIMEOUT(frames.failed(), QStringLiteral("the desktop stopped sharing the screen"),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(frames.failed(),
+                                  QStringLiteral("the desktop stopped sharing the screen"), 10000);
         answer.source.reset();
     }
 
@@ -232,7 +235,8 @@ private Q_SLOTS:
         const int startsBefore = int(events(QStringLiteral("start")).size());
         Answer answer;
         QObject context;
-        ScreenCastPortal* portal = requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
+        ScreenCastPortal* portal =
+            requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
         QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("start")).size(), startsBefore + 1, 20000);
         QVERIFY(portal->cancel());
         QTRY_VERIFY_WITH_TIMEOUT(answer.done, 10000);
@@ -245,7 +249,8 @@ private Q_SLOTS:
     // size, showing the pattern's bars in their places.
     void recordsThroughThePortal()
     {
-        answerNextStart(QStringLiteral("share"), {{"pattern", "smpte"}, {"width", 320}, {"height", 240}});
+        answerNextStart(QStringLiteral("share"),
+                        {{"pattern", "smpte"}, {"width", 320}, {"height", 240}});
         Answer answer;
         QObject context;
         requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
@@ -267,20 +272,24 @@ private Q_SLOTS:
             {"-v", "error", "-select_streams", "v:0", "-show_entries",
              "stream=codec_name,width,height:format=duration", "-of", "default=nw=1", movie});
         QCOMPARE(probe.exitCode, 0);
-        QVERIFY2(probe.out.contains("codec_name=h264\nwidth=320\nheight=240\n"), probe.out.constData());
-        const double duration = probe.out.mid(probe.out.indexOf("duration=") + 9).trimmed().toDouble();
+        QVERIFY2(probe.out.contains("codec_name=h264\nwidth=320\nheight=240\n"),
+                 probe.out.constData());
+        const double duration =
+            probe.out.mid(probe.out.indexOf("duration=") + 9).trimmed().toDouble();
         QVERIFY2(duration >= 0.8, probe.out.constData());
 
         const QString still = folder.filePath(QStringLiteral("last.png"));
-        const auto extracted = test_support::run(
-            QStringLiteral("ffmpeg"),
-            {"-v", "error", "-sseof", "-0.5", "-i", movie, "-frames:v", "1", "-y", still});
+        const auto extracted =
+            test_support::run(QStringLiteral("ffmpeg"), {"-v", "error", "-sseof", "-0.5", "-i",
+                                                         movie, "-frames:v", "1", "-y", still});
         QVERIFY2(extracted.exitCode == 0, extracted.err.constData());
         const QImage image(still);
         QCOMPARE(image.size(), QSize(320, 240));
         // The top bars, left to right: white, yellow, cyan, green, magenta, red, blue.
-        const QList<QPair<int, QRgb>> bars{{20, qRgb(255, 255, 255)}, {160, qRgb(0, 255, 0)},
-                                           {250, qRgb(255, 0, 0)}, {300, qRgb(0, 0, 255)}};
+        const QList<QPair<int, QRgb>> bars{{20, qRgb(255, 255, 255)},
+                                           {160, qRgb(0, 255, 0)},
+                                           {250, qRgb(255, 0, 0)},
+                                           {300, qRgb(0, 0, 255)}};
         for (const auto& [x, expected] : bars) {
             const QRgb seen = image.pixel(x, 40);
             QVERIFY2(std::abs(qRed(seen) - qRed(expected)) < 32 &&
@@ -303,7 +312,8 @@ private Q_SLOTS:
         portal.request(ScreenCastKind::monitor, true, into(answer));
         QTRY_VERIFY_WITH_TIMEOUT(answer.done, 10000);
         QVERIFY(!answer.cancelled);
-        QCOMPARE(answer.error, QStringLiteral("the desktop's screen-sharing portal is not running"));
+        QCOMPARE(answer.error,
+                 QStringLiteral("the desktop's screen-sharing portal is not running"));
     }
 };
 
