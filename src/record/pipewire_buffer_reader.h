@@ -45,7 +45,7 @@ private:
     bool m_drawCursor = false;
 
     // The cursor as the stream last described it, in stream coordinates.
-    QImage m_cursor; // straight alpha, RGBA8888
+    QImage m_cursor; // premultiplied RGBA8888
     QPoint m_cursorPosition;
     QPoint m_hotspot;
     bool m_cursorShown = false;

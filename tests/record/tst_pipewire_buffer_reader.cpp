@@ -101,6 +101,14 @@ uint32_t sourceAtAsRgb(int x, int y)
     return uint32_t(x) << 16 | uint32_t(y) << 8 | 0x80u;
 }
 
+// Half-transparent red (premultiplied, as compositors send cursors) over the
+// pixel at (x, y) read as RGBx.
+uint32_t halfRedOver(int x, int y)
+{
+    const auto through = [](int value) { return uint32_t((value * 127 + 127) / 255); };
+    return (0x80 + through(x)) << 16 | through(y) << 8 | through(0x80);
+}
+
 } // namespace
 
 class TestPipeWireBufferReader : public QObject {
@@ -173,13 +181,13 @@ private Q_SLOTS:
         reader.setDrawCursor(true);
         FakeBuffer buffer;
         buffer.setCrop(10, 5, 20, 16);
-        // The bitmap is 4 × 4 opaque red, hotspot (1, 1), at (12, 10) in the
-        // stream: (1, 4) to (4, 7) in the cropped frame.
-        buffer.setCursor(12, 10, 4, 0xff0000ff);
+        // The bitmap is 4 × 4 half-transparent red, hotspot (1, 1), at (12, 10)
+        // in the stream: (1, 4) to (4, 7) in the cropped frame.
+        buffer.setCursor(12, 10, 4, 0x80000080);
         const ScreenFrame* frame = reader.read(buffer.get(), 1);
         QVERIFY(frame);
-        QCOMPARE(rgbAt(*frame, 1, 4), 0xff0000u);
-        QCOMPARE(rgbAt(*frame, 4, 7), 0xff0000u);
+        QCOMPARE(rgbAt(*frame, 1, 4), halfRedOver(11, 9));
+        QCOMPARE(rgbAt(*frame, 4, 7), halfRedOver(14, 12));
         QCOMPARE(rgbAt(*frame, 0, 4), sourceAtAsRgb(10, 9));
         QCOMPARE(rgbAt(*frame, 5, 8), sourceAtAsRgb(15, 13));
 
@@ -193,7 +201,7 @@ private Q_SLOTS:
         QVERIFY(frame);
         QCOMPARE(frame->time, 2);
         QCOMPARE(rgbAt(*frame, 1, 4), sourceAtAsRgb(11, 9));
-        QCOMPARE(rgbAt(*frame, 11, 4), 0xff0000u);
+        QCOMPARE(rgbAt(*frame, 11, 4), halfRedOver(21, 9));
         QVERIFY(!reader.read(moved.get(), 3)); // nothing changed
 
         // Off the shared area (id 0): no cursor.
