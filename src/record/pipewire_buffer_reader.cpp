@@ -33,7 +33,8 @@ bool redFirst(AVPixelFormat format)
     return format == AV_PIX_FMT_RGB0 || format == AV_PIX_FMT_RGBA;
 }
 
-// The cursor bitmap in straight-alpha RGBA, whatever order it came in.
+// The cursor bitmap in RGBA, whatever order it came in. Compositors send it
+// premultiplied (GNOME reads its cursor texture that way), and it stays so.
 QImage cursorImage(const spa_meta_bitmap& bitmap, const uint8_t* pixels, size_t available)
 {
     const int width = int(bitmap.size.width);
@@ -61,7 +62,7 @@ QImage cursorImage(const spa_meta_bitmap& bitmap, const uint8_t* pixels, size_t 
     default:
         return {};
     }
-    QImage image(width, height, QImage::Format_RGBA8888);
+    QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = pixels + size_t(y) * stride;
         uint8_t* out = image.scanLine(y);
@@ -218,12 +219,15 @@ const ScreenFrame* PipeWireBufferReader::compose(int64_t time)
                 const int alpha = in[3];
                 if (alpha == 0)
                     continue;
-                const uint8_t red = in[0], green = in[1], blue = in[2];
-                uint8_t* first = out + (rgb ? 0 : 2);
-                uint8_t* last = out + (rgb ? 2 : 0);
-                *first = uint8_t((red * alpha + *first * (255 - alpha) + 127) / 255);
-                out[1] = uint8_t((green * alpha + out[1] * (255 - alpha) + 127) / 255);
-                *last = uint8_t((blue * alpha + *last * (255 - alpha) + 127) / 255);
+                // Premultiplied: the cursor's colour plus what shows through it.
+                auto over = [alpha](uint8_t cursor, uint8_t screen) {
+                    return uint8_t(std::min(255, cursor + (screen * (255 - alpha) + 127) / 255));
+                };
+                uint8_t* red = out + (rgb ? 0 : 2);
+                uint8_t* blue = out + (rgb ? 2 : 0);
+                *red = over(in[0], *red);
+                out[1] = over(in[1], out[1]);
+                *blue = over(in[2], *blue);
             }
         }
     }
