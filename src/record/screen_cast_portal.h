@@ -11,8 +11,8 @@
 
 class QDBusServiceWatcher;
 
-// What the person is asked to share: a whole monitor (an area is cut from it
-// afterwards) or one window.
+// What the person is asked to share: a whole monitor (recording an area or
+// the full screen both ask for one) or one window.
 enum class ScreenCastKind { monitor, window };
 
 // One request to the desktop's screen-cast portal
