@@ -1,0 +1,321 @@
+// The screen-cast portal and the PipeWire stream it shares, for real: the
+// xdg-desktop-portal frontend forwards to our test backend, which shares a
+// GStreamer test pattern through PipeWire (see run-with-screen-cast).
+
+#include "pipewire_frame_source.h"
+#include "private_bus.h"
+#include "recording.h"
+#include "screen_cast_portal.h"
+#include "test_support.h"
+
+#include <QDBusMessage>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <mutex>
+
+namespace {
+
+// What a request ended with.
+struct Answer {
+    bool done = false;
+    bool cancelled = false;
+    QString error;
+    std::unique_ptr<FrameSource> source;
+};
+
+ScreenCastPortal::Done into(Answer& answer)
+{
+    return [&answer](Result<std::unique_ptr<FrameSource>> result, bool cancelled) {
+        answer.done = true;
+        answer.cancelled = cancelled;
+        answer.error = result.error();
+        if (result.ok())
+            answer.source = std::move(result).value();
+    };
+}
+
+// Frames as the sink sees them, copied out of the source's thread.
+struct Frames {
+    std::mutex mutex;
+    QList<QImage> images;
+    QString failure;
+
+    FrameSink sink()
+    {
+        return FrameSink{[this](const ScreenFrame& frame) {
+                             const QImage::Format format =
+                                 frame.format == AV_PIX_FMT_RGB0   ? QImage::Format_RGBX8888
+                                 : frame.format == AV_PIX_FMT_RGBA ? QImage::Format_RGBA8888
+                                                                   : QImage::Format_RGB32;
+                             QImage image(frame.pixels, frame.size.width(), frame.size.height(),
+                                          frame.stride, format);
+                             std::lock_guard lock(mutex);
+                             if (images.size() < 5)
+                                 images.append(image.convertToFormat(QImage::Format_RGB32));
+                         },
+                         [this](const QString& reason) {
+                             std::lock_guard lock(mutex);
+                             failure = reason;
+                         }};
+    }
+    int count()
+    {
+        std::lock_guard lock(mutex);
+        return int(images.size());
+    }
+    QString failed()
+    {
+        std::lock_guard lock(mutex);
+        return failure;
+    }
+};
+
+// Calls the test backend's control interface and returns its reply.
+QDBusMessage callBackend(const QString& method, const QVariantList& arguments = {})
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("io.github.quorvel.TestScreenCast"),
+                                       QStringLiteral("/io/github/quorvel/TestScreenCast"),
+                                       QStringLiteral("io.github.quorvel.TestScreenCast"), method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+void answerNextStart(const QString& how, const QVariantMap& stream = {})
+{
+    const QDBusMessage reply = callBackend(QStringLiteral("Answer"), {how, stream});
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+}
+
+// The backend's events since the test began, e.g. {"event": "select-sources", ...}.
+QJsonArray backendLog()
+{
+    const QDBusMessage reply = callBackend(QStringLiteral("Log"));
+    return QJsonDocument::fromJson(reply.arguments().value(0).toString().toUtf8()).array();
+}
+
+QJsonArray events(const QString& name)
+{
+    QJsonArray found;
+    for (const QJsonValue& event : backendLog())
+        if (event[QStringLiteral("event")].toString() == name)
+            found.append(event);
+    return found;
+}
+
+} // namespace
+
+class TestScreenCast : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // run-with-screen-cast starts everything; without it there is nothing to test.
+        QVERIFY2(qEnvironmentVariableIsSet("QUORVEL_SCREEN_CAST_BACKEND"),
+                 "run this test under tests/record/run-with-screen-cast");
+    }
+
+    // A monitor shared with the best cursor offered: the frames are the
+    // pattern's size and colour, and stopping closes the portal's session.
+    void sharesTheScreen_data()
+    {
+        QTest::addColumn<ScreenCastKind>("kind");
+        QTest::addColumn<bool>("showCursor");
+        QTest::addColumn<QString>("format");
+        QTest::newRow("monitor, BGRx") << ScreenCastKind::monitor << true << "BGRx";
+        QTest::newRow("window, RGBx, no cursor") << ScreenCastKind::window << false << "RGBx";
+    }
+    void sharesTheScreen()
+    {
+        QFETCH(ScreenCastKind, kind);
+        QFETCH(bool, showCursor);
+        QFETCH(QString, format);
+        const int sessionsBefore = int(events(QStringLiteral("session-closed")).size());
+        const int selectionsBefore = int(events(QStringLiteral("select-sources")).size());
+        // A colour whose channels all differ, so swapped red and blue show.
+        answerNextStart(QStringLiteral("share"), {{"pattern", "solid-color"},
+                                                  {"color", int(0xff3366cc)},
+                                                  {"width", 320},
+                                                  {"height", 200},
+                                                  {"format", format}});
+        Answer answer;
+        QObject context;
+        requestScreenCast(kind, showCursor, &context, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
+        QVERIFY2(answer.source, qPrintable(answer.error));
+        QVERIFY(!answer.cancelled);
+
+        const QJsonArray selections = events(QStringLiteral("select-sources"));
+        QCOMPARE(selections.size(), selectionsBefore + 1);
+        const QJsonObject options = selections.last()[QStringLiteral("options")].toObject();
+        QCOMPARE(options[QStringLiteral("types")].toInt(), kind == ScreenCastKind::window ? 2 : 1);
+        QCOMPARE(options[QStringLiteral("persist_mode")].toInt(-1), 0);
+        // Offered: hidden 1, embedded 2, metadata 4; the best one that shows
+        // the cursor, or hidden when it should not show.
+        const int offered = qEnvironmentVariableIntValue("QUORVEL_TEST_CURSOR_MODES");
+        const int expected = !showCursor ? 1 : (offered & 2) ? 2 : (offered & 4) ? 4 : 1;
+        QCOMPARE(options[QStringLiteral("cursor_mode")].toInt(), expected);
+
+        Frames frames;
+        QString error;
+        QVERIFY2(answer.source->start(frames.sink(), &error), qPrintable(error));
+        QCOMPARE(answer.source->frameSize(), QSize(320, 200));
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 3, 10000);
+        {
+            std::lock_guard lock(frames.mutex);
+            for (const QImage& image : std::as_const(frames.images)) {
+                QCOMPARE(image.size(), QSize(320, 200));
+                QCOMPARE(image.pixel(0, 0), qRgb(0x33, 0x66, 0xcc));
+                QCOMPARE(image.pixel(319, 199), qRgb(0x33, 0x66, 0xcc));
+            }
+        }
+        answer.source->stop();
+        const int afterStop = frames.count();
+        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("session-closed")).size(),
+                                  sessionsBefore + 1, 10000);
+        QCOMPARE(frames.count(), afterStop); // nothing after stop()
+        QVERIFY(frames.failed().isEmpty());
+    }
+
+    // The desktop ends the share (its own "stop sharing" button): the sink
+    // hears it once, in our words.
+    void saysWhenTheDesktopStopsSharing()
+    {
+        answerNextStart(QStringLiteral("share"),
+                        {{"pattern", "smpte"}, {"width", 160}, {"height", 120}});
+        Answer answer;
+        QObject context;
+        requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
+        QVERIFY2(answer.source, qPrintable(answer.error));
+        Frames frames;
+        QString error;
+        QVERIFY2(answer.source->start(frames.sink(), &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 1, 10000);
+        callBackend(QStringLiteral("StopSharing"));
+        QTRY_COMPARE_WITH_TIMEOUT(frames.failed(),
+                                  QStringLiteral("the desktop stopped sharing the screen"), 10000);
+        answer.source.reset();
+    }
+
+    // Cancelled in the chooser (1), or ended there with "other" (2): both
+    // are a person choosing nothing, and the session does not stay open.
+    void endsWhenTheChooserIsDismissed_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("cancelled") << "cancel";
+        QTest::newRow("other") << "fail";
+    }
+    void endsWhenTheChooserIsDismissed()
+    {
+        QFETCH(QString, how);
+        answerNextStart(how);
+        const int sessionsBefore = int(events(QStringLiteral("session-closed")).size());
+        Answer answer;
+        QObject context;
+        requestScreenCast(ScreenCastKind::window, true, &context, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
+        QVERIFY(answer.cancelled);
+        QVERIFY(!answer.source);
+        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("session-closed")).size(),
+                                  sessionsBefore + 1, 10000);
+    }
+
+    // Our cancel while the chooser is open closes the portal's request, so
+    // the chooser goes, and the session with it.
+    void cancelClosesTheChooser()
+    {
+        answerNextStart(QStringLiteral("hold"));
+        const int closedBefore = int(events(QStringLiteral("request-closed")).size());
+        const int startsBefore = int(events(QStringLiteral("start")).size());
+        Answer answer;
+        QObject context;
+        ScreenCastPortal* portal =
+            requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
+        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("start")).size(), startsBefore + 1, 20000);
+        QVERIFY(portal->cancel());
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 10000);
+        QVERIFY(answer.cancelled);
+        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("request-closed")).size(), closedBefore + 1,
+                                  10000);
+    }
+
+    // A recording made through the portal: an MPEG-4 of the shared screen's
+    // size, showing the pattern's bars in their places.
+    void recordsThroughThePortal()
+    {
+        answerNextStart(QStringLiteral("share"),
+                        {{"pattern", "smpte"}, {"width", 320}, {"height", 240}});
+        Answer answer;
+        QObject context;
+        requestScreenCast(ScreenCastKind::monitor, true, &context, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
+        QVERIFY2(answer.source, qPrintable(answer.error));
+
+        QTemporaryDir folder;
+        const QString movie = folder.filePath(QStringLiteral("recording.mp4"));
+        auto started = Recording::start({movie, std::move(answer.source), nullptr});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        std::unique_ptr<Recording> recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(recording->counts().delivered >= 30, 10000);
+        const Result<QString> finished = recording->finish();
+        QVERIFY2(finished.ok(), qPrintable(finished.error()));
+        QCOMPARE(finished.value(), movie);
+
+        const auto probe = test_support::run(
+            QStringLiteral("ffprobe"),
+            {"-v", "error", "-select_streams", "v:0", "-show_entries",
+             "stream=codec_name,width,height:format=duration", "-of", "default=nw=1", movie});
+        QCOMPARE(probe.exitCode, 0);
+        QVERIFY2(probe.out.contains("codec_name=h264\nwidth=320\nheight=240\n"),
+                 probe.out.constData());
+        const double duration =
+            probe.out.mid(probe.out.indexOf("duration=") + 9).trimmed().toDouble();
+        QVERIFY2(duration >= 0.8, probe.out.constData());
+
+        const QString still = folder.filePath(QStringLiteral("last.png"));
+        const auto extracted =
+            test_support::run(QStringLiteral("ffmpeg"), {"-v", "error", "-sseof", "-0.5", "-i",
+                                                         movie, "-frames:v", "1", "-y", still});
+        QVERIFY2(extracted.exitCode == 0, extracted.err.constData());
+        const QImage image(still);
+        QCOMPARE(image.size(), QSize(320, 240));
+        // The top bars, left to right: white, yellow, cyan, green, magenta, red, blue.
+        const QList<QPair<int, QRgb>> bars{{20, qRgb(255, 255, 255)},
+                                           {160, qRgb(0, 255, 0)},
+                                           {250, qRgb(255, 0, 0)},
+                                           {300, qRgb(0, 0, 255)}};
+        for (const auto& [x, expected] : bars) {
+            const QRgb seen = image.pixel(x, 40);
+            QVERIFY2(std::abs(qRed(seen) - qRed(expected)) < 32 &&
+                         std::abs(qGreen(seen) - qGreen(expected)) < 32 &&
+                         std::abs(qBlue(seen) - qBlue(expected)) < 32,
+                     qPrintable(QStringLiteral("at x %1: %2").arg(x).arg(seen, 8, 16)));
+        }
+    }
+
+    // No portal at all (a bus with nothing on it): one line a person can read.
+    void saysWhenThereIsNoPortal()
+    {
+        QTemporaryDir folder;
+        test_support::PrivateBus bus;
+        const QByteArray realBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        QVERIFY(bus.start(folder.path(), QStringLiteral("empty")));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", realBus); // the child processes' bus stays as it was
+        Answer answer;
+        ScreenCastPortal portal(QDBusConnection(QStringLiteral("empty")));
+        portal.request(ScreenCastKind::monitor, true, into(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 10000);
+        QVERIFY(!answer.cancelled);
+        QCOMPARE(answer.error,
+                 QStringLiteral("the desktop's screen-sharing portal is not running"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScreenCast)
+#include "tst_screen_cast.moc"
