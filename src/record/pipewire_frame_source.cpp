@@ -314,6 +314,11 @@ bool PipeWireFrameSource::start(FrameSink sink, QString* error)
     const spa_fraction defaultRate = SPA_FRACTION(30, 1);
     const spa_fraction minRate = SPA_FRACTION(0, 1);
     const spa_fraction maxRate = SPA_FRACTION(240, 1);
+    // The movie is made at 30 pictures a second at most: a 60 Hz desktop is
+    // asked to send no more, so half its pictures are neither copied nor
+    // compared. The desktop holds back a late change rather than losing it.
+    const spa_fraction mostRate = SPA_FRACTION(30, 1);
+    const spa_fraction leastRate = SPA_FRACTION(0, 1);
     const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
@@ -322,7 +327,9 @@ bool PipeWireFrameSource::start(FrameSink sink, QString* error)
                                SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
         SPA_FORMAT_VIDEO_framerate,
-        SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate)));
+        SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate),
+        SPA_FORMAT_VIDEO_maxFramerate,
+        SPA_POD_CHOICE_RANGE_Fraction(&mostRate, &leastRate, &mostRate)));
     const int connected =
         pw_stream_connect(d->pwStream, PW_DIRECTION_INPUT, d->stream.node,
                           pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
