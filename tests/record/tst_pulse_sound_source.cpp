@@ -4,13 +4,20 @@
 // or mixed channel shows.
 
 #include "pulse_sound_source.h"
+#include "recording.h"
 #include "sound_server.h"
+#include "test_support.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 extern "C" {
 #include <libavutil/time.h>
@@ -68,6 +75,60 @@ double goertzel(const int16_t* samples, int frames, int channel, double hz)
     }
     return std::sqrt(s1 * s1 + s2 * s2 - k * s1 * s2) / frames;
 }
+
+// A grey picture every 1/30 s on a thread of its own, as a screen would.
+class GreyFrames : public FrameSource {
+public:
+    ~GreyFrames() override { stop(); }
+    QSize frameSize() const override { return {64, 48}; }
+    bool start(FrameSink sink, QString*) override
+    {
+        first = av_gettime_relative();
+        m_thread = std::thread([this, sink] {
+            std::vector<uint8_t> pixels(64 * 48 * 4, 128);
+            for (int64_t i = 0; !m_stopping; ++i) {
+                const int64_t time = first + i * 1000000 / 30;
+                while (av_gettime_relative() < time && !m_stopping)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                sink.frame({pixels.data(), 64 * 4, frameSize(), AV_PIX_FMT_BGR0, time});
+            }
+        });
+        return true;
+    }
+    void stop() override
+    {
+        m_stopping = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::atomic<int64_t> first{0};
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+};
+
+// A sound source passed through, noting when the tone began (µs).
+class ToneWatch : public SoundSource {
+public:
+    explicit ToneWatch(std::unique_ptr<SoundSource> source) : m_source(std::move(source)) {}
+    bool start(SoundSink sink, QString* error) override
+    {
+        auto chunk = sink.chunk;
+        sink.chunk = [this, chunk](const SoundChunk& c) {
+            for (int i = 0; i < c.frames && onset < 0; ++i)
+                if (std::abs(c.samples[2 * i]) > 4000)
+                    onset = c.time + int64_t(i) * 1000000 / sampleRate;
+            chunk(c);
+        };
+        return m_source->start(std::move(sink), error);
+    }
+    void stop() override { m_source->stop(); }
+    std::atomic<int64_t> onset{-1};
+
+private:
+    std::unique_ptr<SoundSource> m_source;
+};
 
 } // namespace
 
@@ -185,6 +246,75 @@ private Q_SLOTS:
         player = m_server->client("paplay", {m_folder.filePath("tone.wav")});
         QVERIFY(player->waitForFinished(20000));
         QCOMPARE(received.count(), stoppedAt);
+    }
+
+    // A recording with this sound: an AAC track holding the tone where it
+    // was played against the picture, and starting with the picture.
+    void recordsTheToneIntoTheMovie()
+    {
+        auto opened = openDefaultOutputMonitor();
+        QVERIFY2(opened.ok(), qPrintable(opened.error()));
+        auto frames = std::make_unique<GreyFrames>();
+        auto sound = std::make_unique<ToneWatch>(std::move(opened).value());
+        GreyFrames* picture = frames.get();
+        ToneWatch* tone = sound.get();
+        const QString movie = m_folder.filePath("recording.mp4");
+        auto recording = Recording::start({movie, std::move(frames), std::move(sound)});
+        QVERIFY2(recording.ok(), qPrintable(recording.error()));
+        QTRY_VERIFY(recording.value()->counts().delivered >= 10);
+        auto player = m_server->client("paplay", {m_folder.filePath("tone.wav")});
+        QVERIFY(player->waitForFinished(20000));
+        QCOMPARE(player->exitCode(), 0);
+        QTRY_VERIFY(recording.value()->counts().delivered >= 150);
+        const auto finished = recording.value()->finish();
+        QVERIFY2(finished.ok(), qPrintable(finished.error()));
+        QVERIFY(tone->onset > picture->first);
+
+        const auto probed = test_support::run(
+            "ffprobe", {"-v", "error", "-of", "json", "-show_streams", movie});
+        QCOMPARE(probed.exitCode, 0);
+        double videoStart = -1, audioStart = -1;
+        for (const auto stream : QJsonDocument::fromJson(probed.out)["streams"].toArray()) {
+            const auto o = stream.toObject();
+            if (o["codec_type"] == "video")
+                videoStart = o["start_time"].toString().toDouble();
+            if (o["codec_type"] == "audio") {
+                QCOMPARE(o["codec_name"].toString(), QStringLiteral("aac"));
+                audioStart = o["start_time"].toString().toDouble();
+            }
+        }
+        QVERIFY2(audioStart >= 0 && std::abs(audioStart - videoStart) < 1.0 / 30,
+                 qPrintable(QStringLiteral("picture from %1 s, sound from %2 s").arg(videoStart).arg(audioStart)));
+
+        // The sound decoded: where the tone begins against the picture's start.
+        const QString raw = m_folder.filePath("sound.raw");
+        QCOMPARE(test_support::run("ffmpeg", {"-v", "error", "-y", "-i", movie, "-map", "0:a", "-f",
+                                              "s16le", "-ac", "2", "-ar", "48000", raw})
+                     .exitCode,
+                 0);
+        QFile file(raw);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const auto* samples = reinterpret_cast<const int16_t*>(bytes.constData());
+        const int frameCount = int(bytes.size() / 4);
+        int heard = -1;
+        for (int i = 0; i < frameCount && heard < 0; ++i)
+            if (std::abs(samples[2 * i]) > 4000)
+                heard = i;
+        QVERIFY(heard >= 0);
+        const double expected = double(tone->onset - picture->first) / 1e6;
+        // The encoder's priming samples come before 0 and are dropped in decoding.
+        const double at = std::max(audioStart, 0.0) + double(heard) / 48000 - videoStart;
+        QVERIFY2(std::abs(at - expected) < 1.0 / 30,
+                 qPrintable(QStringLiteral("the tone begins %1 s into the movie, played %2 s in")
+                                .arg(at).arg(expected)));
+        // Lossy, but the tone each side at about the level played.
+        const int window = 960;
+        const int16_t* middle = samples + 2 * (heard + 48000);
+        QVERIFY(heard + 48000 + window <= frameCount);
+        QVERIFY(std::abs(goertzel(middle, window, 0, kLeftHz) - 8192) < 800);
+        QVERIFY(std::abs(goertzel(middle, window, 1, kRightHz) - 8192) < 800);
+        QVERIFY(goertzel(middle, window, 0, kRightHz) < 400);
     }
 
     // The output or the whole server going while recording: the sink hears why, once.
