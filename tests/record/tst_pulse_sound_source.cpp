@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -149,11 +150,25 @@ private Q_SLOTS:
                  0);
     }
 
-    void saysWhenNoServerRuns()
+    // No server, or one that takes the connection and never answers: one
+    // line each, the latter within seconds.
+    void saysWhenNoServerAnswers()
     {
-        const auto opened = openDefaultOutputMonitor();
+        auto opened = openDefaultOutputMonitor();
         QVERIFY(!opened.ok());
         QCOMPARE(opened.error(), QStringLiteral("no sound server is running"));
+
+        QVERIFY(QDir().mkpath(m_folder.filePath("run/pulse")));
+        QLocalServer mute;
+        QVERIFY(mute.listen(m_folder.filePath("run/pulse/native")));
+        QElapsedTimer waited;
+        waited.start();
+        opened = openDefaultOutputMonitor();
+        QVERIFY(!opened.ok());
+        QCOMPARE(opened.error(), QStringLiteral("the sound server does not answer"));
+        QVERIFY(waited.elapsed() < 10000);
+        mute.close();
+
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
     }
