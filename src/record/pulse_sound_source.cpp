@@ -108,19 +108,20 @@ struct PulseSoundSource::Private {
     }
 
     // When the first of `frames` frames was played, as the server reckons
-    // it: its latency, without the library's interpolation, is as of the
-    // server's last report, and so is reckoned from that report's time. (The
+    // it. The latency is taken as of the server's last report, reckoned from
+    // that report's time, rather than interpolated to now: the library's
     // interpolation guesses the server's clock rate from the first reports,
-    // which arrive unevenly, and runs milliseconds a second apart at first.)
-    // For a monitor, the latency is negative while the output still has the
+    // which come unevenly, and runs milliseconds a second apart for a while.
+    // For a monitor the latency is negative while the output still has the
     // samples to play.
     int64_t measure(int frames)
     {
         pa_usec_t latency = 0;
         int negative = 0;
         const pa_timing_info* timing = pa_stream_get_timing_info(stream);
-        if (!timing || pa_stream_get_latency(stream, &latency, &negative) != 0) // no report yet
-            return av_gettime_relative() - framesToUs(frames); // as if only just played        // The report's time is on the wall clock; ours is monotonic.
+        if (!timing || pa_stream_get_latency(stream, &latency, &negative) != 0)
+            return av_gettime_relative() - framesToUs(frames); // no report yet: as if just played
+        // The report's time is on the wall clock; ours is monotonic.
         const int64_t reported = int64_t(timing->timestamp.tv_sec) * 1000000 +
                                  timing->timestamp.tv_usec - (av_gettime() - av_gettime_relative());
         return negative ? reported + int64_t(latency) : reported - int64_t(latency);
