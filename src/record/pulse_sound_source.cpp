@@ -306,10 +306,10 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     if (pa_context_get_state(d->context) != PA_CONTEXT_READY)
         return failure(QStringLiteral("the sound server went away"));
 
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    d->stream = pa_stream_new(d->context, "Screen recording", &spec, &map);
+    d->stream = pa_stream_new(d->context, "Screen recording", &format, &map);
     if (!d->stream)
         return failure(QStringLiteral("cannot record from the sound server: ") +
                        errorText(pa_context_errno(d->context)));
@@ -319,7 +319,7 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = buffer.prebuf = buffer.minreq = uint32_t(-1);
-    buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &spec));
+    buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &format));
     // DONT_MOVE: should the output go, the recording stops rather than
     // carrying on with whatever the server moves it to, a microphone say.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |

@@ -35,9 +35,8 @@ public:
     }
     ~SoundServer() { stop(); }
 
-    // The environment a client of this server runs in; applyToThisProcess()
-    // makes it this process's own, for the library under test.
-    QProcessEnvironment environment() const { return m_environment; }
+    // Makes the environment a client of this server runs in this process's
+    // own, for the library under test.
     void applyToThisProcess() const
     {
         for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
