@@ -12,7 +12,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QThread>
+#include <csignal>
 #include <memory>
+#include <sys/prctl.h>
 #include <vector>
 
 namespace test_support {
@@ -120,6 +122,8 @@ private:
     {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(m_environment);
+        // Gone with the test, even when it crashes.
+        process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process->setStandardOutputFile(m_folder + '/' + program + ".log");
         process->setStandardErrorFile(m_folder + '/' + program + ".log");
         process->start(program, arguments);
