@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/opt.h>
+#include <libavutil/time.h>
 }
 
 #include <QFile>
@@ -389,11 +390,17 @@ Result<void> RecordingWriter::writeSound(const int16_t* samples, int frames, int
         return {};
     }
     const int64_t at = av_rescale(time - m_origin, soundRate, AV_TIME_BASE);
-    const int64_t drift = at - m_soundNext;
-    if (drift > soundSlack) {
+    // A time more than a second ahead of the clock is the source's mistake:
+    // the sound goes on where the track is rather than after hours of silence.
+    const int64_t now = av_rescale(av_gettime_relative() - m_origin, soundRate, AV_TIME_BASE);
+    const int64_t drift = at > now + soundRate ? 0 : at - m_soundNext;
+    // The first sound is put exactly where its time says; later ones may stray
+    // a little, so the track is not cut and padded at every report's jitter.
+    const int64_t slack = m_soundNext == 0 ? 0 : soundSlack;
+    if (drift > slack) {
         if (auto padded = writeSilence(drift); !padded.ok())
             return padded;
-    } else if (drift < -soundSlack) {
+    } else if (drift < -slack) {
         const int64_t cut = std::min<int64_t>(-drift, frames);
         samples += 2 * cut;
         frames -= int(cut);
