@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -114,6 +115,29 @@ private Q_SLOTS:
         actionNamed(app->trayMenu(), "Show Quorvel")->trigger();
         QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
         QCOMPARE(app->mainView(), view);
+    }
+
+    // A 1280 × 720 screen at scale 2 has 640 × 360 points: the window asks for no more, and Tab
+    // brings each of the four buttons fully into sight.
+    void mainWindowFitsASmallScreen()
+    {
+        const auto app = makeApp(false);
+        app->show();
+        QMainWindow* window = app->mainWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        const QSize small(640, 360);
+        QCOMPARE(window->minimumSizeHint().boundedTo(small), window->minimumSizeHint());
+        window->resize(small);
+        QTRY_COMPARE(window->size(), small);
+        const QList<QPushButton*> buttons = app->mainView()->findChildren<QPushButton*>();
+        QCOMPARE(buttons.size(), 4);
+        QVERIFY(buttons.last()->visibleRegion() != QRegion(buttons.last()->rect()));
+        for (QPushButton* button : buttons) {
+            for (int tabs = 0; window->focusWidget() != button && tabs < 8; ++tabs)
+                QTest::keyClick(window->focusWidget(), Qt::Key_Tab); // as the keyboard sends it
+            QCOMPARE(window->focusWidget(), button);
+            QCOMPARE(button->visibleRegion(), QRegion(button->rect()));
+        }
     }
 
     void trayPanelKeepsItsModels()
