@@ -4,6 +4,7 @@
 #include "menu_view.h"
 #include "null_capture_backend.h"
 #include "quorvel_app.h"
+#include "scripted_backend.h"
 #include "stand_in_panel.h"
 #include "test_support.h"
 
@@ -43,10 +44,10 @@ class QuorvelAppTest : public QObject {
 
     int m_quits = 0;
 
-    std::unique_ptr<QuorvelApp> makeApp(bool tray)
+    std::unique_ptr<QuorvelApp> makeApp(bool tray, std::unique_ptr<CaptureBackend> backend = {})
     {
         QuorvelApp::Services services;
-        services.backend = std::make_unique<NullCaptureBackend>();
+        services.backend = backend ? std::move(backend) : std::make_unique<NullCaptureBackend>();
         services.filePanel = std::make_unique<StandInPanel>();
         services.updater =
             std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
@@ -138,6 +139,28 @@ private Q_SLOTS:
             QCOMPARE(window->focusWidget(), button);
             QCOMPARE(button->visibleRegion(), QRegion(button->rect()));
         }
+    }
+
+    // Where the desktop takes the picture, our windows leave the screen while it does and the
+    // main window comes back whatever the answer (captured: tst_sway_session).
+    void windowsStepAsideForACapture()
+    {
+        auto scripted = std::make_unique<ScriptedBackend>();
+        ScriptedBackend& backend = *scripted;
+        backend.answers = {QVariant(), QStringLiteral("no picture")}; // cancelled, failed
+        backend.answerAfterMs = 500; // time to see the windows gone while it is asked
+        const auto app = makeApp(true, std::move(scripted));
+        app->show();
+        app->showTrayPanel();
+        QVERIFY(QTest::qWaitForWindowExposed(app->trayPanel()));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(app->capture(ScreenshotTypes::area), QString());
+            QVERIFY(!app->mainWindow()->isVisible() && !app->trayPanel()->isVisible());
+            QTRY_COMPARE(backend.asked.size(), i + 1);
+            QVERIFY(!app->mainWindow()->isVisible());
+            QTRY_VERIFY(app->mainWindow()->isVisible());
+        }
+        QVERIFY(!app->trayPanel()->isVisible()); // a popup that stays closed
     }
 
     void trayPanelKeepsItsModels()

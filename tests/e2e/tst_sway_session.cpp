@@ -147,7 +147,8 @@ private Q_SLOTS:
     }
 
     // The app runs natively (Wayland, not XWayland): its main window is a view of sway's.
-    // Capture Area in it is a drag through the portal; an editor opens on the capture,
+    // Capture Area in it is a drag through the portal, with the window off the screen until
+    // the portal has answered, then back beside the editor that opens on the capture,
     // which is also on the compositor's clipboard (set with the click's input serial). The
     // editor gets half the screen, a tile narrower than it would like, and fits in it. Ctrl+C
     // in the editor copies the composed picture (the key's serial lets the app set the
@@ -163,9 +164,8 @@ private Q_SLOTS:
             },
             10000));
         session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "main-window.png");
-        // The window is alone on the screen, so lowering it shows nothing
-        // else: the drag goes over its icon and title.
-        const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        // The drag goes over the window's icon and title, but the window has
+        // left the screen for it: the picture is the desktop behind.
         QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
         QVERIFY(slurpShows());
         QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
@@ -174,7 +174,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!(pasted = clipboardPicture()).isNull(), 10000);
         QCOMPARE(pasted.size(), QSize(121, 121));
         // The pointer, drawn into the screen, sits on the last corner.
-        QVERIFY(test_support::differingShare(pasted, before.copy(580, 200, 121, 121), 1) < 0.02);
+        QVERIFY(test_support::differingShare(
+                    pasted, m_background.convertToFormat(QImage::Format_RGB32).copy(580, 200, 121, 121),
+                    1) < 0.02);
 
         // The right tile's last columns are the window's own background, top
         // to bottom, once the editor is drawn there.
