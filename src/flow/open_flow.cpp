@@ -85,6 +85,12 @@ OpenFlow::OpenFlow(Services services, OpenedFrom from, QObject* parent)
             checkScreenCaptureAccessAsync(context, std::move(answer));
         };
     connect(&m_capture, &Screencapture::screenshotFinished, this, &OpenFlow::screenshotFinished);
+    // Back as soon as the desktop has answered: on Wayland a cancelled
+    // capture's clipboard picture reaches only a window with the focus.
+    connect(&m_capture, &Screencapture::screenshotAnswered, this, [this] {
+        if (m_ownScreenshot)
+            bringBack();
+    });
 }
 
 OpenFlow::~OpenFlow() = default;
@@ -136,8 +142,7 @@ void OpenFlow::screenshotFinished()
     if (!m_ownScreenshot)
         return;
     m_ownScreenshot = false;
-    // Back before the editor, which then opens in front of them.
-    bringBack();
+    bringBack(); // if not yet: before the editor, which then opens in front
     // A cancelled or failed capture with nothing to show opens nothing.
     if (!m_capture.image().isNull())
         openEditor({m_capture.image(), {}, false, {}, m_from});

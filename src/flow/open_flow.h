@@ -75,9 +75,8 @@ public:
     // before the screen is taken.
     QString startCapture(ScreenshotTypes kind);
     // Moves our windows out of the way of a capture and returns how to bring
-    // them back, which runs once the backend has answered (whatever the
-    // answer), before an editor opens; returns nothing to leave it to
-    // lowering the focused window.
+    // them back, which runs as soon as the backend has answered (whatever
+    // the answer); returns nothing to leave it to lowering the focused window.
     using StepAside = std::function<std::function<void()>()>;
     void setStepAside(StepAside stepAside) { m_stepAside = std::move(stepAside); }
     bool isCapturing() const { return m_capturePending || m_capture.isTakingScreenshot(); }
