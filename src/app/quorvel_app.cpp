@@ -167,6 +167,7 @@ void QuorvelApp::buildMainWindow()
                                                  {}},
                               m_mainWindow.get());
     m_mainWindow->setCentralWidget(m_mainView);
+    m_mainView->flow().setStepAside(stepAside());
 
     m_appMenu = m_mainWindow->menuBar()->addMenu(QStringLiteral("Quorvel"));
     QAction* about = m_appMenu->addAction(tr("About Quorvel"));
@@ -226,6 +227,30 @@ void QuorvelApp::buildTrayPanel()
     m_menuView = new MenuView(*m_services.backend, *m_services.filePanel, std::move(panelServices),
                               m_panel.get());
     layout->addWidget(m_menuView);
+    m_menuView->flow().setStepAside(stepAside());
+}
+
+std::function<std::function<void()>()> QuorvelApp::stepAside()
+{
+    return [this]() -> std::function<void()> {
+        // Our own overlay freezes the X screen once the window manager has
+        // restacked: lowering is enough there, and the window stays put.
+        if (m_services.backend->name() == u"x11")
+            return {};
+        // Elsewhere the desktop takes the picture, and a Wayland compositor
+        // ignores a client's lowering: our windows leave the screen instead.
+        // The panel, a popup, stays closed, as it does whenever the person
+        // turns to another window (such as the portal's dialog).
+        if (m_panel)
+            m_panel->hide();
+        if (!m_mainWindow->isVisible())
+            return [] {};
+        m_mainWindow->hide();
+        return [window = QPointer<QMainWindow>(m_mainWindow.get())] {
+            if (window)
+                window->show();
+        };
+    };
 }
 
 void QuorvelApp::buildTray()

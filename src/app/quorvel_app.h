@@ -88,6 +88,8 @@ private:
     void buildTray();
     void buildTrayPanel();
     void showTrayIcon();
+    // How our windows make way for a capture; see OpenFlow::setStepAside.
+    std::function<std::function<void()>()> stepAside();
 
     // How long the tray icon waits at most for the main window's first frame.
     static constexpr int kTrayIconLatestMs = 1000;

@@ -1,6 +1,7 @@
 #include "portal_capture_backend.h"
 
 #include "image_loader.h"
+#include "wayland_outputs.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -11,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 
 namespace {
@@ -86,8 +88,9 @@ QString describe(const QDBusError& error)
 // Device pixels per point of a portal's picture. Qt's ratio is the whole
 // number the compositor renders at (2 at a scale of 1.5), but the picture is
 // taken at the scale itself; a whole-desktop picture tells it exactly: its
-// pixels over the desktop's points.
-qreal ratioOf(const QImage& picture, const QScreen& screen, ScreenshotTypes kind)
+// pixels over the desktop's points. For a part of it, `outputScale` (from the
+// compositor; 0 when unknown) tells it.
+qreal ratioOf(const QImage& picture, const QScreen& screen, ScreenshotTypes kind, qreal outputScale)
 {
     const QRect desktop = screen.virtualGeometry();
     if (kind == ScreenshotTypes::full && !desktop.isEmpty() && !picture.isNull()) {
@@ -99,6 +102,8 @@ qreal ratioOf(const QImage& picture, const QScreen& screen, ScreenshotTypes kind
         if (across >= 1 && std::abs(across - down) * desktop.height() <= across)
             return std::round(across * 120) / 120;
     }
+    if (kind != ScreenshotTypes::full && outputScale >= 1)
+        return outputScale;
     return screen.devicePixelRatio();
 }
 
@@ -149,6 +154,13 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
 {
     m_kind = kind;
     m_busy = true;
+    m_outputScale = {};
+    if (kind != ScreenshotTypes::full && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        if (QScreen* screen = primaryScreen())
+            m_outputScale = QtConcurrent::run([name = screen->name()] {
+                const auto outputs = WaylandOutputs::read();
+                return outputs.ok() ? WaylandOutputs::scaleOf(outputs.value(), name) : 0.0;
+            });
     const quint64 request = ++m_request;
     if (!m_bus.isConnected()) {
         // Queued, so the answer never comes before capture() has returned.
@@ -280,7 +292,11 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
     QImage picture = std::move(loaded).value();
     if (picture.devicePixelRatio() == 1.0) {
         if (QScreen* screen = primaryScreen())
-            picture.setDevicePixelRatio(ratioOf(picture, *screen, m_kind));
+            picture.setDevicePixelRatio(
+                ratioOf(picture, *screen, m_kind,
+                        m_outputScale.isFinished() && m_outputScale.resultCount() > 0
+                            ? m_outputScale.result()
+                            : 0.0));
     }
     Q_EMIT captured(picture);
 }

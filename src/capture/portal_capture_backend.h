@@ -3,6 +3,7 @@
 #include "capture_backend.h"
 
 #include <QDBusConnection>
+#include <QFuture>
 #include <QVariantMap>
 
 class QDBusServiceWatcher;
@@ -25,8 +26,10 @@ inline constexpr char kScreenshotInterface[] = "org.freedesktop.portal.Screensho
 //
 // The portal writes the picture to a file it owns; we read it and leave it be.
 // The picture comes in the screen's pixels; when the file says nothing about
-// its density it gets the primary screen's device pixel ratio, which is what
-// the compositor scaled it by.
+// its density it gets the scale the compositor drew it at: for the full
+// screen its pixels over the desktop's points, for an area or a window the
+// primary output's scale as the compositor tells it (Qt 6.4 rounds a
+// fractional one up), else the primary screen's device pixel ratio.
 class PortalCaptureBackend : public CaptureBackend {
     Q_OBJECT
 
@@ -62,6 +65,9 @@ private:
     QString m_parentWindow;
     ScreenshotTypes m_kind = ScreenshotTypes::full;
     bool m_interactive = false;
+    // The scale of the output an area or a window comes from, read from the
+    // compositor while the person chooses; 0 when unknown.
+    QFuture<qreal> m_outputScale;
     QString m_requestPath;
     quint64 m_request = 0; // tells a stale reply from the current request's
     bool m_busy = false;

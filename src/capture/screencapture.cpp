@@ -75,6 +75,7 @@ void Screencapture::onCaptured(const QImage& picture)
 {
     if (!m_capturing)
         return;
+    Q_EMIT screenshotAnswered();
     m_lastCapture = picture;
     QGuiApplication::clipboard()->setImage(picture);
     // A clipboard that would not take the picture must not lose the capture.
@@ -87,6 +88,7 @@ void Screencapture::onCancelled()
 {
     if (!m_capturing)
         return;
+    Q_EMIT screenshotAnswered();
     if (takeClipboardPicture() || QGuiApplication::platformName() != QLatin1String("wayland") ||
         QGuiApplication::focusWindow()) {
         finishScreenshot();
@@ -115,6 +117,7 @@ void Screencapture::onFailed(const QString& reason)
 {
     if (!m_capturing)
         return;
+    Q_EMIT screenshotAnswered();
     printLine(QStringLiteral("Failed to take screenshot: ") + reason);
     finishScreenshot();
 }

@@ -64,6 +64,9 @@ Q_SIGNALS:
     void isRecordingChanged();
     void outputURLChanged();
     void captureTypeChanged();
+    // The backend's answer to takeScreenshot() has come, before anything is
+    // done with it (a cancelled capture may still wait for the clipboard).
+    void screenshotAnswered();
     // The end of takeScreenshot(), after its effects; see there.
     void screenshotFinished();
 

@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -84,6 +85,12 @@ OpenFlow::OpenFlow(Services services, OpenedFrom from, QObject* parent)
             checkScreenCaptureAccessAsync(context, std::move(answer));
         };
     connect(&m_capture, &Screencapture::screenshotFinished, this, &OpenFlow::screenshotFinished);
+    // Back as soon as the desktop has answered: on Wayland a cancelled
+    // capture's clipboard picture reaches only a window with the focus.
+    connect(&m_capture, &Screencapture::screenshotAnswered, this, [this] {
+        if (m_ownScreenshot)
+            bringBack();
+    });
 }
 
 OpenFlow::~OpenFlow() = default;
@@ -105,12 +112,13 @@ QString OpenFlow::startCapture(ScreenshotTypes kind)
 {
     if (isCapturing())
         return QStringLiteral("a capture is already under way");
-    // Behind the other windows, not hidden: the window stays where it was.
-    QWindow* ours = QGuiApplication::focusWindow();
+    m_bringBack = m_stepAside ? m_stepAside() : std::function<void()>();
+    // Else behind the other windows, not hidden: the window stays where it was.
+    QWindow* ours = m_bringBack ? nullptr : QGuiApplication::focusWindow();
     if (ours)
         ours->lower();
     m_capturePending = true;
-    QTimer::singleShot(ours ? kCaptureDelayMs : 0, this, [this, kind] {
+    QTimer::singleShot(ours || m_bringBack ? kCaptureDelayMs : 0, this, [this, kind] {
         m_capturePending = false;
         takeScreenshot(kind);
     });
@@ -121,8 +129,10 @@ void OpenFlow::takeScreenshot(ScreenshotTypes kind)
 {
     // Someone else's screenshot on the same backend (another window's flow)
     // is not ours to follow.
-    if (m_capture.isTakingScreenshot())
+    if (m_capture.isTakingScreenshot()) {
+        bringBack();
         return;
+    }
     m_ownScreenshot = true;
     m_capture.takeScreenshot(kind);
 }
@@ -132,9 +142,16 @@ void OpenFlow::screenshotFinished()
     if (!m_ownScreenshot)
         return;
     m_ownScreenshot = false;
+    bringBack(); // if not yet: before the editor, which then opens in front
     // A cancelled or failed capture with nothing to show opens nothing.
     if (!m_capture.image().isNull())
         openEditor({m_capture.image(), {}, false, {}, m_from});
+}
+
+void OpenFlow::bringBack()
+{
+    if (const auto back = std::exchange(m_bringBack, {}))
+        back();
 }
 
 void OpenFlow::replacePicture(const QImage& picture)

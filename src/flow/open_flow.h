@@ -68,10 +68,17 @@ public:
     // way are answered by that one.
     void refreshPermission();
 
-    // Sends our own focused window back (so the window manager has restacked
-    // before the screen is taken), then captures `kind` and opens an editor
-    // on the result. Empty when it started, else why not.
+    // Gets our own windows out of the picture, then captures `kind` and opens
+    // an editor on the result. Empty when it started, else why not. Out of
+    // the picture is the step-aside's way when it takes it, else our focused
+    // window sent back; either way the window manager has a moment to redraw
+    // before the screen is taken.
     QString startCapture(ScreenshotTypes kind);
+    // Moves our windows out of the way of a capture and returns how to bring
+    // them back, which runs as soon as the backend has answered (whatever
+    // the answer); returns nothing to leave it to lowering the focused window.
+    using StepAside = std::function<std::function<void()>()>;
+    void setStepAside(StepAside stepAside) { m_stepAside = std::move(stepAside); }
     bool isCapturing() const { return m_capturePending || m_capture.isTakingScreenshot(); }
 
     // The "Beautify Image" and "Beautify Recording" ways in: a file panel,
@@ -96,6 +103,7 @@ Q_SIGNALS:
 private:
     void takeScreenshot(ScreenshotTypes kind);
     void screenshotFinished();
+    void bringBack();
     void openEditor(EditorRequest request);
     void replacePicture(const QImage& picture);
     void openChosenImage(const QString& path);
@@ -112,4 +120,7 @@ private:
     bool m_capturePending = false;
     // Whether a screenshot under way was asked for by this flow.
     bool m_ownScreenshot = false;
+    StepAside m_stepAside;
+    // Undoes the step-aside of the capture under way.
+    std::function<void()> m_bringBack;
 };

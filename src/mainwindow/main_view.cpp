@@ -21,6 +21,7 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QProcess>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -48,6 +49,21 @@ protected:
             icon.isNull() ? viewfinderIcon(kSide, ratio) : icon.pixmap(QSize(kSide, kSide), ratio);
         painter.drawPixmap(rect(), picture);
     }
+};
+
+// Scrolls the page only where the window is smaller than it (a small screen
+// at a large scale, a narrow tile), so the window never asks for more room
+// than the screen has and every button stays in reach. With room to spare it
+// is not there to see: no frame, no bars, and it asks for the page's size.
+class RoomyScrollArea : public QScrollArea {
+public:
+    explicit RoomyScrollArea(QWidget* parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setFocusPolicy(Qt::NoFocus); // the first button keeps the focus
+    }
+    QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QSize(); }
 };
 
 // The files a drop carries when all of them can be opened; empty otherwise.
@@ -145,15 +161,21 @@ MainView::MainView(Services services, QWidget* parent)
     m_content->setMaximumSize(400, 600);
     m_content->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 
+    auto* page = new QWidget;
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     row->addWidget(m_content, 1000);
     row->addStretch(1);
-    auto* centred = new QVBoxLayout(this);
+    auto* centred = new QVBoxLayout(page);
     centred->setContentsMargins(0, 0, 0, 0);
     centred->addStretch(1);
     centred->addLayout(row);
     centred->addStretch(1);
+    auto* scroll = new RoomyScrollArea(this);
+    scroll->setWidget(page);
+    auto* whole = new QVBoxLayout(this);
+    whole->setContentsMargins(0, 0, 0, 0);
+    whole->addWidget(scroll);
 
     // Out of reach until the first check, which runs before the first frame;
     // the cover itself is made only if a check ever says no.

@@ -4,6 +4,7 @@
 #include "menu_view.h"
 #include "null_capture_backend.h"
 #include "quorvel_app.h"
+#include "scripted_backend.h"
 #include "stand_in_panel.h"
 #include "test_support.h"
 
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -33,10 +35,10 @@ class QuorvelAppTest : public QObject {
 
     int m_quits = 0;
 
-    std::unique_ptr<QuorvelApp> makeApp(bool tray)
+    std::unique_ptr<QuorvelApp> makeApp(bool tray, std::unique_ptr<CaptureBackend> backend = {})
     {
         QuorvelApp::Services services;
-        services.backend = std::make_unique<NullCaptureBackend>();
+        services.backend = backend ? std::move(backend) : std::make_unique<NullCaptureBackend>();
         services.filePanel = std::make_unique<StandInPanel>();
         services.updater =
             std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
@@ -95,6 +97,51 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
             QCOMPARE(app->mainView(), view);
         }
+    }
+
+    // A 1280 × 720 screen at scale 2 has 640 × 360 points: the window asks for no more, and Tab
+    // brings each of the four buttons fully into sight.
+    void mainWindowFitsASmallScreen()
+    {
+        const auto app = makeApp(false);
+        app->show();
+        QMainWindow* window = app->mainWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        const QSize small(640, 360);
+        QCOMPARE(window->minimumSizeHint().boundedTo(small), window->minimumSizeHint());
+        window->resize(small);
+        QTRY_COMPARE(window->size(), small);
+        const QList<QPushButton*> buttons = app->mainView()->findChildren<QPushButton*>();
+        QCOMPARE(buttons.size(), 4);
+        QVERIFY(buttons.last()->visibleRegion() != QRegion(buttons.last()->rect()));
+        for (QPushButton* button : buttons) {
+            for (int tabs = 0; window->focusWidget() != button && tabs < 8; ++tabs)
+                QTest::keyClick(window->focusWidget(), Qt::Key_Tab); // as the keyboard sends it
+            QCOMPARE(window->focusWidget(), button);
+            QCOMPARE(button->visibleRegion(), QRegion(button->rect()));
+        }
+    }
+
+    // Where the desktop takes the picture, our windows leave the screen while it does and the
+    // main window comes back whatever the answer (captured: tst_sway_session).
+    void windowsStepAsideForACapture()
+    {
+        auto scripted = std::make_unique<ScriptedBackend>();
+        ScriptedBackend& backend = *scripted;
+        backend.answers = {QVariant(), QStringLiteral("no picture")}; // cancelled, failed
+        backend.answerAfterMs = 500; // time to see the windows gone while it is asked
+        const auto app = makeApp(true, std::move(scripted));
+        app->show();
+        app->showTrayPanel();
+        QVERIFY(QTest::qWaitForWindowExposed(app->trayPanel()));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(app->capture(ScreenshotTypes::area), QString());
+            QVERIFY(!app->mainWindow()->isVisible() && !app->trayPanel()->isVisible());
+            QTRY_COMPARE(backend.asked.size(), i + 1);
+            QVERIFY(!app->mainWindow()->isVisible());
+            QTRY_VERIFY(app->mainWindow()->isVisible());
+        }
+        QVERIFY(!app->trayPanel()->isVisible()); // a popup that stays closed
     }
 
     void trayPanelKeepsItsModels()

@@ -147,7 +147,8 @@ private Q_SLOTS:
     }
 
     // The app runs natively (Wayland, not XWayland): its main window is a view of sway's.
-    // Capture Area in it is a drag through the portal; an editor opens on the capture,
+    // Capture Area in it is a drag through the portal, with the window off the screen until
+    // the portal has answered, then back beside the editor that opens on the capture,
     // which is also on the compositor's clipboard (set with the click's input serial). The
     // editor gets half the screen, a tile narrower than it would like, and fits in it. Ctrl+C
     // in the editor copies the composed picture (the key's serial lets the app set the
@@ -163,9 +164,8 @@ private Q_SLOTS:
             },
             10000));
         session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "main-window.png");
-        // The window is alone on the screen, so lowering it shows nothing
-        // else: the drag goes over its icon and title.
-        const QImage before = screen(m_dir.path()).convertToFormat(QImage::Format_RGB32);
+        // The drag goes over the window's icon and title, but the window has
+        // left the screen for it: the picture is the desktop behind.
         QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
         QVERIFY(slurpShows());
         QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
@@ -174,7 +174,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!(pasted = clipboardPicture()).isNull(), 10000);
         QCOMPARE(pasted.size(), QSize(121, 121));
         // The pointer, drawn into the screen, sits on the last corner.
-        QVERIFY(test_support::differingShare(pasted, before.copy(580, 200, 121, 121), 1) < 0.02);
+        QVERIFY(test_support::differingShare(
+                    pasted,
+                    m_background.convertToFormat(QImage::Format_RGB32).copy(580, 200, 121, 121),
+                    1) < 0.02);
 
         // The right tile's last columns are the window's own background, top
         // to bottom, once the editor is drawn there.
@@ -226,6 +229,24 @@ private Q_SLOTS:
         test_support::run("wl-copy", {"--clear"});
     }
 
+    // A dragged area keeps every pixel, and its density is 72 dpi for each of the output's
+    // pixels per point, as the full screen's is, though Qt rounds a scale of 1.5 up to 2.
+    void areaAtTheOutputScale()
+    {
+        const QString out = m_dir.filePath("area.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "area", "-o", out, "--padding", "0"});
+        QVERIFY(slurpShows());
+        QVERIFY(ended({"move 300 300", "press", "move 400 400", "move 500 500", "release"}));
+        QVERIFY(command.waitForFinished(10000));
+        QCOMPARE(command.exitCode(), 0);
+        const QImage shot(out);
+        const double scale = qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble();
+        QVERIFY2(qAbs(shot.width() - 200) <= 2, "not the 200 pixels dragged over");
+        QCOMPARE(shot.dotsPerMeterX(), qRound(72 * scale / 0.0254));
+    }
+
     // Escape during the drag: the backend ends the request without a picture, which is
     // cancelled, not failed: one line, nothing written (SIGTERM: tst_portal_capture). Last:
     // the wlroots backend is busy until its drag ends.
@@ -268,9 +289,10 @@ int main(int argc, char** argv)
     SwaySession full;
     if (qEnvironmentVariable("QUORVEL_SWAY_PIPEWIRE") == u"0")
         return QTest::qExec(&withoutPipeWire, argc, argv);
-    // On a HiDPI screen (--scale 1.5) the full screen alone: its pixels and density.
+    // On a HiDPI screen (--scale 1.5) captures alone: their pixels and density.
     if (qEnvironmentVariable("QUORVEL_SWAY_SCALE") != u"1")
-        return QTest::qExec(&full, {app.arguments().constFirst(), "fullScreenAtOnce"});
+        return QTest::qExec(
+            &full, {app.arguments().constFirst(), "fullScreenAtOnce", "areaAtTheOutputScale"});
     return QTest::qExec(&full, argc, argv);
 }
 
