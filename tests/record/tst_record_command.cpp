@@ -162,7 +162,8 @@ class TestRecordCommand : public QObject {
     // else a signal.
     ProcessResult stopRecording(int ms, const QString& how)
     {
-        QTest::qWaitFor([&] { return sinceStarted.elapsed() >= ms; }, ms + 1000);
+        [[maybe_unused]] const bool waited =
+            QTest::qWaitFor([&] { return sinceStarted.elapsed() >= ms; }, ms + 1000);
         recordedSeconds = sinceStarted.elapsed() / 1000.0;
         if (how == QLatin1String("stop")) {
             const ProcessResult stop = run(quorvelBinary(), {"record", "stop"});
