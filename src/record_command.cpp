@@ -24,6 +24,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -266,27 +267,33 @@ private:
         });
     }
 
-    static std::shared_ptr<Result<std::unique_ptr<Recording>>> open(
-        const X11FrameSource::Target& target, bool audio, const QString& output)
+    using Started = std::pair<Result<std::unique_ptr<Recording>>, X11FrameSource*>;
+
+    static std::shared_ptr<Started> open(const X11FrameSource::Target& target, bool audio,
+                                         const QString& output)
     {
         using Outcome = Result<std::unique_ptr<Recording>>;
         auto frames = X11FrameSource::open(target);
         if (!frames.ok())
-            return std::make_shared<Outcome>(Outcome::failure(frames.error()));
+            return std::make_shared<Started>(Outcome::failure(frames.error()), nullptr);
         Recording::Setup setup;
         setup.destination = output;
         setup.frames = std::move(frames).value();
+        // Lives as long as the recording that owns it; for the counts.
+        auto* source = static_cast<X11FrameSource*>(setup.frames.get());
         if (audio) {
             // TODO(rec-sound): setup.sound = openDefaultOutputMonitor() once
             // the sound source is merged; until then --audio is refused.
-            return std::make_shared<Outcome>(
-                Outcome::failure(QStringLiteral("sound recording is not in this build")));
+            return std::make_shared<Started>(
+                Outcome::failure(QStringLiteral("sound recording is not in this build")), nullptr);
         }
-        return std::make_shared<Outcome>(Recording::start(std::move(setup)));
+        return std::make_shared<Started>(Recording::start(std::move(setup)), source);
     }
 
-    void started(std::shared_ptr<Result<std::unique_ptr<Recording>>> outcome)
+    void started(std::shared_ptr<Started> result)
     {
+        Result<std::unique_ptr<Recording>>* outcome = &result->first;
+        m_source = result->second;
         if (!outcome->ok()) {
             end(exitFailure, QStringLiteral("quorvel: cannot record %1: %2")
                                  .arg(m_request.kindName, outcome->error()));
@@ -369,6 +376,16 @@ private:
 
     void finished(const Result<QString>& written)
     {
+        // For the tests and the benchmark: where frames went.
+        if (!qEnvironmentVariableIsEmpty("QUORVEL_REPORT_RECORDING")) {
+            const Recording::Counts counts = m_recording->counts();
+            std::fprintf(stderr, "frames: %lld delivered, %lld missed, %lld encoded, %lld dropped\n",
+                         static_cast<long long>(counts.delivered),
+                         static_cast<long long>(m_source ? m_source->missedFrames() : 0),
+                         static_cast<long long>(counts.encoded),
+                         static_cast<long long>(counts.dropped));
+            std::fflush(stderr);
+        }
         const QString kept = written.ok() ? written.value() : m_recording->intermediatePath();
         if (!m_stoppedBecause.isEmpty()) {
             end(exitFailure, QStringLiteral("Recording stopped: %1; kept what was recorded in %2")
@@ -401,6 +418,7 @@ private:
     X11CaptureBackend m_picker;
     RecorderObject m_recorder;
     std::unique_ptr<Recording> m_recording;
+    X11FrameSource* m_source = nullptr; // owned by m_recording
     bool m_stopWhenStarted = false;
     QString m_stoppedBecause;
     int m_status = exitFailure;
