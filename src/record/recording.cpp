@@ -1,5 +1,6 @@
 #include "recording.h"
 
+#include "movie_writer.h"
 #include "recording_writer.h"
 
 extern "C" {
@@ -115,9 +116,19 @@ struct Recording::Private {
 void Recording::Private::takeFrame(const ScreenFrame& frame)
 {
     ++delivered;
-    if (halted || !frame.pixels || frame.size.isEmpty() || !supported(frame.format) ||
-        frame.stride < frame.size.width() * 4)
+    if (halted)
         return;
+    if (!frame.pixels || frame.size.isEmpty() || !supported(frame.format) ||
+        frame.stride < frame.size.width() * 4) {
+        const char* name = av_get_pix_fmt_name(frame.format);
+        Item item(Item::Failed);
+        item.reason = QStringLiteral("the screen's pictures cannot be read (%1, %2 × %3)")
+                          .arg(QLatin1String(name ? name : "no format"))
+                          .arg(frame.size.width())
+                          .arg(frame.size.height());
+        push(std::move(item));
+        return;
+    }
     // A still screen costs a comparison: the last picture's copy stays ours
     // until a different one is queued.
     if (last && samePicture(frame, *last))
@@ -213,7 +224,7 @@ void Recording::Private::run()
             // recording cut off keeps its length.
             const int64_t now = av_gettime_relative();
             Result<void> step;
-            if (now - writer->lastPictureTime() >= 1000000)
+            if (now - writer->lastPictureTime() >= 900000)
                 step = writer->repeatPicture(now);
             if (step.ok())
                 step = writer->flush();
@@ -322,6 +333,10 @@ Result<std::unique_ptr<Recording>> Recording::start(Setup setup)
     using Started = std::unique_ptr<Recording>;
     if (!setup.frames)
         return Result<Started>::failure(QStringLiteral("nothing to record"));
+    if (const QSize size = setup.frames->frameSize(); !size.isEmpty()) {
+        if (auto fits = MovieWriter::checkFrameSize(QSizeF(size)); !fits.ok())
+            return Result<Started>::failure(fits.error());
+    }
     std::unique_ptr<Recording> recording(new Recording);
     Private& d = *recording->d;
     d.destination = setup.destination;

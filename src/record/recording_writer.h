@@ -5,6 +5,7 @@
 #include "screen_frame.h"
 
 #include <QByteArray>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <cstdint>
@@ -14,8 +15,9 @@
 
 // The Matroska file a recording is written to while it is made: H.264 at the
 // pictures' own times (microseconds from the first picture) and, when asked
-// for, AAC. Nothing is written before the first picture, whose size every
-// picture is then brought to (even sides: H.264's 4:2:0 needs them). flush()
+// for, AAC. Nothing is written before the first picture, whose size, cut to
+// even sides (H.264's 4:2:0 needs them), the movie keeps: a later picture of
+// another size is fitted into it. flush()
 // puts everything encoded so far on disk in whole clusters, so a file cut off
 // at any moment after it plays up to that flush.
 //
@@ -46,8 +48,8 @@ public:
     Result<void> finish(int64_t end);
 
     bool started() const { return m_output != nullptr && m_headerWritten; }
-    // When the first and the last picture were taken; the first is where the
-    // file's time starts.
+    // When the first picture was taken (where the file's time starts), and
+    // the time of the last one written, repeats included.
     int64_t origin() const { return m_origin; }
     int64_t lastPictureTime() const { return m_lastTime; }
     // Whether a write failed for want of room (ENOSPC, EDQUOT).
@@ -63,6 +65,7 @@ private:
     Result<void> open(const ScreenFrame& first);
     Result<void> openVideo(QSize size);
     Result<void> openSound();
+    void placePictures(QSize source);
     Result<void> encodePicture(int64_t time);
     Result<void> writeSamples(const int16_t* samples, int frames);
     Result<void> writeSilence(int64_t frames);
@@ -85,6 +88,9 @@ private:
     libav::PacketPtr m_packet;
     libav::FramePtr m_picture; // the last picture, converted
     SwsContext* m_scale = nullptr;
+    QSize m_placedFor;                     // the (even) size m_scale takes
+    AVPixelFormat m_scaledFormat = AV_PIX_FMT_NONE;
+    QRect m_placed;                        // where it puts the pictures
     libav::FifoPtr m_fifo;
     libav::FramePtr m_soundFrame;
     QSize m_size; // the encoded size

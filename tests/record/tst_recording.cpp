@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -158,11 +159,6 @@ QImage noise(QSize size, int seed)
     return image;
 }
 
-QImage moving(QSize size, int i)
-{
-    return quartered(size, i);
-}
-
 // The time of the last packet in `path`, in seconds; -1 when it reads nothing.
 double lastPacketTime(const QString& path)
 {
@@ -185,6 +181,19 @@ double onset(const QString& path, const QString& graph, const QString& tag, doub
             return frame.toObject()["pts_time"].toString().toDouble();
     }
     return -1;
+}
+
+// Polls `condition` until it holds or `milliseconds` of real time passed
+// (QTRY counts its polls, and each of these runs ffprobe).
+bool becomes(const std::function<bool()>& condition, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
 }
 
 int64_t soon()
@@ -260,6 +269,53 @@ private Q_SLOTS:
         m_recordedLength = length;
     }
 
+    // A source faster than the encoder loses pictures, counted, rather than
+    // waiting or piling them up without end.
+    void dropsWhatTheEncoderCannotTake()
+    {
+        const QSize size(1920, 1080);
+        const QImage pictures[] = {noise(size, 1), noise(size, 2)};
+        auto* frames = new ScriptedFrames(size, 60, av_gettime_relative() - 10000000,
+                                          [&pictures](int i) {
+                                              QImage picture = pictures[i % 2].copy();
+                                              picture.setPixel(0, 0, uint(i)); // none alike
+                                              return picture;
+                                          });
+        auto started = Recording::start({m_dir.filePath("fast.mp4"), std::unique_ptr<FrameSource>(frames), {}});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        auto recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 20000);
+        QVERIFY(recording->counts().dropped > 0);
+        QVERIFY2(recording->finish().ok(), "finish");
+        const auto counts = recording->counts();
+        QCOMPARE(counts.delivered, 60);
+        QCOMPARE(counts.encoded + counts.dropped, 60);
+    }
+
+    // A window that becomes narrower is fitted into the movie's first size,
+    // centred on black, neither stretched nor cut.
+    void fitsAResizedWindow()
+    {
+        const QString destination = m_dir.filePath("resized.mp4");
+        auto* frames = new ScriptedFrames(QSize(160, 120), 20, soon(), [](int i) {
+            QImage image(i < 10 ? QSize(160, 120) : QSize(80, 120), QImage::Format_ARGB32);
+            image.fill(i < 10 ? Qt::white : QColor(200, 40, 40));
+            return image;
+        });
+        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames), {}});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        auto recording = std::move(started).value();
+        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 10000);
+        const auto made = recording->finish();
+        QVERIFY2(made.ok(), qPrintable(made.error()));
+        const QImage last = fixtures::frame(destination, fixtures::stream(destination)["nb_read_frames"].toString().toInt() - 1);
+        QCOMPARE(last.size(), QSize(160, 120));
+        for (const QPoint at : {QPoint(44, 10), QPoint(80, 60), QPoint(115, 110)})
+            QVERIFY2(test_support::near(last.pixelColor(at), QColor(200, 40, 40), 6), qPrintable(test_support::describe(last.pixelColor(at))));
+        for (const QPoint at : {QPoint(2, 60), QPoint(157, 60), QPoint(30, 5)})
+            QVERIFY2(test_support::near(last.pixelColor(at), Qt::black, 6), qPrintable(test_support::describe(last.pixelColor(at))));
+    }
+
     // Sound that starts before the first picture and misses a chunk stays in
     // step with the picture: a tone and a flash that begin together play together.
     void soundStaysWithThePicture()
@@ -303,8 +359,8 @@ private Q_SLOTS:
         QVERIFY2(std::abs(frames - m_recordedLength * 30) <= 2, qPrintable(QString::number(frames)));
     }
 
-    // A recording killed outright still plays up to about a second before,
-    // and can be made into a movie.
+    // A recording killed outright, even of a still screen, plays up to about
+    // a second before the kill, and can be made into a movie.
     void survivesAKill()
     {
         const QString destination = m_dir.filePath("killed.mp4");
@@ -312,18 +368,22 @@ private Q_SLOTS:
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), {"--record-forever", destination});
-        QVERIFY(child.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(lastPacketTime(intermediate) >= 1.5, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(child.canReadLine(), 10000);
+        const int64_t origin = child.readLine().trimmed().toLongLong();
+        QVERIFY(becomes([&] { return lastPacketTime(intermediate) >= 3.0; }, 20000));
+        const double killed = double(av_gettime_relative() - origin) / 1e6;
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished());
 
-        QVERIFY(lastPacketTime(intermediate) >= 1.5);
+        const double kept = lastPacketTime(intermediate);
+        QVERIFY2(kept >= killed - 1.3,
+                 qPrintable(QStringLiteral("killed at %1 s, kept %2 s").arg(killed).arg(kept)));
         const auto decoded = test_support::run(
             "ffmpeg", {"-v", "error", "-xerror", "-i", intermediate, "-f", "null", "-"});
         QVERIFY2(decoded.exitCode == 0, decoded.err.constData());
         const auto made = RecordingWriter::remux(intermediate, QFile::encodeName(destination));
         QVERIFY2(made.ok(), qPrintable(made.error()));
-        QVERIFY(fixtures::probe(destination, {"-show_format"})["format"]["duration"].toString().toDouble() >= 1.5);
+        QVERIFY(fixtures::probe(destination, {"-show_format"})["format"]["duration"].toString().toDouble() >= 3.0);
     }
 
     // A disk that fills up stops the recording once, saying so, and what was
@@ -349,8 +409,11 @@ private Q_SLOTS:
 static int recordForever(const QString& destination, bool untilFull)
 {
     const QSize size(320, 240);
-    auto frames = std::make_unique<ScriptedFrames>(size, -1, av_gettime_relative(), [size, untilFull](int i) {
-        return untilFull ? noise(size, i) : moving(size, i);
+    const int64_t origin = av_gettime_relative();
+    auto frames = std::make_unique<ScriptedFrames>(size, -1, origin, [size, untilFull](int i) {
+        // Noise fills the disk at once; a still screen gives the encoder
+        // nothing to write but what the recording adds to keep its length.
+        return untilFull ? noise(size, i) : quartered(size, -1);
     });
     auto started = Recording::start({destination, std::move(frames), {}});
     if (!started.ok()) {
@@ -364,9 +427,12 @@ static int recordForever(const QString& destination, bool untilFull)
         reason = why;
         ++stops;
     });
-    if (!untilFull)
+    if (!untilFull) {
+        std::printf("%lld\n", static_cast<long long>(origin));
+        std::fflush(stdout);
         for (;;)
             std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
     for (int waited = 0; stops == 0 && waited < 300; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto made = recording->finish();
