@@ -3,6 +3,7 @@
 #include "command_options.h"
 #include "console.h"
 #include "exit_status.h"
+#include "pulse_sound_source.h"
 #include "recording.h"
 #include "session_kind.h"
 #include "window_system.h"
@@ -282,10 +283,10 @@ private:
         // Lives as long as the recording that owns it; for the counts.
         auto* source = static_cast<X11FrameSource*>(setup.frames.get());
         if (audio) {
-            // TODO(rec-sound): setup.sound = openDefaultOutputMonitor() once
-            // the sound source is merged; until then --audio is refused.
-            return std::make_shared<Started>(
-                Outcome::failure(QStringLiteral("sound recording is not in this build")), nullptr);
+            auto sound = openDefaultOutputMonitor();
+            if (!sound.ok())
+                return std::make_shared<Started>(Outcome::failure(sound.error()), nullptr);
+            setup.sound = std::move(sound).value();
         }
         return std::make_shared<Started>(Recording::start(std::move(setup)), source);
     }
