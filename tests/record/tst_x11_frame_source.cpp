@@ -1,5 +1,5 @@
-// The X11 frame source against a real X server: what it delivers, when, and
-// how it follows a window.
+// The X11 frame source against a real X server: what it delivers and how it
+// follows a window (its timing is tested through `quorvel record`).
 #include "x11_frame_source.h"
 #include "x11_window_finder.h"
 
@@ -56,7 +56,7 @@ void warpPointer(QPoint root)
 struct Collected {
     QMutex lock;
     QImage last;
-    QList<int64_t> times;
+    int delivered = 0;
     QString failure;
 
     FrameSink sink()
@@ -66,7 +66,7 @@ struct Collected {
                                 QImage::Format_RGB32);
                     const QMutexLocker locked(&lock);
                     last = view.copy();
-                    times.append(f.time);
+                    ++delivered;
                 },
                 [this](const QString& why) {
                     const QMutexLocker locked(&lock);
@@ -81,7 +81,7 @@ struct Collected {
     qsizetype count()
     {
         const QMutexLocker locked(&lock);
-        return times.size();
+        return delivered;
     }
     // A frame delivered after this call.
     QImage next()
@@ -156,33 +156,6 @@ private Q_SLOTS:
             QVERIFY2(covered > 10, qPrintable(QString::number(covered)));
             QCOMPARE(colourAt(frame, {150, 120}), colourAt(expected, {150, 120}));
         }
-    }
-
-    // Thirty frames a second on the monotonic clock, one for every frame time.
-    void pace()
-    {
-        auto source = open({QRect(0, 0, 640, 480), 0, true});
-        QVERIFY(source);
-        Collected got;
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(source->start(got.sink(), nullptr));
-        QTRY_VERIFY_WITH_TIMEOUT(got.count() >= 60, 10000);
-        source->stop();
-        const qsizetype delivered = got.count();
-        const int64_t missed = source->missedFrames();
-        const QList<int64_t> times = got.times;
-        for (qsizetype i = 1; i < times.size(); ++i) {
-            const int64_t step = times[i] - times[i - 1];
-            QVERIFY2(step >= 33333 && step <= 33334 + missed * 33334,
-                     qPrintable(QStringLiteral("frame %1 came %2 µs after the one before")
-                                    .arg(i)
-                                    .arg(step)));
-        }
-        QVERIFY2(missed <= 1, qPrintable(QString::number(missed)));
-        const double seconds = clock.elapsed() / 1000.0;
-        QVERIFY2(delivered + missed <= seconds * 30 + 2,
-                 qPrintable(QStringLiteral("%1 frames in %2 s").arg(delivered).arg(seconds)));
     }
 
     // A window keeps its place in the frame as it moves; off the screen is
