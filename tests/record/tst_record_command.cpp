@@ -1,6 +1,7 @@
 // `quorvel record` on a private X server and session bus, recording a window
 // that shows the time it was drawn (frame-clock): the movie is read back with
 // ffprobe and ffmpeg, and its frames tell whether any was lost or misplaced.
+#include "sound_server.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
@@ -118,10 +119,10 @@ class TestRecordCommand : public QObject {
 
     // Starts `quorvel record ARGS`, drives the overlay with `steps` once it
     // holds the keyboard, and waits for the line saying it records.
-    bool startRecording(const QStringList& arguments, const QStringList& steps = {})
+    bool startRecording(const QStringList& arguments, const QStringList& steps = {},
+                        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
     {
         recorder = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QUORVEL_REPORT_OVERLAY"), QStringLiteral("1"));
         recorder->setProcessEnvironment(environment);
         recorder->start(quorvelBinary(), QStringList{"record"} + arguments);
@@ -333,6 +334,37 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return clock.canReadLine(); }, 20000));
         window = QString::fromUtf8(clock.readLine()).section(QLatin1Char(' '), 1).trimmed();
         QTRY_VERIFY(windowOrigin(window).x() >= 0);
+    }
+
+    // --audio: the default output's monitor, from a sound server of the
+    // test's own, becomes the movie's sound track, as long as its picture.
+    void withSound()
+    {
+        QTemporaryDir folder;
+        test_support::SoundServer server(folder.path());
+        QString why;
+        QVERIFY2(server.start(&why), qPrintable(why));
+        QVERIFY(server.addNullSink(QStringLiteral("quorvel_record_test")));
+        QProcessEnvironment environment = server.environment();
+        environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
+        const QString output = path("sound.mp4");
+        QVERIFY(startRecording({"full", "--audio", "-o", output}, {}, environment));
+        QCOMPARE(stopRecording(2000, "SIGINT").exitCode, 0);
+        bool ok = false;
+        const QStringList streams =
+            tool(QStringLiteral("ffprobe"),
+                 {"-v", "error", "-show_entries", "stream=codec_type,codec_name,duration", "-of",
+                  "csv=p=0", output},
+                 &ok)
+                .split(QLatin1Char('\n'));
+        QVERIFY(ok);
+        QCOMPARE(streams.size(), 2);
+        const QStringList video = streams[0].split(QLatin1Char(',')),
+                          sound = streams[1].split(QLatin1Char(','));
+        QCOMPARE(video.mid(0, 2), QStringList({"h264", "video"}));
+        QCOMPARE(sound.mid(0, 2), QStringList({"aac", "audio"}));
+        QVERIFY2(std::abs(sound[2].toDouble() - video[2].toDouble()) < 0.3,
+                 qPrintable(streams.join(QLatin1String("; "))));
     }
 
     // A test that failed half-way leaves no recorder behind for the next.
