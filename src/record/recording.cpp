@@ -17,6 +17,7 @@ extern "C" {
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,12 +86,15 @@ struct Recording::Private {
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::deque<Item> queue;
-    std::vector<std::unique_ptr<Slot>> slots; // only the source's thread adds to it
-    size_t slotLimit = 0;
+    std::vector<std::unique_ptr<Slot>> pool; // grown by the source's thread only
+    size_t poolLimit = 0;
     size_t queuedSound = 0;
     bool ending = false;
     int64_t endTime = 0;
     std::function<void(const QString&)> stoppedHandler;
+    QString stoppedFor;    // why it stopped by itself; null while it did not
+    QString sourceFailure; // the first failure a source reported
+    bool toldStop = false; // the handler was called
     Result<void> written; // what the encoder thread ended with
 
     // The source's thread only: the last picture queued, to compare the next with.
@@ -105,6 +109,7 @@ struct Recording::Private {
 
     void takeFrame(const ScreenFrame& frame);
     void takeSound(const SoundChunk& chunk);
+    void sourceFailed(const QString& reason);
     void push(Item item);
     void run();
     void handle(Item& item);
@@ -138,17 +143,17 @@ void Recording::Private::takeFrame(const ScreenFrame& frame)
     Slot* slot = nullptr;
     {
         std::lock_guard lock(mutex);
-        if (slotLimit == 0)
-            slotLimit = std::clamp(queueBytes / bytes, minimumPictures, maximumPictures);
-        for (auto& candidate : slots) {
+        if (poolLimit == 0)
+            poolLimit = std::clamp(queueBytes / bytes, minimumPictures, maximumPictures);
+        for (auto& candidate : pool) {
             if (!candidate->busy && candidate.get() != last) {
                 slot = candidate.get();
                 break;
             }
         }
-        if (!slot && slots.size() < slotLimit) {
-            slots.push_back(std::make_unique<Slot>());
-            slot = slots.back().get();
+        if (!slot && pool.size() < poolLimit) {
+            pool.push_back(std::make_unique<Slot>());
+            slot = pool.back().get();
         }
         if (!slot) {
             // The encoder is behind: this picture is lost, the source never waits.
@@ -187,6 +192,18 @@ void Recording::Private::takeSound(const SoundChunk& chunk)
     push(std::move(item));
 }
 
+void Recording::Private::sourceFailed(const QString& reason)
+{
+    {
+        std::lock_guard lock(mutex);
+        if (sourceFailure.isNull())
+            sourceFailure = reason.isEmpty() ? QStringLiteral("the recording stopped") : reason;
+    }
+    Item item(Item::Failed);
+    item.reason = reason;
+    push(std::move(item));
+}
+
 void Recording::Private::push(Item item)
 {
     {
@@ -218,13 +235,15 @@ void Recording::Private::run()
         }
         if (Clock::now() < nextFlush)
             continue;
+        const bool idle = queue.empty();
         lock.unlock();
         if (!halted && writer->started()) {
             // On a still screen the file still grows with the clock, so a
-            // recording cut off keeps its length.
+            // recording cut off keeps its length. Not while pictures wait:
+            // they are older than now.
             const int64_t now = av_gettime_relative();
             Result<void> step;
-            if (now - writer->lastPictureTime() >= 900000)
+            if (idle && now - writer->lastPictureTime() >= 900000)
                 step = writer->repeatPicture(now);
             if (step.ok())
                 step = writer->flush();
@@ -283,11 +302,13 @@ void Recording::Private::stop(const QString& reason)
     std::function<void(const QString&)> handler;
     {
         std::lock_guard lock(mutex);
-        handler = stoppedHandler;
-        written = Result<void>::failure(reason);
+        stoppedFor = reason.isEmpty() ? QStringLiteral("the recording stopped") : reason;
+        written = Result<void>::failure(stoppedFor);
+        handler = std::exchange(stoppedHandler, nullptr);
+        toldStop = bool(handler);
     }
     if (handler)
-        handler(reason);
+        handler(stoppedFor);
 }
 
 void Recording::Private::stopSources()
@@ -350,27 +371,29 @@ Result<std::unique_ptr<Recording>> Recording::start(Setup setup)
     d.encoder = std::thread([&d] { d.run(); });
 
     QString error;
-    bool started = d.frames->start(
+    const bool framesStarted = d.frames->start(
         FrameSink{[&d](const ScreenFrame& frame) { d.takeFrame(frame); },
-                  [&d](const QString& reason) {
-                      Item item(Item::Failed);
-                      item.reason = reason;
-                      d.push(std::move(item));
-                  }},
+                  [&d](const QString& reason) { d.sourceFailed(reason); }},
         &error);
-    if (started && d.sound) {
-        started = d.sound->start(
-            SoundSink{[&d](const SoundChunk& chunk) { d.takeSound(chunk); },
-                      [&d](const QString& reason) {
-                          Item item(Item::Failed);
-                          item.reason = reason;
-                          d.push(std::move(item));
-                      }},
-            &error);
-        if (!started)
-            d.frames->stop();
+    const bool soundStarted =
+        framesStarted && d.sound &&
+        d.sound->start(SoundSink{[&d](const SoundChunk& chunk) { d.takeSound(chunk); },
+                                 [&d](const QString& reason) { d.sourceFailed(reason); }},
+                       &error);
+    bool started = framesStarted && (soundStarted || !d.sound);
+    if (started) {
+        // A source that gave up while starting did not start.
+        std::lock_guard lock(d.mutex);
+        if (!d.sourceFailure.isNull()) {
+            started = false;
+            error = d.sourceFailure;
+        }
     }
     if (!started) {
+        if (framesStarted)
+            d.frames->stop();
+        if (soundStarted)
+            d.sound->stop();
         d.sourcesStopped = true;
         d.endEncoder(av_gettime_relative());
         d.done = true;
@@ -383,8 +406,17 @@ Result<std::unique_ptr<Recording>> Recording::start(Setup setup)
 
 void Recording::setStoppedHandler(std::function<void(const QString& reason)> handler)
 {
-    std::lock_guard lock(d->mutex);
-    d->stoppedHandler = std::move(handler);
+    std::unique_lock lock(d->mutex);
+    if (d->stoppedFor.isNull() || d->toldStop) {
+        d->stoppedHandler = std::move(handler);
+        return;
+    }
+    // It stopped before anyone listened (a source failing as it started).
+    d->toldStop = true;
+    const QString reason = d->stoppedFor;
+    lock.unlock();
+    if (handler)
+        handler(reason);
 }
 
 QString Recording::intermediatePath() const

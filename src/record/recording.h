@@ -13,7 +13,10 @@
 // into H.264 (and AAC) in a Matroska file beside the destination, flushed at
 // least once a second, so a kill or a power cut leaves a playable file up to
 // about the last second. A frame identical to the one before is not encoded
-// again: the intermediate has a variable frame rate, in microseconds.
+// again: the intermediate has a variable frame rate, the pictures at the
+// times the source took them (to the millisecond), and a still screen adds a
+// repeat of its picture once a second so that the file's length follows the
+// clock.
 //
 // finish() stops the sources, drains the queue and makes the destination, an
 // MPEG-4 file, from the intermediate (written beside it and put in place
@@ -28,7 +31,8 @@ public:
     };
 
     // The intermediate file for `destination`: beside it, its name starting
-    // with the destination's.
+    // with the destination's ("NAME.mp4.recording.mkv"). start() refuses to
+    // write over one that is there, left from a recording never finished.
     static QString intermediateFor(const QString& destination);
 
     // Creates the intermediate and starts the sources. Fails, having written
@@ -38,15 +42,18 @@ public:
     ~Recording(); // stops without finishing: the intermediate stays
 
     // Called once, on the encoder's thread, when the recording stopped by
-    // itself (a full disk, a source gone); the reason is one line. What was
-    // written stays, and finish() still makes the destination from it. The
-    // handler must not call finish() itself: it would wait for its own thread.
+    // itself (a full disk, a source gone); the reason is one line, "the disk
+    // is full" for a full disk. What was written stays, and finish() still
+    // tries to make the destination from it (on a disk still full it fails,
+    // and the intermediate is what was kept). The handler must not call
+    // finish() itself: it would wait for its own thread. Set after the
+    // recording stopped, it is called at once, on the caller's thread.
     void setStoppedHandler(std::function<void(const QString& reason)> handler);
 
     QString intermediatePath() const;
-    // Frames the sources delivered, frames encoded (identical ones skipped)
-    // and frames lost because the encoder fell behind; for tests and the
-    // benchmark.
+    // Frames the source delivered, frames encoded, and frames lost because
+    // the encoder fell behind; the rest were identical to the one before. For
+    // tests and the benchmark.
     struct Counts {
         int64_t delivered = 0;
         int64_t encoded = 0;

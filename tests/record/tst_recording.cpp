@@ -292,6 +292,26 @@ private Q_SLOTS:
         QCOMPARE(counts.encoded + counts.dropped, 60);
     }
 
+    // A source that gives up as it starts makes start() fail, saying why,
+    // with no file left.
+    void failsWithASourceThatGivesUp()
+    {
+        struct Failing : ScriptedFrames {
+            using ScriptedFrames::ScriptedFrames;
+            bool start(FrameSink sink, QString*) override
+            {
+                sink.failed("the window is gone");
+                return true;
+            }
+        };
+        const QString destination = m_dir.filePath("gone.mp4");
+        auto started = Recording::start(
+            {destination, std::make_unique<Failing>(QSize(64, 48), 0, 0, nullptr), {}});
+        QVERIFY(!started.ok());
+        QCOMPARE(started.error(), "the window is gone");
+        QVERIFY(!QFile::exists(Recording::intermediateFor(destination)));
+    }
+
     // A window that becomes narrower is fitted into the movie's first size,
     // centred on black, neither stretched nor cut.
     void fitsAResizedWindow()
