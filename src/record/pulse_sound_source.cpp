@@ -108,19 +108,20 @@ struct PulseSoundSource::Private {
     }
 
     // When the first of `frames` frames was played, as the server reckons
-    // it: its latency, without the library's interpolation, is as of the
-    // server's last report, and so is reckoned from that report's time. (The
+    // it. The latency is taken as of the server's last report, reckoned from
+    // that report's time, rather than interpolated to now: the library's
     // interpolation guesses the server's clock rate from the first reports,
-    // which arrive unevenly, and runs milliseconds a second apart at first.)
-    // For a monitor, the latency is negative while the output still has the
+    // which come unevenly, and runs milliseconds a second apart for a while.
+    // For a monitor the latency is negative while the output still has the
     // samples to play.
     int64_t measure(int frames)
     {
         pa_usec_t latency = 0;
         int negative = 0;
         const pa_timing_info* timing = pa_stream_get_timing_info(stream);
-        if (!timing || pa_stream_get_latency(stream, &latency, &negative) != 0) // no report yet
-            return av_gettime_relative() - framesToUs(frames); // as if only just played        // The report's time is on the wall clock; ours is monotonic.
+        if (!timing || pa_stream_get_latency(stream, &latency, &negative) != 0)
+            return av_gettime_relative() - framesToUs(frames); // no report yet: as if just played
+        // The report's time is on the wall clock; ours is monotonic.
         const int64_t reported = int64_t(timing->timestamp.tv_sec) * 1000000 +
                                  timing->timestamp.tv_usec - (av_gettime() - av_gettime_relative());
         return negative ? reported + int64_t(latency) : reported - int64_t(latency);
@@ -305,10 +306,10 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     if (pa_context_get_state(d->context) != PA_CONTEXT_READY)
         return failure(QStringLiteral("the sound server went away"));
 
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    d->stream = pa_stream_new(d->context, "Screen recording", &spec, &map);
+    d->stream = pa_stream_new(d->context, "Screen recording", &format, &map);
     if (!d->stream)
         return failure(QStringLiteral("cannot record from the sound server: ") +
                        errorText(pa_context_errno(d->context)));
@@ -318,7 +319,7 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = buffer.prebuf = buffer.minreq = uint32_t(-1);
-    buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &spec));
+    buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &format));
     // DONT_MOVE: should the output go, the recording stops rather than
     // carrying on with whatever the server moves it to, a microphone say.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |

@@ -12,7 +12,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QThread>
+#include <csignal>
 #include <memory>
+#include <sys/prctl.h>
 #include <vector>
 
 namespace test_support {
@@ -35,9 +37,8 @@ public:
     }
     ~SoundServer() { stop(); }
 
-    // The environment a client of this server runs in; applyToThisProcess()
-    // makes it this process's own, for the library under test.
-    QProcessEnvironment environment() const { return m_environment; }
+    // Makes the environment a client of this server runs in this process's
+    // own, for the library under test.
     void applyToThisProcess() const
     {
         for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
@@ -121,6 +122,8 @@ private:
     {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(m_environment);
+        // Gone with the test, even when it crashes.
+        process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process->setStandardOutputFile(m_folder + '/' + program + ".log");
         process->setStandardErrorFile(m_folder + '/' + program + ".log");
         process->start(program, arguments);

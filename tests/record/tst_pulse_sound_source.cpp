@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -149,11 +150,25 @@ private Q_SLOTS:
                  0);
     }
 
-    void saysWhenNoServerRuns()
+    // No server, or one that takes the connection and never answers: one
+    // line each, the latter within seconds.
+    void saysWhenNoServerAnswers()
     {
-        const auto opened = openDefaultOutputMonitor();
+        auto opened = openDefaultOutputMonitor();
         QVERIFY(!opened.ok());
         QCOMPARE(opened.error(), QStringLiteral("no sound server is running"));
+
+        QVERIFY(QDir().mkpath(m_folder.filePath("run/pulse")));
+        QLocalServer mute;
+        QVERIFY(mute.listen(m_folder.filePath("run/pulse/native")));
+        QElapsedTimer waited;
+        waited.start();
+        opened = openDefaultOutputMonitor();
+        QVERIFY(!opened.ok());
+        QCOMPARE(opened.error(), QStringLiteral("the sound server does not answer"));
+        QVERIFY(waited.elapsed() < 10000);
+        mute.close();
+
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
     }
@@ -209,21 +224,24 @@ private Q_SLOTS:
                                 .arg(toneWindows).arg(partWindows)));
 
         // Chunk times: one after the other, and about when the chunk reached
-        // us (the server's latency apart: a monitor's chunk may even come
-        // before it is played).
+        // us: a null sink's latency is milliseconds. None comes long before it
+        // ends; a busy machine may hold some back, but not the typical one.
         const auto& chunks = received.chunks;
         std::vector<int64_t> lateness; // when each chunk came after it ended
         for (size_t i = 0; i < chunks.size(); ++i) {
             const int64_t end = chunks[i].time + chunks[i].frames * 1000000 / SoundSource::sampleRate;
             lateness.push_back(chunks[i].arrival - end);
-            QVERIFY2(std::abs(lateness.back()) < 50000,
-                     qPrintable(QStringLiteral("chunk %1 ends %2 µs before it arrives")
-                                    .arg(i).arg(lateness.back())));
+            QVERIFY2(lateness.back() > -30000,
+                     qPrintable(QStringLiteral("chunk %1 arrives %2 µs before it ends")
+                                    .arg(i).arg(-lateness.back())));
             if (i + 1 < chunks.size())
                 QVERIFY2(std::abs(chunks[i + 1].time - end) < 1000,
                          qPrintable(QStringLiteral("%1 µs between chunks %2 and %3")
                                         .arg(chunks[i + 1].time - end).arg(i).arg(i + 1)));
         }
+        std::vector<int64_t> sorted = lateness;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        QVERIFY2(sorted[sorted.size() / 2] < 30000, qPrintable(QString::number(sorted[sorted.size() / 2])));
         // And as far apart as the wall clock says, while the tone plays: its
         // start changes the server's latency, taken in over half a second.
         // Chunks come unevenly (the server's cycle is not ours), so the
@@ -303,8 +321,16 @@ private Q_SLOTS:
                 heard = i;
         QVERIFY(heard >= 0);
         const double expected = double(tone->onset - picture->first) / 1e6;
-        // The encoder's priming samples come before 0 and are dropped in decoding.
-        const double at = std::max(audioStart, 0.0) + double(heard) / 48000 - videoStart;
+        // Where the decoded sound begins (the encoder's priming samples may
+        // or may not be dropped).
+        const auto decoded = test_support::run(
+            "ffprobe", {"-v", "error", "-select_streams", "a", "-show_frames", "-read_intervals",
+                        "%+#1", "-show_entries", "frame=pts_time", "-of", "csv=p=0", movie});
+        QCOMPARE(decoded.exitCode, 0);
+        bool number = false;
+        const double soundFrom = decoded.out.trimmed().toDouble(&number);
+        QVERIFY2(number, decoded.out.constData());
+        const double at = soundFrom + double(heard) / 48000 - videoStart;
         QVERIFY2(std::abs(at - expected) < 1.0 / 30,
                  qPrintable(QStringLiteral("the tone begins %1 s into the movie, played %2 s in")
                                 .arg(at).arg(expected)));
