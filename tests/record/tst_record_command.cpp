@@ -345,8 +345,17 @@ private Q_SLOTS:
         QString why;
         QVERIFY2(server.start(&why), qPrintable(why));
         QVERIFY(server.addNullSink(QStringLiteral("quorvel_record_test")));
-        QProcessEnvironment environment = server.environment();
-        environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
+        // The server's environment for the recorder, with this X server's
+        // display; this process keeps its own.
+        const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+        server.applyToThisProcess();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : environment.keys())
+            if (!own.contains(name))
+                qunsetenv(name.toUtf8().constData());
+        for (const QString& name : own.keys())
+            qputenv(name.toUtf8().constData(), own.value(name).toUtf8());
+        environment.insert(QStringLiteral("DISPLAY"), own.value(QStringLiteral("DISPLAY")));
         const QString output = path("sound.mp4");
         QVERIFY(startRecording({"full", "--audio", "-o", output}, {}, environment));
         QCOMPARE(stopRecording(2000, "SIGINT").exitCode, 0);
