@@ -203,7 +203,8 @@ void QuorvelApp::buildMainWindow()
     QAction* quit = m_appMenu->addAction(tr("Quit"));
     quit->setMenuRole(QAction::QuitRole);
     quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, this, &QuorvelApp::quitUnlessRecording);
+    connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
+    // Off while recording (recordingChanged): quitting would end the recorder.
     m_quitActions << quit;
 
     if (qEnvironmentVariableIsSet("QUORVEL_REPORT_FIRST_PAINT"))
@@ -271,7 +272,7 @@ void QuorvelApp::buildTray()
     connect(m_trayMenu->addAction(tr("Show Quorvel")), &QAction::triggered, this,
             &QuorvelApp::showMainWindow);
     QAction* quit = m_trayMenu->addAction(tr("Quit"));
-    connect(quit, &QAction::triggered, this, &QuorvelApp::quitUnlessRecording);
+    connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
     m_quitActions << quit;
 
     if (!m_services.trayAvailable())
@@ -420,12 +421,6 @@ void QuorvelApp::tellRecordingFailed(const QString& line)
     // Printed already; a person at the tray reads it there.
     if (m_tray && m_tray->isVisible())
         m_tray->showMessage(tr("Recording"), line, QSystemTrayIcon::Warning);
-}
-
-void QuorvelApp::quitUnlessRecording()
-{
-    if (!m_recording->isRecording())
-        m_services.quit();
 }
 
 void QuorvelApp::recordingChanged()

@@ -113,7 +113,6 @@ private:
     void recordFromMenu(ScreenshotTypes kind, OpenFlow& opener);
     void recordingChanged();
     void showRecordingTime();
-    void quitUnlessRecording();
     void tellRecordingFailed(const QString& line);
 
     Services m_services;
