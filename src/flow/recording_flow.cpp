@@ -105,6 +105,11 @@ QString RecordingFlow::folder() const
 {
     if (!m_services.folder.isEmpty())
         return m_services.folder;
+    // A session may say where videos go in its environment rather than in
+    // user-dirs.dirs, which is all QStandardPaths reads.
+    if (const QString videos = qEnvironmentVariable("XDG_VIDEOS_DIR");
+        QDir::isAbsolutePath(videos))
+        return videos;
     const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     return movies.isEmpty() ? QDir::home().filePath(QStringLiteral("Videos")) : movies;
 }

@@ -57,8 +57,8 @@ public:
     struct Services {
         // The recorder program, run with `record ...`; empty: this program.
         QString program;
-        // The folder recordings go to; empty: the movies folder
-        // (XDG_VIDEOS_DIR), else ~/Videos.
+        // The folder recordings go to; empty: $XDG_VIDEOS_DIR, else the
+        // videos folder of user-dirs.dirs, else ~/Videos.
         QString folder;
         // The clock naming the files; empty: the local time now.
         std::function<QDateTime()> now;
