@@ -40,6 +40,10 @@ const Command kCommands[] = {
      [](int& argc, char** argv, const QStringList& arguments, const EditorModule*) {
          return runCaptureCommand(argc, argv, arguments);
      }},
+    {"record", "record an area, a window or the screen as an MPEG-4 movie", true, true,
+     [](int& argc, char** argv, const QStringList& arguments, const EditorModule* editor) {
+         return editor->runRecordCommand(argc, argv, arguments);
+     }},
     {kHoldClipboardCommand, nullptr, true, false,
      [](int& argc, char** argv, const QStringList&, const EditorModule*) {
          return runClipboardHolder(argc, argv);

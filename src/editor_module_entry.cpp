@@ -7,6 +7,7 @@
 #include "ffmpeg_media_backend.h"
 #include "movie_check.h"
 #include "open_command.h"
+#include "record_command.h"
 #include "video_command.h"
 
 extern "C" {
@@ -35,7 +36,8 @@ EditorModule makeModule()
     // Before the first media object: Qt reads the backend's name once.
     useFfmpegMediaBackend();
     return EditorModule{kEditorModuleVersion, openEditor,      movieFailure,
-                        closeEditorWindows,   runOpenCommand, runVideoCommand};
+                        closeEditorWindows,   runOpenCommand, runVideoCommand,
+                        runRecordCommand};
 }
 
 } // namespace

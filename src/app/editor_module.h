@@ -14,7 +14,7 @@
 // The program and the library talk through plain values only; `version`
 // changes whenever this table or a value in it does, so a library left over
 // from another build is refused rather than called.
-inline constexpr int kEditorModuleVersion = 2;
+inline constexpr int kEditorModuleVersion = 3;
 
 struct EditorModule {
     int version; // first, whatever else changes
@@ -30,6 +30,8 @@ struct EditorModule {
     // within the caller's QCoreApplication.
     int (*runOpenCommand)(int& argc, char** argv, const QStringList& arguments);
     int (*runVideoCommand)(const QStringList& arguments);
+    // `quorvel record ...`, which makes its own application object.
+    int (*runRecordCommand)(int& argc, char** argv, const QStringList& arguments);
 };
 
 // The name of the library's one exported function, which returns its

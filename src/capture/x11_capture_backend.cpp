@@ -53,12 +53,23 @@ QList<ScreenshotTypes> X11CaptureBackend::supportedKinds() const
 
 void X11CaptureBackend::capture(ScreenshotTypes kind)
 {
+    begin(kind, false);
+}
+
+void X11CaptureBackend::pick(ScreenshotTypes kind)
+{
+    begin(kind, true);
+}
+
+void X11CaptureBackend::begin(ScreenshotTypes kind, bool picking)
+{
     if (m_state != State::idle) {
         QTimer::singleShot(
             0, this, [this] { Q_EMIT failed(QStringLiteral("a capture is already in progress")); });
         return;
     }
     m_state = State::capturing;
+    m_picking = picking;
     // Answer from the event loop, never from inside capture().
     QTimer::singleShot(0, this, [this, kind] { start(kind); });
 }
@@ -71,6 +82,11 @@ void X11CaptureBackend::start(ScreenshotTypes kind)
     }
     if (const Result<void> frozen = freeze(); !frozen.ok()) {
         failWith(frozen.error());
+        return;
+    }
+    if (kind == ScreenshotTypes::full && m_picking) {
+        const QRect desktop = m_desktopRect;
+        finish([this, desktop] { Q_EMIT picked(desktop, 0); });
         return;
     }
     if (kind == ScreenshotTypes::full) {
@@ -174,6 +190,7 @@ void X11CaptureBackend::markAll(const QRect& rootRect)
 void X11CaptureBackend::onReleased(ScreenshotTypes kind, QPoint from, QPoint to)
 {
     QRect rootRect;
+    quint32 window = 0;
     if (kind == ScreenshotTypes::area) {
         if (!isDrag(from, to)) {
             markAll({});
@@ -181,12 +198,16 @@ void X11CaptureBackend::onReleased(ScreenshotTypes kind, QPoint from, QPoint to)
         }
         rootRect = spanned(from, to);
     } else {
-        const auto frame = m_windows.frameAt(to);
-        if (!frame)
+        const auto found = m_windows.windowAt(to);
+        if (!found)
             return; // a click on the bare desktop picks nothing; keep waiting
-        rootRect = *frame;
+        rootRect = found->frame;
+        window = found->window;
     }
-    answerWith(cut(rootRect, ratioAt(from)));
+    if (m_picking)
+        finish([this, rootRect, window] { Q_EMIT picked(rootRect, window); });
+    else
+        answerWith(cut(rootRect, ratioAt(from)));
 }
 
 QImage X11CaptureBackend::cut(const QRect& rootRect, qreal ratio) const

@@ -33,6 +33,15 @@ public:
     QList<ScreenshotTypes> supportedKinds() const override;
     void capture(ScreenshotTypes kind) override;
 
+    // The same choice as capture() makes, for recording: the answer is
+    // picked() with the dragged area, or the clicked window's rectangle and
+    // its top-level window (0 for an area and for the whole desktop), instead
+    // of a picture. cancelled() and failed() as for capture().
+    void pick(ScreenshotTypes kind);
+
+Q_SIGNALS:
+    void picked(const QRect& rootRect, quint32 window);
+
 private:
     struct FrozenScreen {
         QScreen* screen;
@@ -40,6 +49,7 @@ private:
         QRect rootRect;
     };
 
+    void begin(ScreenshotTypes kind, bool picking);
     void start(ScreenshotTypes kind);
     Result<void> freeze();
     Result<void> showOverlays(ScreenshotTypes kind);
@@ -54,6 +64,7 @@ private:
 
     enum class State { idle, capturing, answering };
     State m_state = State::idle;
+    bool m_picking = false; // the answer is a rectangle, not a picture
     std::vector<FrozenScreen> m_screens;
     QImage m_desktop;    // every screen, placed at its root position
     QRect m_desktopRect; // m_desktop's rectangle in root coordinates

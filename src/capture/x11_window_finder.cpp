@@ -124,20 +124,29 @@ Result<X11WindowFinder> X11WindowFinder::snapshot(xcb_connection_t* c,
             continue;
         if (auto visible = visibleClient(c, *client, extents, screen->root)) {
             finder.m_frames.append(*visible);
+            finder.m_windows.append(window);
             continue;
         }
         const int border = geometry->border_width;
         finder.m_frames.append(QRect(geometry->x, geometry->y, geometry->width + 2 * border,
                                      geometry->height + 2 * border));
+        finder.m_windows.append(window);
     }
     return finder;
 }
 
 std::optional<QRect> X11WindowFinder::frameAt(QPoint rootPoint) const
 {
-    for (const QRect& frame : m_frames) {
-        if (frame.contains(rootPoint))
-            return frame;
+    if (const auto found = windowAt(rootPoint))
+        return found->frame;
+    return std::nullopt;
+}
+
+std::optional<X11WindowFinder::Found> X11WindowFinder::windowAt(QPoint rootPoint) const
+{
+    for (qsizetype i = 0; i < m_frames.size(); ++i) {
+        if (m_frames[i].contains(rootPoint))
+            return Found{m_frames[i], m_windows[i]};
     }
     return std::nullopt;
 }

@@ -39,9 +39,18 @@ public:
     // The rectangle of the topmost application window holding `rootPoint`.
     std::optional<QRect> frameAt(QPoint rootPoint) const;
 
+    // That window's rectangle and its top-level X window (the window
+    // manager's frame), which a recording follows as it moves.
+    struct Found {
+        QRect frame;
+        quint32 window;
+    };
+    std::optional<Found> windowAt(QPoint rootPoint) const;
+
     // Rectangles from the top of the stack down.
     const QList<QRect>& frames() const { return m_frames; }
 
 private:
     QList<QRect> m_frames;
+    QList<quint32> m_windows; // m_frames' top-level windows, index for index
 };

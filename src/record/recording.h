@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame_source.h"
 #include "result.h"
+#include "screen_frame.h"
 #include "sound_source.h"
 
 #include <QString>
@@ -39,7 +39,8 @@ public:
 
     // Called once, on the encoder's thread, when the recording stopped by
     // itself (a full disk, a source gone); the reason is one line. What was
-    // written stays, and finish() still makes the destination from it.
+    // written stays, and finish() still makes the destination from it. The
+    // handler must not call finish() itself: it would wait for its own thread.
     void setStoppedHandler(std::function<void(const QString& reason)> handler);
 
     QString intermediatePath() const;

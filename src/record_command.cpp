@@ -1,0 +1,528 @@
+#include "record_command.h"
+
+#include "command_options.h"
+#include "console.h"
+#include "exit_status.h"
+#include "recording.h"
+#include "session_kind.h"
+#include "window_system.h"
+#include "x11_capture_backend.h"
+#include "x11_frame_source.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThreadPool>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+#include <utility>
+#include <variant>
+
+namespace {
+
+constexpr const char* kCommand = "quorvel record";
+const QString kService = QStringLiteral("io.github.quorvel.Recorder");
+const QString kPath = QStringLiteral("/io/github/quorvel/Recorder");
+
+const QString kStartedLine =
+    QStringLiteral("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
+const QString kNotRecordingLine = QStringLiteral("Quorvel is not recording");
+const QString kAlreadyLine =
+    QStringLiteral("Quorvel is already recording; stop it with `quorvel record stop`");
+
+// Finishing makes the MPEG-4 file from everything recorded, which for an hour
+// of screen is a copy of a few gigabytes.
+constexpr int kStopWaitMs = 5 * 60 * 1000;
+
+struct RecordRequest {
+    ScreenshotTypes kind = ScreenshotTypes::area;
+    QString kindName;
+    QString output;
+    bool audio = false;
+    bool cursor = true;
+};
+
+struct StopRequest {};
+
+std::variant<RecordRequest, StopRequest, int> readRequest(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Records an area you drag, a window you click (following it as it moves) or the whole "
+        "screen until `quorvel record stop`, Ctrl+C or SIGTERM, and writes an MPEG-4 movie."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Write the recording to FILE (.mp4)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption audio(QStringLiteral("audio"),
+                                   QStringLiteral("Record what the computer plays, too."));
+    const QCommandLineOption noCursor(QStringLiteral("no-cursor"),
+                                      QStringLiteral("Leave the pointer out of the picture."));
+    parser.addOptions({help, output, audio, noCursor});
+    parser.addPositionalArgument(QStringLiteral("KIND"),
+                                 QStringLiteral("What to record: area, window or full; or stop."));
+    if (!parser.parse(QStringList{QLatin1String(kCommand)} + arguments))
+        return usageError(kCommand, parser.errorText());
+    if (parser.isSet(help)) {
+        printCommandHelp(parser, QStringLiteral("Usage: %1 area|window|full [--audio] "
+                                                "[--no-cursor] -o FILE.mp4\n       %1 stop")
+                                     .arg(QLatin1String(kCommand)));
+        return exitSuccess;
+    }
+    const QStringList kinds = parser.positionalArguments();
+    if (kinds.size() != 1)
+        return usageError(kCommand, QStringLiteral("name one KIND: area, window, full or stop"));
+    if (kinds.first() == QLatin1String("stop")) {
+        for (const QCommandLineOption* option : {&output, &audio, &noCursor})
+            if (parser.isSet(*option))
+                return usageError(kCommand, QStringLiteral("stop takes no options"));
+        return StopRequest{};
+    }
+    RecordRequest request;
+    request.kindName = kinds.first();
+    const auto kind = screenshotTypeNamed(request.kindName);
+    if (!kind)
+        return usageError(kCommand, QStringLiteral("unknown KIND '%1'; use area, window, full "
+                                                   "or stop")
+                                        .arg(request.kindName));
+    request.kind = *kind;
+    request.audio = parser.isSet(audio);
+    request.cursor = !parser.isSet(noCursor);
+    request.output = parser.value(output);
+    // TODO(rec-app): without -o the request goes to the running app, which
+    // records into the videos folder and opens the editor.
+    if (request.output.isEmpty())
+        return usageError(kCommand, QStringLiteral("--output FILE.mp4 is required"));
+    if (const auto status = checkOutputName(kCommand, request.output,
+                                            QStringLiteral("MPEG-4 movies"),
+                                            {QStringLiteral(".mp4")}))
+        return *status;
+    const QFileInfo folder(QFileInfo(request.output).absolutePath());
+    if (!folder.isDir() || !folder.isWritable()) {
+        printErrorLine(oneLine(QStringLiteral("quorvel: cannot record into %1: %2")
+                                   .arg(request.output,
+                                        folder.isDir() ? QStringLiteral("its folder is read-only")
+                                                       : QStringLiteral("no such folder"))));
+        return exitFailure;
+    }
+    return request;
+}
+
+// The write end of the pipe a signal handler wakes the event loop through:
+// a handler may only make async-signal-safe calls.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// While it lives, Ctrl+C, SIGTERM and a terminal hanging up call `handler`
+// on the event loop. Each handler is reset on entry, so the same signal again
+// ends the process the usual way; a signal already ignored (nohup) stays so.
+class SignalsCall {
+public:
+    static constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
+
+    explicit SignalsCall(std::function<void()> handler)
+    {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier.emplace(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&*m_notifier, &QSocketNotifier::activated, [this, handler] {
+            char byte;
+            while (::read(signalPipe[0], &byte, 1) > 0) {
+            }
+            handler();
+        });
+        struct sigaction action {};
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        for (std::size_t i = 0; i < std::size(handled); ++i)
+            m_installed[i] = sigaction(handled[i], nullptr, &m_previous[i]) == 0 &&
+                             m_previous[i].sa_handler != SIG_IGN &&
+                             sigaction(handled[i], &action, nullptr) == 0;
+    }
+    ~SignalsCall()
+    {
+        for (std::size_t i = 0; i < std::size(handled); ++i)
+            if (m_installed[i])
+                sigaction(handled[i], &m_previous[i], nullptr);
+        m_notifier.reset();
+        for (int& end : signalPipe)
+            if (end >= 0)
+                ::close(std::exchange(end, -1));
+    }
+    SignalsCall(const SignalsCall&) = delete;
+    SignalsCall& operator=(const SignalsCall&) = delete;
+
+private:
+    std::optional<QSocketNotifier> m_notifier;
+    struct sigaction m_previous[std::size(handled)]{};
+    bool m_installed[std::size(handled)] = {};
+};
+
+// The object on the bus that `quorvel record stop` (and the app) calls.
+class RecorderObject : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.quorvel.Recorder")
+
+public:
+    explicit RecorderObject(std::function<void()> stop) : m_stop(std::move(stop)) {}
+
+public Q_SLOTS:
+    Q_SCRIPTABLE void Stop() { m_stop(); }
+
+private:
+    std::function<void()> m_stop;
+};
+
+// One recording from the pick to the finished file. Everything that blocks
+// (opening the display, starting the encoder, finishing) goes to the thread
+// pool and comes back here by a queued call.
+class RecordSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RecordSession(RecordRequest request)
+        : m_request(std::move(request)), m_recorder([this] { stop(); })
+    {
+    }
+
+    void begin()
+    {
+        m_state = State::picking;
+        connect(&m_picker, &X11CaptureBackend::picked, this,
+                [this](const QRect& area, quint32 window) { startRecording(area, window); });
+        connect(&m_picker, &CaptureBackend::cancelled, this, [this] {
+            end(exitInterrupted, QStringLiteral("quorvel: the recording was cancelled; nothing "
+                                                "was written"));
+        });
+        connect(&m_picker, &CaptureBackend::failed, this, [this](const QString& reason) {
+            end(exitFailure, QStringLiteral("quorvel: cannot record %1: %2")
+                                 .arg(m_request.kindName, reason));
+        });
+        m_picker.pick(m_request.kind);
+    }
+
+    // Stop(), a signal, the recording stopping by itself: each finishes what
+    // was recorded, once.
+    void stop(const QString& reason = {})
+    {
+        switch (m_state) {
+        case State::picking:
+            end(exitInterrupted,
+                QStringLiteral("quorvel: the recording was cancelled; nothing was written"));
+            return;
+        case State::starting:
+            m_stopWhenStarted = true;
+            m_stoppedBecause = reason;
+            return;
+        case State::recording:
+            m_stoppedBecause = reason;
+            finish();
+            return;
+        case State::finishing:
+        case State::done:
+            return;
+        }
+    }
+
+    int exitStatus() const { return m_status; }
+
+private:
+    enum class State { picking, starting, recording, finishing, done };
+
+    void startRecording(const QRect& area, quint32 window)
+    {
+        m_state = State::starting;
+        X11FrameSource::Target target{area, window, m_request.cursor};
+        const bool audio = m_request.audio;
+        const QString output = QFileInfo(m_request.output).absoluteFilePath();
+        QPointer<RecordSession> self(this);
+        QThreadPool::globalInstance()->start([self, target, audio, output] {
+            auto started = open(target, audio, output);
+            QMetaObject::invokeMethod(qApp, [self, started = std::move(started)]() mutable {
+                if (self)
+                    self->started(std::move(started));
+            });
+        });
+    }
+
+    using Started = std::pair<Result<std::unique_ptr<Recording>>, X11FrameSource*>;
+
+    static std::shared_ptr<Started> open(const X11FrameSource::Target& target, bool audio,
+                                         const QString& output)
+    {
+        using Outcome = Result<std::unique_ptr<Recording>>;
+        auto frames = X11FrameSource::open(target);
+        if (!frames.ok())
+            return std::make_shared<Started>(Outcome::failure(frames.error()), nullptr);
+        Recording::Setup setup;
+        setup.destination = output;
+        setup.frames = std::move(frames).value();
+        // Lives as long as the recording that owns it; for the counts.
+        auto* source = static_cast<X11FrameSource*>(setup.frames.get());
+        if (audio) {
+            // TODO(rec-sound): setup.sound = openDefaultOutputMonitor() once
+            // the sound source is merged; until then --audio is refused.
+            return std::make_shared<Started>(
+                Outcome::failure(QStringLiteral("sound recording is not in this build")), nullptr);
+        }
+        return std::make_shared<Started>(Recording::start(std::move(setup)), source);
+    }
+
+    void started(std::shared_ptr<Started> result)
+    {
+        Result<std::unique_ptr<Recording>>* outcome = &result->first;
+        m_source = result->second;
+        if (!outcome->ok()) {
+            end(exitFailure, QStringLiteral("quorvel: cannot record %1: %2")
+                                 .arg(m_request.kindName, outcome->error()));
+            return;
+        }
+        m_recording = std::move(*outcome).value();
+        m_state = State::recording;
+        QPointer<RecordSession> self(this);
+        m_recording->setStoppedHandler([self](const QString& reason) {
+            QMetaObject::invokeMethod(qApp, [self, reason] {
+                if (self)
+                    self->stop(reason);
+            });
+        });
+        if (m_stopWhenStarted) {
+            finish();
+            return;
+        }
+        announce();
+    }
+
+    // Takes the name once frames flow; a second recorder that got in first
+    // (between our check and now) wins, and this one leaves nothing behind.
+    void announce()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            printLine(kStartedLine);
+            return;
+        }
+        bus.registerObject(kPath, &m_recorder, QDBusConnection::ExportScriptableSlots);
+        QDBusMessage request = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+        constexpr uint doNotQueue = 4;
+        request << kService << doNotQueue;
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* call) {
+                    call->deleteLater();
+                    constexpr uint primaryOwner = 1;
+                    const QDBusPendingReply<uint> reply = *call;
+                    if (reply.isError() || reply.value() != primaryOwner) {
+                        discard();
+                        return;
+                    }
+                    if (m_state == State::recording)
+                        printLine(kStartedLine);
+                });
+    }
+
+    void discard()
+    {
+        if (m_state != State::recording)
+            return;
+        const QString intermediate = m_recording->intermediatePath();
+        QThreadPool::globalInstance()->start(
+            [recording = std::shared_ptr<Recording>(std::move(m_recording)),
+             intermediate]() mutable {
+                // Our own recording of a moment, never the other one's.
+                recording.reset();
+                QFile::remove(intermediate);
+            });
+        end(exitFailure, kAlreadyLine);
+    }
+
+    void finish()
+    {
+        m_state = State::finishing;
+        QPointer<RecordSession> self(this);
+        Recording* recording = m_recording.get();
+        QThreadPool::globalInstance()->start([self, recording] {
+            auto finished = std::make_shared<Result<QString>>(recording->finish());
+            QMetaObject::invokeMethod(qApp, [self, finished] {
+                if (self)
+                    self->finished(*finished);
+            });
+        });
+    }
+
+    void finished(const Result<QString>& written)
+    {
+        // For the tests and the benchmark: where frames went.
+        if (!qEnvironmentVariableIsEmpty("QUORVEL_REPORT_RECORDING")) {
+            const Recording::Counts counts = m_recording->counts();
+            std::fprintf(stderr, "frames: %lld delivered, %lld missed, %lld encoded, %lld dropped\n",
+                         static_cast<long long>(counts.delivered),
+                         static_cast<long long>(m_source ? m_source->missedFrames() : 0),
+                         static_cast<long long>(counts.encoded),
+                         static_cast<long long>(counts.dropped));
+            std::fflush(stderr);
+        }
+        const QString kept = written.ok() ? written.value() : m_recording->intermediatePath();
+        if (!m_stoppedBecause.isEmpty()) {
+            end(exitFailure, QStringLiteral("Recording stopped: %1; kept what was recorded in %2")
+                                 .arg(m_stoppedBecause, kept));
+            return;
+        }
+        if (!written.ok()) {
+            end(exitFailure,
+                QStringLiteral("Cannot finish the recording: %1; kept what was recorded in %2")
+                    .arg(written.error(), kept));
+            return;
+        }
+        printLine(oneLine(QStringLiteral("Saved the recording to ") + kept));
+        end(exitSuccess, {});
+    }
+
+    void end(int status, const QString& line)
+    {
+        if (m_state == State::done)
+            return;
+        m_state = State::done;
+        m_status = status;
+        if (!line.isEmpty())
+            printErrorLine(oneLine(line));
+        QCoreApplication::exit(status);
+    }
+
+    RecordRequest m_request;
+    State m_state = State::picking;
+    X11CaptureBackend m_picker;
+    RecorderObject m_recorder;
+    std::unique_ptr<Recording> m_recording;
+    X11FrameSource* m_source = nullptr; // owned by m_recording
+    bool m_stopWhenStarted = false;
+    QString m_stoppedBecause;
+    int m_status = exitFailure;
+};
+
+// Whether a recording runs now. Asked before anything shows, as the app's own
+// single-instance check is.
+bool recordingRuns(QDBusConnection& bus)
+{
+    return bus.isConnected() && bus.interface()->isServiceRegistered(kService).value();
+}
+
+int record(int& argc, char** argv, const RecordRequest& request)
+{
+    const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv);
+    if (!app) {
+        printErrorLine(displayFailure());
+        return exitFailure;
+    }
+    QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    // TODO(rec-wayland): on Wayland every kind goes to the ScreenCast portal.
+    if (sessionKind() != SessionKind::x11) {
+        printErrorLine(oneLine(QStringLiteral("quorvel: cannot record %1: this desktop is not "
+                                              "an X11 session")
+                                   .arg(request.kindName)));
+        return exitFailure;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (recordingRuns(bus)) {
+        printErrorLine(kAlreadyLine);
+        return exitFailure;
+    }
+    RecordSession session(request);
+    const SignalsCall signalsStop([&session] { session.stop(); });
+    QTimer::singleShot(0, &session, [&session] { session.begin(); });
+    QApplication::exec();
+    return session.exitStatus();
+}
+
+// Asks the recorder to stop and waits, with the event loop, until its name
+// goes, which is once the file is finished.
+int stopRecording(int& argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        printErrorLine(kNotRecordingLine);
+        return exitFailure;
+    }
+    int status = exitFailure;
+    const QDeadlineTimer deadline(kStopWaitMs);
+    QTimer polling;
+    polling.setInterval(50);
+    const auto askWhetherGone = [&] {
+        auto* watcher =
+            new QDBusPendingCallWatcher(bus.interface()->asyncCall(
+                                            QStringLiteral("NameHasOwner"), kService),
+                                        &app);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &app,
+                         [&](QDBusPendingCallWatcher* call) {
+                             call->deleteLater();
+                             const QDBusPendingReply<bool> owned = *call;
+                             if (!owned.isError() && !owned.value()) {
+                                 status = exitSuccess;
+                                 QCoreApplication::quit();
+                             } else if (deadline.hasExpired()) {
+                                 printErrorLine(QStringLiteral(
+                                     "quorvel: the recording did not finish in time"));
+                                 QCoreApplication::quit();
+                             } else {
+                                 polling.start();
+                             }
+                         });
+    };
+    polling.setSingleShot(true);
+    QObject::connect(&polling, &QTimer::timeout, &app, askWhetherGone);
+
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, kPath, kService, QStringLiteral("Stop"));
+    auto* stopping = new QDBusPendingCallWatcher(bus.asyncCall(call), &app);
+    QObject::connect(stopping, &QDBusPendingCallWatcher::finished, &app,
+                     [&](QDBusPendingCallWatcher* reply) {
+                         reply->deleteLater();
+                         if (reply->isError()) {
+                             printErrorLine(kNotRecordingLine);
+                             QCoreApplication::quit();
+                             return;
+                         }
+                         askWhetherGone();
+                     });
+    QCoreApplication::exec();
+    return status;
+}
+
+} // namespace
+
+int runRecordCommand(int& argc, char** argv, const QStringList& arguments)
+{
+    auto read = readRequest(arguments);
+    if (const int* status = std::get_if<int>(&read))
+        return *status;
+    if (std::holds_alternative<StopRequest>(read))
+        return stopRecording(argc, argv);
+    return record(argc, argv, std::get<RecordRequest>(read));
+}
+
+#include "record_command.moc"
