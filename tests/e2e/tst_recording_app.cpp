@@ -96,9 +96,31 @@ private Q_SLOTS:
         expectEditorOnTheRecording();
         QVERIFY(!recorderOnTheBus());
 
-        test_support::run("xdotool", {"search", "--onlyvisible", "--name",
-                                      "^Quorvel Recording .* — Quorvel$", "windowclose"});
+        // Closed as a person does: the window manager's Alt+F4.
+        const QString editor = visibleWindows("^Quorvel Recording .* — Quorvel$").value(0);
+        test_support::run("xdotool", {"windowactivate", "--sync", editor, "key", "alt+F4"});
         QVERIFY(m_app.waitForFinished(kSlowWait));
+    }
+
+    // Escape on the recorder's pick: nothing recorded, nothing opened, and the
+    // app this command became, with no tray and no window, ends.
+    void cancelledPickEndsTheApp()
+    {
+        m_app.setWorkingDirectory(m_dir.path());
+        m_app.start(test_support::quorvelBinary(), {"record", "area"});
+        // The recorder's overlay: the only window of ours on the screen.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !test_support::run("xdotool", {"search", "--onlyvisible", "--class", "quorvel"})
+                 .out.trimmed()
+                 .isEmpty(),
+            kSlowWait);
+        // Pressed until the pick has the keyboard and takes it.
+        QTRY_VERIFY_WITH_TIMEOUT((test_support::run("xdotool", {"key", "Escape"}),
+                                  m_app.state() == QProcess::NotRunning),
+                                 kSlowWait);
+        QCOMPARE(m_app.exitCode(), 1);
+        QVERIFY(clips().entryList(QDir::Files).isEmpty());
+        QVERIFY(visibleWindows("— Quorvel$").isEmpty());
     }
 
     // With the app running, the command only asks it and returns.
