@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
