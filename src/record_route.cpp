@@ -28,8 +28,8 @@ std::optional<RecordRequest> readRequest(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption audio(QStringLiteral("audio"));
     const QCommandLineOption noCursor(QStringLiteral("no-cursor"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QString(), QStringLiteral("FILE"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({audio, noCursor, output, help});
     if (!parser.parse(QStringList{QStringLiteral("quorvel record")} + arguments) ||
@@ -71,8 +71,8 @@ int runRecordRoute(int& argc, char** argv, const QStringList& arguments)
 
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::elsewhere) {
-        if (const auto failure = InstanceClient().record(
-                request->kindName, request->options.audio, request->options.cursor)) {
+        if (const auto failure = InstanceClient().record(request->kindName, request->options.audio,
+                                                         request->options.cursor)) {
             if (failure->isEmpty())
                 return exitSuccess;
             printErrorLine(cannotRecord(*request, *failure));

@@ -59,8 +59,7 @@ RecordingFlow::RecordingFlow(Services services, QObject* parent)
     // A recording that was under way before we came: asked without waiting;
     // the watcher's word, when it comes first, is the newer one.
     auto* asked = new QDBusPendingCallWatcher(
-        bus.interface()->asyncCall(QStringLiteral("NameHasOwner"),
-                                   QLatin1String(kRecorderService)),
+        bus.interface()->asyncCall(QStringLiteral("NameHasOwner"), QLatin1String(kRecorderService)),
         this);
     auto heardFirst = std::make_shared<bool>(false);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, asked,
@@ -107,8 +106,7 @@ QString RecordingFlow::folder() const
         return m_services.folder;
     // A session may say where videos go in its environment rather than in
     // user-dirs.dirs, which is all QStandardPaths reads.
-    if (const QString videos = qEnvironmentVariable("XDG_VIDEOS_DIR");
-        QDir::isAbsolutePath(videos))
+    if (const QString videos = qEnvironmentVariable("XDG_VIDEOS_DIR"); QDir::isAbsolutePath(videos))
         return videos;
     const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     return movies.isEmpty() ? QDir::home().filePath(QStringLiteral("Videos")) : movies;
@@ -195,8 +193,7 @@ QString RecordingFlow::stop()
         QLatin1String(kRecorderService), QLatin1String(kRecorderPath),
         QLatin1String(kRecorderInterface), QStringLiteral("Stop"));
     call.setAutoStartService(false);
-    auto* answer =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    auto* answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(answer, &QDBusPendingCallWatcher::finished, this, [this, answer] {
         answer->deleteLater();
         if (!answer->isError())
@@ -209,8 +206,8 @@ QString RecordingFlow::stop()
         // Gone meanwhile is as good as stopped.
         if (!m_nameOwned)
             return;
-        m_services.writeLine(oneLine(
-            QStringLiteral("quorvel: cannot stop the recording: %1").arg(answer->error().message())));
+        m_services.writeLine(oneLine(QStringLiteral("quorvel: cannot stop the recording: %1")
+                                         .arg(answer->error().message())));
     });
     return {};
 }

@@ -50,8 +50,8 @@ public:
     };
 
     struct Options {
-        bool audio = false;  // the default output's sound as well
-        bool cursor = true;  // the pointer drawn in
+        bool audio = false; // the default output's sound as well
+        bool cursor = true; // the pointer drawn in
     };
 
     struct Services {

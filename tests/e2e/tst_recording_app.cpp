@@ -21,7 +21,8 @@ constexpr int kSlowWait = 30000;
 QStringList visibleWindows(const QString& titlePattern)
 {
     return QString::fromUtf8(
-               test_support::run("xdotool", {"search", "--onlyvisible", "--name", titlePattern}).out)
+               test_support::run("xdotool", {"search", "--onlyvisible", "--name", titlePattern})
+                   .out)
         .split('\n', Qt::SkipEmptyParts);
 }
 
@@ -54,13 +55,13 @@ class RecordingAppTest : public QObject {
                                  kSlowWait);
         const QStringList files = clips().entryList({"Quorvel Recording *.mp4"}, QDir::Files);
         QCOMPARE(files.size(), 1);
-        QVERIFY(QRegularExpression(R"(^Quorvel Recording \d{4}-\d\d-\d\d at \d\d\.\d\d\.\d\d\.mp4$)")
-                    .match(files.first())
-                    .hasMatch());
-        const auto probe = test_support::run("ffprobe", {"-v", "error", "-select_streams", "v",
-                                                         "-show_entries", "stream=codec_type",
-                                                         "-of", "csv=p=0",
-                                                         clips().filePath(files.first())});
+        QVERIFY(
+            QRegularExpression(R"(^Quorvel Recording \d{4}-\d\d-\d\d at \d\d\.\d\d\.\d\d\.mp4$)")
+                .match(files.first())
+                .hasMatch());
+        const auto probe = test_support::run(
+            "ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "stream=codec_type",
+                        "-of", "csv=p=0", clips().filePath(files.first())});
         QCOMPARE(probe.out.trimmed(), QByteArray("video"));
     }
 

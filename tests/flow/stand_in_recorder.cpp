@@ -37,15 +37,17 @@ public:
     std::function<void()> stop;
 
 public Q_SLOTS:
-    Q_SCRIPTABLE void Stop() { QTimer::singleShot(0, this, [this] { stop(); }); }
+    Q_SCRIPTABLE void Stop()
+    {
+        QTimer::singleShot(0, this, [this] { stop(); });
+    }
 };
 
 int writeMovie(const QString& path)
 {
-    return QProcess::execute(QStringLiteral("ffmpeg"),
-                             {"-v", "error", "-y", "-f", "lavfi", "-i",
-                              "testsrc=size=160x120:rate=30", "-t", "1", "-pix_fmt", "yuv420p",
-                              path});
+    return QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                        "testsrc=size=160x120:rate=30", "-t", "1",
+                                                        "-pix_fmt", "yuv420p", path});
 }
 
 } // namespace
@@ -81,7 +83,8 @@ int main(int argc, char** argv)
         if (mode == "crash")
             std::abort();
         const int status = writeMovie(path);
-        QDBusConnection::sessionBus().unregisterService(QStringLiteral("io.github.quorvel.Recorder"));
+        QDBusConnection::sessionBus().unregisterService(
+            QStringLiteral("io.github.quorvel.Recorder"));
         std::printf("Saved the recording to %s\n", qPrintable(path));
         std::fflush(stdout);
         // A recorder lets its name go a moment before it has ended.

@@ -27,10 +27,10 @@ class RecordingFlowTest : public QObject {
 
     RecordingFlow& makeFlow(const QString& program = QStringLiteral(QUORVEL_STAND_IN_RECORDER))
     {
-        m_flow = std::make_unique<RecordingFlow>(RecordingFlow::Services{
-            program, m_dir.filePath("Videos"),
-            [] { return QDateTime(QDate(2026, 12, 7), QTime(8, 15, 0)); },
-            [this](const QString& line) { m_lines << line; }});
+        m_flow = std::make_unique<RecordingFlow>(
+            RecordingFlow::Services{program, m_dir.filePath("Videos"),
+                                    [] { return QDateTime(QDate(2026, 12, 7), QTime(8, 15, 0)); },
+                                    [this](const QString& line) { m_lines << line; }});
         return *m_flow;
     }
     QStringList runs() const
@@ -53,7 +53,8 @@ private Q_SLOTS:
         QFile::remove(m_dir.filePath("runs"));
         QDir(m_dir.filePath("Videos")).removeRecursively();
         m_opener = std::make_unique<OpenFlow>(
-            OpenFlow::Services{m_backend, m_panel,
+            OpenFlow::Services{m_backend,
+                               m_panel,
                                [this](const EditorRequest& r) { m_opened << r; },
                                {},
                                [this](const QString& line) { m_lines << line; }},
