@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "instance_client.h"
 #include "native_file.h"
+#include "record_route.h"
 #include "run_app.h"
 #include "single_instance.h"
 #include "window_system.h"
@@ -18,6 +19,17 @@
 #include <cstring>
 
 namespace {
+
+// The editor's library, or null when it cannot be loaded, which is said.
+const EditorModule* loadEditorModuleOrSay()
+{
+    QString error;
+    const EditorModule* editor = loadEditorModule(&error);
+    if (!editor)
+        printErrorLine(QStringLiteral("quorvel: cannot load its editor library: ") +
+                       oneLine(error));
+    return editor;
+}
 
 const Command kCommands[] = {
     {"compose", "place pictures on a background and write them as PNG", false, false,
@@ -40,9 +52,14 @@ const Command kCommands[] = {
      [](int& argc, char** argv, const QStringList& arguments, const EditorModule*) {
          return runCaptureCommand(argc, argv, arguments);
      }},
-    {"record", "record an area, a window or the screen as an MPEG-4 movie", true, true,
-     [](int& argc, char** argv, const QStringList& arguments, const EditorModule* editor) {
-         return editor->runRecordCommand(argc, argv, arguments);
+    // Recording for the app stays in the program, which must not load FFmpeg;
+    // the recorder itself (-o, stop) is the editor library's.
+    {"record", "record an area, a window or the screen as an MPEG-4 movie", true, false,
+     [](int& argc, char** argv, const QStringList& arguments, const EditorModule*) {
+         if (wantsRecordRoute(arguments))
+             return runRecordRoute(argc, argv, arguments);
+         const EditorModule* editor = loadEditorModuleOrSay();
+         return editor ? editor->runRecordCommand(argc, argv, arguments) : int(exitFailure);
      }},
     {kHoldClipboardCommand, nullptr, true, false,
      [](int& argc, char** argv, const QStringList&, const EditorModule*) {
@@ -123,13 +140,9 @@ int runCommandLine(int& argc, char** argv)
     }
     const EditorModule* editor = nullptr;
     if (found->needsEditorLibrary) {
-        QString error;
-        editor = loadEditorModule(&error);
-        if (!editor) {
-            printErrorLine(QStringLiteral("quorvel: cannot load its editor library: ") +
-                           oneLine(error));
+        editor = loadEditorModuleOrSay();
+        if (!editor)
             return exitFailure;
-        }
     }
     if (found->needsDisplay)
         return found->run(argc, argv, arguments.mid(1), editor);

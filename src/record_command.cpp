@@ -65,7 +65,9 @@ std::variant<RecordRequest, StopRequest, int> readRequest(const QStringList& arg
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Records an area you drag, a window you click (following it as it moves) or the whole "
-        "screen until `quorvel record stop`, Ctrl+C or SIGTERM, and writes an MPEG-4 movie."));
+        "screen until `quorvel record stop`, Ctrl+C or SIGTERM. Without --output the running "
+        "Quorvel (started when none runs) records into the videos folder and opens the "
+        "recording in its editor; with it, the MPEG-4 movie is written to FILE."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
@@ -82,7 +84,7 @@ std::variant<RecordRequest, StopRequest, int> readRequest(const QStringList& arg
         return usageError(kCommand, parser.errorText());
     if (parser.isSet(help)) {
         printCommandHelp(parser, QStringLiteral("Usage: %1 area|window|full [--audio] "
-                                                "[--no-cursor] -o FILE.mp4\n       %1 stop")
+                                                "[--no-cursor] [-o FILE.mp4]\n       %1 stop")
                                      .arg(QLatin1String(kCommand)));
         return exitSuccess;
     }
@@ -106,8 +108,7 @@ std::variant<RecordRequest, StopRequest, int> readRequest(const QStringList& arg
     request.audio = parser.isSet(audio);
     request.cursor = !parser.isSet(noCursor);
     request.output = parser.value(output);
-    // TODO(rec-app): without -o the request goes to the running app, which
-    // records into the videos folder and opens the editor.
+    // Without -o the program hands the request to the app before this runs.
     if (request.output.isEmpty())
         return usageError(kCommand, QStringLiteral("--output FILE.mp4 is required"));
     if (const auto status = checkOutputName(kCommand, request.output,

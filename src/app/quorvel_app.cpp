@@ -6,6 +6,7 @@
 #include "editor_module.h"
 #include "main_view.h"
 #include "menu_view.h"
+#include "named_colors.h"
 #include "open_flow.h"
 #include "qt_file_panel.h"
 #include "update_dialog.h"
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -125,6 +127,9 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
         OpenFlow::Services{*m_services.backend, *m_services.filePanel, m_services.openEditor,
                            m_services.checkMovie, m_services.writeLine, m_services.checkAccess},
         OpenedFrom::mainWindow);
+    if (!m_services.recording.writeLine)
+        m_services.recording.writeLine = m_services.writeLine;
+    m_recording = std::make_unique<RecordingFlow>(m_services.recording);
 
     // The update check runs on its own schedule from start-up on, before
     // any window shows.
@@ -143,6 +148,16 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
 
     buildMainWindow();
     buildTray();
+
+    m_recording->drive(m_mainView->screenRecorder());
+    m_recording->drive(m_openFlow->screenRecorder());
+    connect(m_recording.get(), &RecordingFlow::stateChanged, this, &QuorvelApp::recordingChanged);
+    connect(m_recording.get(), &RecordingFlow::isRecordingChanged, this,
+            &QuorvelApp::recordingChanged);
+    connect(m_recording.get(), &RecordingFlow::failed, this, &QuorvelApp::tellRecordingFailed);
+    connect(&m_recordingClock, &QTimer::timeout, this, &QuorvelApp::showRecordingTime);
+    m_recordingClock.setInterval(1000);
+    recordingChanged();
 }
 
 QuorvelApp::~QuorvelApp()
@@ -176,10 +191,22 @@ void QuorvelApp::buildMainWindow()
     m_checkForUpdates = m_checkModel->createAction(m_appMenu);
     m_appMenu->addAction(m_checkForUpdates);
     m_appMenu->addSeparator();
+    // Recordings made from the main window open as its chosen movies do.
+    OpenFlow& opener = m_mainView->flow();
+    m_stopRecording = new QAction(tr("Stop Recording"), m_appMenu);
+    connect(m_stopRecording, &QAction::triggered, this, [this] { m_recording->stop(); });
+    connect(m_appMenu->addAction(tr("Record Area…")), &QAction::triggered, this,
+            [this, &opener] { recordFromMenu(ScreenshotTypes::area, opener); });
+    connect(m_appMenu->addAction(tr("Record Screen…")), &QAction::triggered, this,
+            [this, &opener] { recordFromMenu(ScreenshotTypes::full, opener); });
+    m_recordActions << m_appMenu->actions().mid(m_appMenu->actions().size() - 2);
+    m_appMenu->addSeparator();
     QAction* quit = m_appMenu->addAction(tr("Quit"));
     quit->setMenuRole(QAction::QuitRole);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
+    // Off while recording (recordingChanged): quitting would end the recorder.
+    m_quitActions << quit;
 
     if (qEnvironmentVariableIsSet("QUORVEL_REPORT_FIRST_PAINT"))
         // "first paint" on stderr for the startup benchmark.
@@ -228,6 +255,8 @@ void QuorvelApp::buildTrayPanel()
                               m_panel.get());
     layout->addWidget(m_menuView);
     m_menuView->flow().setStepAside(stepAside());
+    // Its Quit is off while recording, as the menus' are.
+    m_recording->drive(m_menuView->screenRecorder());
 }
 
 std::function<std::function<void()>()> QuorvelApp::stepAside()
@@ -256,10 +285,20 @@ std::function<std::function<void()>()> QuorvelApp::stepAside()
 void QuorvelApp::buildTray()
 {
     m_trayMenu = std::make_unique<QMenu>();
+    m_trayStopRecording = new QAction(tr("Stop Recording"), m_trayMenu.get());
+    connect(m_trayStopRecording, &QAction::triggered, this, [this] { m_recording->stop(); });
+    // Recordings made from the tray open as the tray panel's movies do.
+    connect(m_trayMenu->addAction(tr("Record Area…")), &QAction::triggered, this,
+            [this] { recordFromMenu(ScreenshotTypes::area, menuView()->flow()); });
+    connect(m_trayMenu->addAction(tr("Record Screen…")), &QAction::triggered, this,
+            [this] { recordFromMenu(ScreenshotTypes::full, menuView()->flow()); });
+    m_recordActions << m_trayMenu->actions();
+    m_trayMenu->addSeparator();
     connect(m_trayMenu->addAction(tr("Show Quorvel")), &QAction::triggered, this,
             &QuorvelApp::showMainWindow);
-    connect(m_trayMenu->addAction(tr("Quit")), &QAction::triggered, this,
-            [this] { m_services.quit(); });
+    QAction* quit = m_trayMenu->addAction(tr("Quit"));
+    connect(quit, &QAction::triggered, this, [this] { m_services.quit(); });
+    m_quitActions << quit;
 
     if (!m_services.trayAvailable())
         return;
@@ -374,7 +413,94 @@ SingleInstance::Handlers QuorvelApp::instanceHandlers()
             [this](const QStringList& paths, std::function<void(const QStringList&)> done) {
                 m_openFlow->openFiles(paths, std::move(done));
             },
-            [this](ScreenshotTypes kind) { return capture(kind); }};
+            [this](ScreenshotTypes kind) { return capture(kind); },
+            [this](ScreenshotTypes kind, bool sound, bool pointer) {
+                return record(kind, {sound, pointer});
+            }};
+}
+
+QString QuorvelApp::record(ScreenshotTypes kind, RecordingFlow::Options options)
+{
+    return m_recording->start(kind, options, m_mainView->flow());
+}
+
+void QuorvelApp::recordFromMenu(ScreenshotTypes kind, OpenFlow& opener)
+{
+    // The settings of the model the recording is made for.
+    const ScreenRecorder& settings = opener.screenRecorder();
+    const QString why =
+        m_recording->start(kind, {settings.capturesAudio(), settings.showsCursor()}, opener);
+    if (why.isEmpty())
+        return;
+    const QString line = oneLine(
+        QStringLiteral("Cannot record %1: %2")
+            .arg(kind == ScreenshotTypes::full ? QStringLiteral("the screen")
+                                               : screenshotTypeName(kind),
+                 why));
+    m_services.writeLine(line);
+    tellRecordingFailed(line);
+}
+
+void QuorvelApp::tellRecordingFailed(const QString& line)
+{
+    // Printed already; a person at the tray reads it there.
+    if (m_tray && m_tray->isVisible())
+        m_tray->showMessage(tr("Recording"), line, QSystemTrayIcon::Warning);
+}
+
+void QuorvelApp::recordingChanged()
+{
+    const bool recording = m_recording->isRecording();
+    const bool free = !recording && m_recording->state() == RecordingFlow::State::idle;
+    for (QAction* action : std::as_const(m_recordActions))
+        action->setEnabled(free);
+    for (QAction* action : std::as_const(m_quitActions))
+        action->setEnabled(!recording);
+    // "Stop Recording" heads the menus exactly while there is one to stop.
+    const auto place = [recording](QMenu* menu, QAction* stop, QAction* before) {
+        if (recording && !menu->actions().contains(stop))
+            menu->insertAction(before, stop);
+        else if (!recording)
+            menu->removeAction(stop);
+    };
+    place(m_trayMenu.get(), m_trayStopRecording, m_trayMenu->actions().value(0));
+    place(m_appMenu, m_stopRecording, m_recordActions.value(0));
+    if (m_tray)
+        m_tray->setIcon(recording ? recordingIcon() : QApplication::windowIcon());
+    if (recording)
+        m_recordingClock.start();
+    else
+        m_recordingClock.stop();
+    showRecordingTime();
+}
+
+void QuorvelApp::showRecordingTime()
+{
+    if (!m_tray)
+        return;
+    m_tray->setToolTip(
+        m_recording->isRecording()
+            ? tr("Quorvel: recording %1").arg(RecordingFlow::elapsedText(m_recording->elapsedMs()))
+            : QStringLiteral("Quorvel"));
+}
+
+QIcon QuorvelApp::recordingIcon()
+{
+    // The app's viewfinder with a red recording dot over its centre.
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap = viewfinderIcon(side, 1.0);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal diameter = side * 0.5;
+        const QRectF dot((side - diameter) / 2, (side - diameter) / 2, diameter, diameter);
+        painter.setPen(QPen(Qt::white, std::max(1.0, side / 16.0)));
+        painter.setBrush(named_colors::red());
+        painter.drawEllipse(dot);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 void QuorvelApp::mainWindowClosed()

@@ -3,12 +3,14 @@
 #include "capture_backend.h"
 #include "editor_request.h"
 #include "file_panel.h"
+#include "recording_flow.h"
 #include "single_instance.h"
 #include "updater.h"
 
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -30,6 +32,12 @@ class QWidget;
 // the window has been drawn. With
 // a tray, closing the main window leaves the process running in the tray
 // ("Show Quorvel" brings the window back); without one, closing it quits.
+//
+// Screen recordings start from "Record Area…" and "Record Screen…" in both
+// menus (and over the bus); one RecordingFlow serves them all. While one is
+// under way the tray icon turns to the recording icon with the time in its
+// tooltip, "Stop Recording" heads the menus, the Record entries are off, and
+// so is every Quit: quitting would end the recorder.
 class QuorvelApp : public QObject {
     Q_OBJECT
 
@@ -46,6 +54,7 @@ public:
         std::function<QString(const QString&)> checkMovie;    // movieFailureLazily
         std::function<void(const QString&)> writeLine; // printLine
         std::function<void()> quit;                    // QApplication::quit
+        RecordingFlow::Services recording;             // this program, ~/Videos
     };
 
     explicit QuorvelApp(Services services = {}, QObject* parent = nullptr);
@@ -82,6 +91,15 @@ public:
     // Starts a capture as the main window's buttons do; empty when it
     // started, else why not.
     QString capture(ScreenshotTypes kind);
+    // Starts recording as the menus do, the finished file opening as the main
+    // window's movies do; empty when it started, else why not.
+    QString record(ScreenshotTypes kind, RecordingFlow::Options options);
+
+    RecordingFlow& recordingFlow() const { return *m_recording; }
+    QAction* stopRecordingAction() const { return m_stopRecording; }
+    QAction* trayStopRecordingAction() const { return m_trayStopRecording; }
+    // The tray icon's look while recording.
+    static QIcon recordingIcon();
 
 private:
     void buildMainWindow();
@@ -94,6 +112,10 @@ private:
     // How long the tray icon waits at most for the main window's first frame.
     static constexpr int kTrayIconLatestMs = 1000;
     void mainWindowClosed();
+    void recordFromMenu(ScreenshotTypes kind, OpenFlow& opener);
+    void recordingChanged();
+    void showRecordingTime();
+    void tellRecordingFailed(const QString& line);
 
     Services m_services;
     std::unique_ptr<Updater> m_updater;
@@ -109,4 +131,14 @@ private:
     QPointer<QMessageBox> m_about;
     std::unique_ptr<QMenu> m_trayMenu;
     QSystemTrayIcon* m_tray = nullptr;
+
+    std::unique_ptr<RecordingFlow> m_recording;
+    // Off while a recording is made or being started.
+    QList<QAction*> m_recordActions;
+    // Off while a recording is made.
+    QList<QAction*> m_quitActions;
+    QAction* m_stopRecording = nullptr;
+    QAction* m_trayStopRecording = nullptr;
+    // Brings the tooltip's recording time up to date.
+    QTimer m_recordingClock;
 };

@@ -6,8 +6,10 @@
 #include <QUrl>
 #include <memory>
 
-// The screen recorder's state. Recording itself is not offered yet: the
-// editor takes movies from files, and the last one chosen is lastRecordingURL.
+// The screen recorder's state. The recording is made by a recorder process
+// that the app's RecordingFlow starts and follows; it sets isRecording, and
+// recordings take showsCursor and capturesAudio from the model they are made
+// for. The movie an editor shows, chosen or recorded, is lastRecordingURL.
 // Every property announces every assignment, even of the same value.
 class ScreenRecorder : public QObject {
     Q_OBJECT

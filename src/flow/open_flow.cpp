@@ -184,7 +184,7 @@ void OpenFlow::chooseMovie()
     m_services.panel.chooseFileToOpen(movieRequest(),
                                       [self = QPointer(this)](std::optional<QString> path) {
                                           if (self && path)
-                                              self->openChosenMovie(*path);
+                                              self->openMovie(*path);
                                       });
 }
 
@@ -211,7 +211,7 @@ void OpenFlow::openPicture(const QImage& picture, const QString& path)
     openEditor({m_capture.image(), {}, false, QFileInfo(path).fileName(), m_from});
 }
 
-void OpenFlow::openChosenMovie(const QString& path)
+void OpenFlow::openMovie(const QString& path)
 {
     // The movie itself is read by the editor's player; nothing to wait for.
     m_recorder.setLastRecordingURL(QUrl::fromLocalFile(absolute(path)));
@@ -279,7 +279,7 @@ void OpenFlow::openFiles(const QStringList& paths, Answer done)
                     if (file.read.value().kind == FileIntake::Kind::picture)
                         openPicture(file.read.value().picture, file.path);
                     else
-                        openChosenMovie(file.path);
+                        openMovie(file.path);
                 }
                 if (batch->done)
                     batch->done(batch->failures);

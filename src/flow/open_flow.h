@@ -90,6 +90,10 @@ public:
     // Opens each file in an editor of its own; `done` gets why for each that
     // did not open. At most kMostFilesAtOnce open from one call.
     void openFiles(const QStringList& paths, Answer done = {});
+    // Opens the movie at `path` as "Beautify Recording" does once its file is
+    // chosen: lastRecordingURL set, then an editor on it. A finished screen
+    // recording comes in this way too.
+    void openMovie(const QString& path);
 
     // The delay between sending our window back and capturing.
     static constexpr int kCaptureDelayMs = 100;
@@ -108,7 +112,6 @@ private:
     void replacePicture(const QImage& picture);
     void openChosenImage(const QString& path);
     void openPicture(const QImage& picture, const QString& path);
-    void openChosenMovie(const QString& path);
 
     Services m_services;
     OpenedFrom m_from;

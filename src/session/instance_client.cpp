@@ -50,6 +50,14 @@ std::optional<QString> InstanceClient::capture(const QString& kind)
     return reply->arguments().first().toString();
 }
 
+std::optional<QString> InstanceClient::record(const QString& kind, bool sound, bool pointer)
+{
+    const auto reply = call(QStringLiteral("Record"), {kind, sound, pointer}, kQuickCallMs);
+    if (!reply || reply->arguments().size() != 1)
+        return std::nullopt;
+    return reply->arguments().first().toString();
+}
+
 std::optional<QString> InstanceClient::copyPicture(const QByteArray& png)
 {
     const auto reply = call(QStringLiteral("CopyPicture"), {png}, kQuickCallMs);

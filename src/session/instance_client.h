@@ -26,6 +26,9 @@ public:
     // Starts a capture of `kind` ("area", "window" or "full") with the
     // instance's own flow; empty when it started, else why it did not.
     std::optional<QString> capture(const QString& kind);
+    // Starts recording `kind` with the instance's own recorder; empty when it
+    // started, else why it did not.
+    std::optional<QString> record(const QString& kind, bool sound, bool pointer);
     // Puts a PNG on the clipboard, owned by the instance from then on; empty
     // when it is there, else why not.
     std::optional<QString> copyPicture(const QByteArray& png);

@@ -118,6 +118,16 @@ QString SingleInstance::Capture(const QString& kind)
     return m_handlers->capture(*type);
 }
 
+QString SingleInstance::Record(const QString& kind, bool sound, bool pointer)
+{
+    const auto type = screenshotTypeNamed(kind);
+    if (!type)
+        return QStringLiteral("there is no recording of kind '%1' (area, window or full)").arg(kind);
+    if (!m_handlers || !m_handlers->record)
+        return notReady();
+    return m_handlers->record(*type, sound, pointer);
+}
+
 QString SingleInstance::CopyPicture(const QByteArray& png)
 {
     if (!calledFromDBus())

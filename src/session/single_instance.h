@@ -48,6 +48,9 @@ public:
             open;
         // Starts a capture of `kind`; empty when it started, else why not.
         std::function<QString(ScreenshotTypes kind)> capture;
+        // Starts recording `kind`, with the default output's sound or not and
+        // the pointer drawn in or not; empty when it started, else why not.
+        std::function<QString(ScreenshotTypes kind, bool sound, bool pointer)> record;
     };
 
     // Answers the bus methods with `handlers` from now on; until then, and
@@ -67,6 +70,9 @@ public Q_SLOTS:
     // Starts a capture ("area", "window" or "full") as the main window's
     // buttons do; empty when it started, else why not.
     Q_SCRIPTABLE QString Capture(const QString& kind);
+    // Starts recording ("area", "window" or "full") as the app's menus do,
+    // with sound and the pointer as asked; empty when it started, else why not.
+    Q_SCRIPTABLE QString Record(const QString& kind, bool sound, bool pointer);
     // Puts a PNG on the clipboard, owned by this process from now on; empty
     // when done, else why not.
     Q_SCRIPTABLE QString CopyPicture(const QByteArray& png);

@@ -1,8 +1,11 @@
-// The application's wiring: menus, closing the main window with and without a tray, the tray panel.
+// The application's wiring: menus, closing the main window with and without a tray, the tray
+// panel, and a recording's state in the menus and the tray (a stand-in recorder on a private bus).
 
 #include "main_view.h"
 #include "menu_view.h"
+#include "mac_utility_button_style.h"
 #include "null_capture_backend.h"
+#include "private_bus.h"
 #include "quorvel_app.h"
 #include "scripted_backend.h"
 #include "stand_in_panel.h"
@@ -16,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -34,6 +38,10 @@ class QuorvelAppTest : public QObject {
     Q_OBJECT
 
     int m_quits = 0;
+    QTemporaryDir m_dir;
+    test_support::PrivateBus m_bus;
+    QList<EditorRequest> m_opened;
+    QStringList m_lines;
 
     std::unique_ptr<QuorvelApp> makeApp(bool tray, std::unique_ptr<CaptureBackend> backend = {})
     {
@@ -44,13 +52,22 @@ class QuorvelAppTest : public QObject {
             std::make_unique<Updater>(UpdaterSettings{}, QStringLiteral("1.0")); // no feed
         services.trayAvailable = [tray] { return tray; };
         services.checkAccess = [](QObject*, std::function<void(bool)> answer) { answer(true); };
-        services.writeLine = [](const QString&) {};
+        services.writeLine = [this](const QString& line) { m_lines << line; };
         services.quit = [this] { ++m_quits; };
+        services.openEditor = [this](const EditorRequest& request) { m_opened << request; };
+        services.recording.program = QStringLiteral(QUORVEL_STAND_IN_RECORDER);
+        services.recording.folder = m_dir.filePath("Videos");
         return std::make_unique<QuorvelApp>(std::move(services));
     }
 
 private Q_SLOTS:
-    void init() { m_quits = 0; }
+    void initTestCase() { QVERIFY(m_bus.start(m_dir.path(), "quorvel-app-test")); }
+    void init()
+    {
+        m_quits = 0;
+        m_opened.clear();
+        m_lines.clear();
+    }
 
     void menusAndStartUp()
     {
@@ -60,8 +77,11 @@ private Q_SLOTS:
         QVERIFY(!app->mainWindow()->isVisible());
         QCOMPARE(app->mainWindow()->menuBar()->actions().value(0)->text(), "Quorvel");
         QCOMPARE(texts(app->applicationMenu()),
-                 (QStringList{"About Quorvel", "Check for Updates…", "-", "Quit"}));
-        QCOMPARE(texts(app->trayMenu()), (QStringList{"Show Quorvel", "Quit"}));
+                 (QStringList{"About Quorvel", "Check for Updates…", "-", "Record Area…",
+                              "Record Screen…", "-", "Quit"}));
+        QVERIFY(app->checkForUpdatesAction()->isEnabled());
+        QCOMPARE(texts(app->trayMenu()),
+                 (QStringList{"Record Area…", "Record Screen…", "-", "Show Quorvel", "Quit"}));
         // About returns at once, leaving a box that waits for nobody: no loop runs inside it
         // to serve bus calls in the middle of another.
         app->applicationMenu()->actions().first()->trigger(); // About
@@ -168,6 +188,63 @@ private Q_SLOTS:
         QCOMPARE(app->menuView()->screencapture().image(), shot);
         // The panel's models are its own, not the main window's.
         QVERIFY(app->mainView()->screencapture().image().isNull());
+    }
+
+    // Started from the tray: the tray shows it, Stop heads the menu and every
+    // Quit is off until the recording is saved and open in an editor.
+    void recordingFromTheTray()
+    {
+        qputenv("STAND_IN_RECORDER_MODE", "record");
+        const auto app = makeApp(true);
+        app->show();
+        QSystemTrayIcon* tray = app->trayIcon();
+        QTRY_VERIFY(tray->isVisible());
+        const auto looks = [](const QIcon& icon) { return icon.pixmap(32).toImage(); };
+        const QImage idleLook = looks(tray->icon());
+        const QStringList idleMenu = texts(app->trayMenu());
+
+        actionNamed(app->trayMenu(), "Record Screen…")->trigger();
+        QTRY_VERIFY(app->recordingFlow().isRecording());
+        QCOMPARE(looks(tray->icon()), looks(QuorvelApp::recordingIcon()));
+        QVERIFY(looks(tray->icon()) != idleLook);
+        QCOMPARE(tray->toolTip(), QStringLiteral("Quorvel: recording 0:00"));
+        QTRY_COMPARE(tray->toolTip(), QStringLiteral("Quorvel: recording 0:01"));
+        QCOMPARE(texts(app->trayMenu()), QStringList{"Stop Recording"} + idleMenu);
+        QCOMPARE(texts(app->applicationMenu()).mid(3, 3),
+                 (QStringList{"Stop Recording", "Record Area…", "Record Screen…"}));
+        for (QMenu* menu : {app->trayMenu(), app->applicationMenu()}) {
+            QVERIFY(!actionNamed(menu, "Record Area…")->isEnabled());
+            QVERIFY(!actionNamed(menu, "Quit")->isEnabled());
+            actionNamed(menu, "Quit")->trigger();
+        }
+        // The tray panel's Quit too, though the panel came after the start.
+        app->showTrayPanel();
+        QTRY_VERIFY(app->menuView()->isPermissionGranted());
+        MacUtilityButton* panelQuit = app->menuView()->entries().last();
+        QVERIFY(app->menuView()->screenRecorder().isRecording());
+        QVERIFY(!panelQuit->isEnabled());
+        QCOMPARE(m_quits, 0);
+        // A start from a shortcut meanwhile is refused with the reason.
+        QCOMPARE(app->instanceHandlers().record(ScreenshotTypes::area, false, true),
+                 QStringLiteral("Quorvel is already recording"));
+
+        // Stopped the way a screen reader would: the first item of the tray's menu.
+        QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(app->trayMenu());
+        QAccessibleInterface* first = menu->child(0);
+        QCOMPARE(first->text(QAccessible::Name), QStringLiteral("Stop Recording"));
+        first->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened.size(), 1, 20000);
+        QVERIFY(m_opened.first().showVideoPlayer);
+        QCOMPARE(m_opened.first().from, OpenedFrom::trayPanel);
+        QCOMPARE(app->menuView()->screenRecorder().lastRecordingURL(), m_opened.first().movie);
+        QTRY_VERIFY(!app->recordingFlow().isRecording());
+        QCOMPARE(texts(app->trayMenu()), idleMenu);
+        QCOMPARE(looks(tray->icon()), idleLook);
+        QCOMPARE(tray->toolTip(), QStringLiteral("Quorvel"));
+        QVERIFY(panelQuit->isEnabled() && actionNamed(app->trayMenu(), "Quit")->isEnabled());
+        QVERIFY(actionNamed(app->applicationMenu(), "Record Area…")->isEnabled());
+        QVERIFY2(m_lines.filter("record", Qt::CaseInsensitive).isEmpty(), qPrintable(m_lines.join('|')));
     }
 };
 
