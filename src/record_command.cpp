@@ -5,6 +5,7 @@
 #include "exit_status.h"
 #include "pulse_sound_source.h"
 #include "recording.h"
+#include "screen_cast_portal.h"
 #include "session_kind.h"
 #include "window_system.h"
 #include "x11_capture_backend.h"
@@ -212,17 +213,19 @@ public:
     void begin()
     {
         m_state = State::picking;
-        connect(&m_picker, &X11CaptureBackend::picked, this,
-                [this](const QRect& area, quint32 window) { startRecording(area, window); });
-        connect(&m_picker, &CaptureBackend::cancelled, this, [this] {
-            end(exitInterrupted, QStringLiteral("quorvel: the recording was cancelled; nothing "
-                                                "was written"));
-        });
-        connect(&m_picker, &CaptureBackend::failed, this, [this](const QString& reason) {
-            end(exitFailure, QStringLiteral("quorvel: cannot record %1: %2")
-                                 .arg(m_request.kindName, reason));
-        });
-        m_picker.pick(m_request.kind);
+        if (sessionKind() != SessionKind::x11) {
+            askPortal();
+            return;
+        }
+        m_picker = std::make_unique<X11CaptureBackend>();
+        connect(m_picker.get(), &X11CaptureBackend::picked, this,
+                [this](const QRect& area, quint32 window) {
+                    startRecording(X11FrameSource::Target{area, window, m_request.cursor});
+                });
+        connect(m_picker.get(), &CaptureBackend::cancelled, this, [this] { cancelled(); });
+        connect(m_picker.get(), &CaptureBackend::failed, this,
+                [this](const QString& reason) { cannotRecord(reason); });
+        m_picker->pick(m_request.kind);
     }
 
     // Stop(), a signal, the recording stopping by itself: each finishes what
@@ -231,8 +234,11 @@ public:
     {
         switch (m_state) {
         case State::picking:
-            end(exitInterrupted,
-                QStringLiteral("quorvel: the recording was cancelled; nothing was written"));
+            // The portal's chooser goes with its request, which then answers
+            // cancelled; our own overlay goes with us.
+            if (m_portal && m_portal->cancel())
+                return;
+            cancelled();
             return;
         case State::starting:
             m_stopWhenStarted = true;
@@ -253,14 +259,50 @@ public:
 private:
     enum class State { picking, starting, recording, finishing, done };
 
-    void startRecording(const QRect& area, quint32 window)
+    void cancelled()
+    {
+        end(exitInterrupted,
+            QStringLiteral("quorvel: the recording was cancelled; nothing was written"));
+    }
+
+    void cannotRecord(const QString& reason)
+    {
+        end(exitFailure,
+            QStringLiteral("quorvel: cannot record %1: %2").arg(m_request.kindName, reason));
+    }
+
+    // On Wayland the desktop's own chooser picks what is shared: a window, or
+    // a whole screen for an area or the full screen.
+    void askPortal()
+    {
+        const ScreenCastKind kind = m_request.kind == ScreenshotTypes::window
+                                        ? ScreenCastKind::window
+                                        : ScreenCastKind::monitor;
+        m_portal = requestScreenCast(
+            kind, m_request.cursor, this,
+            [this](Result<std::unique_ptr<FrameSource>> source, bool wasCancelled) {
+                m_portal = nullptr;
+                if (m_state != State::picking)
+                    return;
+                if (wasCancelled)
+                    cancelled();
+                else if (!source.ok())
+                    cannotRecord(source.error());
+                else
+                    startRecording(std::shared_ptr<FrameSource>(std::move(source).value()));
+            });
+    }
+
+    // What to record: a region of the X screen, or a stream the portal opened.
+    using Target = std::variant<X11FrameSource::Target, std::shared_ptr<FrameSource>>;
+
+    void startRecording(Target target)
     {
         m_state = State::starting;
-        X11FrameSource::Target target{area, window, m_request.cursor};
         const bool audio = m_request.audio;
         const QString output = QFileInfo(m_request.output).absoluteFilePath();
         QPointer<RecordSession> self(this);
-        QThreadPool::globalInstance()->start([self, target, audio, output] {
+        QThreadPool::globalInstance()->start([self, target = std::move(target), audio, output] {
             auto started = open(target, audio, output);
             QMetaObject::invokeMethod(qApp, [self, started = std::move(started)]() mutable {
                 if (self)
@@ -271,18 +313,38 @@ private:
 
     using Started = std::pair<Result<std::unique_ptr<Recording>>, X11FrameSource*>;
 
-    static std::shared_ptr<Started> open(const X11FrameSource::Target& target, bool audio,
-                                         const QString& output)
+    // A stream the portal opened, handed to the recording that owns it from now on.
+    class SharedSource : public FrameSource {
+    public:
+        explicit SharedSource(std::shared_ptr<FrameSource> source) : m_source(std::move(source)) {}
+        QSize frameSize() const override { return m_source->frameSize(); }
+        bool start(FrameSink sink, QString* error) override
+        {
+            return m_source->start(std::move(sink), error);
+        }
+        void stop() override { m_source->stop(); }
+
+    private:
+        std::shared_ptr<FrameSource> m_source;
+    };
+
+    static std::shared_ptr<Started> open(const Target& target, bool audio, const QString& output)
     {
         using Outcome = Result<std::unique_ptr<Recording>>;
-        auto frames = X11FrameSource::open(target);
-        if (!frames.ok())
-            return std::make_shared<Started>(Outcome::failure(frames.error()), nullptr);
         Recording::Setup setup;
         setup.destination = output;
-        setup.frames = std::move(frames).value();
         // Lives as long as the recording that owns it; for the counts.
-        auto* source = static_cast<X11FrameSource*>(setup.frames.get());
+        X11FrameSource* source = nullptr;
+        if (const auto* region = std::get_if<X11FrameSource::Target>(&target)) {
+            auto frames = X11FrameSource::open(*region);
+            if (!frames.ok())
+                return std::make_shared<Started>(Outcome::failure(frames.error()), nullptr);
+            setup.frames = std::move(frames).value();
+            source = static_cast<X11FrameSource*>(setup.frames.get());
+        } else {
+            setup.frames =
+                std::make_unique<SharedSource>(std::get<std::shared_ptr<FrameSource>>(target));
+        }
         if (audio) {
             auto sound = openDefaultOutputMonitor();
             if (!sound.ok())
@@ -389,9 +451,18 @@ private:
             std::fflush(stderr);
         }
         const QString kept = written.ok() ? written.value() : m_recording->intermediatePath();
+        // Stopped by itself (the window closed, the disk full): what was
+        // recorded is kept. Finished, it is a recording like any other, so the
+        // app still opens it; the line says why it ended early.
         if (!m_stoppedBecause.isEmpty()) {
-            end(exitFailure, QStringLiteral("Recording stopped: %1; kept what was recorded in %2")
-                                 .arg(m_stoppedBecause, kept));
+            printErrorLine(oneLine(QStringLiteral("Recording stopped: %1; kept what was recorded in %2")
+                                       .arg(m_stoppedBecause, kept)));
+            if (!written.ok()) {
+                end(exitFailure, {});
+                return;
+            }
+            printLine(oneLine(QStringLiteral("Saved the recording to ") + kept));
+            end(exitSuccess, {});
             return;
         }
         if (!written.ok()) {
@@ -417,7 +488,8 @@ private:
 
     RecordRequest m_request;
     State m_state = State::picking;
-    X11CaptureBackend m_picker;
+    std::unique_ptr<X11CaptureBackend> m_picker; // X11: our own overlay picks
+    QPointer<ScreenCastPortal> m_portal;         // Wayland: the desktop's chooser, while it asks
     RecorderObject m_recorder;
     std::unique_ptr<Recording> m_recording;
     X11FrameSource* m_source = nullptr; // owned by m_recording
@@ -441,13 +513,6 @@ int record(int& argc, char** argv, const RecordRequest& request)
         return exitFailure;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
-    // TODO(rec-wayland): on Wayland every kind goes to the ScreenCast portal.
-    if (sessionKind() != SessionKind::x11) {
-        printErrorLine(oneLine(QStringLiteral("quorvel: cannot record %1: this desktop is not "
-                                              "an X11 session")
-                                   .arg(request.kindName)));
-        return exitFailure;
-    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (recordingRuns(bus)) {
         printErrorLine(kAlreadyLine);
