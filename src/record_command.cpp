@@ -311,7 +311,11 @@ private:
         });
     }
 
-    using Started = std::pair<Result<std::unique_ptr<Recording>>, X11FrameSource*>;
+    struct Started {
+        Result<std::unique_ptr<Recording>> recording;
+        X11FrameSource* source = nullptr;
+        QString noSound; // why the sound asked for is not recorded
+    };
 
     // A stream the portal opened, handed to the recording that owns it from now on.
     class SharedSource : public FrameSource {
@@ -338,26 +342,31 @@ private:
         if (const auto* region = std::get_if<X11FrameSource::Target>(&target)) {
             auto frames = X11FrameSource::open(*region);
             if (!frames.ok())
-                return std::make_shared<Started>(Outcome::failure(frames.error()), nullptr);
+                return std::make_shared<Started>(Started{Outcome::failure(frames.error()), nullptr, {}});
             setup.frames = std::move(frames).value();
             source = static_cast<X11FrameSource*>(setup.frames.get());
         } else {
             setup.frames =
                 std::make_unique<SharedSource>(std::get<std::shared_ptr<FrameSource>>(target));
         }
+        // No sound server is no reason to lose the picture: the recording goes
+        // on silent, and says so.
+        QString noSound;
         if (audio) {
             auto sound = openDefaultOutputMonitor();
-            if (!sound.ok())
-                return std::make_shared<Started>(Outcome::failure(sound.error()), nullptr);
-            setup.sound = std::move(sound).value();
+            if (sound.ok())
+                setup.sound = std::move(sound).value();
+            else
+                noSound = sound.error();
         }
-        return std::make_shared<Started>(Recording::start(std::move(setup)), source);
+        return std::make_shared<Started>(
+            Started{Recording::start(std::move(setup)), source, noSound});
     }
 
     void started(std::shared_ptr<Started> result)
     {
-        Result<std::unique_ptr<Recording>>* outcome = &result->first;
-        m_source = result->second;
+        Result<std::unique_ptr<Recording>>* outcome = &result->recording;
+        m_source = result->source;
         if (!outcome->ok()) {
             end(exitFailure, QStringLiteral("quorvel: cannot record %1: %2")
                                  .arg(m_request.kindName, outcome->error()));
@@ -365,6 +374,9 @@ private:
         }
         m_recording = std::move(*outcome).value();
         m_state = State::recording;
+        if (!result->noSound.isEmpty())
+            printErrorLine(oneLine(QStringLiteral("quorvel: recording without sound: ") +
+                                   result->noSound));
         QPointer<RecordSession> self(this);
         m_recording->setStoppedHandler([self](const QString& reason) {
             QMetaObject::invokeMethod(qApp, [self, reason] {
