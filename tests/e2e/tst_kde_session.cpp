@@ -4,8 +4,8 @@
 //
 // What KDE does its own way (the rest: tst_sway_session): `doctor`, the full
 // screen at once, `--copy` through KWin's data-control, the app's native
-// windows drawn, and the portal's dialog (shown for an area or a window)
-// closed when the capture is stopped.
+// windows drawn, and the portal's dialog (shown for an area or a window):
+// driven through KWin's fake input, and closed when the capture is stopped.
 
 #include "wayland_session.h"
 
@@ -88,17 +88,15 @@ QHash<QString, QRect> windows(const QString& folder)
         call.setArguments(arguments);
         QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
     }
-    QHash<QString, QRect> found;
     const QString prefix = "js: " + marker + ' ';
+    QString log;
     QTest::qWaitFor(
         [&] {
-            const QString log =
-                QString::fromUtf8(test_support::fileBytes(qEnvironmentVariable("QUORVEL_KDE_LOG")));
+            log = QString::fromUtf8(test_support::fileBytes(qEnvironmentVariable("QUORVEL_KDE_LOG")));
             return log.contains(prefix + "end");
         },
         10000);
-    const QString log =
-        QString::fromUtf8(test_support::fileBytes(qEnvironmentVariable("QUORVEL_KDE_LOG")));
+    QHash<QString, QRect> found;
     for (const QString& line : log.split(u'\n')) {
         if (!line.startsWith(prefix) || line.endsWith(" end"))
             continue;
@@ -107,6 +105,23 @@ QHash<QString, QRect> windows(const QString& folder)
             QRect(w["x"].toInt(), w["y"].toInt(), w["width"].toInt(), w["height"].toInt());
     }
     return found;
+}
+
+// The portal's dialog once KWin shows it (KWin titles it after its program).
+QRect portalDialog(const QString& folder)
+{
+    const QHash<QString, QRect> shown = windows(folder);
+    for (auto it = shown.begin(); it != shown.end(); ++it)
+        if (it.key().startsWith(u"Request screenshot"))
+            return it.value();
+    return {};
+}
+
+bool click(QPoint at)
+{
+    return test_support::run(QStringLiteral(QUORVEL_KDE_INPUT),
+                             {QString::number(at.x()), QString::number(at.y())})
+               .exitCode == 0;
 }
 
 } // namespace
@@ -203,12 +218,45 @@ private Q_SLOTS:
         test_support::run("wl-copy", {"--clear"});
     }
 
-    // An area (or a window) opens the portal's dialog; stopping the command
-    // closes the request, so the dialog goes too: one line, nothing written.
+    // An area (or a window) is chosen in the portal's dialog, the whole
+    // screen unless told otherwise: Take, then Save, gives the screen as it
+    // was at Take (the dialog on it).
+    void areaChosenInTheDialog()
+    {
+        const QString out = m_dir.filePath("area.png");
+        QProcess command;
+        command.start(test_support::quorvelBinary(),
+                      {"capture", "area", "-o", out, "--padding", "0"});
+        QRect dialog;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] { return !(dialog = portalDialog(m_dir.path())).isEmpty(); }, 15000),
+                 "no dialog shows");
+        const QImage shown = screen();
+        // Its buttons sit along its bottom: Save at the left, Take at the right.
+        QVERIFY(click({dialog.right() - 78, dialog.bottom() - 27}));
+        // Save is enabled once the screen is taken.
+        const QPoint save(dialog.left() + 78, dialog.bottom() - 27);
+        const bool saved = QTest::qWaitFor(
+            [&] {
+                return command.state() == QProcess::NotRunning ||
+                       (click(save) && command.waitForFinished(500));
+            },
+            15000);
+        QVERIFY2(saved, "Save does not end the capture");
+        QCOMPARE(command.exitCode(), 0);
+        const QImage shot = QImage(out).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shot.size(), QSize(1280, 720));
+        // Only the pointer and the button under it differ.
+        QVERIFY(test_support::differingShare(shot, shown, 2) < 0.005);
+    }
+
+    // Stopping the command while the dialog shows ends the request (closed
+    // by us, or by the portal once we leave the bus), so the dialog goes too:
+    // one line, nothing written.
     void dialogClosedWithTheCapture()
     {
         const QImage before = screen();
-        const QString out = m_dir.filePath("area.png");
+        const QString out = m_dir.filePath("stopped.png");
         QProcess command;
         command.start(test_support::quorvelBinary(), {"capture", "area", "-o", out});
         const bool shown = QTest::qWaitFor(
