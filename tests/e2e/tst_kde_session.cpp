@@ -117,11 +117,29 @@ QRect portalDialog(const QString& folder)
     return {};
 }
 
+// The compositor's clipboard picture as wl-paste reads it. With nothing on
+// the clipboard KWin tells wl-paste nothing at all, and it waits: bounded.
+QImage pasted()
+{
+    QProcess paste;
+    paste.start("wl-paste", {"--type", "image/png"});
+    if (!paste.waitForFinished(3000)) {
+        paste.kill();
+        paste.waitForFinished();
+        return {};
+    }
+    return QImage::fromData(paste.readAllStandardOutput());
+}
+
+// Clicks and keys through kde-input: "X Y" clicks, "ctrl+c" presses keys.
+bool input(const QStringList& steps)
+{
+    return test_support::run(QStringLiteral(QUORVEL_KDE_INPUT), steps).exitCode == 0;
+}
+
 bool click(QPoint at)
 {
-    return test_support::run(QStringLiteral(QUORVEL_KDE_INPUT),
-                             {QString::number(at.x()), QString::number(at.y())})
-               .exitCode == 0;
+    return input({QString::number(at.x()), QString::number(at.y())});
 }
 
 } // namespace
@@ -159,7 +177,8 @@ private Q_SLOTS:
     // The app runs natively (KWin runs no XWayland here, so whatever shows is
     // a Wayland client): its main window is drawn, and so is an editor opened
     // on a picture, the picture's own colour on the screen, the whole editor
-    // within the screen.
+    // within the screen. Ctrl+C in it lands on the compositor's clipboard (the
+    // key's serial lets the app set the selection itself).
     void nativeWindows()
     {
         session::startNatively(m_app);
@@ -184,6 +203,14 @@ private Q_SLOTS:
                                 .arg(editor.y())
                                 .arg(editor.width())
                                 .arg(editor.height())));
+
+        // Ctrl+C there copies the composed picture: 40 points of padding all round.
+        QVERIFY(input({"1000", "300", "ctrl+c"}));
+        QImage copied;
+        QVERIFY2(QTest::qWaitFor([&] { return (copied = pasted()).size() == QSize(480, 380); },
+                                 10000),
+                 "Ctrl+C copies nothing");
+        QCOMPARE(copied.pixel(240, 190), qRgb(0xc0, 0x30, 0x90));
     }
 
     // The whole screen at once, with no dialog: every pixel as KWin sees it,
