@@ -11,6 +11,7 @@
 #include "stand_in_panel.h"
 #include "test_support.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
@@ -30,6 +31,14 @@ QStringList texts(const QMenu* menu)
     for (const QAction* action : menu->actions())
         all.append(action->isSeparator() ? QStringLiteral("-") : action->text());
     return all;
+}
+
+QAction* actionNamed(const QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
 }
 
 } // namespace
