@@ -28,3 +28,9 @@ void ScreenRecorder::setLastRecordingURL(const QUrl& url)
     m_lastRecordingURL = url;
     Q_EMIT lastRecordingURLChanged();
 }
+
+void ScreenRecorder::setStream(std::optional<ScreenshotTypes> contentFilter, const QUrl& output)
+{
+    m_contentFilter = contentFilter;
+    m_streamOutput->setUrl(output);
+}

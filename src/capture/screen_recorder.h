@@ -1,10 +1,11 @@
 #pragma once
 
+#include "screenshot_types.h"
 #include "stream_output.h"
 
 #include <QObject>
 #include <QUrl>
-#include <memory>
+#include <optional>
 
 // The screen recorder's state. The recording is made by a recorder process
 // that the app's RecordingFlow starts and follows; it sets isRecording, and
@@ -32,8 +33,13 @@ public:
     QUrl lastRecordingURL() const { return m_lastRecordingURL; }
     void setLastRecordingURL(const QUrl& url);
 
+    // What the recording under way shows (an area, a window or the screen);
+    // none while nothing is recorded, or for another process's recording.
+    std::optional<ScreenshotTypes> contentFilter() const { return m_contentFilter; }
     // Never null; owned by the recorder.
     StreamOutput* streamOutput() const { return m_streamOutput; }
+    // Sets both as a recording starts (kind and file) or ends (none, empty).
+    void setStream(std::optional<ScreenshotTypes> contentFilter, const QUrl& output);
 
 Q_SIGNALS:
     void showsCursorChanged();
@@ -46,8 +52,6 @@ private:
     bool m_capturesAudio = true;
     bool m_isRecording = false;
     QUrl m_lastRecordingURL;
-    // What to record and the running recording: none until recording exists.
-    std::shared_ptr<void> m_contentFilter;
-    std::shared_ptr<void> m_stream;
+    std::optional<ScreenshotTypes> m_contentFilter;
     StreamOutput* m_streamOutput;
 };

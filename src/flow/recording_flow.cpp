@@ -169,6 +169,7 @@ QString RecordingFlow::start(ScreenshotTypes kind, Options options, OpenFlow& op
     });
     m_opener = &opener;
     m_path = path;
+    m_kind = kind;
     m_complaint.clear();
     setState(State::starting);
     m_child->start(m_services.program, arguments);
@@ -245,9 +246,16 @@ void RecordingFlow::announceRecording()
         m_elapsed.start();
     else
         m_elapsed.invalidate();
-    for (const QPointer<ScreenRecorder>& recorder : std::as_const(m_driven))
-        if (recorder && recorder->isRecording() != recording)
+    // Ours is known by its kind and file; one a command makes is only running.
+    const bool ours = recording && m_child;
+    for (const QPointer<ScreenRecorder>& recorder : std::as_const(m_driven)) {
+        if (!recorder)
+            continue;
+        recorder->setStream(ours ? m_kind : std::nullopt,
+                            ours ? QUrl::fromLocalFile(m_path) : QUrl());
+        if (recorder->isRecording() != recording)
             recorder->setIsRecording(recording);
+    }
     Q_EMIT isRecordingChanged(recording);
 }
 

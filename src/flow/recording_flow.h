@@ -118,6 +118,7 @@ private:
     std::unique_ptr<QProcess> m_child;
     QPointer<OpenFlow> m_opener;
     QString m_path;
+    std::optional<ScreenshotTypes> m_kind; // of our recording under way
     // The child's standard error, bounded: its last line is what it says
     // when it fails.
     QByteArray m_complaint;
