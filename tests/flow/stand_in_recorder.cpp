@@ -3,7 +3,6 @@
 // Stop() or SIGTERM, and writes a small real movie (ffmpeg's test pattern)
 // to PATH. STAND_IN_RECORDER_MODE picks how it behaves:
 //   record (default)  as above, exit 0
-//   deaf              owns the name but answers no Stop(): only SIGTERM stops it
 //   pick              never gets to recording; SIGTERM cancels it (exit 130)
 //   cancel            the pick is cancelled at once (exit 130)
 //   fail              complains on standard error and exits 1
@@ -24,11 +23,6 @@ namespace {
 
 std::atomic<bool> terminated{false};
 
-void onTerm(int)
-{
-    terminated = true;
-}
-
 class Recorder : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.github.quorvel.Recorder")
@@ -43,26 +37,15 @@ public Q_SLOTS:
     }
 };
 
-int writeMovie(const QString& path)
-{
-    return QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                        "testsrc=size=160x120:rate=30", "-t", "1",
-                                                        "-pix_fmt", "yuv420p", path});
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
-    if (const QString log = qEnvironmentVariable("STAND_IN_RECORDER_LOG"); !log.isEmpty()) {
-        QFile file(log);
-        if (file.open(QIODevice::Append))
-            file.write(arguments.join(' ').toUtf8() + '\n');
-    }
-    const qsizetype at = arguments.indexOf(QStringLiteral("-o"));
-    const QString path = at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : QString();
+    if (QFile log(qEnvironmentVariable("STAND_IN_RECORDER_LOG")); log.open(QIODevice::Append))
+        log.write(arguments.join(' ').toUtf8() + '\n');
+    const QString path = arguments.value(arguments.indexOf(QStringLiteral("-o")) + 1);
     const QByteArray mode = qgetenv("STAND_IN_RECORDER_MODE");
     if (mode == "cancel")
         return 130;
@@ -71,7 +54,7 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
-    std::signal(SIGTERM, onTerm);
+    std::signal(SIGTERM, [](int) { terminated = true; });
 
     Recorder recorder;
     bool stopping = false;
@@ -82,7 +65,10 @@ int main(int argc, char** argv)
             return QCoreApplication::exit(130);
         if (mode == "crash")
             std::abort();
-        const int status = writeMovie(path);
+        const int status =
+            QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                         "testsrc=size=160x120:rate=30", "-t", "1",
+                                                         "-pix_fmt", "yuv420p", path});
         QDBusConnection::sessionBus().unregisterService(
             QStringLiteral("io.github.quorvel.Recorder"));
         std::printf("Saved the recording to %s\n", qPrintable(path));
@@ -99,13 +85,9 @@ int main(int argc, char** argv)
     poll.start(10);
     if (mode != "pick") {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        if (mode != "deaf")
-            bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
-                               QDBusConnection::ExportScriptableSlots);
-        if (!bus.registerService(QStringLiteral("io.github.quorvel.Recorder"))) {
-            std::fputs("quorvel: cannot record: Quorvel is already recording\n", stderr);
-            return 1;
-        }
+        bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
+                           QDBusConnection::ExportScriptableSlots);
+        bus.registerService(QStringLiteral("io.github.quorvel.Recorder"));
         std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
         std::fflush(stdout);
     }
