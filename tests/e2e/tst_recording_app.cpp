@@ -1,6 +1,6 @@
 // Recordings for the app, on a private bus and X server with the real
 // recorder: `quorvel record KIND` becomes the app or reaches the running one,
-// a second start is refused, and a stopped recording opens in an editor.
+// and a stopped recording opens in an editor.
 
 #include "private_bus.h"
 #include "test_support.h"
@@ -17,6 +17,7 @@ namespace {
 
 // Recorders and editors starting on a busy two-core machine.
 constexpr int kSlowWait = 30000;
+const QString kEditorTitle = QStringLiteral("^Quorvel Recording .* — Quorvel$");
 
 QStringList visibleWindows(const QString& titlePattern)
 {
@@ -48,21 +49,12 @@ class RecordingAppTest : public QObject {
         process.setWorkingDirectory(m_dir.path());
         return test_support::finish(process, test_support::quorvelBinary(), arguments);
     }
-    // The saved recording opened in an editor of the app, and the one file.
+    // The saved recording opened in an editor of the app (its file is checked
+    // by the recorder's own tests).
     void expectEditorOnTheRecording()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows("^Quorvel Recording .* — Quorvel$").isEmpty(),
-                                 kSlowWait);
-        const QStringList files = clips().entryList({"Quorvel Recording *.mp4"}, QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QVERIFY(
-            QRegularExpression(R"(^Quorvel Recording \d{4}-\d\d-\d\d at \d\d\.\d\d\.\d\d\.mp4$)")
-                .match(files.first())
-                .hasMatch());
-        const auto probe = test_support::run(
-            "ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "stream=codec_type",
-                        "-of", "csv=p=0", clips().filePath(files.first())});
-        QCOMPARE(probe.out.trimmed(), QByteArray("video"));
+        QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(kEditorTitle).isEmpty(), kSlowWait);
+        QCOMPARE(clips().entryList({"Quorvel Recording *.mp4"}, QDir::Files).size(), 1);
     }
 
 private Q_SLOTS:
@@ -71,6 +63,7 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QVERIFY(m_bus.start(m_dir.path(), QStringLiteral("test")));
         qputenv("XDG_VIDEOS_DIR", clips().path().toUtf8());
+        m_app.setWorkingDirectory(m_dir.path());
     }
     void init() { clips().removeRecursively(); }
     void cleanup()
@@ -83,22 +76,13 @@ private Q_SLOTS:
     // tray, the app ends when the recording's editor is closed.
     void becomesTheApp()
     {
-        m_app.setWorkingDirectory(m_dir.path());
         m_app.start(test_support::quorvelBinary(), {"record", "full"});
         QTRY_VERIFY_WITH_TIMEOUT(recorderOnTheBus(), kSlowWait);
-
-        const ProcessResult second = quorvel({"record", "area", "--no-cursor"});
-        QCOMPARE(second.exitCode, 1);
-        QCOMPARE(second.err.count('\n'), 1);
-        QVERIFY2(second.err.contains("already recording"), second.err.constData());
-
-        const ProcessResult stopped = quorvel({"record", "stop"});
-        QCOMPARE(stopped.exitCode, 0);
+        QCOMPARE(quorvel({"record", "stop"}).exitCode, 0);
         expectEditorOnTheRecording();
-        QVERIFY(!recorderOnTheBus());
 
         // Closed as a person does: the window manager's Alt+F4.
-        const QString editor = visibleWindows("^Quorvel Recording .* — Quorvel$").value(0);
+        const QString editor = visibleWindows(kEditorTitle).value(0);
         test_support::run("xdotool", {"windowactivate", "--sync", editor, "key", "alt+F4"});
         QVERIFY(m_app.waitForFinished(kSlowWait));
     }
@@ -107,7 +91,6 @@ private Q_SLOTS:
     // app this command became, with no tray and no window, ends.
     void cancelledPickEndsTheApp()
     {
-        m_app.setWorkingDirectory(m_dir.path());
         m_app.start(test_support::quorvelBinary(), {"record", "area"});
         // The recorder's overlay: the only window of ours on the screen.
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -124,10 +107,10 @@ private Q_SLOTS:
         QVERIFY(visibleWindows("— Quorvel$").isEmpty());
     }
 
-    // With the app running, the command only asks it and returns.
+    // With the app running, the command only asks it and returns; a second
+    // start is refused there, in one line.
     void goesToTheRunningApp()
     {
-        m_app.setWorkingDirectory(m_dir.path());
         m_app.start(test_support::quorvelBinary(), {});
         QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows("^Quorvel$").isEmpty(), kSlowWait);
 
@@ -135,6 +118,10 @@ private Q_SLOTS:
         QCOMPARE(asked.exitCode, 0);
         QVERIFY(asked.out.isEmpty() && asked.err.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(recorderOnTheBus(), kSlowWait);
+        const ProcessResult second = quorvel({"record", "area"});
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(second.err.count('\n'), 1);
+        QVERIFY2(second.err.contains("already recording"), second.err.constData());
         QCOMPARE(quorvel({"record", "stop"}).exitCode, 0);
         expectEditorOnTheRecording();
         QCOMPARE(m_app.state(), QProcess::Running);

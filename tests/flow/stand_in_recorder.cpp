@@ -1,9 +1,8 @@
 // Stands in for `quorvel record KIND [--audio] [--no-cursor] -o PATH` in the
 // app's tests: it owns the recorder's bus name while "recording", stops on
-// Stop() or SIGTERM, and writes a small real movie (ffmpeg's test pattern)
-// to PATH. STAND_IN_RECORDER_MODE picks how it behaves:
+// Stop() or SIGTERM, and then writes PATH (empty: nothing here reads it).
+// STAND_IN_RECORDER_MODE picks how it behaves:
 //   record (default)  as above, exit 0
-//   pick              never gets to recording; SIGTERM cancels it (exit 130)
 //   cancel            the pick is cancelled at once (exit 130)
 //   fail              complains on standard error and exits 1
 //   crash             records, then aborts when told to stop
@@ -12,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
-#include <QProcess>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -57,24 +55,10 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, [](int) { terminated = true; });
 
     Recorder recorder;
-    bool stopping = false;
     const auto finish = [&] {
-        if (std::exchange(stopping, true))
-            return;
-        if (mode == "pick")
-            return QCoreApplication::exit(130);
         if (mode == "crash")
             std::abort();
-        const int status =
-            QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                         "testsrc=size=160x120:rate=30", "-t", "1",
-                                                         "-pix_fmt", "yuv420p", path});
-        QDBusConnection::sessionBus().unregisterService(
-            QStringLiteral("io.github.quorvel.Recorder"));
-        std::printf("Saved the recording to %s\n", qPrintable(path));
-        std::fflush(stdout);
-        // A recorder lets its name go a moment before it has ended.
-        QTimer::singleShot(200, [status] { QCoreApplication::exit(status == 0 ? 0 : 1); });
+        QCoreApplication::exit(QFile(path).open(QIODevice::WriteOnly) ? 0 : 1);
     };
     recorder.stop = finish;
     QTimer poll;
@@ -83,14 +67,12 @@ int main(int argc, char** argv)
             finish();
     });
     poll.start(10);
-    if (mode != "pick") {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
-                           QDBusConnection::ExportScriptableSlots);
-        bus.registerService(QStringLiteral("io.github.quorvel.Recorder"));
-        std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
-        std::fflush(stdout);
-    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
+                       QDBusConnection::ExportScriptableSlots);
+    bus.registerService(QStringLiteral("io.github.quorvel.Recorder"));
+    std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
+    std::fflush(stdout);
     return app.exec();
 }
 
