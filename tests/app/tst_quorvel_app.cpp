@@ -197,11 +197,10 @@ private Q_SLOTS:
     {
         const auto app = makeApp(true);
         app->show();
-        QSystemTrayIcon* tray = app->trayIcon();
         const QStringList idleMenu = texts(app->trayMenu());
 
         app->trayMenu()->actions().at(1)->trigger(); // Record Screen…
-        QTRY_COMPARE(tray->toolTip(), QStringLiteral("Quorvel: recording 0:01"));
+        QTRY_COMPARE(app->trayIcon()->toolTip(), QStringLiteral("Quorvel: recording 0:01"));
         QCOMPARE(texts(app->trayMenu()), QStringList{"Stop Recording"} + idleMenu);
         QCOMPARE(texts(app->applicationMenu()).at(3), QStringLiteral("Stop Recording"));
         for (QMenu* menu : {app->trayMenu(), app->applicationMenu()}) {

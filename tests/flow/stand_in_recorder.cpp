@@ -1,12 +1,11 @@
 // Stands in for `quorvel record KIND [--audio] [--no-cursor] -o PATH` in the
 // app's tests: it owns the recorder's bus name while "recording", stops on
-// Stop() or SIGTERM, and then writes PATH (empty: nothing here reads it).
+// Stop() or SIGTERM, and writes its arguments to PATH.
 // STAND_IN_RECORDER_MODE picks how it behaves:
 //   record (default)  as above, exit 0
 //   cancel            the pick is cancelled at once (exit 130)
 //   fail              complains on standard error and exits 1
 //   crash             records, then aborts when told to stop
-// STAND_IN_RECORDER_LOG, when set, gets the arguments, one line per run.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -41,8 +40,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
-    if (QFile log(qEnvironmentVariable("STAND_IN_RECORDER_LOG")); log.open(QIODevice::Append))
-        log.write(arguments.join(' ').toUtf8() + '\n');
     const QString path = arguments.value(arguments.indexOf(QStringLiteral("-o")) + 1);
     const QByteArray mode = qgetenv("STAND_IN_RECORDER_MODE");
     if (mode == "cancel")
@@ -52,19 +49,21 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
+    // The movie it makes holds the arguments it was given, for the tests to read.
+    if (QFile movie(path); movie.open(QIODevice::WriteOnly))
+        movie.write(arguments.join(' ').toUtf8());
     std::signal(SIGTERM, [](int) { terminated = true; });
 
     Recorder recorder;
-    const auto finish = [&] {
+    recorder.stop = [&] {
         if (mode == "crash")
             std::abort();
-        QCoreApplication::exit(QFile(path).open(QIODevice::WriteOnly) ? 0 : 1);
+        QCoreApplication::exit(0);
     };
-    recorder.stop = finish;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (terminated)
-            finish();
+            recorder.stop();
     });
     poll.start(10);
     QDBusConnection bus = QDBusConnection::sessionBus();
