@@ -11,7 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using test_support::ProcessResult;
+using test_support::quorvelBinary;
+using test_support::run;
 
 namespace {
 
@@ -22,8 +23,7 @@ const QString kEditorTitle = QStringLiteral("^Quorvel Recording .* — Quorvel$"
 QStringList visibleWindows(const QString& titlePattern)
 {
     return QString::fromUtf8(
-               test_support::run("xdotool", {"search", "--onlyvisible", "--name", titlePattern})
-                   .out)
+               run("xdotool", {"search", "--onlyvisible", "--name", titlePattern}).out)
         .split('\n', Qt::SkipEmptyParts);
 }
 
@@ -42,11 +42,6 @@ class RecordingAppTest : public QObject {
         return QDBusConnection(QStringLiteral("test"))
             .interface()
             ->isServiceRegistered(QStringLiteral("io.github.quorvel.Recorder"));
-    }
-    ProcessResult quorvel(const QStringList& arguments)
-    {
-        QProcess process;
-        return test_support::finish(process, test_support::quorvelBinary(), arguments);
     }
     // The saved recording opened in an editor of the app (its file is checked
     // by the recorder's own tests).
@@ -75,21 +70,20 @@ private Q_SLOTS:
     // the saved recording's editor is closed.
     void becomesTheApp()
     {
-        m_app.start(test_support::quorvelBinary(), {"record", "area"});
+        m_app.start(quorvelBinary(), {"record", "area"});
         // Pressed until the recorder's pick is up, has the keyboard and takes it.
-        QTRY_VERIFY_WITH_TIMEOUT((test_support::run("xdotool", {"key", "Escape"}),
-                                  m_app.state() == QProcess::NotRunning),
-                                 kSlowWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (run("xdotool", {"key", "Escape"}), m_app.state() == QProcess::NotRunning), kSlowWait);
         QCOMPARE(m_app.exitCode(), 1);
         QVERIFY(clips().entryList(QDir::Files).isEmpty());
 
-        m_app.start(test_support::quorvelBinary(), {"record", "full"});
+        m_app.start(quorvelBinary(), {"record", "full"});
         QTRY_VERIFY_WITH_TIMEOUT(recorderOnTheBus(), kSlowWait);
-        QCOMPARE(quorvel({"record", "stop"}).exitCode, 0);
+        QCOMPARE(run(quorvelBinary(), {"record", "stop"}).exitCode, 0);
         expectEditorOnTheRecording();
         // Closed as a person does: the window manager's Alt+F4.
         const QString editor = visibleWindows(kEditorTitle).value(0);
-        test_support::run("xdotool", {"windowactivate", "--sync", editor, "key", "alt+F4"});
+        run("xdotool", {"windowactivate", "--sync", editor, "key", "alt+F4"});
         QVERIFY(m_app.waitForFinished(kSlowWait));
     }
 
@@ -97,17 +91,17 @@ private Q_SLOTS:
     // start is refused there, in one line.
     void goesToTheRunningApp()
     {
-        m_app.start(test_support::quorvelBinary(), {});
+        m_app.start(quorvelBinary(), {});
         QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows("^Quorvel$").isEmpty(), kSlowWait);
 
-        const ProcessResult asked = quorvel({"record", "full", "--no-cursor"});
+        const auto asked = run(quorvelBinary(), {"record", "full", "--no-cursor"});
         QVERIFY(asked.exitCode == 0 && asked.out.isEmpty() && asked.err.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(recorderOnTheBus(), kSlowWait);
-        const ProcessResult second = quorvel({"record", "area"});
+        const auto second = run(quorvelBinary(), {"record", "area"});
         QVERIFY2(second.exitCode == 1 && second.err.count('\n') == 1 &&
                      second.err.contains("already recording"),
                  second.err.constData());
-        QCOMPARE(quorvel({"record", "stop"}).exitCode, 0);
+        QCOMPARE(run(quorvelBinary(), {"record", "stop"}).exitCode, 0);
         expectEditorOnTheRecording();
         QCOMPARE(m_app.state(), QProcess::Running);
     }
