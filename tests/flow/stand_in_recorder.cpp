@@ -1,19 +1,15 @@
 // Stands in for `quorvel record KIND [--audio] [--no-cursor] -o PATH` in the
 // app's tests: it owns the recorder's bus name while "recording", stops on
-// Stop() or SIGTERM, and writes a small real movie (ffmpeg's test pattern)
-// to PATH. STAND_IN_RECORDER_MODE picks how it behaves:
+// Stop() or SIGTERM, and writes its arguments to PATH.
+// STAND_IN_RECORDER_MODE picks how it behaves:
 //   record (default)  as above, exit 0
-//   deaf              owns the name but answers no Stop(): only SIGTERM stops it
-//   pick              never gets to recording; SIGTERM cancels it (exit 130)
 //   cancel            the pick is cancelled at once (exit 130)
 //   fail              complains on standard error and exits 1
 //   crash             records, then aborts when told to stop
-// STAND_IN_RECORDER_LOG, when set, gets the arguments, one line per run.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
-#include <QProcess>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -23,11 +19,6 @@
 namespace {
 
 std::atomic<bool> terminated{false};
-
-void onTerm(int)
-{
-    terminated = true;
-}
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -43,26 +34,13 @@ public Q_SLOTS:
     }
 };
 
-int writeMovie(const QString& path)
-{
-    return QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                        "testsrc=size=160x120:rate=30", "-t", "1",
-                                                        "-pix_fmt", "yuv420p", path});
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
-    if (const QString log = qEnvironmentVariable("STAND_IN_RECORDER_LOG"); !log.isEmpty()) {
-        QFile file(log);
-        if (file.open(QIODevice::Append))
-            file.write(arguments.join(' ').toUtf8() + '\n');
-    }
-    const qsizetype at = arguments.indexOf(QStringLiteral("-o"));
-    const QString path = at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : QString();
+    const QString path = arguments.value(arguments.indexOf(QStringLiteral("-o")) + 1);
     const QByteArray mode = qgetenv("STAND_IN_RECORDER_MODE");
     if (mode == "cancel")
         return 130;
@@ -71,44 +49,29 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
-    std::signal(SIGTERM, onTerm);
+    // The movie it makes holds the arguments it was given, for the tests to read.
+    if (QFile movie(path); movie.open(QIODevice::WriteOnly))
+        movie.write(arguments.join(' ').toUtf8());
+    std::signal(SIGTERM, [](int) { terminated = true; });
 
     Recorder recorder;
-    bool stopping = false;
-    const auto finish = [&] {
-        if (std::exchange(stopping, true))
-            return;
-        if (mode == "pick")
-            return QCoreApplication::exit(130);
+    recorder.stop = [&] {
         if (mode == "crash")
             std::abort();
-        const int status = writeMovie(path);
-        QDBusConnection::sessionBus().unregisterService(
-            QStringLiteral("io.github.quorvel.Recorder"));
-        std::printf("Saved the recording to %s\n", qPrintable(path));
-        std::fflush(stdout);
-        // A recorder lets its name go a moment before it has ended.
-        QTimer::singleShot(200, [status] { QCoreApplication::exit(status == 0 ? 0 : 1); });
+        QCoreApplication::exit(0);
     };
-    recorder.stop = finish;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (terminated)
-            finish();
+            recorder.stop();
     });
     poll.start(10);
-    if (mode != "pick") {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (mode != "deaf")
-            bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
-                               QDBusConnection::ExportScriptableSlots);
-        if (!bus.registerService(QStringLiteral("io.github.quorvel.Recorder"))) {
-            std::fputs("quorvel: cannot record: Quorvel is already recording\n", stderr);
-            return 1;
-        }
-        std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
-        std::fflush(stdout);
-    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.registerObject(QStringLiteral("/io/github/quorvel/Recorder"), &recorder,
+                       QDBusConnection::ExportScriptableSlots);
+    bus.registerService(QStringLiteral("io.github.quorvel.Recorder"));
+    std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
+    std::fflush(stdout);
     return app.exec();
 }
 
