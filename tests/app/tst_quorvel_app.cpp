@@ -33,14 +33,6 @@ QStringList texts(const QMenu* menu)
     return all;
 }
 
-QAction* actionNamed(const QMenu* menu, const QString& text)
-{
-    for (QAction* action : menu->actions())
-        if (action->text() == text)
-            return action;
-    return nullptr;
-}
-
 } // namespace
 
 class QuorvelAppTest : public QObject {
