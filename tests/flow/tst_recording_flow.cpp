@@ -5,6 +5,7 @@
 #include "open_flow.h"
 #include "private_bus.h"
 #include "recording_flow.h"
+#include "screen_recorder.h"
 #include "scripted_backend.h"
 #include "stand_in_panel.h"
 #include "test_support.h"
@@ -51,17 +52,22 @@ private Q_SLOTS:
     void recordsStopsAndOpens()
     {
         RecordingFlow& flow = makeFlow();
+        ScreenRecorder model;
+        flow.drive(model);
         QCOMPARE(flow.start(ScreenshotTypes::area, {true, false}, m_opener), QString());
         QTRY_VERIFY(flow.isRecording());
+        const QString path = m_dir.filePath("Videos/Quorvel Recording 2026-12-07 at 08.15.00.mp4");
+        // The model knows what is recorded and where it goes, while it is.
+        QVERIFY(model.isRecording() && model.contentFilter() == ScreenshotTypes::area);
+        QCOMPARE(model.streamOutput()->url(), QUrl::fromLocalFile(path));
         // One recording at a time: a second start says so and runs nothing.
         QCOMPARE(flow.start(ScreenshotTypes::full, {}, m_opener),
                  QStringLiteral("Quorvel is already recording"));
 
         QCOMPARE(flow.stop(), QString());
         QTRY_COMPARE_WITH_TIMEOUT(m_opened.size(), 1, 20000);
-        QVERIFY(!flow.isRecording());
+        QVERIFY(!flow.isRecording() && !model.contentFilter() && model.streamOutput()->url().isEmpty());
         QCOMPARE(m_lines, QStringList());
-        const QString path = m_dir.filePath("Videos/Quorvel Recording 2026-12-07 at 08.15.00.mp4");
         QCOMPARE(m_opened.first().movie, QUrl::fromLocalFile(path));
         QCOMPARE(test_support::fileBytes(path),
                  "record area --audio --no-cursor -o " + path.toUtf8());
