@@ -2,6 +2,7 @@
 
 #include "capture_backend.h"
 #include "exit_status.h"
+#include "stop_signals.h"
 #include "clipboard_handoff.h"
 #include "command_options.h"
 #include "compose_output.h"
@@ -103,64 +104,6 @@ std::variant<CaptureRequest, int> readRequest(const QStringList& arguments)
 
 const QString kCancelledLine = QStringLiteral("the capture was cancelled; nothing was written");
 
-// The write end of the pipe a signal handler wakes the event loop through:
-// a handler may only make async-signal-safe calls.
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
-}
-
-// While it lives, Ctrl+C, SIGTERM and a terminal hanging up cancel the capture
-// as Escape would: a portal's request is closed, so its dialog or drag does
-// not stay on the screen with nobody waiting for it. Each handler is reset on
-// entry, so the same signal again ends the command the usual way; a signal
-// already ignored (nohup) stays ignored.
-class InterruptCancelsCapture {
-public:
-    static constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
-
-    explicit InterruptCancelsCapture(std::function<void()> onSignal)
-    {
-        if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        m_notifier.emplace(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(&*m_notifier, &QSocketNotifier::activated, [this, onSignal] {
-            char byte;
-            while (::read(interruptPipe[0], &byte, 1) > 0) {
-            }
-            m_notifier->setEnabled(false);
-            onSignal();
-        });
-        struct sigaction action {};
-        action.sa_handler = &onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        for (std::size_t i = 0; i < std::size(handled); ++i)
-            m_installed[i] = sigaction(handled[i], nullptr, &m_previous[i]) == 0 &&
-                             m_previous[i].sa_handler != SIG_IGN &&
-                             sigaction(handled[i], &action, nullptr) == 0;
-    }
-    ~InterruptCancelsCapture()
-    {
-        for (std::size_t i = 0; i < std::size(handled); ++i)
-            if (m_installed[i])
-                sigaction(handled[i], &m_previous[i], nullptr);
-        m_notifier.reset();
-        for (int& end : interruptPipe)
-            if (end >= 0)
-                ::close(std::exchange(end, -1));
-    }
-    InterruptCancelsCapture(const InterruptCancelsCapture&) = delete;
-    InterruptCancelsCapture& operator=(const InterruptCancelsCapture&) = delete;
-
-private:
-    std::optional<QSocketNotifier> m_notifier;
-    struct sigaction m_previous[std::size(handled)]{};
-    bool m_installed[std::size(handled)] = {};
-};
 
 // The portal is asked what it will show first, off this thread (the calls
 // block), so the person reads what to do before it shows; then `ask` runs here.
@@ -217,7 +160,7 @@ int captureToFile(const CaptureRequest& request)
         asked = true;
         backend->capture(request.kind);
     };
-    const InterruptCancelsCapture interrupt([&] {
+    const StopSignals interrupt([&] {
         if (!asked || !backend->cancel())
             return finish(kCancelledLine);
         cancelling.start(3000);
@@ -254,7 +197,7 @@ int captureAsTheApp(SingleInstance& instance, const CaptureRequest& request)
     QTimer ending;
     ending.setSingleShot(true);
     QObject::connect(&ending, &QTimer::timeout, [] { QCoreApplication::exit(exitFailure); });
-    std::optional<InterruptCancelsCapture> interrupt;
+    std::optional<StopSignals> interrupt;
     return runApp(instance, AppStart::background, [&](QuorvelApp& app) {
         QObject::connect(&app.captureBackend(), &CaptureBackend::cancelled, &ending, [&ending] {
             if (ending.isActive())

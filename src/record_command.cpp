@@ -3,6 +3,7 @@
 #include "command_options.h"
 #include "console.h"
 #include "exit_status.h"
+#include "stop_signals.h"
 #include "pulse_sound_source.h"
 #include "recording.h"
 #include "screen_cast_portal.h"
@@ -127,61 +128,6 @@ std::variant<RecordRequest, StopRequest, int> readRequest(const QStringList& arg
     return request;
 }
 
-// The write end of the pipe a signal handler wakes the event loop through:
-// a handler may only make async-signal-safe calls.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-// While it lives, Ctrl+C, SIGTERM and a terminal hanging up call `handler`
-// on the event loop. Each handler is reset on entry, so the same signal again
-// ends the process the usual way; a signal already ignored (nohup) stays so.
-class SignalsCall {
-public:
-    static constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
-
-    explicit SignalsCall(std::function<void()> handler)
-    {
-        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        m_notifier.emplace(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(&*m_notifier, &QSocketNotifier::activated, [this, handler] {
-            char byte;
-            while (::read(signalPipe[0], &byte, 1) > 0) {
-            }
-            handler();
-        });
-        struct sigaction action {};
-        action.sa_handler = &onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        for (std::size_t i = 0; i < std::size(handled); ++i)
-            m_installed[i] = sigaction(handled[i], nullptr, &m_previous[i]) == 0 &&
-                             m_previous[i].sa_handler != SIG_IGN &&
-                             sigaction(handled[i], &action, nullptr) == 0;
-    }
-    ~SignalsCall()
-    {
-        for (std::size_t i = 0; i < std::size(handled); ++i)
-            if (m_installed[i])
-                sigaction(handled[i], &m_previous[i], nullptr);
-        m_notifier.reset();
-        for (int& end : signalPipe)
-            if (end >= 0)
-                ::close(std::exchange(end, -1));
-    }
-    SignalsCall(const SignalsCall&) = delete;
-    SignalsCall& operator=(const SignalsCall&) = delete;
-
-private:
-    std::optional<QSocketNotifier> m_notifier;
-    struct sigaction m_previous[std::size(handled)]{};
-    bool m_installed[std::size(handled)] = {};
-};
 
 // The object on the bus that `quorvel record stop` (and the app) calls.
 class RecorderObject : public QObject {
@@ -531,7 +477,7 @@ int record(int& argc, char** argv, const RecordRequest& request)
         return exitFailure;
     }
     RecordSession session(request);
-    const SignalsCall signalsStop([&session] { session.stop(); });
+    const StopSignals signalsStop([&session] { session.stop(); });
     QTimer::singleShot(0, &session, [&session] { session.begin(); });
     QApplication::exec();
     return session.exitStatus();

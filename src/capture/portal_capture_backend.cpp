@@ -9,7 +9,6 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
@@ -20,6 +19,13 @@ namespace {
 const QString kService = QString::fromLatin1(portal::kService);
 const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QString::fromLatin1(portal::kScreenshotInterface);
+
+QString describe(const QDBusError& error)
+{
+    return portal::describe(error, {QStringLiteral("screenshot portal"),
+                                    QStringLiteral("screenshots"),
+                                    QStringLiteral("take screenshots")});
+}
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
 // Reading the portal's properties activates it if it is not running yet;
@@ -40,49 +46,6 @@ uint targetFor(ScreenshotTypes kind)
         return 4;
     }
     return 1;
-}
-
-QString newHandleToken()
-{
-    static quint64 counter = 0;
-    return QStringLiteral("quorvel%1_%2")
-        .arg(++counter)
-        .arg(QRandomGenerator::global()->generate());
-}
-
-// The portal names a request's object after the caller and the token, so we
-// can listen there before asking and cannot miss a quick answer.
-QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
-{
-    QString sender = bus.baseService();
-    if (sender.startsWith(QLatin1Char(':')))
-        sender.remove(0, 1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-}
-
-// A portal's error text is written for developers (\"No such interface … on
-// object at path …\"); the person gets what it means, in our words.
-QString describe(const QDBusError& error)
-{
-    switch (error.type()) {
-    case QDBusError::AccessDenied:
-        return QStringLiteral("the desktop does not allow Quorvel to take screenshots");
-    case QDBusError::ServiceUnknown:
-        return QStringLiteral("the desktop's screenshot portal is not running");
-    case QDBusError::UnknownObject:
-    case QDBusError::UnknownInterface:
-    case QDBusError::UnknownMethod:
-    case QDBusError::InvalidArgs:
-        return QStringLiteral("the desktop's portal offers no screenshots");
-    case QDBusError::NoReply:
-    case QDBusError::Timeout:
-    case QDBusError::TimedOut:
-        return QStringLiteral("the desktop's screenshot portal did not answer");
-    default:
-        break;
-    }
-    return QStringLiteral("the desktop's screenshot portal could not take the request");
 }
 
 // Device pixels per point of a portal's picture. Qt's ratio is the whole
@@ -194,7 +157,7 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
 
 void PortalCaptureBackend::askPortal(const QVariantMap& properties)
 {
-    const QString token = newHandleToken();
+    const QString token = portal::newHandleToken();
     // Only the full screen needs no choosing; asked interactively, wlroots
     // would make the person drag over it, and wait for ever without a pointer.
     m_interactive = m_kind != ScreenshotTypes::full;
@@ -209,7 +172,7 @@ void PortalCaptureBackend::askPortal(const QVariantMap& properties)
             options.insert(QStringLiteral("target"), QVariant::fromValue(target));
     }
 
-    const QString predicted = predictedRequestPath(m_bus, token);
+    const QString predicted = portal::predictedRequestPath(m_bus, token);
     if (!listenOn(predicted))
         return;
 

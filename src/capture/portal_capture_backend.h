@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture_backend.h"
+#include "portal_request.h"
 
 #include <QDBusConnection>
 #include <QFuture>
@@ -8,12 +9,6 @@
 
 class QDBusServiceWatcher;
 
-// Where the desktop's screenshot portal lives on the session bus.
-namespace portal {
-inline constexpr char kService[] = "org.freedesktop.portal.Desktop";
-inline constexpr char kPath[] = "/org/freedesktop/portal/desktop";
-inline constexpr char kScreenshotInterface[] = "org.freedesktop.portal.Screenshot";
-} // namespace portal
 
 // Screenshots through the desktop portal (org.freedesktop.portal.Screenshot):
 // on Wayland the only way to see the screen. The full screen is asked for

@@ -1,6 +1,7 @@
 #include "screen_cast_portal.h"
 
 #include "pipewire_frame_source.h"
+#include "portal_request.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -10,13 +11,12 @@
 #include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <fcntl.h>
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kService = QString::fromLatin1(portal::kService);
+const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
@@ -33,46 +33,11 @@ constexpr uint kCursorHidden = 1;
 constexpr uint kCursorEmbedded = 2;
 constexpr uint kCursorMetadata = 4;
 
-QString newToken()
-{
-    static quint64 counter = 0;
-    return QStringLiteral("quorvel%1_%2")
-        .arg(++counter)
-        .arg(QRandomGenerator::global()->generate());
-}
-
-// The portal names a request's object after the caller and the token, so we
-// can listen there before asking and cannot miss a quick answer.
-QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
-{
-    QString sender = bus.baseService();
-    if (sender.startsWith(QLatin1Char(':')))
-        sender.remove(0, 1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-}
-
-// A portal's error text is written for developers; the person gets what it
-// means, in our words.
 QString describe(const QDBusError& error)
 {
-    switch (error.type()) {
-    case QDBusError::AccessDenied:
-        return QStringLiteral("the desktop does not allow Quorvel to record the screen");
-    case QDBusError::ServiceUnknown:
-        return QStringLiteral("the desktop's screen-sharing portal is not running");
-    case QDBusError::UnknownObject:
-    case QDBusError::UnknownInterface:
-    case QDBusError::UnknownMethod:
-        return QStringLiteral("the desktop's portal offers no screen sharing");
-    case QDBusError::NoReply:
-    case QDBusError::Timeout:
-    case QDBusError::TimedOut:
-        return QStringLiteral("the desktop's screen-sharing portal did not answer");
-    default:
-        break;
-    }
-    return QStringLiteral("the desktop's screen-sharing portal could not take the request");
+    return portal::describe(error, {QStringLiteral("screen-sharing portal"),
+                                    QStringLiteral("screen sharing"),
+                                    QStringLiteral("record the screen")});
 }
 
 // The best cursor the portal offers: drawn by the compositor, else sent
@@ -209,16 +174,16 @@ void ScreenCastPortal::createSession(const QVariantMap& properties)
                                  m_showCursor);
     m_version = properties.value(QStringLiteral("version")).toUInt();
 
-    const QString token = newToken();
+    const QString token = portal::newHandleToken();
     const QVariantMap options{{QStringLiteral("handle_token"), token},
-                              {QStringLiteral("session_handle_token"), newToken()}};
+                              {QStringLiteral("session_handle_token"), portal::newHandleToken()}};
     ask(QStringLiteral("CreateSession"), {options}, token);
 }
 
 void ScreenCastPortal::selectSources()
 {
     m_step = Step::selecting;
-    const QString token = newToken();
+    const QString token = portal::newHandleToken();
     QVariantMap options{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("types"), QVariant::fromValue(m_sourceTypes)},
                         {QStringLiteral("multiple"), false}};
@@ -234,7 +199,7 @@ void ScreenCastPortal::selectSources()
 void ScreenCastPortal::startCast()
 {
     m_step = Step::starting;
-    const QString token = newToken();
+    const QString token = portal::newHandleToken();
     const QVariantMap options{{QStringLiteral("handle_token"), token}};
     ask(QStringLiteral("Start"),
         {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), QString(), options}, token);
@@ -243,7 +208,7 @@ void ScreenCastPortal::startCast()
 void ScreenCastPortal::ask(const QString& method, const QList<QVariant>& arguments,
                            const QString& token)
 {
-    const QString predicted = predictedRequestPath(m_bus, token);
+    const QString predicted = portal::predictedRequestPath(m_bus, token);
     if (!listenOn(predicted))
         return;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
