@@ -27,13 +27,13 @@ public:
         m_environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
             m_environment.remove(QString::fromLatin1(name));
-        for (const char* name : {"run", "home", "config", "state"})
-            QDir().mkpath(folder + '/' + name);
+        using Folder = std::pair<const char*, const char*>;
+        for (const auto& [name, path] : {Folder{"XDG_RUNTIME_DIR", "/run"}, Folder{"HOME", "/home"},
+                                         Folder{"XDG_CONFIG_HOME", "/config"}, Folder{"XDG_STATE_HOME", "/state"}}) {
+            QDir().mkpath(folder + path);
+            m_environment.insert(name, folder + path);
+        }
         QFile::setPermissions(folder + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_environment.insert("XDG_RUNTIME_DIR", folder + "/run");
-        m_environment.insert("HOME", folder + "/home");
-        m_environment.insert("XDG_CONFIG_HOME", folder + "/config");
-        m_environment.insert("XDG_STATE_HOME", folder + "/state");
     }
     ~SoundServer() { stop(); }
 
@@ -56,18 +56,18 @@ public:
 <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy></busconfig>)";
         QFile file(m_folder + "/bus.conf");
         if (!file.open(QIODevice::WriteOnly) || file.write(QString::fromLatin1(config).arg(m_folder).toUtf8()) <= 0)
-            return fail(error, "cannot write the bus configuration");
+            return *error = "cannot write the bus configuration", false;
         file.close();
         m_environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_folder + "/bus");
         if (!launch("dbus-daemon", {"--config-file=" + file.fileName(), "--nofork"}) ||
             !until([this] { return QFile::exists(m_folder + "/bus"); }))
-            return fail(error, "dbus-daemon did not start");
+            return *error = "dbus-daemon did not start", false;
         if (!launch("pipewire", {}) ||
             !until([this] { return QFile::exists(m_folder + "/run/pipewire-0"); }))
-            return fail(error, "pipewire did not start");
+            return *error = "pipewire did not start", false;
         if (!launch("wireplumber", {}) || !launch("pipewire-pulse", {}) ||
             !until([this] { return pactl({"info"}).first == 0; }))
-            return fail(error, "pipewire-pulse does not answer");
+            return *error = "pipewire-pulse does not answer", false;
         return true;
     }
 
@@ -94,16 +94,6 @@ public:
                 process->kill();
                 process->waitForFinished(5000);
             }
-    }
-
-    // Runs `program` (paplay, say) as a client of this server.
-    std::unique_ptr<QProcess> client(const QString& program, const QStringList& arguments) const
-    {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(m_environment);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(program, arguments);
-        return process;
     }
 
     void stop()
@@ -153,12 +143,6 @@ private:
             QThread::msleep(50);
         }
         return true;
-    }
-
-    static bool fail(QString* error, const char* reason)
-    {
-        *error = QString::fromLatin1(reason);
-        return false;
     }
 
     QString m_folder;
