@@ -22,8 +22,7 @@ namespace {
 struct Answer {
     QObject context;
     ScreenCastPortal* portal = nullptr;
-    bool done = false;
-    bool cancelled = false;
+    bool done = false, cancelled = false;
     QString error;
     std::unique_ptr<FrameSource> source;
 
@@ -74,17 +73,16 @@ struct Frames {
 // Calls the test backend's control interface and returns its reply.
 QDBusMessage callBackend(const QString& method, const QVariantList& arguments = {})
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("io.github.quorvel.TestScreenCast"),
-                                       QStringLiteral("/io/github/quorvel/TestScreenCast"),
-                                       QStringLiteral("io.github.quorvel.TestScreenCast"), method);
+    QDBusMessage call = QDBusMessage::createMethodCall("io.github.quorvel.TestScreenCast",
+                                                       "/io/github/quorvel/TestScreenCast",
+                                                       "io.github.quorvel.TestScreenCast", method);
     call.setArguments(arguments);
     return QDBusConnection::sessionBus().call(call);
 }
 
 void answerNextStart(const QString& how, const QVariantMap& stream = {})
 {
-    const QDBusMessage reply = callBackend(QStringLiteral("Answer"), {how, stream});
+    const QDBusMessage reply = callBackend("Answer", {how, stream});
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
 }
 
@@ -92,9 +90,9 @@ void answerNextStart(const QString& how, const QVariantMap& stream = {})
 QJsonArray events(const QString& name)
 {
     QJsonArray found;
-    const QDBusMessage reply = callBackend(QStringLiteral("Log"));
-    for (const QJsonValue event : QJsonDocument::fromJson(reply.arguments().value(0).toString().toUtf8()).array())
-        if (event[QStringLiteral("event")].toString() == name)
+    const QString log = callBackend("Log").arguments().value(0).toString();
+    for (const QJsonValue event : QJsonDocument::fromJson(log.toUtf8()).array())
+        if (event["event"].toString() == name)
             found.append(event);
     return found;
 }
@@ -129,22 +127,22 @@ private Q_SLOTS:
         QFETCH(ScreenCastKind, kind);
         QFETCH(bool, showCursor);
         QFETCH(QString, format);
-        const auto sessionsBefore = events(QStringLiteral("session-closed")).size();
+        const auto sessionsBefore = events("session-closed").size();
         // A colour whose channels all differ, so swapped red and blue show.
-        answerNextStart(QStringLiteral("share"), {{"pattern", "solid-color"}, {"color", int(0xff3366cc)},
+        answerNextStart("share", {{"pattern", "solid-color"}, {"color", int(0xff3366cc)},
                                                   {"width", 320}, {"height", 200}, {"format", format}});
         Answer answer;
         answer.request(kind, showCursor);
         QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
         QVERIFY2(answer.source, qPrintable(answer.error));
 
-        const QJsonObject options = events(QStringLiteral("select-sources")).last()[QStringLiteral("options")].toObject();
-        QCOMPARE(options[QStringLiteral("types")].toInt(), kind == ScreenCastKind::window ? 2 : 1);
+        const QJsonValue options = events("select-sources").last()["options"];
+        QCOMPARE(options["types"].toInt(), kind == ScreenCastKind::window ? 2 : 1);
         // Offered: hidden 1, embedded 2, metadata 4; the best one that shows
         // the cursor, or hidden when it should not show.
         const int offered = qEnvironmentVariableIntValue("QUORVEL_TEST_CURSOR_MODES");
         const int expected = !showCursor ? 1 : (offered & 2) ? 2 : (offered & 4) ? 4 : 1;
-        QCOMPARE(options[QStringLiteral("cursor_mode")].toInt(), expected);
+        QCOMPARE(options["cursor_mode"].toInt(), expected);
 
         Frames frames;
         QString error;
@@ -153,14 +151,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(frames.count >= 3, 10000);
         QCOMPARE(frames.corner, 0x3366ccu);
         if (kind == ScreenCastKind::window) {
-            callBackend(QStringLiteral("StopSharing"));
+            callBackend("StopSharing");
             QTRY_COMPARE_WITH_TIMEOUT(frames.failed(), QStringLiteral("the desktop stopped sharing the screen"),
                                       10000);
             return;
         }
         answer.source->stop();
         const int afterStop = frames.count;
-        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("session-closed")).size(), sessionsBefore + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(events("session-closed").size(), sessionsBefore + 1, 10000);
         QCOMPARE(frames.count, afterStop);
         QVERIFY(frames.failed().isEmpty());
     }
@@ -179,20 +177,20 @@ private Q_SLOTS:
     {
         QFETCH(QString, how);
         answerNextStart(how);
-        const auto sessionsBefore = events(QStringLiteral("session-closed")).size();
-        const auto requestsBefore = events(QStringLiteral("request-closed")).size();
-        const auto startsBefore = events(QStringLiteral("start")).size();
+        const auto sessionsBefore = events("session-closed").size();
+        const auto requestsBefore = events("request-closed").size();
+        const auto startsBefore = events("start").size();
         Answer answer;
         answer.request(ScreenCastKind::window);
         if (how == "hold") {
-            QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("start")).size(), startsBefore + 1, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(events("start").size(), startsBefore + 1, 20000);
             QVERIFY(answer.portal->cancel());
-            QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("request-closed")).size(), requestsBefore + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(events("request-closed").size(), requestsBefore + 1, 10000);
         }
         QTRY_VERIFY_WITH_TIMEOUT(answer.done, 20000);
         QVERIFY(answer.cancelled);
         QVERIFY(!answer.source);
-        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("session-closed")).size(), sessionsBefore + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(events("session-closed").size(), sessionsBefore + 1, 10000);
     }
 
     // `quorvel record` on Wayland: the portal's chooser picks, the movie is
@@ -258,13 +256,8 @@ private Q_SLOTS:
                                            {160, qRgb(0, 255, 0)},
                                            {250, qRgb(255, 0, 0)},
                                            {300, qRgb(0, 0, 255)}};
-        for (const auto& [x, expected] : bars) {
-            const QRgb seen = image.pixel(x, 40);
-            QVERIFY2(std::abs(qRed(seen) - qRed(expected)) < 32 &&
-                         std::abs(qGreen(seen) - qGreen(expected)) < 32 &&
-                         std::abs(qBlue(seen) - qBlue(expected)) < 32,
-                     qPrintable(QStringLiteral("at x %1: %2").arg(x).arg(seen, 8, 16)));
-        }
+        for (const auto& [x, expected] : bars)
+            QUORVEL_COMPARE_COLOR(image.pixelColor(x, 40), QColor(expected), 31);
     }
 
     // No portal at all (a bus with nothing on it): one line a person can read.
