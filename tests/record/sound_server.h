@@ -28,12 +28,14 @@ public:
         for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
             m_environment.remove(QString::fromLatin1(name));
         using Folder = std::pair<const char*, const char*>;
-        for (const auto& [name, path] : {Folder{"XDG_RUNTIME_DIR", "/run"}, Folder{"HOME", "/home"},
-                                         Folder{"XDG_CONFIG_HOME", "/config"}, Folder{"XDG_STATE_HOME", "/state"}}) {
+        for (const auto& [name, path] :
+             {Folder{"XDG_RUNTIME_DIR", "/run"}, Folder{"HOME", "/home"},
+              Folder{"XDG_CONFIG_HOME", "/config"}, Folder{"XDG_STATE_HOME", "/state"}}) {
             QDir().mkpath(folder + path);
             m_environment.insert(name, folder + path);
         }
-        QFile::setPermissions(folder + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(folder + "/run",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     ~SoundServer() { stop(); }
 
@@ -55,7 +57,8 @@ public:
             R"(<busconfig><type>session</type><listen>unix:path=%1/bus</listen>
 <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy></busconfig>)";
         QFile file(m_folder + "/bus.conf");
-        if (!file.open(QIODevice::WriteOnly) || file.write(QString::fromLatin1(config).arg(m_folder).toUtf8()) <= 0)
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QString::fromLatin1(config).arg(m_folder).toUtf8()) <= 0)
             return *error = "cannot write the bus configuration", false;
         file.close();
         m_environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_folder + "/bus");
@@ -84,7 +87,10 @@ public:
             return pactl({"get-default-sink"}).second.trimmed() == name.toUtf8();
         });
     }
-    bool removeNullSink() { return pactl({"unload-module", QString::fromUtf8(m_nullSinkModule)}).first == 0; }
+    bool removeNullSink()
+    {
+        return pactl({"unload-module", QString::fromUtf8(m_nullSinkModule)}).first == 0;
+    }
 
     // The Pulse server dies, as it would in a crash.
     void killPulseServer()

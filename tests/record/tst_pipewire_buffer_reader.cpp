@@ -5,10 +5,10 @@
 #include "pipewire_buffer_reader.h"
 
 #include <QtTest>
+#include <functional>
 #include <spa/buffer/buffer.h>
 #include <spa/buffer/meta.h>
 #include <spa/param/video/raw.h>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -32,11 +32,15 @@ struct FakeBuffer {
     {
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x)
-                reinterpret_cast<uint32_t*>(pixels.data() + y * kStride)[x] = 0xff800000u | y << 8 | x;
+                reinterpret_cast<uint32_t*>(pixels.data() + y * kStride)[x] =
+                    0xff800000u | y << 8 | x;
         chunk = {0, uint32_t(pixels.size()), kStride, 0};
         data = {SPA_DATA_MemPtr, 0, -1, 0, uint32_t(pixels.size()), pixels.data(), &chunk};
     }
-    void setCrop(int x, int y, int w, int h) { crop.region = SPA_REGION(x, y, uint32_t(w), uint32_t(h)); }
+    void setCrop(int x, int y, int w, int h)
+    {
+        crop.region = SPA_REGION(x, y, uint32_t(w), uint32_t(h));
+    }
     // A cursor at (x, y), hotspot (1, 1); with a bitmap, 4 × 4 half-transparent red.
     void setCursor(int x, int y, bool bitmapToo)
     {
@@ -47,7 +51,8 @@ struct FakeBuffer {
         meta->hotspot = SPA_POINT(1, 1);
         if (bitmapToo) {
             meta->bitmap_offset = sizeof(spa_meta_cursor);
-            auto* bitmap = reinterpret_cast<spa_meta_bitmap*>(cursor.data() + sizeof(spa_meta_cursor));
+            auto* bitmap =
+                reinterpret_cast<spa_meta_bitmap*>(cursor.data() + sizeof(spa_meta_cursor));
             bitmap->format = SPA_VIDEO_FORMAT_RGBA;
             bitmap->size = SPA_RECTANGLE(4, 4);
             bitmap->stride = 16;

@@ -75,7 +75,10 @@ class TestPulseSoundSource : public QObject {
     Q_OBJECT
 
     // Three seconds of the tone through the default output.
-    bool play() { return test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode == 0; }
+    bool play()
+    {
+        return test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode == 0;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -83,10 +86,9 @@ private Q_SLOTS:
         QVERIFY(m_folder.isValid());
         m_server = std::make_unique<test_support::SoundServer>(m_folder.path());
         m_server->applyToThisProcess();
-        const QStringList tone{"-n", "-r", "48000", "-c", "2", "-b", "16", m_folder.filePath("tone.wav"),
-                               "synth", "3", "sine", QString::number(kLeftHz), "sine",
-                               QString::number(kRightHz), "vol", "0.5"};
-        QCOMPARE(test_support::run("sox", tone).exitCode, 0);
+        const QString tone = "-n -r 48000 -c 2 -b 16 %1 synth 3 sine %2 sine %3 vol 0.5";
+        const QString made = tone.arg(m_folder.filePath("tone.wav")).arg(kLeftHz).arg(kRightHz);
+        QCOMPARE(test_support::run("sox", made.split(' ')).exitCode, 0);
     }
 
     // No server, or one that takes the connection and never answers: one
@@ -135,13 +137,15 @@ private Q_SLOTS:
         int toneWindows = 0, partWindows = 0;
         for (size_t at = 0; at + window * 2 <= samples.size(); at += window * 2) {
             const int16_t* w = samples.data() + at;
-            const double left = goertzel(w, window, 0, kLeftHz), right = goertzel(w, window, 1, kRightHz);
+            const double left = goertzel(w, window, 0, kLeftHz),
+                         right = goertzel(w, window, 1, kRightHz);
             if (left < 8000 || right < 8000) { // silence, or where the tone begins or ends
                 partWindows += left > 100 || right > 100;
                 continue;
             }
             ++toneWindows;
-            QVERIFY2(left < 8400 && right < 8400, qPrintable(QStringLiteral("%1 %2").arg(left).arg(right)));
+            QVERIFY2(left < 8400 && right < 8400,
+                     qPrintable(QStringLiteral("%1 %2").arg(left).arg(right)));
             QVERIFY(goertzel(w, window, 0, kRightHz) < left / 50);
             QVERIFY(goertzel(w, window, 1, kLeftHz) < right / 50);
         }
@@ -154,14 +158,16 @@ private Q_SLOTS:
         const auto& chunks = received.chunks;
         std::vector<int64_t> lateness;
         for (size_t i = 0; i < chunks.size(); ++i) {
-            const int64_t end = chunks[i].time + chunks[i].frames * 1000000 / SoundSource::sampleRate;
+            const int64_t end =
+                chunks[i].time + chunks[i].frames * 1000000 / SoundSource::sampleRate;
             lateness.push_back(chunks[i].arrival - end);
             QVERIFY2(lateness.back() > -30000, qPrintable(QString::number(lateness.back())));
             if (i + 1 < chunks.size())
                 QVERIFY2(std::abs(chunks[i + 1].time - end) < 1000, qPrintable(QString::number(i)));
         }
         std::nth_element(lateness.begin(), lateness.begin() + lateness.size() / 2, lateness.end());
-        QVERIFY2(lateness[lateness.size() / 2] < 30000, qPrintable(QString::number(lateness[lateness.size() / 2])));
+        QVERIFY2(lateness[lateness.size() / 2] < 30000,
+                 qPrintable(QString::number(lateness[lateness.size() / 2])));
 
         // Nothing after stop(): a running stream would deliver the tone again.
         QVERIFY(play());
@@ -183,7 +189,8 @@ private Q_SLOTS:
                 QTRY_COMPARE(received.failed(), QStringLiteral("the sound server went away"));
             } else {
                 QVERIFY(m_server->removeNullSink());
-                QTRY_COMPARE(received.failed(), QStringLiteral("the sound output being recorded went away"));
+                QTRY_COMPARE(received.failed(),
+                             QStringLiteral("the sound output being recorded went away"));
                 opened.value()->stop();
                 QVERIFY(m_server->addNullSink("quorvel_test"));
             }
