@@ -25,17 +25,15 @@ public:
     explicit SoundServer(const QString& folder) : m_folder(folder)
     {
         m_environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
-            m_environment.remove(QString::fromLatin1(name));
-        using Folder = std::pair<const char*, const char*>;
-        for (const auto& [name, path] :
-             {Folder{"XDG_RUNTIME_DIR", "/run"}, Folder{"HOME", "/home"},
-              Folder{"XDG_CONFIG_HOME", "/config"}, Folder{"XDG_STATE_HOME", "/state"}}) {
-            QDir().mkpath(folder + path);
-            m_environment.insert(name, folder + path);
-        }
+        for (const char* name : kForeign)
+            m_environment.remove(name);
+        // Configuration and state go under HOME by default.
+        QDir().mkpath(folder + "/home");
+        QDir().mkpath(folder + "/run");
         QFile::setPermissions(folder + "/run",
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_environment.insert("HOME", folder + "/home");
+        m_environment.insert("XDG_RUNTIME_DIR", folder + "/run");
     }
     ~SoundServer() { stop(); }
 
@@ -43,7 +41,7 @@ public:
     // own, for the library under test.
     void applyToThisProcess() const
     {
-        for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char* name : kForeign)
             qunsetenv(name);
         for (const QString& name : m_environment.keys())
             qputenv(name.toUtf8().constData(), m_environment.value(name).toUtf8());
@@ -114,6 +112,11 @@ public:
     }
 
 private:
+    // What would lead a client or a server to the machine's own sound or desktop.
+    static constexpr const char* kForeign[] = {"PULSE_SERVER",    "PIPEWIRE_REMOTE",
+                                               "DISPLAY",         "WAYLAND_DISPLAY",
+                                               "XDG_CONFIG_HOME", "XDG_STATE_HOME"};
+
     bool launch(const QString& program, const QStringList& arguments)
     {
         auto process = std::make_unique<QProcess>();

@@ -9,7 +9,6 @@
 #include "test_support.h"
 
 #include <QLocalServer>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -25,8 +24,8 @@ namespace {
 constexpr double kLeftHz = 1000;
 constexpr double kRightHz = 1500;
 
-// What a sink received, from the source's thread; the sound itself is read
-// once the source stopped.
+// What a sink received, from the source's thread: the sound, read once the
+// source stopped, and why it ended (set before `ended`).
 struct Received {
     std::vector<int16_t> samples;
     struct Chunk {
@@ -34,8 +33,8 @@ struct Received {
     };
     std::vector<Chunk> chunks;
     std::atomic<size_t> count{0};
-    QMutex mutex;
     QString failure;
+    std::atomic<bool> ended{false};
 
     SoundSink sink()
     {
@@ -44,15 +43,7 @@ struct Received {
                     chunks.push_back({chunk.time, chunk.frames, av_gettime_relative()});
                     ++count;
                 },
-                [this](const QString& reason) {
-                    QMutexLocker lock(&mutex);
-                    failure = reason;
-                }};
-    }
-    QString failed()
-    {
-        QMutexLocker lock(&mutex);
-        return failure;
+                [this](const QString& reason) { failure = reason, ended = true; }};
     }
 };
 
@@ -73,12 +64,6 @@ double goertzel(const int16_t* samples, int frames, int channel, double hz)
 
 class TestPulseSoundSource : public QObject {
     Q_OBJECT
-
-    // Three seconds of the tone through the default output.
-    bool play()
-    {
-        return test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode == 0;
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -122,13 +107,13 @@ private Q_SLOTS:
         Received received;
         QString error;
         QVERIFY2(source->start(received.sink(), &error), qPrintable(error));
-        QVERIFY(play());
+        QCOMPARE(test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode, 0);
         // What is still on its way after paplay is done (the sink's latency).
         const size_t playedAt = received.count;
         QTRY_VERIFY(received.count >= playedAt + 30);
         source->stop();
         const size_t stoppedAt = received.count;
-        QVERIFY(received.failed().isEmpty());
+        QVERIFY(!received.ended);
 
         // The tone, side by side, at the level it was played (half of full
         // scale), none of it lost: a busy machine may leave a glitch or two.
@@ -170,7 +155,7 @@ private Q_SLOTS:
                  qPrintable(QString::number(lateness[lateness.size() / 2])));
 
         // Nothing after stop(): a running stream would deliver the tone again.
-        QVERIFY(play());
+        QCOMPARE(test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode, 0);
         QCOMPARE(received.count.load(), stoppedAt);
     }
 
@@ -184,16 +169,15 @@ private Q_SLOTS:
             QString error;
             QVERIFY2(opened.value()->start(received.sink(), &error), qPrintable(error));
             QTRY_VERIFY(received.count > 0);
-            if (wholeServer) {
+            if (wholeServer)
                 m_server->killPulseServer();
-                QTRY_COMPARE(received.failed(), QStringLiteral("the sound server went away"));
-            } else {
+            else
                 QVERIFY(m_server->removeNullSink());
-                QTRY_COMPARE(received.failed(),
-                             QStringLiteral("the sound output being recorded went away"));
-                opened.value()->stop();
-                QVERIFY(m_server->addNullSink("quorvel_test"));
-            }
+            QTRY_VERIFY(received.ended);
+            QCOMPARE(received.failure, wholeServer ? "the sound server went away"
+                                                   : "the sound output being recorded went away");
+            opened.value()->stop();
+            QVERIFY(wholeServer || m_server->addNullSink("quorvel_test"));
         }
     }
 
