@@ -52,10 +52,9 @@ public:
         // A bus that activates nothing: no service of this machine's starts on it.
         QFile config(m_folder + "/bus.conf");
         if (!config.open(QIODevice::WriteOnly) ||
-            config.write(R"(<busconfig><type>session</type><listen>unix:path=)" +
-                         m_folder.toUtf8() +
-                         R"(/bus</listen><policy context="default"><allow send_destination="*"/>
-<allow receive_sender="*"/><allow own="*"/></policy></busconfig>)") <= 0)
+            config.write("<busconfig><type>session</type><listen>unix:path=" + m_folder.toUtf8() +
+                         "/bus</listen><policy context='default'><allow send_destination='*'/>"
+                         "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>") <= 0)
             return *error = "cannot write the bus configuration", false;
         config.close();
         const auto up = [this](const QString& program, const QStringList& arguments, auto ready) {
