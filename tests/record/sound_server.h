@@ -21,7 +21,6 @@ public:
     // Its folders under `folder`; nothing runs yet.
     explicit SoundServer(const QString& folder) : m_folder(folder)
     {
-        m_environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : kForeign)
             m_environment.remove(name);
         // Configuration and state go under HOME when nothing else is set.
@@ -86,14 +85,6 @@ public:
     }
     bool removeNullSink() { return pactl({"unload-module", m_nullSinkModule}).exitCode == 0; }
 
-    // The Pulse server dies, as it would in a crash.
-    void killPulseServer()
-    {
-        for (auto& process : m_processes)
-            if (process->program() == "pipewire-pulse")
-                process->kill(), process->waitForFinished(5000);
-    }
-
     void stop()
     {
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
@@ -130,7 +121,7 @@ private:
     }
 
     QString m_folder;
-    QProcessEnvironment m_environment;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QString m_nullSinkModule;
 };

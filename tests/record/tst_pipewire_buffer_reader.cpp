@@ -31,7 +31,6 @@ struct FakeBuffer {
     } cursor{};
     bool withCursor = false;
     spa_meta metas[3]{};
-    spa_buffer buffer{};
 
     FakeBuffer()
     {
@@ -57,7 +56,7 @@ struct FakeBuffer {
         for (int i = 0; i < 16; ++i)
             cursor.rgba[i * 4] = cursor.rgba[i * 4 + 3] = 0x80;
     }
-    const spa_buffer& get()
+    spa_buffer get()
     {
         uint32_t n = 0;
         metas[n++] = spa_meta{SPA_META_Header, sizeof(header), &header};
@@ -65,8 +64,7 @@ struct FakeBuffer {
             metas[n++] = spa_meta{SPA_META_VideoCrop, sizeof(crop), &crop};
         if (withCursor)
             metas[n++] = spa_meta{SPA_META_Cursor, sizeof(cursor), &cursor};
-        buffer = {n, 1, metas, &data};
-        return buffer;
+        return {n, 1, metas, &data};
     }
 };
 
@@ -151,7 +149,6 @@ private Q_SLOTS:
         QVERIFY(frame);
         QCOMPARE(rgbAt(*frame, 1, 4), halfRedOver(11, 9));
         QCOMPARE(rgbAt(*frame, 4, 7), halfRedOver(14, 12));
-        QCOMPARE(rgbAt(*frame, 0, 4), sourceAt(10, 9));
         QCOMPARE(rgbAt(*frame, 5, 8), sourceAt(15, 13));
 
         // Only the cursor moved: the last picture again, the cursor at its new

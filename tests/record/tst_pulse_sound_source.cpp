@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <utility>
 
 extern "C" {
 #include <libavutil/time.h>
@@ -51,11 +52,8 @@ double goertzel(const int16_t* samples, int frames, int channel, double hz)
 {
     const double k = 2 * std::cos(2 * M_PI * hz / SoundSource::sampleRate);
     double s1 = 0, s2 = 0;
-    for (int i = 0; i < frames; ++i) {
-        const double s0 = samples[i * 2 + channel] + k * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
+    for (int i = 0; i < frames; ++i)
+        s2 = std::exchange(s1, samples[i * 2 + channel] + k * s1 - s2);
     return std::sqrt(s1 * s1 + s2 * s2 - k * s1 * s2) / frames;
 }
 
@@ -85,11 +83,10 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(m_folder.filePath("run/pulse")));
         QLocalServer mute;
         QVERIFY(mute.listen(m_folder.filePath("run/pulse/native")));
-        QElapsedTimer waited;
-        waited.start();
+        const QDeadlineTimer soon(10000);
         opened = openDefaultOutputMonitor();
         QCOMPARE(opened.error(), QStringLiteral("the sound server does not answer"));
-        QVERIFY(waited.elapsed() < 10000);
+        QVERIFY(!soon.hasExpired());
         mute.close();
 
         QString error;
@@ -101,16 +98,15 @@ private Q_SLOTS:
         QVERIFY(m_server->addNullSink("quorvel_test"));
         auto opened = PulseSoundSource::openDefaultOutputMonitor();
         QVERIFY2(opened.ok(), qPrintable(opened.error()));
-        auto source = std::move(opened).value();
-        QCOMPARE(source->monitorName(), QStringLiteral("quorvel_test.monitor"));
+        QCOMPARE(opened.value()->monitorName(), QStringLiteral("quorvel_test.monitor"));
         Received received;
         QString error;
-        QVERIFY2(source->start(received.sink(), &error), qPrintable(error));
+        QVERIFY2(opened.value()->start(received.sink(), &error), qPrintable(error));
         QCOMPARE(test_support::run("paplay", {m_folder.filePath("tone.wav")}).exitCode, 0);
         // What is still on its way after paplay is done (the sink's latency).
         const size_t playedAt = received.count;
         QTRY_VERIFY(received.count >= playedAt + 30);
-        source->stop();
+        opened.value()->stop();
         const size_t stoppedAt = received.count;
         QVERIFY(!received.ended);
 
@@ -157,26 +153,18 @@ private Q_SLOTS:
         QCOMPARE(received.count.load(), stoppedAt);
     }
 
-    // The output or the whole server going while recording: the sink hears why.
-    void saysWhenTheSoundGoes()
+    // The output going while recording (a headset unplugged): the sink hears why.
+    void saysWhenTheOutputGoes()
     {
-        for (const bool wholeServer : {false, true}) {
-            auto opened = openDefaultOutputMonitor();
-            QVERIFY2(opened.ok(), qPrintable(opened.error()));
-            Received received;
-            QString error;
-            QVERIFY2(opened.value()->start(received.sink(), &error), qPrintable(error));
-            QTRY_VERIFY(received.count > 0);
-            if (wholeServer)
-                m_server->killPulseServer();
-            else
-                QVERIFY(m_server->removeNullSink());
-            QTRY_VERIFY(received.ended);
-            QCOMPARE(received.failure, wholeServer ? "the sound server went away"
-                                                   : "the sound output being recorded went away");
-            opened.value()->stop();
-            QVERIFY(wholeServer || m_server->addNullSink("quorvel_test"));
-        }
+        auto opened = openDefaultOutputMonitor();
+        QVERIFY2(opened.ok(), qPrintable(opened.error()));
+        Received received;
+        QString error;
+        QVERIFY2(opened.value()->start(received.sink(), &error), qPrintable(error));
+        QTRY_VERIFY(received.count > 0);
+        QVERIFY(m_server->removeNullSink());
+        QTRY_VERIFY(received.ended);
+        QCOMPARE(received.failure, "the sound output being recorded went away");
     }
 
     void cleanupTestCase() { m_server.reset(); }
