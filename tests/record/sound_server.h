@@ -5,13 +5,10 @@
 // (runtime, state, configuration) under one temporary folder. Nothing of the
 // machine's own sound reaches the test, and nothing the test plays is heard.
 
-#include <QDeadlineTimer>
+#include "test_support.h"
+
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QProcessEnvironment>
-#include <QString>
-#include <QThread>
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
@@ -24,16 +21,16 @@ public:
     // Its folders under `folder`; nothing runs yet.
     explicit SoundServer(const QString& folder) : m_folder(folder)
     {
-        m_environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
-            m_environment.remove(QString::fromLatin1(name));
-        for (const char* name : {"run", "home", "config", "state"})
-            QDir().mkpath(folder + '/' + name);
-        QFile::setPermissions(folder + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_environment.insert("XDG_RUNTIME_DIR", folder + "/run");
+        for (const char* name : kForeign)
+            m_environment.remove(name);
+        // Configuration and state go under HOME when nothing else is set.
+        QDir().mkpath(folder + "/home");
+        QDir().mkpath(folder + "/run");
+        QFile::setPermissions(folder + "/run",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_environment.insert("HOME", folder + "/home");
-        m_environment.insert("XDG_CONFIG_HOME", folder + "/config");
-        m_environment.insert("XDG_STATE_HOME", folder + "/state");
+        m_environment.insert("XDG_RUNTIME_DIR", folder + "/run");
+        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "/bus");
     }
     ~SoundServer() { stop(); }
 
@@ -41,130 +38,92 @@ public:
     // own, for the library under test.
     void applyToThisProcess() const
     {
-        for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char* name : kForeign)
             qunsetenv(name);
         for (const QString& name : m_environment.keys())
             qputenv(name.toUtf8().constData(), m_environment.value(name).toUtf8());
     }
 
-    // Starts the bus and the servers; false, saying why, when the Pulse
-    // server does not answer within ten seconds.
+    // Starts the bus and the servers; false, saying why, when one of them
+    // does not come up within ten seconds.
     bool start(QString* error)
     {
-        static const char config[] =
-            R"(<busconfig><type>session</type><listen>unix:path=%1/bus</listen>
-<policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy></busconfig>)";
-        QFile file(m_folder + "/bus.conf");
-        if (!file.open(QIODevice::WriteOnly) || file.write(QString::fromLatin1(config).arg(m_folder).toUtf8()) <= 0)
-            return fail(error, "cannot write the bus configuration");
-        file.close();
-        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_folder + "/bus");
-        if (!launch("dbus-daemon", {"--config-file=" + file.fileName(), "--nofork"}) ||
-            !until([this] { return QFile::exists(m_folder + "/bus"); }))
-            return fail(error, "dbus-daemon did not start");
-        if (!launch("pipewire", {}) ||
-            !until([this] { return QFile::exists(m_folder + "/run/pipewire-0"); }))
-            return fail(error, "pipewire did not start");
-        if (!launch("wireplumber", {}) || !launch("pipewire-pulse", {}) ||
-            !until([this] { return pactl({"info"}).first == 0; }))
-            return fail(error, "pipewire-pulse does not answer");
+        // A bus that activates nothing: no service of this machine's starts on it.
+        QFile config(m_folder + "/bus.conf");
+        if (!config.open(QIODevice::WriteOnly) ||
+            config.write("<busconfig><type>session</type><listen>unix:path=" + m_folder.toUtf8() +
+                         "/bus</listen><policy context='default'><allow send_destination='*'/>"
+                         "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>") <= 0)
+            return *error = "cannot write the bus configuration", false;
+        config.close();
+        const auto up = [this](const QString& program, const QStringList& arguments, auto ready) {
+            return launch(program, arguments) && QTest::qWaitFor(ready, 10000);
+        };
+        if (!up("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork"},
+                [this] { return QFile::exists(m_folder + "/bus"); }) ||
+            !up("pipewire", {}, [this] { return QFile::exists(m_folder + "/run/pipewire-0"); }))
+            return *error = "dbus-daemon or pipewire did not start", false;
+        if (!launch("wireplumber", {}) ||
+            !up("pipewire-pulse", {}, [this] { return pactl({"info"}).exitCode == 0; }))
+            return *error = "pipewire-pulse does not answer", false;
         return true;
     }
 
-    // A sink that plays to nowhere, made the default output.
+    // A sink that plays to nowhere, made the default output (which the
+    // session manager takes a moment to allow).
     bool addNullSink(const QString& name)
     {
         const auto loaded = pactl({"load-module", "module-null-sink", "sink_name=" + name});
-        if (loaded.first != 0)
-            return false;
-        m_nullSinkModule = loaded.second.trimmed();
-        // The session manager sees the new sink a moment later.
-        return until([&] {
-            pactl({"set-default-sink", name});
-            return pactl({"get-default-sink"}).second.trimmed() == name.toUtf8();
-        });
+        m_nullSinkModule = QString::fromUtf8(loaded.out.trimmed());
+        return loaded.exitCode == 0 &&
+               QTest::qWaitFor(
+                   [&] {
+                       pactl({"set-default-sink", name});
+                       return pactl({"get-default-sink"}).out.trimmed() == name.toUtf8();
+                   },
+                   10000);
     }
-    bool removeNullSink() { return pactl({"unload-module", QString::fromUtf8(m_nullSinkModule)}).first == 0; }
-
-    // The Pulse server dies, as it would in a crash.
-    void killPulseServer()
-    {
-        for (auto& process : m_processes)
-            if (process->program() == "pipewire-pulse") {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-    }
-
-    // Runs `program` (paplay, say) as a client of this server.
-    std::unique_ptr<QProcess> client(const QString& program, const QStringList& arguments) const
-    {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(m_environment);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(program, arguments);
-        return process;
-    }
+    bool removeNullSink() { return pactl({"unload-module", m_nullSinkModule}).exitCode == 0; }
 
     void stop()
     {
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
             (*it)->terminate();
             if (!(*it)->waitForFinished(5000))
-                (*it)->kill();
-            (*it)->waitForFinished(5000);
+                (*it)->kill(), (*it)->waitForFinished(5000);
         }
         m_processes.clear();
     }
 
 private:
+    // What would lead a client or a server to the machine's own sound or desktop.
+    static constexpr const char* kForeign[] = {"PULSE_SERVER",    "PIPEWIRE_REMOTE",
+                                               "DISPLAY",         "WAYLAND_DISPLAY",
+                                               "XDG_CONFIG_HOME", "XDG_STATE_HOME"};
+
     bool launch(const QString& program, const QStringList& arguments)
     {
-        auto process = std::make_unique<QProcess>();
+        auto& process = m_processes.emplace_back(std::make_unique<QProcess>());
         process->setProcessEnvironment(m_environment);
         // Gone with the test, even when it crashes.
         process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process->setStandardOutputFile(m_folder + '/' + program + ".log");
         process->setStandardErrorFile(m_folder + '/' + program + ".log");
         process->start(program, arguments);
-        const bool started = process->waitForStarted(5000);
-        m_processes.push_back(std::move(process));
-        return started;
+        return process->waitForStarted(5000);
     }
 
-    std::pair<int, QByteArray> pactl(const QStringList& arguments) const
+    ProcessResult pactl(const QStringList& arguments) const
     {
         QProcess process;
         process.setProcessEnvironment(m_environment);
-        process.start("pactl", arguments);
-        if (!process.waitForFinished(5000))
-            return {-1, {}};
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput()};
-    }
-
-    // Polls `done` for up to ten seconds.
-    template <typename Done> static bool until(Done done)
-    {
-        QDeadlineTimer deadline(10000);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QThread::msleep(50);
-        }
-        return true;
-    }
-
-    static bool fail(QString* error, const char* reason)
-    {
-        *error = QString::fromLatin1(reason);
-        return false;
+        return finish(process, "pactl", arguments);
     }
 
     QString m_folder;
-    QProcessEnvironment m_environment;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     std::vector<std::unique_ptr<QProcess>> m_processes;
-    QByteArray m_nullSinkModule;
+    QString m_nullSinkModule;
 };
 
 } // namespace test_support
