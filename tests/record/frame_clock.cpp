@@ -5,7 +5,7 @@
 // lost. Below, four quadrants that never change, and with --motion a band
 // that sweeps across the whole window so an encoder has work on every frame.
 //
-//   frame-clock X Y WIDTH HEIGHT [--motion] [--bare] [--still]
+//   frame-clock X Y W H [--motion] [--bare] [--still]
 //
 // --bare leaves the window manager's frame off, for a window as large as the
 // screen; --still draws once and never again (no bars), for a screen where
@@ -17,16 +17,15 @@
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
 int64_t nowMs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    using namespace std::chrono; // steady_clock is CLOCK_MONOTONIC, as the bench reads it
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 class FrameClock : public QWidget {
@@ -34,19 +33,15 @@ public:
     FrameClock(bool motion, bool still) : m_motion(motion), m_still(still)
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
-        if (still)
-            return;
         // Four repaints a frame time: the bars are never more than ~8 ms old.
         m_timer.setTimerType(Qt::PreciseTimer);
         connect(&m_timer, &QTimer::timeout, this, [this] {
             update(QRect(8, 8, 260, 20));
-            if (m_motion) {
-                update(m_band);
-                m_band = bandAt(nowMs());
-                update(m_band);
-            }
+            if (m_motion)
+                update(m_band), m_band = bandAt(nowMs()), update(m_band);
         });
-        m_timer.start(8);
+        if (!still)
+            m_timer.start(8);
     }
 
 protected:
@@ -62,16 +57,17 @@ protected:
             // Where the timer asked for it, so no sliver is left outside the update.
             const QRect band = m_band.isNull() ? bandAt(ms) : m_band;
             QLinearGradient gradient(band.left(), 0, band.right(), 0);
-            gradient.setColorAt(0, Qt::white);
-            gradient.setColorAt(1, Qt::darkCyan);
+            gradient.setStops({{0, Qt::white}, {1, Qt::darkCyan}});
             p.fillRect(band, gradient);
         }
         p.fillRect(8, 8, 20, 20, Qt::magenta);
-        if (m_still)
-            return announce();
-        for (int bit = 0; bit < 24; ++bit)
+        for (int bit = 0; bit < 24 && !m_still; ++bit)
             p.fillRect(28 + bit * 10, 8, 10, 20, (ms >> bit & 1) ? Qt::white : Qt::black);
-        announce();
+        if (!std::exchange(m_announced, true))
+            QTimer::singleShot(0, this, [this] {
+                std::printf("shown 0x%llx\n", static_cast<unsigned long long>(winId()));
+                std::fflush(stdout);
+            });
     }
 
 private:
@@ -82,22 +78,9 @@ private:
         return QRect(int(ms / 2 % (width() + band)) - band, 0, band, height());
     }
 
-    void announce()
-    {
-        if (!m_announced) {
-            m_announced = true;
-            QTimer::singleShot(0, this, [this] {
-                std::printf("shown 0x%llx\n", static_cast<unsigned long long>(winId()));
-                std::fflush(stdout);
-            });
-        }
-    }
-
     QTimer m_timer;
-    bool m_motion;
-    bool m_still;
+    bool m_motion, m_still, m_announced = false;
     QRect m_band;
-    bool m_announced = false;
 };
 
 } // namespace
@@ -106,15 +89,10 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 5) {
-        std::fputs("usage: frame-clock X Y WIDTH HEIGHT [--motion] [--bare] [--still]\n", stderr);
-        return 2;
-    }
-    FrameClock window(args.contains(QStringLiteral("--motion")),
-                      args.contains(QStringLiteral("--still")));
-    window.setWindowTitle(QStringLiteral("frame clock"));
-    if (args.contains(QStringLiteral("--bare")))
-        window.setWindowFlag(Qt::FramelessWindowHint);
+    if (args.size() < 5)
+        return std::fputs("usage: frame-clock X Y W H [--motion] [--bare] [--still]\n", stderr), 2;
+    FrameClock window(args.contains("--motion"), args.contains("--still"));
+    window.setWindowFlag(Qt::FramelessWindowHint, args.contains("--bare"));
     window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
     window.show();
     return app.exec();

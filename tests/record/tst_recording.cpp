@@ -10,23 +10,14 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QImage>
 #include <QPainter>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <atomic>
-#include <chrono>
-#include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <functional>
 #include <random>
 #include <thread>
 
 namespace fixtures = movie_fixtures;
+using test_support::filled;
 
 namespace {
 
@@ -34,36 +25,28 @@ constexpr int64_t frameTime = 1000000 / 30;
 
 void sleepUntil(int64_t time)
 {
-    const int64_t wait = time - av_gettime_relative();
-    if (wait > 0)
+    if (const int64_t wait = time - av_gettime_relative(); wait > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(wait));
 }
 
-// Delivers `paint(i)` at origin + i/30 s, as a screen would, for `count`
-// pictures (forever when negative).
-class ScriptedFrames : public FrameSource {
+// Calls `tick(sink, i, time)` at origin + i × period, `count` times (forever
+// when negative), from a thread of its own, as a screen or a sound output would.
+template <class Source, class Sink> class Scripted : public Source {
 public:
-    ScriptedFrames(QSize size, int count, int64_t origin, std::function<QImage(int)> paint,
-                   AVPixelFormat format = AV_PIX_FMT_BGR0)
-        : m_size(size), m_count(count), m_origin(origin), m_paint(std::move(paint)),
-          m_format(format)
+    using Tick = std::function<void(const Sink&, int, int64_t)>;
+    Scripted(int64_t origin, int64_t period, int count, Tick tick)
+        : m_origin(origin), m_period(period), m_count(count), m_tick(std::move(tick))
     {
     }
-    ~ScriptedFrames() override { stop(); }
-    QSize frameSize() const override { return m_size; }
-    bool start(FrameSink sink, QString*) override
+    ~Scripted() override { stop(); }
+    bool start(Sink sink, QString*) override
     {
         m_thread = std::thread([this, sink] {
             for (int i = 0; (m_count < 0 || i < m_count) && !m_stopping; ++i) {
-                const QImage image = m_paint(i).convertToFormat(
-                    m_format == AV_PIX_FMT_RGBA || m_format == AV_PIX_FMT_RGB0
-                        ? QImage::Format_RGBA8888
-                        : QImage::Format_ARGB32);
-                sleepUntil(m_origin + i * frameTime);
-                sink.frame({image.constBits(), int(image.bytesPerLine()), image.size(), m_format,
-                            m_origin + i * frameTime});
+                sleepUntil(m_origin + i * m_period);
+                m_tick(sink, i, m_origin + i * m_period);
             }
-            m_delivered = true;
+            delivered = true;
         });
         return true;
     }
@@ -73,59 +56,33 @@ public:
         if (m_thread.joinable())
             m_thread.join();
     }
-    std::atomic<bool> m_delivered{false};
+    std::atomic<bool> delivered{false};
 
 private:
-    QSize m_size;
+    int64_t m_origin, m_period;
     int m_count;
-    int64_t m_origin;
-    std::function<QImage(int)> m_paint;
-    AVPixelFormat m_format;
+    Tick m_tick;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
 };
 
-// Sound in chunks of 10 ms from `origin` on: silence, then a 1 kHz tone from
-// `onset`; the chunks between `gapFrom` and `gapTo` never come.
-class ScriptedSound : public SoundSource {
-public:
-    ScriptedSound(int64_t origin, int64_t onset, int64_t gapFrom, int64_t gapTo)
-        : m_origin(origin), m_onset(onset), m_gapFrom(gapFrom), m_gapTo(gapTo)
+// Delivers `paint(i)` at origin + i/30 s.
+struct ScriptedFrames : Scripted<FrameSource, FrameSink> {
+    ScriptedFrames(QSize size, int count, int64_t origin, std::function<QImage(int)> paint,
+                   AVPixelFormat format = AV_PIX_FMT_BGR0)
+        : Scripted(origin, frameTime, count,
+                   [paint, format](const FrameSink& sink, int i, int64_t time) {
+                       const QImage image = paint(i).convertToFormat(format == AV_PIX_FMT_RGB0
+                                                                         ? QImage::Format_RGBA8888
+                                                                         : QImage::Format_ARGB32);
+                       sink.frame({image.constBits(), int(image.bytesPerLine()), image.size(),
+                                   format, time});
+                   }),
+          m_size(size)
     {
     }
-    ~ScriptedSound() override { stop(); }
-    bool start(SoundSink sink, QString*) override
-    {
-        m_thread = std::thread([this, sink] {
-            constexpr int chunk = sampleRate / 100;
-            std::vector<int16_t> samples(chunk * 2);
-            for (int64_t n = 0; !m_stopping; n += chunk) {
-                const int64_t time = m_origin + n * 1000000 / sampleRate;
-                sleepUntil(time);
-                if (time >= m_gapFrom && time < m_gapTo)
-                    continue;
-                for (int i = 0; i < chunk; ++i) {
-                    const int64_t at = time + int64_t(i) * 1000000 / sampleRate;
-                    const double value =
-                        at < m_onset ? 0 : 12000 * std::sin(2 * M_PI * 1000 * double(n + i) / sampleRate);
-                    samples[2 * i] = samples[2 * i + 1] = int16_t(value);
-                }
-                sink.chunk({samples.data(), chunk, time});
-            }
-        });
-        return true;
-    }
-    void stop() override
-    {
-        m_stopping = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    int64_t m_origin, m_onset, m_gapFrom, m_gapTo;
-    std::thread m_thread;
-    std::atomic<bool> m_stopping{false};
+    QSize frameSize() const override { return m_size; }
+    QSize m_size;
 };
 
 const QColor quadrants[] = {QColor(200, 40, 40), QColor(40, 160, 60), QColor(50, 60, 200),
@@ -138,10 +95,9 @@ QImage quartered(QSize size, int bar)
     QImage image(size, QImage::Format_ARGB32);
     QPainter painter(&image);
     const int w = size.width() / 2, h = size.height() / 2;
-    painter.fillRect(0, 0, w, h, quadrants[0]);
-    painter.fillRect(w, 0, size.width() - w, h, quadrants[1]);
-    painter.fillRect(0, h, w, size.height() - h, quadrants[2]);
-    painter.fillRect(w, h, size.width() - w, size.height() - h, quadrants[3]);
+    for (int q = 0; q < 4; ++q)
+        painter.fillRect(q % 2 * w, q / 2 * h, q % 2 ? size.width() - w : w,
+                         q / 2 ? size.height() - h : h, quadrants[q]);
     if (bar >= 0)
         painter.fillRect(bar * 4 % size.width(), size.height() - 8, 6, 8, Qt::white);
     return image;
@@ -151,54 +107,33 @@ QImage noise(QSize size, int seed)
 {
     QImage image(size, QImage::Format_ARGB32);
     std::mt19937 random{uint32_t(seed)};
-    for (int y = 0; y < size.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
+    for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            row[x] = random() | 0xff000000u;
-    }
+            reinterpret_cast<uint32_t*>(image.scanLine(y))[x] = random() | 0xff000000u;
     return image;
 }
 
 // The time of the last packet in `path`, in seconds; -1 when it reads nothing.
 double lastPacketTime(const QString& path)
 {
-    const auto packets = fixtures::probe(path, {"-show_entries", "packet=pts_time"})["packets"]
-                             .toArray();
+    const auto packets =
+        fixtures::probe(path, {"-show_entries", "packet=pts_time"})["packets"].toArray();
     return packets.isEmpty() ? -1 : packets.last().toObject()["pts_time"].toString().toDouble();
 }
 
-// Times of the frames of `kind` ("movie" or "amovie") where `tag` first passes `threshold`.
+// When the lavfi `graph` of `path` first gives `tag` above `threshold`, in seconds.
 double onset(const QString& path, const QString& graph, const QString& tag, double threshold)
 {
-    const auto frames = QJsonDocument::fromJson(
-                            test_support::run("ffprobe", {"-v", "error", "-of", "json", "-f",
-                                                          "lavfi", "-i", graph.arg(path),
-                                                          "-show_entries", "frame=pts_time:frame_tags=" + tag})
-                                .out)["frames"]
-                            .toArray();
-    for (const auto frame : frames) {
-        if (frame.toObject()["tags"].toObject()[tag].toString().toDouble() > threshold)
+    const QStringList show = {"-f", "lavfi", "-show_entries", "frame=pts_time:frame_tags=" + tag};
+    for (const auto frame : fixtures::probe(graph.arg(path), show)["frames"].toArray())
+        if (frame.toObject()["tags"][tag].toString().toDouble() > threshold)
             return frame.toObject()["pts_time"].toString().toDouble();
-    }
     return -1;
 }
 
-// Polls `condition` until it holds or `milliseconds` of real time passed
-// (QTRY counts its polls, and each of these runs ffprobe).
-bool becomes(const std::function<bool()>& condition, int milliseconds)
+QImage lastFrame(const QString& path)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
-int64_t soon()
-{
-    return av_gettime_relative() + 300000;
+    return fixtures::frame(path, fixtures::stream(path)["nb_read_frames"].toString().toInt() - 1);
 }
 
 } // namespace
@@ -206,8 +141,25 @@ int64_t soon()
 class RecordingTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_recorded; // the first test's movie, for the export test
-    double m_recordedLength = 0;
+    std::unique_ptr<Recording> m_recording;
+
+    // Records `frames` (and `sound`) into `name` until every picture is
+    // delivered and the clock reaches `end`; the movie made, or nothing.
+    QString record(const QString& name, ScriptedFrames* frames, SoundSource* sound = nullptr,
+                   int64_t end = 0)
+    {
+        const QString destination = m_dir.filePath(name);
+        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames),
+                                         std::unique_ptr<SoundSource>(sound)});
+        if (!started.ok())
+            return qWarning("%s", qPrintable(started.error())), QString();
+        m_recording = std::move(started).value();
+        if (!QTest::qWaitFor([&] { return bool(frames->delivered); }, 20000))
+            return {};
+        sleepUntil(end);
+        const auto made = m_recording->finish();
+        return made.ok() ? made.value() : (qWarning("%s", qPrintable(made.error())), QString());
+    }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
@@ -225,48 +177,34 @@ private Q_SLOTS:
     {
         QFETCH(int, format);
         QFETCH(QSize, size);
-        const QString destination = m_dir.filePath(QStringLiteral("still-%1.mp4").arg(format));
-        const int64_t origin = soon();
-        auto* frames = new ScriptedFrames(
-            size, 60, origin, [size](int i) { return quartered(size, i < 15 ? i : -1); },
-            AVPixelFormat(format));
-        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames), {}});
-        QVERIFY2(started.ok(), qPrintable(started.error()));
-        auto recording = std::move(started).value();
-        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 10000);
-        sleepUntil(origin + 60 * frameTime);
-        const auto made = recording->finish();
-        QVERIFY2(made.ok(), qPrintable(made.error()));
-        QCOMPARE(made.value(), destination);
-        QVERIFY(!QFile::exists(Recording::intermediateFor(destination)));
+        const int64_t origin = av_gettime_relative() + 300000;
+        const QString name = QStringLiteral("still-%1.mp4").arg(format);
+        const auto paint = [size](int i) { return quartered(size, i < 15 ? i : -1); };
+        const QString made =
+            record(name, new ScriptedFrames(size, 60, origin, paint, AVPixelFormat(format)),
+                   nullptr, origin + 60 * frameTime);
+        QCOMPARE(made, m_dir.filePath(name));
+        QVERIFY(!QFile::exists(Recording::intermediateFor(made)));
+        const auto counts = m_recording->counts();
+        QCOMPARE(QList<int64_t>({counts.delivered, counts.dropped, counts.encoded}),
+                 QList<int64_t>({60, 0, 16}));
 
-        const auto counts = recording->counts();
-        QCOMPARE(counts.delivered, 60);
-        QCOMPARE(counts.dropped, 0);
-        QCOMPARE(counts.encoded, 16);
-
-        const QJsonObject video = fixtures::stream(destination);
-        QCOMPARE(video["codec_name"].toString(), "h264");
-        QCOMPARE(video["pix_fmt"].toString(), "yuv420p");
-        QCOMPARE(video["color_space"].toString(), "bt709");
-        QCOMPARE(video["color_primaries"].toString(), "bt709");
-        QCOMPARE(video["color_range"].toString(), "tv");
-        QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), QSize(160, 120));
+        const QJsonObject video = fixtures::stream(made);
+        QStringList form;
+        for (const char* key :
+             {"codec_name", "pix_fmt", "color_space", "color_primaries", "color_range"})
+            form << video[key].toString();
+        QCOMPARE(form.join(' '), "h264 yuv420p bt709 bt709 tv");
         // Sixteen pictures, a second's repeat of the still one and the last.
-        QVERIFY2(video["nb_read_frames"].toString().toInt() <= 19,
-                 qPrintable(video["nb_read_frames"].toString()));
+        QVERIFY(video["nb_read_frames"].toString().toInt() <= 19);
         const double length =
-            fixtures::probe(destination, {"-show_format"})["format"]["duration"].toString().toDouble();
+            fixtures::probe(made, {"-show_format"})["format"]["duration"].toString().toDouble();
         QVERIFY2(std::abs(length - 2.0) < 0.1, qPrintable(QString::number(length)));
-
-        const QImage last = fixtures::frame(destination, video["nb_read_frames"].toString().toInt() - 1);
-        QCOMPARE(last.size(), QSize(160, 120));
-        const QPoint centres[] = {{40, 30}, {120, 30}, {40, 90}, {120, 90}};
+        const QImage end = lastFrame(made);
+        QCOMPARE(end.size(), QSize(160, 120));
         for (int q = 0; q < 4; ++q)
-            QVERIFY2(test_support::near(last.pixelColor(centres[q]), quadrants[q], 6),
-                     qPrintable(test_support::describe(last.pixelColor(centres[q]))));
-        m_recorded = destination;
-        m_recordedLength = length;
+            QUORVEL_COMPARE_COLOR(end.pixelColor(40 + q % 2 * 80, 30 + q / 2 * 60), quadrants[q],
+                                  6);
     }
 
     // A source faster than the encoder loses pictures, counted, rather than
@@ -275,40 +213,29 @@ private Q_SLOTS:
     {
         const QSize size(1920, 1080);
         const QImage pictures[] = {noise(size, 1), noise(size, 2)};
-        auto* frames = new ScriptedFrames(size, 60, av_gettime_relative() - 10000000,
-                                          [&pictures](int i) {
-                                              QImage picture = pictures[i % 2].copy();
-                                              picture.setPixel(0, 0, uint(i)); // none alike
-                                              return picture;
-                                          });
-        auto started = Recording::start({m_dir.filePath("fast.mp4"), std::unique_ptr<FrameSource>(frames), {}});
-        QVERIFY2(started.ok(), qPrintable(started.error()));
-        auto recording = std::move(started).value();
-        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 20000);
-        QVERIFY(recording->counts().dropped > 0);
-        QVERIFY2(recording->finish().ok(), "finish");
-        const auto counts = recording->counts();
-        QCOMPARE(counts.delivered, 60);
-        QCOMPARE(counts.encoded + counts.dropped, 60);
+        auto* frames =
+            new ScriptedFrames(size, 60, av_gettime_relative() - 10000000, [&pictures](int i) {
+                QImage picture = pictures[i % 2].copy();
+                picture.setPixel(0, 0, uint(i)); // none alike
+                return picture;
+            });
+        QVERIFY(!record("fast.mp4", frames).isEmpty());
+        const auto c = m_recording->counts();
+        QVERIFY(c.delivered == 60 && c.dropped > 0 && c.encoded + c.dropped == 60);
     }
 
-    // A source that gives up as it starts makes start() fail, saying why,
-    // with no file left.
+    // A source that gives up as it starts makes start() fail, saying why, with no file left.
     void failsWithASourceThatGivesUp()
     {
         struct Failing : ScriptedFrames {
             using ScriptedFrames::ScriptedFrames;
-            bool start(FrameSink sink, QString*) override
-            {
-                sink.failed("the window is gone");
-                return true;
-            }
+            bool start(FrameSink sink, QString*) override { return sink.failed("gone"), true; }
         };
         const QString destination = m_dir.filePath("gone.mp4");
         auto started = Recording::start(
             {destination, std::make_unique<Failing>(QSize(64, 48), 0, 0, nullptr), {}});
         QVERIFY(!started.ok());
-        QCOMPARE(started.error(), "the window is gone");
+        QCOMPARE(started.error(), "gone");
         QVERIFY(!QFile::exists(Recording::intermediateFor(destination)));
     }
 
@@ -316,67 +243,43 @@ private Q_SLOTS:
     // centred on black, neither stretched nor cut.
     void fitsAResizedWindow()
     {
-        const QString destination = m_dir.filePath("resized.mp4");
-        auto* frames = new ScriptedFrames(QSize(160, 120), 20, soon(), [](int i) {
-            QImage image(i < 10 ? QSize(160, 120) : QSize(80, 120), QImage::Format_ARGB32);
-            image.fill(i < 10 ? Qt::white : QColor(200, 40, 40));
-            return image;
-        });
-        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames), {}});
-        QVERIFY2(started.ok(), qPrintable(started.error()));
-        auto recording = std::move(started).value();
-        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 10000);
-        const auto made = recording->finish();
-        QVERIFY2(made.ok(), qPrintable(made.error()));
-        const QImage last = fixtures::frame(destination, fixtures::stream(destination)["nb_read_frames"].toString().toInt() - 1);
-        QCOMPARE(last.size(), QSize(160, 120));
+        const auto paint = [](int i) {
+            return i < 10 ? filled(Qt::white, {160, 120}) : filled(QColor(200, 40, 40), {80, 120});
+        };
+        const QImage last = lastFrame(
+            record("resized.mp4",
+                   new ScriptedFrames({160, 120}, 20, av_gettime_relative() + 300000, paint)));
         for (const QPoint at : {QPoint(44, 10), QPoint(80, 60), QPoint(115, 110)})
-            QVERIFY2(test_support::near(last.pixelColor(at), QColor(200, 40, 40), 6), qPrintable(test_support::describe(last.pixelColor(at))));
+            QUORVEL_COMPARE_COLOR(last.pixelColor(at), QColor(200, 40, 40), 6);
         for (const QPoint at : {QPoint(2, 60), QPoint(157, 60), QPoint(30, 5)})
-            QVERIFY2(test_support::near(last.pixelColor(at), Qt::black, 6), qPrintable(test_support::describe(last.pixelColor(at))));
+            QUORVEL_COMPARE_COLOR(last.pixelColor(at), QColor(Qt::black), 6);
     }
 
     // Sound that starts before the first picture and misses a chunk stays in
     // step with the picture: a tone and a flash that begin together play together.
     void soundStaysWithThePicture()
     {
-        const QString destination = m_dir.filePath("sound.mp4");
-        const int64_t origin = soon();
-        const int64_t flash = origin + 20 * frameTime;
-        auto* frames = new ScriptedFrames(QSize(64, 48), 40, origin, [](int i) {
-            QImage image(64, 48, QImage::Format_ARGB32);
-            image.fill(i < 20 ? Qt::black : Qt::white);
-            return image;
-        });
-        auto* sound = new ScriptedSound(origin - 300000, flash, origin + 200000, origin + 300000);
-        auto started = Recording::start({destination, std::unique_ptr<FrameSource>(frames),
-                                         std::unique_ptr<SoundSource>(sound)});
-        QVERIFY2(started.ok(), qPrintable(started.error()));
-        auto recording = std::move(started).value();
-        QTRY_VERIFY_WITH_TIMEOUT(frames->m_delivered, 10000);
-        const auto made = recording->finish();
-        QVERIFY2(made.ok(), qPrintable(made.error()));
-
-        const double picture = onset(destination, "movie=%1,signalstats", "lavfi.signalstats.YAVG", 128);
-        const double tone = onset(destination, "amovie=%1,astats=metadata=1:reset=1",
+        const int64_t origin = av_gettime_relative() + 300000, flash = origin + 20 * frameTime;
+        const auto paint = [](int i) { return filled(i < 20 ? Qt::black : Qt::white); };
+        // Silence, then a 1 kHz tone from the flash; a tenth of a second lost.
+        const auto play = [flash, gap = origin + 200000](const SoundSink& sink, int n,
+                                                         int64_t time) {
+            std::vector<int16_t> samples(2 * 480);
+            for (int i = 0; i < 480; ++i)
+                if (time + i * 1000000 / 48000 >= flash)
+                    samples[2 * i] = samples[2 * i + 1] =
+                        int16_t(12000 * std::sin(M_PI * (n * 480 + i) / 24));
+            if (time < gap || time >= gap + 100000)
+                sink.chunk({samples.data(), 480, time});
+        };
+        const QString made =
+            record("sound.mp4", new ScriptedFrames({40, 30}, 40, origin, paint),
+                   new Scripted<SoundSource, SoundSink>(origin - 300000, 10000, -1, play));
+        const double picture = onset(made, "movie=%1,signalstats", "lavfi.signalstats.YAVG", 128);
+        const double tone = onset(made, "amovie=%1,astats=metadata=1:reset=1",
                                   "lavfi.astats.Overall.RMS_level", -30);
         QVERIFY2(picture > 0.6 && std::abs(tone - picture) < 0.04,
-                 qPrintable(QStringLiteral("picture at %1 s, tone at %2 s").arg(picture).arg(tone)));
-    }
-
-    // The editor's export takes a recording (variable frame rate, from the
-    // first test) and writes it at 30 frames a second.
-    void exportsTheRecording()
-    {
-        QVERIFY(!m_recorded.isEmpty());
-        const QString exported = m_dir.filePath("exported.mp4");
-        const auto run = test_support::run(test_support::quorvelBinary(),
-                                           {"video", "-q", m_recorded, "-o", exported});
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        const QJsonObject video = fixtures::stream(exported);
-        QCOMPARE(video["r_frame_rate"].toString(), "30/1");
-        const int frames = video["nb_read_frames"].toString().toInt();
-        QVERIFY2(std::abs(frames - m_recordedLength * 30) <= 2, qPrintable(QString::number(frames)));
+                 qPrintable(QStringLiteral("flash %1 s, tone %2 s").arg(picture).arg(tone)));
     }
 
     // A recording killed outright, even of a still screen, plays up to about
@@ -386,24 +289,25 @@ private Q_SLOTS:
         const QString destination = m_dir.filePath("killed.mp4");
         const QString intermediate = Recording::intermediateFor(destination);
         QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), {"--record-forever", destination});
         QTRY_VERIFY_WITH_TIMEOUT(child.canReadLine(), 10000);
         const int64_t origin = child.readLine().trimmed().toLongLong();
-        QVERIFY(becomes([&] { return lastPacketTime(intermediate) >= 3.0; }, 20000));
+        // Polled by hand: each poll runs ffprobe, and QTRY counts polls.
+        QDeadlineTimer deadline(20000);
+        while (lastPacketTime(intermediate) < 3.0 && !deadline.hasExpired())
+            QTest::qWait(100);
         const double killed = double(av_gettime_relative() - origin) / 1e6;
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished());
 
         const double kept = lastPacketTime(intermediate);
-        QVERIFY2(kept >= killed - 1.3,
+        QVERIFY2(kept >= 3.0 && kept >= killed - 1.3,
                  qPrintable(QStringLiteral("killed at %1 s, kept %2 s").arg(killed).arg(kept)));
         const auto decoded = test_support::run(
             "ffmpeg", {"-v", "error", "-xerror", "-i", intermediate, "-f", "null", "-"});
         QVERIFY2(decoded.exitCode == 0, decoded.err.constData());
-        const auto made = RecordingWriter::remux(intermediate, QFile::encodeName(destination));
-        QVERIFY2(made.ok(), qPrintable(made.error()));
-        QVERIFY(fixtures::probe(destination, {"-show_format"})["format"]["duration"].toString().toDouble() >= 3.0);
+        QVERIFY(RecordingWriter::remux(intermediate, QFile::encodeName(destination)).ok());
+        QVERIFY(lastPacketTime(destination) >= 2.9);
     }
 
     // A disk that fills up stops the recording once, saying so, and what was
@@ -412,16 +316,17 @@ private Q_SLOTS:
     {
         const QString folder = m_dir.filePath("full");
         QVERIFY(QDir().mkpath(folder));
-        const QString script = QStringLiteral("mount -t tmpfs -o size=2m quorvel-test \"$1\" && "
-                                              "exec \"$2\" --record-until-full \"$1/full.mp4\"");
-        const auto run = test_support::run(
-            "unshare", {"-m", "sh", "-c", script, "sh", folder, QCoreApplication::applicationFilePath()});
+        const auto run =
+            test_support::run("unshare", {"-m", "sh", "-c",
+                                          "mount -t tmpfs -o size=2m quorvel-test \"$1\" && exec "
+                                          "\"$2\" --record-until-full \"$1/full.mp4\"",
+                                          "sh", folder, QCoreApplication::applicationFilePath()});
         QVERIFY2(run.exitCode == 0, run.err.constData());
-        const QStringList lines = QString(run.out).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.value(0), "stopped 1 time: the disk is full");
-        QCOMPARE(lines.value(1), "finish: the disk is full");
-        QCOMPARE(lines.value(2), "files: full.mp4.recording.mkv");
-        QVERIFY2(lines.value(3).section(' ', 1).toDouble() > 0, qPrintable(lines.value(3)));
+        const QString out = run.out;
+        QVERIFY2(out.startsWith("stopped 1 time: the disk is full; finish: the disk is full; "
+                                "files: full.mp4.recording.mkv; length: ") &&
+                     out.section("length: ", 1).toDouble() > 0,
+                 run.out.constData());
     }
 };
 
@@ -430,37 +335,31 @@ static int recordForever(const QString& destination, bool untilFull)
 {
     const QSize size(320, 240);
     const int64_t origin = av_gettime_relative();
-    auto frames = std::make_unique<ScriptedFrames>(size, -1, origin, [size, untilFull](int i) {
-        // Noise fills the disk at once; a still screen gives the encoder
-        // nothing to write but what the recording adds to keep its length.
-        return untilFull ? noise(size, i) : quartered(size, -1);
-    });
-    auto started = Recording::start({destination, std::move(frames), {}});
-    if (!started.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(started.error()));
-        return 1;
-    }
+    // Noise fills the disk at once; a still screen gives the encoder nothing
+    // to write but what the recording adds to keep its length.
+    auto started = Recording::start(
+        {destination,
+         std::make_unique<ScriptedFrames>(
+             size, -1, origin,
+             [size, untilFull](int i) { return untilFull ? noise(size, i) : quartered(size, -1); }),
+         {}});
+    if (!started.ok())
+        return std::fprintf(stderr, "%s\n", qPrintable(started.error())), 1;
     auto recording = std::move(started).value();
     std::atomic<int> stops{0};
     QString reason;
-    recording->setStoppedHandler([&](const QString& why) {
-        reason = why;
-        ++stops;
-    });
-    if (!untilFull) {
-        std::printf("%lld\n", static_cast<long long>(origin));
-        std::fflush(stdout);
-        for (;;)
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-    }
-    for (int waited = 0; stops == 0 && waited < 300; ++waited)
+    recording->setStoppedHandler([&](const QString& why) { reason = why, ++stops; });
+    if (!untilFull)
+        std::printf("%lld\n", static_cast<long long>(origin)), std::fflush(stdout);
+    // Killed by the test, or until the disk fills (thirty seconds at most).
+    for (int waited = 0; !untilFull || (stops == 0 && waited < 300); ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto made = recording->finish();
-    std::printf("stopped %d time: %s\n", stops.load(), qPrintable(reason));
-    std::printf("finish: %s\n", made.ok() ? "ok" : qPrintable(made.error()));
-    const QString folder = QFileInfo(destination).path();
-    std::printf("files: %s\n", qPrintable(QDir(folder).entryList(QDir::Files | QDir::Hidden).join(',')));
-    std::printf("length: %f\n", lastPacketTime(Recording::intermediateFor(destination)));
+    const QDir folder = QFileInfo(destination).dir();
+    std::printf("stopped %d time: %s; finish: %s; files: %s; length: %f\n", stops.load(),
+                qPrintable(reason), made.ok() ? "ok" : qPrintable(made.error()),
+                qPrintable(folder.entryList(QDir::Files | QDir::Hidden).join(',')),
+                lastPacketTime(Recording::intermediateFor(destination)));
     return 0;
 }
 
@@ -469,10 +368,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     av_log_set_level(AV_LOG_ERROR);
     const QStringList arguments = app.arguments();
-    if (arguments.size() == 3 && arguments[1] == "--record-forever")
-        return recordForever(arguments[2], false);
-    if (arguments.size() == 3 && arguments[1] == "--record-until-full")
-        return recordForever(arguments[2], true);
+    if (arguments.size() == 3 && arguments[1].startsWith("--record-"))
+        return recordForever(arguments[2], arguments[1] == "--record-until-full");
     RecordingTest test;
     return QTest::qExec(&test, argc, argv);
 }
