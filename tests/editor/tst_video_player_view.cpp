@@ -76,8 +76,8 @@ private Q_SLOTS:
             QStringLiteral("-f lavfi -i color=c=0xE63C28:s=128x180:r=25:d=2 -f lavfi -i "
                            "color=c=0x285ADC:s=192x180:r=25:d=2 -filter_complex "
                            "[0][1]hstack,scale=out_color_matrix=%2,format=%1 ");
-        // Red for a second and a half, then blue.
-        const QString turning = QStringLiteral("-f lavfi -i color=c=0xE63C28:s=160x90:r=25:d=3,"
+        // Red for a second and a half, then blue, to twelve seconds.
+        const QString turning = QStringLiteral("-f lavfi -i color=c=0xE63C28:s=160x90:r=25:d=12,"
                                                "drawbox=c=0x285ADC:t=fill:enable=gte(t\\,1.5),"
                                                "scale=out_color_matrix=bt709,format=%1 ");
         const QString blue = "-f lavfi -i color=c=0x285ADC:%1 -pix_fmt yuv420p ",
@@ -96,7 +96,6 @@ private Q_SLOTS:
                               "-f lavfi -i sine=frequency=440:d=2 -map 2:a -c:a aac -shortest " +
                               x264},
             {"blue.mp4", blue.arg("s=160x90:r=25:d=3") + x264},
-            {"long.mp4", blue.arg("s=32x18:r=5:d=12") + x264},
             {"sound-only.m4a", "-f lavfi -i sine=frequency=440:d=1 -c:a aac"}};
         for (const auto& [name, arguments] : movies)
             QVERIFY2(movie_fixtures::make(path(name), arguments), name);
@@ -140,13 +139,23 @@ private Q_SLOTS:
         QVERIFY(view);
         QUORVEL_COMPARE_COLOR(view->currentFrame().pixelColor(50, 50), kLeft, 8);
         QSlider* slider = view->controls()->positionSlider();
-        QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), 3000, kWait);
-        QTest::keyClick(view->controls()->playPauseButton(), Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), 12000, kWait);
+        QTest::keyClick(view.get(), Qt::Key_Space);
         QTRY_VERIFY(!view->isPlaying());
 
-        // A frame decoded before the seek may come after it; the new time's picture must follow.
-        for (const auto& [at, colour] : {std::pair{2500, kRight}, {500, kLeft}, {1700, kRight}}) {
-            slider->setValue(at);
+        // A frame decoded before the seek may come after it; the new time's picture must
+        // follow. The arrow keys the view itself receives step five seconds back and on.
+        const std::tuple<int, Qt::Key, QColor> steps[] = {{2500, {}, kRight},
+                                                          {500, {}, kLeft},
+                                                          {6000, {}, kRight},
+                                                          {1000, Qt::Key_Left, kLeft},
+                                                          {6000, Qt::Key_Right, kRight}};
+        for (const auto& [at, key, colour] : steps) {
+            if (key)
+                QTest::keyClick(view.get(), key);
+            else
+                slider->setValue(at);
+            QTRY_COMPARE_WITH_TIMEOUT(slider->value(), at, kWait);
             QTRY_VERIFY2_WITH_TIMEOUT(
                 test_support::near(view->currentFrame().pixelColor(50, 50), colour, 8),
                 qPrintable(QStringLiteral("at %1 ms").arg(at)), kWait);
@@ -174,22 +183,6 @@ private Q_SLOTS:
         QUORVEL_COMPARE_COLOR(pixelAt(image, {0.5, 0.5}), kLeft, 8);
     }
 
-    // The arrow keys the view itself receives step five seconds back and on.
-    void arrowKeysStepBackAndOn()
-    {
-        const auto view = playing("long.mp4", 0, {160, 90});
-        QVERIFY(view);
-        QSlider* slider = view->controls()->positionSlider();
-        QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), 12000, kWait);
-        QTest::keyClick(view.get(), Qt::Key_Space);
-        QTRY_VERIFY(!view->isPlaying());
-        slider->setValue(6000);
-        for (const auto& [key, position] : {std::pair{Qt::Key_Left, 1000}, {Qt::Key_Right, 6000}}) {
-            QTest::keyClick(view.get(), key);
-            QTRY_COMPARE_WITH_TIMEOUT(slider->value(), position, kWait);
-        }
-    }
-
     // In an editor window of the size it opens at, a 16:9 movie shows at 16:9 on a
     // background of the export's shape, inset by the padding at the same scale, centred.
     // (That the picture fills the player, rounded: the tests above.)
@@ -206,11 +199,10 @@ private Q_SLOTS:
         VideoPlayerView* player = view.videoEditor()->player();
         QTRY_VERIFY_WITH_TIMEOUT(!player->movieSize().isEmpty(), kWait);
         // 160 x 90 padded by 40 on each side; the player lies on the background.
-        const QRect area = view.videoEditor()->background()->rect(), movie = player->geometry();
-        const auto near = [](double a, double b) { return std::abs(a - b) < 0.02; };
-        QVERIFY(near(double(movie.width()) / movie.height(), 16.0 / 9));
-        QVERIFY(near(double(area.width()) / area.height(), 240.0 / 170));
-        QVERIFY(near(double(movie.left()) / movie.width(), 40.0 / 160));
+        const QRectF area = view.videoEditor()->background()->rect(), movie = player->geometry();
+        QVERIFY(std::abs(movie.width() / movie.height() - 16.0 / 9) < 0.02);
+        QVERIFY(std::abs(area.width() / area.height() - 240.0 / 170) < 0.02);
+        QVERIFY(std::abs(movie.left() / movie.width() - 40.0 / 160) < 0.02);
         QVERIFY((movie.center() - area.center()).manhattanLength() <= 2);
     }
 
@@ -247,8 +239,7 @@ private Q_SLOTS:
         view.resize(320, 180);
         view.show();
         QSignalSpy failed(&view, &VideoPlayerView::playbackFailed);
-        QVERIFY(failed.wait(kWait));
-        QVERIFY(!view.errorText().isEmpty());
+        QVERIFY(failed.wait(kWait) && !view.errorText().isEmpty());
         QCOMPARE(failed.first().first().toString(), view.errorText());
         QVERIFY(view.currentFrame().isNull() && !view.isPlaying());
 
@@ -257,12 +248,9 @@ private Q_SLOTS:
         QApplication::sendEvent(&view, &enter);
         QVERIFY(!view.controlsShown());
 
-        // A good movie afterwards plays as if nothing happened.
+        // A good movie afterwards clears the complaint (that it plays: sameMovieGoesOn...).
         view.setUrl(url("blue.mp4"));
         QVERIFY(view.errorText().isEmpty());
-        QSignalSpy shown(&view, &VideoPlayerView::frameShown);
-        QVERIFY(shown.wait(kWait));
-        QCOMPARE(failed.size(), 1);
     }
 
     void controlsFollowPointerAndFocus()
