@@ -106,21 +106,11 @@ QByteArray enclosureItem(const QByteArray& version, const QByteArray& shortVersi
 
 bool hasReddishPixel(const QImage& image)
 {
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (const QColor c = image.pixelColor(x, y);
-                c.red() > 200 && c.green() < 80 && c.blue() < 80)
-                return true;
+    for (int i = 0; i < image.width() * image.height(); ++i)
+        if (const QColor c = image.pixelColor(i % image.width(), i / image.width());
+            c.red() > 200 && c.green() < 80 && c.blue() < 80)
+            return true;
     return false;
-}
-
-UpdateCheckResult checkOnce(Updater& updater)
-{
-    QSignalSpy finished(&updater, &Updater::checkFinished);
-    updater.checkForUpdates();
-    if (!finished.wait(5000))
-        return {};
-    return finished.first().first().value<UpdateCheckResult>();
 }
 
 } // namespace
@@ -166,7 +156,7 @@ private Q_SLOTS:
     // Items without a version are skipped, and a web link beats the download.
     void readsAppcasts()
     {
-        const QByteArray bytes = feed(enclosureItem("1.9", "1.9 Final") +
+        const QByteArray bytes = feed(enclosureItem("1.9") +
                                       R"(<item><title>Elements</title>
                 <sparkle:version>1.10</sparkle:version>
                 <link>https://quorvel.example.org/download</link>
@@ -177,7 +167,6 @@ private Q_SLOTS:
         const AppcastParse parsed = parseAppcast(bytes);
         const auto& items = std::get<QList<AppcastItem>>(parsed);
         QCOMPARE(items.size(), 2);
-        QCOMPARE(items[0].displayVersion(), QStringLiteral("1.9 Final"));
         QCOMPARE(items[0].downloadPage, QUrl("https://downloads.example.org/quorvel-1.9.tar.gz"));
         QCOMPARE(items[0].releaseNotes, QStringLiteral("<p>Faster <b>export</b>.</p>"));
         QCOMPARE(newestItem(items)->downloadPage, QUrl("https://quorvel.example.org/download"));
@@ -268,8 +257,13 @@ private Q_SLOTS:
 
         // A person's check is always answered, replacing the dialog still open.
         QPointer<UpdateDialog> first = findDialog();
-        UpdateCheckResult result;
-        const QByteArray printed = test_support::stdoutOf([&] { result = checkOnce(updater); });
+        finished.clear();
+        const QByteArray printed = test_support::stdoutOf([&] {
+            updater.checkForUpdates();
+            finished.wait(5000);
+        });
+        QCOMPARE(finished.size(), 1);
+        const auto result = finished.first().first().value<UpdateCheckResult>();
         QCOMPARE(int(result.outcome), outcome);
         QCOMPARE(server.requests >= 2, local && !tls); // Qt may retry a connection cut short
         QVERIFY(local || !updater.findChild<QNetworkAccessManager*>());
