@@ -90,11 +90,13 @@ class ImageLoaderTest : public QObject {
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
     QByteArray contents(const QString& name) const { return test_support::fileBytes(path(name)); }
-    // Writes `bytes` as `name` and loads it back; null when refused.
-    QImage writeAndLoad(const QString& name, const QByteArray& bytes)
+    // A PNG made byte by byte, loaded back; null when refused.
+    QImage madePng(int colourType, int depth, const QList<QList<quint16>>& pixels,
+                   const Chunks& chunks)
     {
-        write(name, bytes);
-        const Result<QImage> loaded = loadImageFile(path(name));
+        const QString name = path("made.png");
+        test_support::fileBytes(name, makePng(colourType, depth, pixels, chunks));
+        const Result<QImage> loaded = loadImageFile(name);
         return loaded.ok() ? loaded.value() : QImage();
     }
 
@@ -132,7 +134,6 @@ private Q_SLOTS:
             {"convert", "colours.png", "(", "+clone", "-negate", ")", "colours.gif"}, // 2 frames
             {"convert", "colours.png", "colours.bmp"},
             {"convert", "colours.png", "-interlace", "PNG", "interlaced.png"},
-            {"convert", "colours.png", "-compress", "None", "colours.tif"},
             {"convert", "half.png", "-depth", "16", "png64:half-16.png"},
             {"convert", "clear.png", "png8:clear-palette.png"},
             {"convert", "colours.png", "-colorspace", "CMYK", "-quality", "95", "cmyk.jpg"},
@@ -174,10 +175,7 @@ private Q_SLOTS:
         const QList<QColor> inSrgb(
             4, QColor(uchar(oracle.out[0]), uchar(oracle.out[1]), uchar(oracle.out[2])));
 
-        QTest::newRow("png") << "colours.png" << 0 << quadrants();
         QTest::newRow("interlaced png") << "interlaced.png" << 0 << quadrants();
-        QTest::newRow("jpeg") << "colours.jpg" << 6 << quadrants();
-        QTest::newRow("tiff") << "colours.tif" << 0 << quadrants();
         QTest::newRow("bmp") << "colours.bmp" << 0 << quadrants();
         QTest::newRow("animated gif") << "colours.gif" << 0 << quadrants();
         QTest::newRow("heic") << "colours.heic" << 8 << quadrants();
@@ -291,8 +289,7 @@ private Q_SLOTS:
             QByteArray trns;
             for (const quint16 sample : key)
                 trns += bigEndian(sample, 2);
-            const QImage image =
-                writeAndLoad("keyed.png", makePng(colourType, depth, pixels, {{"tRNS", trns}}));
+            const QImage image = madePng(colourType, depth, pixels, {{"tRNS", trns}});
             QVERIFY2(image.size() == QSize(8, 8), qPrintable(what));
             for (int i = 0; i < 64; ++i)
                 QVERIFY2(image.pixelColor(i % 8, i / 8).alpha() == ((i / 8 + i) % 2 ? 255 : 0),
@@ -311,9 +308,9 @@ private Q_SLOTS:
             {{{"sRGB", QByteArray(1, '\0')}, {"gAMA", linear}}, 128},
         };
         for (const auto& [chunks, grey] : cases) {
-            const QImage image =
-                writeAndLoad("gamma.png", makePng(0, 8, QList<QList<quint16>>(64, {128}), chunks));
-            QUORVEL_COMPARE_COLOR(image.pixelColor(3, 3), QColor(grey, grey, grey), 1);
+            QUORVEL_COMPARE_COLOR(
+                madePng(0, 8, QList<QList<quint16>>(64, {128}), chunks).pixelColor(3, 3),
+                QColor(grey, grey, grey), 1);
         }
     }
 };

@@ -47,13 +47,6 @@ const QString sweepingBar = "-f lavfi -i color=c=black:s=96x64:r=60:d=0.6[bg];"
                             "color=c=white:s=12x64:r=60:d=0.6[bar];"
                             "[bg][bar]overlay=x=mod(t*200\\,96):shortest=1 ";
 
-// Stores a number in a header field as it is, whatever the field's type allows.
-template <typename Tag> void store(Tag& field, int raw)
-{
-    static_assert(sizeof raw == sizeof field);
-    std::memcpy(&field, &raw, sizeof raw);
-}
-
 // A picture of one grey.
 libav::FramePtr grey(int width, int height, AVPixelFormat format = AV_PIX_FMT_YUV420P)
 {
@@ -263,10 +256,11 @@ private Q_SLOTS:
         QFETCH(QList<int>, given);
         QFETCH(QList<int>, expected);
         AVCodecParameters source{};
-        store(source.color_primaries, given[0]);
-        store(source.color_trc, given[1]);
-        store(source.color_space, given[2]);
-        store(source.color_range, given[3]);
+        // Numbers stored as they are, whatever the fields' enum types allow.
+        void* const fields[] = {&source.color_primaries, &source.color_trc, &source.color_space,
+                                &source.color_range};
+        for (int i = 0; i < 4; ++i)
+            std::memcpy(fields[i], &given[i], sizeof(int));
         source.format = given[4];
         const ColourTags tags = ColourTags::of(source);
         QCOMPARE((QList<int>{tags.primaries, tags.transfer, tags.space, tags.range}), expected);
