@@ -101,6 +101,11 @@ struct Recording::Private {
     Slot* last = nullptr;
 
     std::atomic<bool> halted{false}; // stopped by itself: sources are no longer heard
+    // The encoder thread's: when it halted, and whether the file itself
+    // failed (a full disk) or only a source did (a window closed), in which
+    // case the file still ends properly where the source went.
+    int64_t haltedAt = 0;
+    bool fileFailed = false;
     std::atomic<int64_t> delivered{0};
     std::atomic<int64_t> encoded{0};
     std::atomic<int64_t> dropped{0};
@@ -247,8 +252,10 @@ void Recording::Private::run()
                 step = writer->repeatPicture(now);
             if (step.ok())
                 step = writer->flush();
-            if (!step.ok())
+            if (!step.ok()) {
+                fileFailed = true;
                 stop(step.error());
+            }
         }
         nextFlush = Clock::now() + flushInterval;
         lock.lock();
@@ -258,6 +265,9 @@ void Recording::Private::run()
     Result<void> finished;
     if (!halted)
         finished = writer->finish(end);
+    else if (!fileFailed && writer->started())
+        (void)writer->finish(haltedAt); // what stopped it stays the reason
+
     // The file is closed here, whatever happened, so it can be read back.
     writer.reset();
     lock.lock();
@@ -288,17 +298,20 @@ void Recording::Private::handle(Item& item)
         step = writer->writeSound(item.samples.data(), int(item.samples.size() / 2), item.time);
         break;
     case Item::Failed:
-        step = Result<void>::failure(item.reason);
-        break;
+        stop(item.reason);
+        return;
     }
-    if (!step.ok())
+    if (!step.ok()) {
+        fileFailed = true;
         stop(step.error());
+    }
 }
 
 void Recording::Private::stop(const QString& reason)
 {
     if (halted.exchange(true))
         return;
+    haltedAt = av_gettime_relative();
     std::function<void(const QString&)> handler;
     {
         std::lock_guard lock(mutex);
