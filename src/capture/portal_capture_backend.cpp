@@ -9,6 +9,8 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QThreadPool>
 #include <QScreen>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
@@ -246,7 +248,21 @@ void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& resu
         Q_EMIT failed(QStringLiteral("the desktop's screenshot portal gave no picture file"));
         return;
     }
-    Result<QImage> loaded = loadImageFile(uri.toLocalFile());
+    // The picture is a whole screen's PNG: decoded on the pool, so the
+    // windows stay live meanwhile. A newer request makes this answer stale.
+    const quint64 request = m_request;
+    QPointer<PortalCaptureBackend> self(this);
+    QThreadPool::globalInstance()->start([self, request, path = uri.toLocalFile()] {
+        auto loaded = std::make_shared<Result<QImage>>(loadImageFile(path));
+        QMetaObject::invokeMethod(qApp, [self, request, loaded] {
+            if (self && request == self->m_request)
+                self->deliver(std::move(*loaded));
+        });
+    });
+}
+
+void PortalCaptureBackend::deliver(Result<QImage> loaded)
+{
     if (!loaded.ok()) {
         Q_EMIT failed(QStringLiteral("the screenshot portal's picture could not be read: ") +
                       loaded.error());

@@ -2,6 +2,7 @@
 
 #include "capture_backend.h"
 #include "portal_request.h"
+#include "result.h"
 
 #include <QDBusConnection>
 #include <QFuture>
@@ -54,6 +55,8 @@ private:
     // Ends the request; false when it had already ended, so nothing is said twice.
     bool endRequest();
     void fail(const QString& reason);
+    // The answer, once the portal's picture is decoded.
+    void deliver(Result<QImage> loaded);
 
     QDBusConnection m_bus;
     QDBusServiceWatcher* m_portalWatcher = nullptr;
