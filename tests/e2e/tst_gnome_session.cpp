@@ -59,11 +59,11 @@ QJsonObject windowTitled(const QString& title)
     return shellValue(
                QStringLiteral(
                    "global.get_window_actors().map(a => { const w = a.meta_window,"
-                   " r = w.get_frame_rect(); return {title: w.get_title(), wmClass: "
-                   "w.get_wm_class(),"
+                   " r = w.get_frame_rect(); return {title: w.get_title(),"
+                   " wmClass: w.get_wm_class(), focused: w.has_focus(),"
                    " wayland: w.get_client_type() === imports.gi.Meta.WindowClientType.WAYLAND,"
-                   " focused: w.has_focus(), maximized: w.get_maximized() === 3,"
-                   " x: r.x, y: r.y, width: r.width, height: r.height}; })"
+                   " maximized: w.get_maximized() === 3, x: r.x, y: r.y, width: r.width,"
+                   " height: r.height}; })"
                    ".find(w => w.title === '%1' && w.width > 0 && w.height > 0) ?? null")
                    .arg(title))
         .toObject();

@@ -66,9 +66,9 @@ class SwaySession : public QObject {
     // whole output; a gesture made before would be half lost.
     bool slurpShows()
     {
-        return QTest::qWaitFor([] { return slurps() == 1; }, 10000) &&
-               QTest::qWaitFor([this] { return screen().pixel(5, 5) != m_background.pixel(5, 5); },
-                               10000);
+        return QTest::qWaitFor(
+            [this] { return slurps() == 1 && screen().pixel(5, 5) != m_background.pixel(5, 5); },
+            10000);
     }
     bool ended(const QList<QByteArray>& gesture)
     {

@@ -24,9 +24,8 @@ inline void startCapture(QProcess& command, const QStringList& arguments)
 // kept), once it has ended within `ms`; null if it failed or still runs.
 inline QImage captured(QProcess& command, const QString& out, int ms = 20000)
 {
-    if (command.state() != QProcess::NotRunning && !command.waitForFinished(ms))
-        return {};
-    if (command.exitStatus() != QProcess::NormalExit || command.exitCode() != 0)
+    const bool ended = command.state() == QProcess::NotRunning || command.waitForFinished(ms);
+    if (!ended || command.exitStatus() != QProcess::NormalExit || command.exitCode() != 0)
         return {};
     return QImage(out).convertToFormat(QImage::Format_RGB32);
 }
