@@ -16,23 +16,16 @@ using session::quorvel;
 namespace {
 
 // What grim sees on the whole screen now.
-QImage screen(const QString& folder)
+QImage screen()
 {
-    const QString path = folder + QStringLiteral("/grim.png");
-    const auto grim = test_support::run(QStringLiteral("grim"), {path});
-    if (grim.exitCode != 0)
-        qWarning("grim: %s", grim.err.constData());
-    return QImage(path);
+    return QImage::fromData(test_support::run("grim", {"-"}).out)
+        .convertToFormat(QImage::Format_RGB32);
 }
 
-// How many processes pgrep finds this way (slurp is the wlroots backend's
-// child and wl-copy's keeper is its own, not ours, so they are looked for,
-// not waited on).
-int running(const QStringList& how)
+// How many slurps run: the wlroots backend's child, not ours, so looked for, not waited on.
+int slurps()
 {
-    return test_support::run(QStringLiteral("pgrep"), QStringList{"-c"} + how)
-        .out.trimmed()
-        .toInt();
+    return test_support::run("pgrep", {"-c", "-x", "slurp"}).out.trimmed().toInt();
 }
 
 // The windows sway shows, by the protocol each came through (xdg_shell is
@@ -50,13 +43,6 @@ QStringList swayViews()
     };
     walk(QJsonDocument::fromJson(tree.out).object());
     return found;
-}
-
-// The compositor's clipboard picture, as wl-paste gives it.
-QImage clipboardPicture()
-{
-    return QImage::fromData(test_support::run("wl-paste", {"--type", "image/png"}).out)
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -81,20 +67,15 @@ class SwaySession : public QObject {
     bool slurpShows()
     {
         return QTest::qWaitFor(
-                   [] {
-                       return running({"-x", "slurp"}) == 1;
-                   },
-                   10000) &&
-               QTest::qWaitFor(
-                   [this] { return screen(m_dir.path()).pixel(5, 5) != m_background.pixel(5, 5); },
-                   10000);
+            [this] { return slurps() == 1 && screen().pixel(5, 5) != m_background.pixel(5, 5); },
+            10000);
     }
     bool ended(const QList<QByteArray>& gesture)
     {
         for (const QByteArray& command : gesture)
             if (!input(command))
                 return false;
-        return QTest::qWaitFor([] { return running({"-x", "slurp"}) == 0; }, 5000);
+        return QTest::qWaitFor([] { return slurps() == 0; }, 5000);
     }
 
 private Q_SLOTS:
@@ -102,7 +83,7 @@ private Q_SLOTS:
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("SWAYSOCK"), "run this under run-under-sway");
         QVERIFY(m_dir.isValid());
-        m_background = screen(m_dir.path());
+        m_background = screen();
         QCOMPARE(m_background.size(), QSize(1280, 720));
         m_input.start(QStringLiteral(QUORVEL_SWAY_INPUT), QStringList());
         QVERIFY(input());
@@ -130,17 +111,12 @@ private Q_SLOTS:
     {
         const QString out = m_dir.filePath("full.png");
         QProcess command;
-        command.start(test_support::quorvelBinary(),
-                      {"capture", "full", "-o", out, "--padding", "0"});
-        QVERIFY2(command.waitForFinished(20000), "capture full still waits: asked for a drag?");
-        QCOMPARE(command.exitCode(), 0);
-        const QImage shot(out);
-        QCOMPARE(shot.size(), QSize(1280, 720));
+        session::startCapture(command, {"full", "-o", out, "--padding", "0"});
+        const QImage shot = session::captured(command, out);
+        QVERIFY2(shot.size() == QSize(1280, 720), "capture full failed or asked for a drag");
         const double scale = qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble();
         const QRect compared = shot.rect().adjusted(0, scale == std::floor(scale) ? 0 : 1, 0, 0);
-        QCOMPARE(test_support::differingShare(
-                     shot.copy(compared).convertToFormat(QImage::Format_RGB32),
-                     screen(m_dir.path()).convertToFormat(QImage::Format_RGB32).copy(compared), 1),
+        QCOMPARE(test_support::differingShare(shot.copy(compared), screen().copy(compared), 1),
                  0.0);
         QCOMPARE(shot.dotsPerMeterX(), qRound(72 * scale / 0.0254));
         QCOMPARE(shot.dotsPerMeterY(), qRound(72 * scale / 0.0254));
@@ -152,18 +128,15 @@ private Q_SLOTS:
     // which is also on the compositor's clipboard (set with the click's input serial). The
     // editor gets half the screen, a tile narrower than it would like, and fits in it. Ctrl+C
     // in the editor copies the composed picture (the key's serial lets the app set the
-    // clipboard itself), and Ctrl+V in the main window opens an editor on it.
+    // clipboard itself).
     void nativeWindows()
     {
         QProcess app;
         session::startNatively(app);
         QVERIFY(QTest::qWaitFor([] { return swayViews() == QStringList{"xdg_shell"}; }, 15000));
         QVERIFY(QTest::qWaitFor(
-            [this] {
-                return test_support::differingShare(screen(m_dir.path()), m_background) > 0.2;
-            },
-            10000));
-        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "main-window.png");
+            [this] { return test_support::differingShare(screen(), m_background) > 0.2; }, 10000));
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(), "main-window.png");
         // The drag goes over the window's icon and title, but the window has
         // left the screen for it: the picture is the desktop behind.
         QVERIFY(input("move 640 427") && input("press") && input("release")); // Capture Area
@@ -171,18 +144,15 @@ private Q_SLOTS:
         QVERIFY(ended({"move 580 200", "press", "move 640 260", "move 700 320", "release"}));
         QTRY_COMPARE_WITH_TIMEOUT(swayViews(), (QStringList{"xdg_shell", "xdg_shell"}), 15000);
         QImage pasted;
-        QTRY_VERIFY_WITH_TIMEOUT(!(pasted = clipboardPicture()).isNull(), 10000);
-        QCOMPARE(pasted.size(), QSize(121, 121));
+        QTRY_COMPARE_WITH_TIMEOUT((pasted = session::pasted()).size(), QSize(121, 121), 10000);
         // The pointer, drawn into the screen, sits on the last corner.
-        QVERIFY(test_support::differingShare(
-                    pasted,
-                    m_background.convertToFormat(QImage::Format_RGB32).copy(580, 200, 121, 121),
-                    1) < 0.02);
+        QVERIFY(test_support::differingShare(pasted, m_background.copy(580, 200, 121, 121), 1) <
+                0.02);
 
         // The right tile's last columns are the window's own background, top
         // to bottom, once the editor is drawn there.
         const auto fits = [this] {
-            const QImage shown = screen(m_dir.path());
+            const QImage shown = screen();
             if (shown.pixel(1000, 360) == m_background.pixel(1000, 360))
                 return false; // not drawn yet
             for (int y = 0; y < shown.height(); ++y)
@@ -191,42 +161,24 @@ private Q_SLOTS:
             return true;
         };
         const bool fitted = QTest::qWaitFor(fits, 10000);
-        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(m_dir.path()), "editor-tiled.png");
+        session::saveForALook("QUORVEL_SWAY_SCREENSHOTS", screen(), "editor-tiled.png");
         QVERIFY2(fitted, "the editor runs past its tile");
 
         QVERIFY(input("move 1000 300") && input("press") && input("release")); // the editor
         QVERIFY(input("ctrl c"));
         // The capture on its background, 40 points of padding all round.
-        QTRY_COMPARE_WITH_TIMEOUT(clipboardPicture().size(), QSize(201, 201), 10000);
-        QCOMPARE(clipboardPicture().pixel(100, 100), pasted.pixel(60, 60));
-        QVERIFY(input("move 300 600") && input("press") && input("release")); // the main window
-        QVERIFY(input("ctrl v"));
-        QTRY_COMPARE_WITH_TIMEOUT(swayViews().size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(session::pasted().size(), QSize(201, 201), 10000);
+        QCOMPARE(session::pasted().pixel(100, 100), pasted.pixel(60, 60));
         // Gone from the screen, so what a later test sees there is its own.
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
-        QVERIFY(QTest::qWaitFor(
-            [this] { return screen(m_dir.path()).pixel(5, 5) == m_background.pixel(5, 5); },
-            10000));
+        QVERIFY(QTest::qWaitFor([this] { return screen().pixel(5, 5) == m_background.pixel(5, 5); },
+                                10000));
     }
 
-    // --copy lands on the compositor's clipboard and stays there after the
-    // command has gone; its keeper goes when another program copies.
     void copyLandsOnTheClipboard()
     {
-        const QString out = m_dir.filePath("copied.png");
-        const auto capture = quorvel({"capture", "full", "-o", out, "--copy"});
-        QCOMPARE(capture.exitCode, 0);
-        QVERIFY(test_support::run("wl-paste", {"--no-newline", "--type", "image/png"}).out ==
-                test_support::fileBytes(out));
-
-        QCOMPARE(running({"-f", "wl-copy --type image/png"}), 1);
-        QProcess other;
-        other.start("wl-copy", {"--type", "text/plain", "something else"});
-        QVERIFY(other.waitForFinished(10000));
-        QTRY_COMPARE_WITH_TIMEOUT(running({"-f", "wl-copy --type image/png"}), 0, 5000);
-        // What is left is its keeper, not ours.
-        test_support::run("wl-copy", {"--clear"});
+        session::copyLandsOnTheClipboard(m_dir.filePath("copied.png"));
     }
 
     // A dragged area keeps every pixel, and its density is 72 dpi for each of the output's
@@ -235,13 +187,10 @@ private Q_SLOTS:
     {
         const QString out = m_dir.filePath("area.png");
         QProcess command;
-        command.start(test_support::quorvelBinary(),
-                      {"capture", "area", "-o", out, "--padding", "0"});
+        session::startCapture(command, {"area", "-o", out, "--padding", "0"});
         QVERIFY(slurpShows());
         QVERIFY(ended({"move 300 300", "press", "move 400 400", "move 500 500", "release"}));
-        QVERIFY(command.waitForFinished(10000));
-        QCOMPARE(command.exitCode(), 0);
-        const QImage shot(out);
+        const QImage shot = session::captured(command, out, 10000);
         const double scale = qEnvironmentVariable("QUORVEL_SWAY_SCALE").toDouble();
         QVERIFY2(qAbs(shot.width() - 200) <= 2, "not the 200 pixels dragged over");
         QCOMPARE(shot.dotsPerMeterX(), qRound(72 * scale / 0.0254));
@@ -254,7 +203,7 @@ private Q_SLOTS:
     {
         const QString out = m_dir.filePath("cancelled.png");
         QProcess command;
-        command.start(test_support::quorvelBinary(), {"capture", "window", "-o", out});
+        session::startCapture(command, {"window", "-o", out});
         QVERIFY(slurpShows());
         QVERIFY(ended({"key Escape"}));
         QVERIFY(command.waitForFinished(10000));
