@@ -9,12 +9,24 @@
 
 #include <QDir>
 #include <QProcessEnvironment>
+#include <cmath>
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
 #include <vector>
 
 namespace test_support {
+
+// The level of `hz` in one channel of interleaved 48 kHz stereo (half the
+// amplitude of a sine at that pitch).
+inline double goertzel(const int16_t* samples, int frames, int channel, double hz)
+{
+    const double k = 2 * std::cos(2 * M_PI * hz / 48000);
+    double s1 = 0, s2 = 0;
+    for (int i = 0; i < frames; ++i)
+        s2 = std::exchange(s1, samples[i * 2 + channel] + k * s1 - s2);
+    return std::sqrt(s1 * s1 + s2 * s2 - k * s1 * s2) / frames;
+}
 
 class SoundServer {
 public:

@@ -48,15 +48,6 @@ struct Received {
 };
 
 // The strength of `hz` in one channel of `frames` interleaved stereo frames.
-double goertzel(const int16_t* samples, int frames, int channel, double hz)
-{
-    const double k = 2 * std::cos(2 * M_PI * hz / SoundSource::sampleRate);
-    double s1 = 0, s2 = 0;
-    for (int i = 0; i < frames; ++i)
-        s2 = std::exchange(s1, samples[i * 2 + channel] + k * s1 - s2);
-    return std::sqrt(s1 * s1 + s2 * s2 - k * s1 * s2) / frames;
-}
-
 } // namespace
 
 class TestPulseSoundSource : public QObject {
@@ -116,8 +107,8 @@ private Q_SLOTS:
         int toneWindows = 0, partWindows = 0;
         for (size_t at = 0; at + window * 2 <= received.samples.size(); at += window * 2) {
             const int16_t* w = received.samples.data() + at;
-            const double left = goertzel(w, window, 0, kLeftHz),
-                         right = goertzel(w, window, 1, kRightHz);
+            const double left = test_support::goertzel(w, window, 0, kLeftHz),
+                         right = test_support::goertzel(w, window, 1, kRightHz);
             if (left < 8000 || right < 8000) { // silence, or where the tone begins or ends
                 partWindows += left > 100 || right > 100;
                 continue;
@@ -125,8 +116,8 @@ private Q_SLOTS:
             ++toneWindows;
             QVERIFY2(left < 8400 && right < 8400,
                      qPrintable(QStringLiteral("%1 %2").arg(left).arg(right)));
-            QVERIFY(goertzel(w, window, 0, kRightHz) < left / 50 &&
-                    goertzel(w, window, 1, kLeftHz) < right / 50);
+            QVERIFY(test_support::goertzel(w, window, 0, kRightHz) < left / 50 &&
+                    test_support::goertzel(w, window, 1, kLeftHz) < right / 50);
         }
         QVERIFY2(toneWindows >= 146 && partWindows <= 4,
                  qPrintable(QStringLiteral("%1 whole, %2 part").arg(toneWindows).arg(partWindows)));

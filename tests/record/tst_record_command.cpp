@@ -282,8 +282,15 @@ private Q_SLOTS:
         environment.insert("PULSE_SERVER", "unix:" + folder.path() + "/run/pulse/native");
         const QPoint origin = windowOrigin(window);
         QVERIFY(xdotool(mouseAt(origin + QPoint(100, 262))));
-        const QString output = dir.filePath("full.mp4");
+        const QString output = dir.filePath("full.mp4"), tone = folder.filePath("tone.wav");
+        QCOMPARE(test_support::run("sox", {"-n", "-r", "48000", "-c", "2", "-b", "16", tone, "synth",
+                                           "1", "sine", "1000", "vol", "0.5"})
+                     .exitCode,
+                 0);
         QVERIFY(startRecording({"full", "--audio", "--no-cursor", "-o", output}, {}, environment));
+        QProcess player; // a tone played while it records
+        player.setProcessEnvironment(environment);
+        QCOMPARE(test_support::finish(player, "paplay", {tone}).exitCode, 0);
         QCOMPARE(stopRecording(2500, "SIGINT").exitCode, 0);
         Movie movie;
         QVERIFY(read(output, movie));
@@ -294,6 +301,15 @@ private Q_SLOTS:
         QCOMPARE(sound["codec_name"].toString(), "aac");
         QVERIFY(std::abs(sound["duration"].toString().toDouble() -
                          fixtures::stream(output)["duration"].toString().toDouble()) < 0.3);
+        // The tone is in the movie's sound: strong at its pitch, not beside it.
+        const auto decoded = test_support::run(
+            "ffmpeg", {"-v", "error", "-i", output, "-map", "0:a", "-ac", "2", "-f", "s16le", "-"});
+        const auto* samples = reinterpret_cast<const int16_t*>(decoded.out.constData());
+        const int frames = int(decoded.out.size() / 4);
+        const double at = test_support::goertzel(samples, frames, 0, 1000),
+                     beside = test_support::goertzel(samples, frames, 0, 1500);
+        QVERIFY2(frames > 48000 && at > 500 && beside < at / 20,
+                 qPrintable(QStringLiteral("%1 %2").arg(at).arg(beside)));
     }
 
     // A clicked window, followed as it moves partly off the screen (that part
