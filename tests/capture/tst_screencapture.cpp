@@ -7,7 +7,6 @@
 #include "screen_recorder.h"
 #include "screencapture.h"
 #include "scripted_backend.h"
-#include "session_kind.h"
 #include "test_support.h"
 
 #include <QClipboard>
@@ -120,26 +119,6 @@ private Q_SLOTS:
             QCOMPARE(w.capture.image().devicePixelRatio(), colour == Qt::red ? 2.0 : 1.0);
             QCOMPARE(w.capture.image().pixelColor(0, 0), colour);
         }
-    }
-
-    void sessionKind_data()
-    {
-        QTest::addColumn<QStringList>("env"); // platform, WAYLAND_DISPLAY, XDG_SESSION_TYPE
-        QTest::addColumn<SessionKind>("kind");
-        using enum SessionKind;
-        const auto row = [](const char* name, const char* env, SessionKind kind) {
-            QTest::newRow(name) << QString(env).split(u',') << kind;
-        };
-        row("plain X11", "xcb,,x11", x11);
-        row("Wayland, egl plugin", "wayland-egl,,", wayland);
-        row("XWayland, display only", "xcb,wayland-0,", wayland);
-        row("session type in capitals", "xcb,,Wayland", wayland);
-        row("display wins over an x11 session type", "xcb,wayland-1,x11", wayland);
-    }
-    void sessionKind()
-    {
-        QFETCH(QStringList, env);
-        QTEST(::sessionKind({env[0], env[1], env[2]}), "kind");
     }
 
     // Forced or detected; the access check asks the portal exactly when the loader picked it.
