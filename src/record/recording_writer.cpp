@@ -213,12 +213,18 @@ Result<void> RecordingWriter::openVideo(QSize size)
     av_dict_free(&options);
     if (code < 0)
         return failure(code);
-    m_videoStream = avformat_new_stream(m_output.get(), nullptr);
-    if (!m_videoStream)
+    return addStream(encoder, {1, 1000}, m_videoStream);
+}
+
+Result<void> RecordingWriter::addStream(const AVCodecContext& encoder, AVRational timeBase,
+                                        AVStream*& stream)
+{
+    stream = avformat_new_stream(m_output.get(), nullptr);
+    if (!stream)
         return failure(AVERROR(ENOMEM));
-    if ((code = avcodec_parameters_from_context(m_videoStream->codecpar, &encoder)) < 0)
+    if (const int code = avcodec_parameters_from_context(stream->codecpar, &encoder); code < 0)
         return failure(code);
-    m_videoStream->time_base = {1, 1000};
+    stream->time_base = timeBase;
     return {};
 }
 
@@ -241,12 +247,8 @@ Result<void> RecordingWriter::openSound()
     int code = avcodec_open2(&encoder, codec, nullptr);
     if (code < 0)
         return failure(code);
-    m_soundStream = avformat_new_stream(m_output.get(), nullptr);
-    if (!m_soundStream)
-        return failure(AVERROR(ENOMEM));
-    if ((code = avcodec_parameters_from_context(m_soundStream->codecpar, &encoder)) < 0)
-        return failure(code);
-    m_soundStream->time_base = encoder.time_base;
+    if (auto added = addStream(encoder, encoder.time_base, m_soundStream); !added.ok())
+        return added;
     m_fifo.reset(av_audio_fifo_alloc(encoder.sample_fmt, 2, soundRate));
     if (!m_fifo)
         return failure(AVERROR(ENOMEM));

@@ -72,6 +72,8 @@ private:
     Result<void> encodeSound(bool all);
     Result<void> drain(AVCodecContext& encoder, AVStream& stream);
     Result<void> failure(int code);
+    // A stream of the output carrying what `encoder` makes, in `timeBase`.
+    Result<void> addStream(const AVCodecContext& encoder, AVRational timeBase, AVStream*& stream);
 
     static int writePacket(void* opaque, uint8_t* buffer, int size);
     static int64_t seek(void* opaque, int64_t offset, int whence);
