@@ -17,14 +17,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
-#include <QSocketNotifier>
 #include <QThreadPool>
 #include <QTimer>
-#include <csignal>
-#include <fcntl.h>
 #include <functional>
 #include <optional>
-#include <unistd.h>
 #include <utility>
 #include <variant>
 

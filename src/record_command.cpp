@@ -23,16 +23,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QThreadPool>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <unistd.h>
 #include <utility>
 #include <variant>
 
