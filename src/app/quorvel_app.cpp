@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -344,6 +345,17 @@ void QuorvelApp::showInBackground()
 
 void QuorvelApp::showMainWindow()
 {
+    // First shown at the size it asks for, as far as the screen has room:
+    // Qt alone would stop at two thirds of a small screen, and scroll early.
+    // The window manager's frame is not known before then: a title bar's
+    // height is left for it.
+    if (!m_mainWindow->testAttribute(Qt::WA_Resized)) {
+        if (const QScreen* screen = m_mainWindow->screen()) {
+            const int titleBar = m_mainWindow->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+            m_mainWindow->resize(m_mainWindow->sizeHint().boundedTo(
+                screen->availableGeometry().size() - QSize(0, titleBar)));
+        }
+    }
     // A minimised window only comes back when told to; show() alone leaves it.
     m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();

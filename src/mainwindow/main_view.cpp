@@ -62,6 +62,9 @@ public:
         setFrameShape(QFrame::NoFrame);
         setWidgetResizable(true);
         setFocusPolicy(Qt::NoFocus); // the first button keeps the focus
+        // The column is centred: short of width, its margin goes, never
+        // behind a second bar.
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
     QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QSize(); }
 };
