@@ -39,12 +39,6 @@ QRect windowGeometry(const QString& id)
     return {field["X"], field["Y"], field["WIDTH"], field["HEIGHT"]};
 }
 
-// Closes a window as its close button does: openbox turns Alt+F4 into WM_DELETE_WINDOW.
-void closeWindow(const QString& id)
-{
-    xdotool({"windowactivate", "--sync", id, "key", "--clearmodifiers", "alt+F4"});
-}
-
 // Runs xclip while our event loop answers it: we may own the clipboard it asks.
 QByteArray xclip(const QStringList& arguments)
 {
@@ -100,12 +94,12 @@ private Q_SLOTS:
         }
 
         // The command lasts as long as its last window.
-        closeWindow(picture.first());
-        QTRY_VERIFY_WITH_TIMEOUT(windowsTitled("picture.png — Quorvel").isEmpty(), 10000);
+        QVERIFY(test_support::closeX11Window(picture.first()));
+        QVERIFY(windowsTitled("picture.png — Quorvel").isEmpty());
         QVERIFY(!quorvel.waitForFinished(300));
         QCOMPARE(windowsTitled("movie.mp4 — Quorvel"), movie);
-        closeWindow(movie.first());
-        QVERIFY(quorvel.waitForFinished(10000));
+        QVERIFY(test_support::closeX11Window(movie.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(quorvel.state() == QProcess::NotRunning, 10000);
         QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(quorvel.exitCode(), 0);
     }
@@ -131,7 +125,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!(png = xclip({"-o", "-t", "image/png"})).isEmpty());
         QCOMPARE(png, encodePng(composeWithBackground(shot, blue, 10, 4)));
 
-        closeWindow(QString::number(editor->winId()));
+        QVERIFY(test_support::closeX11Window(QString::number(editor->winId())));
         QTRY_VERIFY(editor.isNull());
         QCOMPARE(xclip({"-o", "-t", "image/png"}), png);
 

@@ -4,6 +4,7 @@
 // heif-enc, our own binary) and comparing colours with a tolerance.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -47,6 +48,26 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     return finish(process, program, arguments);
+}
+
+// Closes a top-level X window as its close button does (openbox turns Alt+F4 into
+// WM_DELETE_WINDOW) and waits until it is no longer shown. On a busy server the press
+// can come before the focus has moved, so it is pressed again while the window stays.
+inline bool closeX11Window(const QString& id, int timeoutMs = 30000)
+{
+    QElapsedTimer sincePress;
+    return QTest::qWaitFor(
+        [&] {
+            if (!run("xwininfo", {"-id", id}).out.contains("IsViewable"))
+                return true;
+            if (!sincePress.isValid() || sincePress.hasExpired(3000)) {
+                run("timeout", {"5", "xdotool", "windowactivate", "--sync", id, "key",
+                                "--clearmodifiers", "alt+F4"});
+                sincePress.start();
+            }
+            return false;
+        },
+        timeoutMs);
 }
 
 // Something this machine lacks that the test needs (a codec, a second core),
