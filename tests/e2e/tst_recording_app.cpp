@@ -82,7 +82,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(recorderOnTheBus(), kSlowWait);
         QCOMPARE(run(quorvelBinary(), {"record", "stop"}).exitCode, 0);
         expectEditorOnTheRecording();
-        // Closed as a person does: the window manager's Alt+F4.
+        // Closed as a person does, through the window manager.
         const QString editor = visibleWindows(kEditorTitle).value(0);
         QVERIFY(closeX11Window(editor));
         QTRY_VERIFY_WITH_TIMEOUT(m_app.state() == QProcess::NotRunning, kSlowWait);

@@ -50,20 +50,19 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
     return finish(process, program, arguments);
 }
 
-// Closes a top-level X window as its close button does (openbox turns Alt+F4 into
-// WM_DELETE_WINDOW) and waits until it is no longer shown. On a busy server the press
-// can come before the focus has moved, so it is pressed again while the window stays.
+// Closes a top-level X window as its close button does: the window manager is asked
+// (_NET_CLOSE_WINDOW) and sends WM_DELETE_WINDOW. Asked again while the window stays,
+// since a busy window manager may drop the request; waits until the window is not shown.
 inline bool closeX11Window(const QString& id, int timeoutMs = 30000)
 {
-    QElapsedTimer sincePress;
+    QElapsedTimer sinceAsked;
     return QTest::qWaitFor(
         [&] {
             if (!run("xwininfo", {"-id", id}).out.contains("IsViewable"))
                 return true;
-            if (!sincePress.isValid() || sincePress.hasExpired(3000)) {
-                run("timeout", {"5", "xdotool", "windowactivate", "--sync", id, "key",
-                                "--clearmodifiers", "alt+F4"});
-                sincePress.start();
+            if (!sinceAsked.isValid() || sinceAsked.hasExpired(3000)) {
+                run("wmctrl", {"-i", "-c", id});
+                sinceAsked.start();
             }
             return false;
         },
