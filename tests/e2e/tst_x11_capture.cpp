@@ -2,6 +2,7 @@
 #include "capture_backend.h"
 #include "test_support.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QPainter>
 #include <QScopeGuard>
@@ -108,14 +109,50 @@ QColor shownAt(QPoint rootPoint)
     return QColor::fromRgb(qFromUnaligned<uint32_t>(xcb_get_image_data(reply.get())) & 0xffffff);
 }
 
-// Every event the X server has sent so far handled: the round trip brings
-// them in, the event loop hands them out (and whatever they posted).
-void handleEventsSent()
+// Every event the X server has sent so far handled. A round trip is not enough: Qt
+// reads events on a thread of its own, which a busy machine may not have run yet. So a
+// marker is sent to ourselves through the server, and once Qt has read it, every event
+// before it is in Qt's hands; the event loop then hands those out.
+class MarkerSeen : public QAbstractNativeEventFilter {
+public:
+    xcb_atom_t type = XCB_ATOM_NONE;
+    uint32_t last = 0;
+    bool nativeEventFilter(const QByteArray& kind, void* message, qintptr*) override
+    {
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if (kind != "xcb_generic_event_t" || (event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return false;
+        const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if (m->type != type)
+            return false;
+        last = m->data.data32[0];
+        return true;
+    }
+};
+
+bool handleEventsSent(xcb_window_t ours)
 {
-    owned(xcb_get_input_focus_reply(xconn(), xcb_get_input_focus(xconn()), nullptr));
+    static MarkerSeen* const seen = [] {
+        auto* filter = new MarkerSeen;
+        filter->type = atomNamed("QUORVEL_TEST_MARKER");
+        qApp->installNativeEventFilter(filter);
+        return filter;
+    }();
+    static uint32_t sent = 0;
+    xcb_client_message_event_t marker{};
+    marker.response_type = XCB_CLIENT_MESSAGE;
+    marker.format = 32;
+    marker.window = ours;
+    marker.type = seen->type;
+    marker.data.data32[0] = ++sent;
+    xcb_send_event(xconn(), false, ours, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&marker));
+    xcb_flush(xconn());
+    const bool arrived = QTest::qWaitFor([] { return seen->last == sent; }, 10000);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+    return arrived;
 }
 
 // Whether another client holds the keyboard: a grab of our own, on a
@@ -186,13 +223,15 @@ class TestX11Capture : public QObject {
                 const auto xdotool = test_support::run(QStringLiteral("xdotool"), step.split(' '));
                 if (xdotool.exitCode != 0)
                     return "xdotool " + step + " failed: " + xdotool.err;
-                handleEventsSent();
+                if (!handleEventsSent(xcb_window_t(pattern.winId())))
+                    return "no marker after " + step;
             }
         }
         if (!QTest::qWaitFor([&] { return !answers.isEmpty(); }, 10000))
             return QStringLiteral("no answer");
         // A second answer would come from what the server has sent by now.
-        handleEventsSent();
+        if (!handleEventsSent(xcb_window_t(pattern.winId())))
+            return QStringLiteral("no marker");
         return answers.join(QStringLiteral(", "));
     }
 
