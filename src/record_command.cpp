@@ -319,6 +319,14 @@ private:
             printErrorLine(oneLine(QStringLiteral("quorvel: recording without sound: ") +
                                    result->noSound));
         QPointer<RecordSession> self(this);
+        m_recording->setSoundLostHandler([self](const QString& reason) {
+            QMetaObject::invokeMethod(qApp, [self, reason] {
+                if (self)
+                    printErrorLine(oneLine(
+                        QStringLiteral("quorvel: the sound stopped (%1); the picture goes on")
+                            .arg(reason)));
+            });
+        });
         m_recording->setStoppedHandler([self](const QString& reason) {
             QMetaObject::invokeMethod(qApp, [self, reason] {
                 if (self)

@@ -320,8 +320,8 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = buffer.prebuf = buffer.minreq = uint32_t(-1);
     buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &format));
-    // DONT_MOVE: should the output go, the recording stops rather than
-    // carrying on with whatever the server moves it to, a microphone say.
+    // DONT_MOVE: should the output go, the sound stops rather than carrying
+    // on with whatever the server moves it to, a microphone say.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                          PA_STREAM_DONT_MOVE);
     const QByteArray monitor = d->monitor.toUtf8();

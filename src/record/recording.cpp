@@ -45,7 +45,7 @@ struct Slot {
 };
 
 struct Item {
-    enum Kind { Picture, Sound, Failed };
+    enum Kind { Picture, Sound, SoundLost, Failed };
     explicit Item(Kind what) : kind(what) {}
     Kind kind;
     Slot* slot = nullptr;
@@ -92,6 +92,9 @@ struct Recording::Private {
     bool ending = false;
     int64_t endTime = 0;
     std::function<void(const QString&)> stoppedHandler;
+    std::function<void(const QString&)> soundLostHandler;
+    QString soundLostFor; // why the sound stopped; null while it did not
+    bool toldSoundLost = false;
     QString stoppedFor;    // why it stopped by itself; null while it did not
     QString sourceFailure; // the first failure a source reported
     bool toldStop = false; // the handler was called
@@ -106,6 +109,8 @@ struct Recording::Private {
     // case the file still ends properly where the source went.
     int64_t haltedAt = 0;
     bool fileFailed = false;
+    bool soundGone = false; // the encoder thread's: the track is padded with silence from here
+    std::atomic<bool> soundLost{false}; // the sound source gave up; its chunks are not taken
     std::atomic<int64_t> delivered{0};
     std::atomic<int64_t> encoded{0};
     std::atomic<int64_t> dropped{0};
@@ -115,6 +120,7 @@ struct Recording::Private {
     void takeFrame(const ScreenFrame& frame);
     void takeSound(const SoundChunk& chunk);
     void sourceFailed(const QString& reason);
+    void soundFailed(const QString& reason);
     void push(Item item);
     void run();
     void handle(Item& item);
@@ -183,7 +189,7 @@ void Recording::Private::takeFrame(const ScreenFrame& frame)
 
 void Recording::Private::takeSound(const SoundChunk& chunk)
 {
-    if (halted || !chunk.samples || chunk.frames <= 0)
+    if (halted || soundLost || !chunk.samples || chunk.frames <= 0)
         return;
     Item item(Item::Sound);
     item.samples.assign(chunk.samples, chunk.samples + size_t(chunk.frames) * 2);
@@ -206,6 +212,17 @@ void Recording::Private::sourceFailed(const QString& reason)
     }
     Item item(Item::Failed);
     item.reason = reason;
+    push(std::move(item));
+}
+
+// Sound is worth less than the picture: losing it (a headset unplugged) leaves
+// silence, and the recording goes on.
+void Recording::Private::soundFailed(const QString& reason)
+{
+    if (soundLost.exchange(true))
+        return;
+    Item item(Item::SoundLost);
+    item.reason = reason.isEmpty() ? QStringLiteral("the sound stopped") : reason;
     push(std::move(item));
 }
 
@@ -250,6 +267,8 @@ void Recording::Private::run()
             Result<void> step;
             if (idle && now - writer->lastPictureTime() >= 900000)
                 step = writer->repeatPicture(now);
+            if (step.ok() && soundGone)
+                step = writer->padSound(now);
             if (step.ok())
                 step = writer->flush();
             if (!step.ok()) {
@@ -263,7 +282,9 @@ void Recording::Private::run()
     const int64_t end = endTime;
     lock.unlock();
     Result<void> finished;
-    if (!halted)
+    if (!halted && soundGone)
+        finished = writer->padSound(end);
+    if (!halted && finished.ok())
         finished = writer->finish(end);
     else if (!fileFailed && writer->started())
         (void)writer->finish(haltedAt); // what stopped it stays the reason
@@ -297,6 +318,20 @@ void Recording::Private::handle(Item& item)
     case Item::Sound:
         step = writer->writeSound(item.samples.data(), int(item.samples.size() / 2), item.time);
         break;
+    case Item::SoundLost: {
+        soundGone = true;
+        std::function<void(const QString&)> handler;
+        {
+            std::lock_guard lock(mutex);
+            soundLostFor = item.reason;
+            handler = std::exchange(soundLostHandler, nullptr);
+            toldSoundLost = bool(handler);
+        }
+        if (handler)
+            handler(item.reason);
+        step = writer->padSound(av_gettime_relative());
+        break;
+    }
     case Item::Failed:
         stop(item.reason);
         return;
@@ -391,7 +426,7 @@ Result<std::unique_ptr<Recording>> Recording::start(Setup setup)
     const bool soundStarted =
         framesStarted && d.sound &&
         d.sound->start(SoundSink{[&d](const SoundChunk& chunk) { d.takeSound(chunk); },
-                                 [&d](const QString& reason) { d.sourceFailed(reason); }},
+                                 [&d](const QString& reason) { d.soundFailed(reason); }},
                        &error);
     bool started = framesStarted && (soundStarted || !d.sound);
     if (started) {
@@ -427,6 +462,20 @@ void Recording::setStoppedHandler(std::function<void(const QString& reason)> han
     // It stopped before anyone listened (a source failing as it started).
     d->toldStop = true;
     const QString reason = d->stoppedFor;
+    lock.unlock();
+    if (handler)
+        handler(reason);
+}
+
+void Recording::setSoundLostHandler(std::function<void(const QString& reason)> handler)
+{
+    std::unique_lock lock(d->mutex);
+    if (d->soundLostFor.isNull() || d->toldSoundLost) {
+        d->soundLostHandler = std::move(handler);
+        return;
+    }
+    d->toldSoundLost = true;
+    const QString reason = d->soundLostFor;
     lock.unlock();
     if (handler)
         handler(reason);

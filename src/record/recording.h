@@ -49,6 +49,10 @@ public:
     // finish() itself: it would wait for its own thread. Set after the
     // recording stopped, it is called at once, on the caller's thread.
     void setStoppedHandler(std::function<void(const QString& reason)> handler);
+    // Called once, on the encoder's thread, when the sound source gave up (an
+    // output unplugged) while the picture goes on; the sound track is silent
+    // from then on. Set after that, it is called at once, on the caller's thread.
+    void setSoundLostHandler(std::function<void(const QString& reason)> handler);
 
     QString intermediatePath() const;
     // Frames the source delivered, frames encoded, and frames lost because

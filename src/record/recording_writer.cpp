@@ -410,6 +410,13 @@ Result<void> RecordingWriter::writeSound(const int16_t* samples, int frames, int
     return writeSamples(samples, frames);
 }
 
+Result<void> RecordingWriter::padSound(int64_t time)
+{
+    if (!m_wantSound || !started())
+        return {};
+    return writeSilence(av_rescale(time - m_origin, soundRate, AV_TIME_BASE) - m_soundNext);
+}
+
 Result<void> RecordingWriter::writeSilence(int64_t frames)
 {
     static const std::vector<int16_t> silence(2 * 1024, 0);

@@ -41,6 +41,9 @@ public:
     // the first picture is cut; gaps become silence and overlaps are cut, so
     // the sound stays within a frame of the picture.
     Result<void> writeSound(const int16_t* samples, int frames, int64_t time);
+    // Silence up to `time`, for a sound source that has gone: the track goes
+    // on with the picture.
+    Result<void> padSound(int64_t time);
     // Everything encoded so far, in whole clusters, on disk.
     Result<void> flush();
     // The last picture held until `end`, the encoders drained, the index

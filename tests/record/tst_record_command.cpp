@@ -291,6 +291,10 @@ private Q_SLOTS:
         QProcess player; // a tone played while it records
         player.setProcessEnvironment(environment);
         QCOMPARE(test_support::finish(player, "paplay", {tone}).exitCode, 0);
+        // Then the output goes (a headset unplugged): the picture goes on, to silence.
+        QVERIFY(server.removeNullSink());
+        QByteArray said;
+        QTRY_VERIFY((said += recorder->readAllStandardError()).contains("the sound stopped"));
         QCOMPARE(stopRecording(2500, "SIGINT").exitCode, 0);
         Movie movie;
         QVERIFY(read(output, movie));

@@ -13,6 +13,7 @@ extern "C" {
 #include <QPainter>
 #include <QtTest>
 #include <csignal>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -280,6 +281,44 @@ private Q_SLOTS:
                                   "lavfi.astats.Overall.RMS_level", -30);
         QVERIFY2(picture > 0.6 && std::abs(tone - picture) < 0.04,
                  qPrintable(QStringLiteral("flash %1 s, tone %2 s").arg(picture).arg(tone)));
+    }
+
+    // Sound that goes for good (a headset unplugged) leaves silence: the
+    // picture goes on, the track lasts as long, and the news comes once.
+    void goesOnWithoutItsSound()
+    {
+        const int64_t origin = av_gettime_relative() + 300000;
+        const auto play = [](const SoundSink& sink, int n, int64_t time) {
+            std::vector<int16_t> samples(2 * 480, 3000);
+            if (n < 100)
+                sink.chunk({samples.data(), 480, time});
+            else if (n < 103)
+                sink.failed("unplugged");
+        };
+        const QString destination = m_dir.filePath("unplugged.mp4");
+        auto* frames = new ScriptedFrames({40, 30}, 75, origin, [](int i) {
+            return filled(i % 2 ? Qt::black : Qt::white);
+        });
+        auto started = Recording::start(
+            {destination, std::unique_ptr<FrameSource>(frames),
+             std::make_unique<Scripted<SoundSource, SoundSink>>(origin, 10000, -1, play)});
+        QVERIFY2(started.ok(), qPrintable(started.error()));
+        m_recording = std::move(started).value();
+        QStringList told;
+        std::mutex toldLock;
+        m_recording->setSoundLostHandler([&](const QString& reason) {
+            std::lock_guard lock(toldLock);
+            told << reason;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(bool(frames->delivered), 20000);
+        const auto made = m_recording->finish();
+        QVERIFY2(made.ok(), qPrintable(made.error()));
+        QCOMPARE(told, QStringList{"unplugged"});
+        const double picture = fixtures::stream(made.value())["duration"].toString().toDouble();
+        const double sound =
+            fixtures::stream(made.value(), "a")["duration"].toString().toDouble();
+        QVERIFY2(picture > 2.3 && std::abs(sound - picture) < 0.15,
+                 qPrintable(QStringLiteral("picture %1 s, sound %2 s").arg(picture).arg(sound)));
     }
 
     // A recording killed outright, even of a still screen, plays up to about
