@@ -22,19 +22,12 @@ const QString kService = QString::fromLatin1(portal::kService);
 const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QString::fromLatin1(portal::kScreenshotInterface);
 
-QString describe(const QDBusError& error)
-{
-    return portal::describe(error, {QStringLiteral("screenshot portal"),
-                                    QStringLiteral("screenshots"),
-                                    QStringLiteral("take screenshots")});
-}
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const portal::Wording kWords{QStringLiteral("screenshot portal"), QStringLiteral("screenshots"),
+                            QStringLiteral("take screenshots")};
 
 // Reading the portal's properties activates it if it is not running yet;
 // that takes a moment, but never this long.
 constexpr int kPropertiesTimeoutMs = 5000;
-// A portal takes a Close at once; one that does not still lets us go.
-constexpr int kCloseTimeoutMs = 2000;
 
 // The portal's target values (version 3): screen 1, window 2, area 4.
 uint targetFor(ScreenshotTypes kind)
@@ -159,12 +152,10 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
 
 void PortalCaptureBackend::askPortal(const QVariantMap& properties)
 {
-    const QString token = portal::newHandleToken();
     // Only the full screen needs no choosing; asked interactively, wlroots
     // would make the person drag over it, and wait for ever without a pointer.
     m_interactive = m_kind != ScreenshotTypes::full;
-    QVariantMap options{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("interactive"), m_interactive}};
+    QVariantMap options{{QStringLiteral("interactive"), m_interactive}};
     if (properties.value(QStringLiteral("version")).toUInt() >= 3) {
         // The portal refuses a target it does not offer; then its dialog
         // lets the person choose.
@@ -173,57 +164,11 @@ void PortalCaptureBackend::askPortal(const QVariantMap& properties)
         if (!offered.isValid() || (offered.toUInt() & target))
             options.insert(QStringLiteral("target"), QVariant::fromValue(target));
     }
-
-    const QString predicted = portal::predictedRequestPath(m_bus, token);
-    if (!listenOn(predicted))
-        return;
-
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Screenshot"));
-    call << m_parentWindow << options;
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    const quint64 request = m_request;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, request, predicted](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                if (request != m_request || !m_busy)
-                    return;
-                const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                if (reply.isError()) {
-                    fail(describe(reply.error()));
-                    return;
-                }
-                // Portals older than the handle_token option pick their own path.
-                const QString handle = reply.value().path();
-                if (handle.isEmpty())
-                    fail(QStringLiteral("the desktop's screenshot portal gave no request to "
-                                        "wait on"));
-                else if (handle != predicted)
-                    listenOn(handle);
-            });
-}
-
-bool PortalCaptureBackend::listenOn(const QString& requestPath)
-{
-    stopListening();
-    // Without the match rule the answer would never reach us and the person
-    // would wait forever.
-    if (!m_bus.connect(kService, requestPath, kRequestInterface, QStringLiteral("Response"), this,
-                       SLOT(handleResponse(uint, QVariantMap)))) {
-        fail(QStringLiteral("could not listen for the screenshot portal's answer"));
-        return false;
-    }
-    m_requestPath = requestPath;
-    return true;
-}
-
-void PortalCaptureBackend::stopListening()
-{
-    if (m_requestPath.isEmpty())
-        return;
-    m_bus.disconnect(kService, m_requestPath, kRequestInterface, QStringLiteral("Response"), this,
-                     SLOT(handleResponse(uint, QVariantMap)));
-    m_requestPath.clear();
+    dropAsked();
+    m_asked = new PortalRequest(m_bus, kWords, this);
+    connect(m_asked, &PortalRequest::answered, this, &PortalCaptureBackend::handleResponse);
+    connect(m_asked, &PortalRequest::failed, this, &PortalCaptureBackend::fail);
+    m_asked->ask(kInterface, QStringLiteral("Screenshot"), {m_parentWindow}, options);
 }
 
 void PortalCaptureBackend::handleResponse(uint response, const QVariantMap& results)
@@ -282,27 +227,16 @@ void PortalCaptureBackend::deliver(Result<QImage> loaded)
 
 bool PortalCaptureBackend::cancel()
 {
-    const QString requestPath = m_requestPath;
-    if (!endRequest())
+    PortalRequest* asked = m_asked;
+    if (!m_busy)
         return false;
     ++m_request; // what is still on its way belongs to no request now
-    if (requestPath.isEmpty()) {
-        // Not asked yet: nothing shows on the desktop.
-        QMetaObject::invokeMethod(this, &CaptureBackend::cancelled, Qt::QueuedConnection);
-        return true;
-    }
-    // The request's path is known before the portal has answered the call,
-    // and the portal takes our calls in order, so Close never comes first.
-    const QDBusMessage close = QDBusMessage::createMethodCall(kService, requestPath,
-                                                              kRequestInterface,
-                                                              QStringLiteral("Close"));
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), this);
-    // Whatever the portal says, the capture is over for us.
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                Q_EMIT cancelled();
-            });
+    const auto sayCancelled = [this] { Q_EMIT cancelled(); };
+    if (asked)
+        asked->close(this, sayCancelled); // its dialog goes
+    else // not asked yet: nothing shows on the desktop
+        QMetaObject::invokeMethod(this, sayCancelled, Qt::QueuedConnection);
+    endRequest();
     return true;
 }
 
@@ -311,8 +245,17 @@ bool PortalCaptureBackend::endRequest()
     if (!m_busy)
         return false;
     m_busy = false;
-    stopListening();
+    dropAsked();
     return true;
+}
+
+void PortalCaptureBackend::dropAsked()
+{
+    if (!m_asked)
+        return;
+    // Not deleted here: this may be inside one of its signals.
+    m_asked->disconnect(this);
+    std::exchange(m_asked, nullptr)->deleteLater();
 }
 
 void PortalCaptureBackend::fail(const QString& reason)

@@ -44,16 +44,12 @@ public:
     // The X11 window the portal's dialog should stay above; 0 for none.
     void setParentWindow(quintptr x11Window);
 
-private Q_SLOTS:
-    void handleResponse(uint response, const QVariantMap& results);
-
 private:
     void askPortal(const QVariantMap& properties);
-    // Fails the request when the bus will not route the answer to us.
-    bool listenOn(const QString& requestPath);
-    void stopListening();
+    void handleResponse(uint response, const QVariantMap& results);
     // Ends the request; false when it had already ended, so nothing is said twice.
     bool endRequest();
+    void dropAsked();
     void fail(const QString& reason);
     // The answer, once the portal's picture is decoded.
     void deliver(Result<QImage> loaded);
@@ -66,7 +62,7 @@ private:
     // The scale of the output an area or a window comes from, read from the
     // compositor while the person chooses; 0 when unknown.
     QFuture<qreal> m_outputScale;
-    QString m_requestPath;
+    PortalRequest* m_asked = nullptr; // the portal's request while it is open
     quint64 m_request = 0; // tells a stale reply from the current request's
     bool m_busy = false;
 };

@@ -1,6 +1,18 @@
 #include "portal_request.h"
 
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QRandomGenerator>
+
+namespace {
+
+const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+// A portal takes a Close at once; one that does not still lets us go.
+constexpr int kCloseTimeoutMs = 2000;
+
+} // namespace
 
 namespace portal {
 
@@ -44,3 +56,119 @@ QString describe(const QDBusError& error, const Wording& words)
 }
 
 } // namespace portal
+
+PortalRequest::PortalRequest(const QDBusConnection& bus, portal::Wording words, QObject* parent)
+    : QObject(parent), m_bus(bus), m_words(std::move(words))
+{
+}
+
+PortalRequest::~PortalRequest()
+{
+    stopListening();
+}
+
+void PortalRequest::ask(const QString& interface, const QString& method,
+                        const QList<QVariant>& arguments, QVariantMap options)
+{
+    const QString token = portal::newHandleToken();
+    options.insert(QStringLiteral("handle_token"), token);
+    const QString predicted = portal::predictedRequestPath(m_bus, token);
+    if (!listenOn(predicted))
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(portal::kService),
+                                                       QLatin1String(portal::kPath), interface,
+                                                       method);
+    call.setArguments(arguments + QList<QVariant>{options});
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, predicted](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (m_over)
+                    return;
+                const QDBusPendingReply<QDBusObjectPath> reply = *finished;
+                if (reply.isError()) {
+                    failLater(portal::describe(reply.error(), m_words));
+                    return;
+                }
+                // Portals older than the handle_token option pick their own path.
+                const QString handle = reply.value().path();
+                if (handle.isEmpty())
+                    failLater(QStringLiteral("the desktop's %1 gave no request to wait on")
+                                  .arg(m_words.name));
+                else if (handle != predicted)
+                    listenOn(handle);
+            });
+}
+
+void PortalRequest::close(QObject* context, std::function<void()> closed)
+{
+    const QString path = m_path;
+    m_over = true;
+    stopListening();
+    if (path.isEmpty()) {
+        if (closed)
+            QMetaObject::invokeMethod(context ? context : this, std::move(closed),
+                                      Qt::QueuedConnection);
+        return;
+    }
+    // The portal takes our calls in order, so Close never comes before the
+    // call it closes.
+    const QDBusMessage close = QDBusMessage::createMethodCall(
+        QLatin1String(portal::kService), path, kRequestInterface, QStringLiteral("Close"));
+    if (!closed) {
+        m_bus.send(close);
+        return;
+    }
+    auto* watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), context ? context : this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+            [closed = std::move(closed)](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                closed();
+            });
+}
+
+void PortalRequest::handleResponse(uint response, const QVariantMap& results)
+{
+    if (m_over)
+        return;
+    m_over = true;
+    stopListening();
+    Q_EMIT answered(response, results);
+}
+
+bool PortalRequest::listenOn(const QString& path)
+{
+    stopListening();
+    // Without the match rule the answer would never reach us, and the person
+    // would wait for ever.
+    if (!m_bus.connect(QLatin1String(portal::kService), path, kRequestInterface,
+                       QStringLiteral("Response"), this,
+                       SLOT(handleResponse(uint, QVariantMap)))) {
+        failLater(QStringLiteral("could not listen for the %1's answer").arg(m_words.name));
+        return false;
+    }
+    m_path = path;
+    m_listening = true;
+    return true;
+}
+
+void PortalRequest::stopListening()
+{
+    if (!m_listening)
+        return;
+    m_listening = false;
+    m_bus.disconnect(QLatin1String(portal::kService), m_path, kRequestInterface,
+                     QStringLiteral("Response"), this, SLOT(handleResponse(uint, QVariantMap)));
+}
+
+// Queued, so no answer comes while ask() runs.
+void PortalRequest::failLater(const QString& reason)
+{
+    if (m_over)
+        return;
+    m_over = true;
+    stopListening();
+    QMetaObject::invokeMethod(
+        this, [this, reason] { Q_EMIT failed(reason); }, Qt::QueuedConnection);
+}

@@ -2,7 +2,10 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QObject>
 #include <QString>
+#include <QVariantMap>
+#include <functional>
 
 // What every call to the desktop's portal (screenshots, screen casts) shares.
 namespace portal {
@@ -30,3 +33,45 @@ struct Wording {
 // object at path …"); the person gets what it means, in our words.
 QString describe(const QDBusError& error, const Wording& words);
 } // namespace portal
+
+// One call to the portal whose answer comes later, on a Request object. We
+// listen where the answer will come before asking, so a quick answer is never
+// missed, and follow an older portal to the path it picks itself. The answer
+// comes once, as answered() or failed() (in the product's words); once the
+// request is destroyed nothing more comes, so dropping it drops a stale answer.
+class PortalRequest : public QObject {
+    Q_OBJECT
+
+public:
+    PortalRequest(const QDBusConnection& bus, portal::Wording words, QObject* parent = nullptr);
+    ~PortalRequest() override;
+
+    // Calls `method` of `interface` with `arguments` and then `options`, to
+    // which the request's handle token is added.
+    void ask(const QString& interface, const QString& method, const QList<QVariant>& arguments,
+             QVariantMap options);
+
+    // Asks the portal to end the request (its dialog goes) and hears no
+    // answer. With `closed`, calls it on `context`'s thread once the portal
+    // has taken that, whatever it said, or at once, queued, when nothing was
+    // asked; this request may be destroyed meanwhile.
+    void close(QObject* context = nullptr, std::function<void()> closed = {});
+
+Q_SIGNALS:
+    void answered(uint response, const QVariantMap& results);
+    void failed(const QString& reason);
+
+private Q_SLOTS:
+    void handleResponse(uint response, const QVariantMap& results);
+
+private:
+    bool listenOn(const QString& path);
+    void stopListening();
+    void failLater(const QString& reason);
+
+    QDBusConnection m_bus;
+    portal::Wording m_words;
+    QString m_path;      // where the answer comes; empty before ask()
+    bool m_listening = false;
+    bool m_over = false; // answered, failed or closed: nothing more is said
+};

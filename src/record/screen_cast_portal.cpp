@@ -18,13 +18,11 @@ namespace {
 const QString kService = QString::fromLatin1(portal::kService);
 const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 // Reading the portal's properties activates it if it is not running yet;
 // that takes a moment, but never this long.
 constexpr int kPropertiesTimeoutMs = 5000;
-constexpr int kCloseTimeoutMs = 2000;
 
 // The portal's values: source types and cursor modes are bit masks.
 constexpr uint kMonitor = 1;
@@ -33,11 +31,12 @@ constexpr uint kCursorHidden = 1;
 constexpr uint kCursorEmbedded = 2;
 constexpr uint kCursorMetadata = 4;
 
+const portal::Wording kWords{QStringLiteral("screen-sharing portal"),
+                            QStringLiteral("screen sharing"), QStringLiteral("record the screen")};
+
 QString describe(const QDBusError& error)
 {
-    return portal::describe(error, {QStringLiteral("screen-sharing portal"),
-                                    QStringLiteral("screen sharing"),
-                                    QStringLiteral("record the screen")});
+    return portal::describe(error, kWords);
 }
 
 // The best cursor the portal offers: drawn by the compositor, else sent
@@ -113,10 +112,8 @@ ScreenCastPortal::~ScreenCastPortal()
     if (m_step == Step::idle)
         return;
     // Nobody waits for an answer any more, but the chooser must not stay.
-    if (!m_requestPath.isEmpty())
-        m_bus.send(QDBusMessage::createMethodCall(kService, m_requestPath, kRequestInterface,
-                                                  QStringLiteral("Close")));
-    stopListening();
+    if (m_asked)
+        m_asked->close();
     closeSession();
 }
 
@@ -174,94 +171,55 @@ void ScreenCastPortal::createSession(const QVariantMap& properties)
                                  m_showCursor);
     m_version = properties.value(QStringLiteral("version")).toUInt();
 
-    const QString token = portal::newHandleToken();
-    const QVariantMap options{{QStringLiteral("handle_token"), token},
-                              {QStringLiteral("session_handle_token"), portal::newHandleToken()}};
-    ask(QStringLiteral("CreateSession"), {options}, token);
+    ask(QStringLiteral("CreateSession"), {},
+        {{QStringLiteral("session_handle_token"), portal::newHandleToken()}});
 }
 
 void ScreenCastPortal::selectSources()
 {
     m_step = Step::selecting;
-    const QString token = portal::newHandleToken();
-    QVariantMap options{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("types"), QVariant::fromValue(m_sourceTypes)},
+    QVariantMap options{{QStringLiteral("types"), QVariant::fromValue(m_sourceTypes)},
                         {QStringLiteral("multiple"), false}};
     if (m_cursorMode)
         options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue(m_cursorMode));
     // Nothing is kept between runs: the portal asks each time.
     if (m_version >= 4)
         options.insert(QStringLiteral("persist_mode"), QVariant::fromValue(0u));
-    ask(QStringLiteral("SelectSources"),
-        {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), options}, token);
+    ask(QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(m_sessionPath))},
+        options);
 }
 
 void ScreenCastPortal::startCast()
 {
     m_step = Step::starting;
-    const QString token = portal::newHandleToken();
-    const QVariantMap options{{QStringLiteral("handle_token"), token}};
-    ask(QStringLiteral("Start"),
-        {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), QString(), options}, token);
+    ask(QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), QString()},
+        {});
 }
 
 void ScreenCastPortal::ask(const QString& method, const QList<QVariant>& arguments,
-                           const QString& token)
+                           const QVariantMap& options)
 {
-    const QString predicted = portal::predictedRequestPath(m_bus, token);
-    if (!listenOn(predicted))
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-    call.setArguments(arguments);
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    const quint64 request = m_request;
-    const Step step = m_step;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, request, step, predicted](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                if (request != m_request || step != m_step)
-                    return;
-                const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                if (reply.isError()) {
-                    fail(describe(reply.error()));
-                    return;
-                }
-                // Portals older than the handle_token option pick their own path.
-                const QString handle = reply.value().path();
-                if (handle.isEmpty())
-                    fail(QStringLiteral("the desktop's screen-sharing portal gave no request to "
-                                        "wait on"));
-                else if (handle != predicted)
-                    listenOn(handle);
-            });
+    dropAsked();
+    m_asked = new PortalRequest(m_bus, kWords, this);
+    connect(m_asked, &PortalRequest::answered, this, &ScreenCastPortal::handleResponse);
+    connect(m_asked, &PortalRequest::failed, this, &ScreenCastPortal::fail);
+    m_asked->ask(kInterface, method, arguments, options);
 }
 
-bool ScreenCastPortal::listenOn(const QString& requestPath)
+void ScreenCastPortal::dropAsked()
 {
-    stopListening();
-    if (!m_bus.connect(kService, requestPath, kRequestInterface, QStringLiteral("Response"), this,
-                       SLOT(handleResponse(uint, QVariantMap)))) {
-        fail(QStringLiteral("could not listen for the screen-sharing portal's answer"));
-        return false;
-    }
-    m_requestPath = requestPath;
-    return true;
-}
-
-void ScreenCastPortal::stopListening()
-{
-    if (m_requestPath.isEmpty())
+    if (!m_asked)
         return;
-    m_bus.disconnect(kService, m_requestPath, kRequestInterface, QStringLiteral("Response"), this,
-                     SLOT(handleResponse(uint, QVariantMap)));
-    m_requestPath.clear();
+    // Not deleted here: this may be inside one of its signals.
+    m_asked->disconnect(this);
+    std::exchange(m_asked, nullptr)->deleteLater();
 }
 
 void ScreenCastPortal::handleResponse(uint response, const QVariantMap& results)
 {
     if (m_step == Step::idle || m_step == Step::opening)
         return;
-    stopListening();
+    dropAsked();
     if (response == 1) {
         finish(Result<std::unique_ptr<FrameSource>>::failure(
                    QStringLiteral("the screen was not shared")),
@@ -366,8 +324,7 @@ bool ScreenCastPortal::cancel()
 {
     if (m_step == Step::idle)
         return false;
-    const QString requestPath = m_requestPath;
-    stopListening();
+    PortalRequest* asked = std::exchange(m_asked, nullptr);
     closeSession();
     ++m_request; // what is still on its way belongs to no request now
     m_step = Step::idle;
@@ -379,20 +336,14 @@ bool ScreenCastPortal::cancel()
                  QStringLiteral("the screen was not shared")),
              true);
     };
-    if (requestPath.isEmpty()) {
+    if (!asked) {
         QMetaObject::invokeMethod(this, cancelled, Qt::QueuedConnection);
         return true;
     }
-    // The portal takes our calls in order, so Close never comes before the
-    // call it closes; whatever it says, the request is over for us.
-    const QDBusMessage close = QDBusMessage::createMethodCall(
-        kService, requestPath, kRequestInterface, QStringLiteral("Close"));
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [cancelled](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                cancelled();
-            });
+    // Whatever the portal says, the request is over for us.
+    asked->disconnect(this);
+    asked->close(this, cancelled);
+    asked->deleteLater();
     return true;
 }
 
@@ -410,7 +361,7 @@ void ScreenCastPortal::finish(Result<std::unique_ptr<FrameSource>> result, bool 
         return;
     m_step = Step::idle;
     ++m_request;
-    stopListening();
+    dropAsked();
     if (!result.ok())
         closeSession();
     Done done = std::exchange(m_done, nullptr);

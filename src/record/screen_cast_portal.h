@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class PortalRequest;
 class QDBusServiceWatcher;
 
 // What the person is asked to share: a whole monitor (recording an area or
@@ -42,9 +43,6 @@ public:
     // cancelled once the portal has taken that. False when nothing is asked.
     bool cancel();
 
-private Q_SLOTS:
-    void handleResponse(uint response, const QVariantMap& results);
-
 private:
     enum class Step { idle, creating, selecting, starting, opening };
 
@@ -54,9 +52,9 @@ private:
     void openRemote(uint32_t node, QSize size);
     // Calls `method` on the portal with a request object to wait on; the
     // answer comes to handleResponse().
-    void ask(const QString& method, const QList<QVariant>& arguments, const QString& token);
-    bool listenOn(const QString& requestPath);
-    void stopListening();
+    void ask(const QString& method, const QList<QVariant>& arguments, const QVariantMap& options);
+    void handleResponse(uint response, const QVariantMap& results);
+    void dropAsked();
     void closeSession();
     void finish(Result<std::unique_ptr<FrameSource>> result, bool cancelled);
     void fail(const QString& reason)
@@ -73,7 +71,7 @@ private:
     uint m_sourceTypes = 1;
     uint m_cursorMode = 0; // what SelectSources asked for; 0: nothing (the portal's default)
     uint m_version = 0;
-    QString m_requestPath;
+    PortalRequest* m_asked = nullptr; // the step's request while it is open
     QString m_sessionPath;
     quint64 m_request = 0; // tells a stale reply from the current request's
 };
