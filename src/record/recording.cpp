@@ -73,6 +73,36 @@ bool supported(AVPixelFormat format)
            format == AV_PIX_FMT_RGBA;
 }
 
+// News told once (why the recording stopped, why its sound did): to the
+// listener when it comes, on that thread, or at once to a listener who comes
+// later. Both with the recording's lock held; the call they return is made
+// without it.
+struct News {
+    std::function<void(const QString&)> listener;
+    QString what; // null until it came
+    bool told = false;
+
+    std::function<void()> happen(const QString& why)
+    {
+        what = why;
+        return tell();
+    }
+    std::function<void()> listen(std::function<void(const QString&)> handler)
+    {
+        listener = std::move(handler);
+        return what.isNull() || told ? nullptr : tell();
+    }
+
+private:
+    std::function<void()> tell()
+    {
+        if (!listener)
+            return nullptr;
+        told = true;
+        return [heard = std::exchange(listener, nullptr), why = what] { heard(why); };
+    }
+};
+
 } // namespace
 
 struct Recording::Private {
@@ -91,13 +121,9 @@ struct Recording::Private {
     size_t queuedSound = 0;
     bool ending = false;
     int64_t endTime = 0;
-    std::function<void(const QString&)> stoppedHandler;
-    std::function<void(const QString&)> soundLostHandler;
-    QString soundLostFor; // why the sound stopped; null while it did not
-    bool toldSoundLost = false;
-    QString stoppedFor;    // why it stopped by itself; null while it did not
+    News stopped;   // why it stopped by itself
+    News soundStopped; // why its sound stopped
     QString sourceFailure; // the first failure a source reported
-    bool toldStop = false; // the handler was called
     Result<void> written; // what the encoder thread ended with
 
     // The source's thread only: the last picture queued, to compare the next with.
@@ -320,15 +346,13 @@ void Recording::Private::handle(Item& item)
         break;
     case Item::SoundLost: {
         soundGone = true;
-        std::function<void(const QString&)> handler;
+        std::function<void()> tell;
         {
             std::lock_guard lock(mutex);
-            soundLostFor = item.reason;
-            handler = std::exchange(soundLostHandler, nullptr);
-            toldSoundLost = bool(handler);
+            tell = soundStopped.happen(item.reason);
         }
-        if (handler)
-            handler(item.reason);
+        if (tell)
+            tell();
         step = writer->padSound(av_gettime_relative());
         break;
     }
@@ -347,16 +371,15 @@ void Recording::Private::stop(const QString& reason)
     if (halted.exchange(true))
         return;
     haltedAt = av_gettime_relative();
-    std::function<void(const QString&)> handler;
+    std::function<void()> tell;
     {
         std::lock_guard lock(mutex);
-        stoppedFor = reason.isEmpty() ? QStringLiteral("the recording stopped") : reason;
-        written = Result<void>::failure(stoppedFor);
-        handler = std::exchange(stoppedHandler, nullptr);
-        toldStop = bool(handler);
+        const QString why = reason.isEmpty() ? QStringLiteral("the recording stopped") : reason;
+        written = Result<void>::failure(why);
+        tell = stopped.happen(why);
     }
-    if (handler)
-        handler(stoppedFor);
+    if (tell)
+        tell();
 }
 
 void Recording::Private::stopSources()
@@ -455,30 +478,20 @@ Result<std::unique_ptr<Recording>> Recording::start(Setup setup)
 void Recording::setStoppedHandler(std::function<void(const QString& reason)> handler)
 {
     std::unique_lock lock(d->mutex);
-    if (d->stoppedFor.isNull() || d->toldStop) {
-        d->stoppedHandler = std::move(handler);
-        return;
-    }
-    // It stopped before anyone listened (a source failing as it started).
-    d->toldStop = true;
-    const QString reason = d->stoppedFor;
+    // It may have stopped before anyone listened (a source failing as it started).
+    const std::function<void()> tell = d->stopped.listen(std::move(handler));
     lock.unlock();
-    if (handler)
-        handler(reason);
+    if (tell)
+        tell();
 }
 
 void Recording::setSoundLostHandler(std::function<void(const QString& reason)> handler)
 {
     std::unique_lock lock(d->mutex);
-    if (d->soundLostFor.isNull() || d->toldSoundLost) {
-        d->soundLostHandler = std::move(handler);
-        return;
-    }
-    d->toldSoundLost = true;
-    const QString reason = d->soundLostFor;
+    const std::function<void()> tell = d->soundStopped.listen(std::move(handler));
     lock.unlock();
-    if (handler)
-        handler(reason);
+    if (tell)
+        tell();
 }
 
 QString Recording::intermediatePath() const
