@@ -25,9 +25,6 @@ const QString kInterface = QString::fromLatin1(portal::kScreenshotInterface);
 const portal::Wording kWords{QStringLiteral("screenshot portal"), QStringLiteral("screenshots"),
                             QStringLiteral("take screenshots")};
 
-// Reading the portal's properties activates it if it is not running yet;
-// that takes a moment, but never this long.
-constexpr int kPropertiesTimeoutMs = 5000;
 
 // The portal's target values (version 3): screen 1, window 2, area 4.
 uint targetFor(ScreenshotTypes kind)
@@ -120,34 +117,19 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
                 return outputs.ok() ? WaylandOutputs::scaleOf(outputs.value(), name) : 0.0;
             });
     const quint64 request = ++m_request;
-    if (!m_bus.isConnected()) {
-        // Queued, so the answer never comes before capture() has returned.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                fail(QStringLiteral("there is no session bus to reach the desktop's "
-                                    "screenshot portal"));
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-
-    QDBusMessage getAll = QDBusMessage::createMethodCall(
-        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("GetAll"));
-    getAll << kInterface;
-    auto* watcher =
-        new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, kPropertiesTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, request](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                if (request != m_request || !m_busy)
-                    return;
-                // A portal without readable properties is an old one; the
-                // Screenshot call itself tells whether it is there at all.
-                const QDBusPendingReply<QVariantMap> reply = *finished;
-                askPortal(reply.isError() ? QVariantMap() : reply.value());
-            });
+    portal::readProperties(m_bus, kInterface, this,
+                           [this, request](const QDBusPendingReply<QVariantMap>& reply) {
+                               if (request != m_request || !m_busy)
+                                   return;
+                               // A portal without readable properties is an old
+                               // one; the Screenshot call itself tells whether it
+                               // is there at all.
+                               if (reply.isError() &&
+                                   reply.error().type() == QDBusError::Disconnected)
+                                   fail(portal::describe(reply.error(), kWords));
+                               else
+                                   askPortal(reply.isError() ? QVariantMap() : reply.value());
+                           });
 }
 
 void PortalCaptureBackend::askPortal(const QVariantMap& properties)

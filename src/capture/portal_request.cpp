@@ -9,6 +9,9 @@
 namespace {
 
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+// Reading the portal's properties activates it if it is not running yet;
+// that takes a moment, but never this long.
+constexpr int kPropertiesTimeoutMs = 5000;
 // A portal takes a Close at once; one that does not still lets us go.
 constexpr int kCloseTimeoutMs = 2000;
 
@@ -33,9 +36,36 @@ QString predictedRequestPath(const QDBusConnection& bus, const QString& token)
     return QLatin1String(kPath) + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
+QDBusPendingCall call(const QDBusConnection& bus, const QDBusMessage& message, int timeoutMs)
+{
+    if (!bus.isConnected())
+        return QDBusPendingCall::fromError(
+            QDBusError(QDBusError::Disconnected, QStringLiteral("not connected to a bus")));
+    return bus.asyncCall(message, timeoutMs);
+}
+
+void readProperties(const QDBusConnection& bus, const QString& interface, QObject* context,
+                    std::function<void(const QDBusPendingReply<QVariantMap>&)> read)
+{
+    QDBusMessage getAll =
+        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       QStringLiteral("GetAll"));
+    getAll << interface;
+    auto* watcher =
+        new QDBusPendingCallWatcher(call(bus, getAll, kPropertiesTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [read = std::move(read)](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         read(*finished);
+                     });
+}
+
 QString describe(const QDBusError& error, const Wording& words)
 {
     switch (error.type()) {
+    case QDBusError::Disconnected:
+        return QStringLiteral("there is no session bus to reach the desktop's ") + words.name;
     case QDBusError::AccessDenied:
         return QStringLiteral("the desktop does not allow Quorvel to ") + words.allowsTo;
     case QDBusError::ServiceUnknown:
@@ -79,7 +109,7 @@ void PortalRequest::ask(const QString& interface, const QString& method,
                                                        QLatin1String(portal::kPath), interface,
                                                        method);
     call.setArguments(arguments + QList<QVariant>{options});
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(portal::call(m_bus, call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, predicted](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
@@ -120,7 +150,7 @@ void PortalRequest::close(QObject* context, std::function<void()> closed)
         return;
     }
     auto* watcher =
-        new QDBusPendingCallWatcher(m_bus.asyncCall(close, kCloseTimeoutMs), context ? context : this);
+        new QDBusPendingCallWatcher(portal::call(m_bus, close, kCloseTimeoutMs), context ? context : this);
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
             [closed = std::move(closed)](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusPendingReply>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -28,6 +29,18 @@ struct Wording {
     QString offers;
     QString allowsTo;
 };
+
+// `message` sent on `bus`. Unlike QDBusConnection::asyncCall, a bus that is
+// not connected gives a call that has finished with a Disconnected error, so
+// a watcher still hears of it (after the event loop turns).
+QDBusPendingCall call(const QDBusConnection& bus, const QDBusMessage& message, int timeoutMs = -1);
+
+// Reads the properties of the portal's `interface` (which starts the portal
+// if it is not running yet) and hands the reply to `read` on `context`'s
+// thread, never before this returns. Without a session bus the reply is an
+// error of type Disconnected.
+void readProperties(const QDBusConnection& bus, const QString& interface, QObject* context,
+                    std::function<void(const QDBusPendingReply<QVariantMap>&)> read);
 
 // A portal's error text is written for developers ("No such interface … on
 // object at path …"); the person gets what it means, in our words.

@@ -20,9 +20,6 @@ const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
-// Reading the portal's properties activates it if it is not running yet;
-// that takes a moment, but never this long.
-constexpr int kPropertiesTimeoutMs = 5000;
 
 // The portal's values: source types and cursor modes are bit masks.
 constexpr uint kMonitor = 1;
@@ -124,35 +121,15 @@ void ScreenCastPortal::request(ScreenCastKind kind, bool showCursor, Done done)
     m_done = std::move(done);
     m_step = Step::creating;
     const quint64 request = ++m_request;
-    if (!m_bus.isConnected()) {
-        // Queued, so the answer never comes before request() has returned.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                fail(QStringLiteral("there is no session bus to reach the desktop's "
-                                    "screen-sharing portal"));
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    QDBusMessage getAll = QDBusMessage::createMethodCall(
-        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("GetAll"));
-    getAll << kInterface;
-    auto* watcher =
-        new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, kPropertiesTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, request](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                if (request != m_request || m_step != Step::creating)
-                    return;
-                const QDBusPendingReply<QVariantMap> reply = *finished;
-                if (reply.isError()) {
-                    fail(describe(reply.error()));
-                    return;
-                }
-                createSession(reply.value());
-            });
+    portal::readProperties(m_bus, kInterface, this,
+                           [this, request](const QDBusPendingReply<QVariantMap>& reply) {
+                               if (request != m_request || m_step != Step::creating)
+                                   return;
+                               if (reply.isError())
+                                   fail(describe(reply.error()));
+                               else
+                                   createSession(reply.value());
+                           });
 }
 
 void ScreenCastPortal::createSession(const QVariantMap& properties)
@@ -282,7 +259,7 @@ void ScreenCastPortal::openRemote(uint32_t node, QSize size)
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("OpenPipeWireRemote"));
     call << QVariant::fromValue(QDBusObjectPath(m_sessionPath)) << QVariantMap();
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(portal::call(m_bus, call), this);
     const quint64 request = m_request;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, request, node, size](QDBusPendingCallWatcher* finished) {

@@ -130,6 +130,17 @@ private Q_SLOTS:
         QVERIFY(!m_fake.canReadLine()); // asked once
     }
 
+    // No bus to reach the portal: one failure at once, in our words.
+    void failsWithoutABus()
+    {
+        PortalCaptureBackend backend(QDBusConnection(QStringLiteral("never connected")));
+        QSignalSpy failed(&backend, &CaptureBackend::failed);
+        backend.capture(ScreenshotTypes::area);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().toString(),
+                 "there is no session bus to reach the desktop's screenshot portal");
+    }
+
     void cancelClosesThePortalsRequest()
     {
         startFake({"wait", "2", "0"});
