@@ -91,17 +91,6 @@ private Q_SLOTS:
                  "run this test under tests/record/run-with-screen-cast");
     }
 
-    void failsWithoutABus()
-    {
-        Answer answer;
-        ScreenCastPortal portal(QDBusConnection(QStringLiteral("never connected")));
-        portal.request(ScreenCastKind::monitor, true, answer.into());
-        QTRY_VERIFY(answer.done);
-        QVERIFY(!answer.cancelled);
-        QCOMPARE(answer.error,
-                 "there is no session bus to reach the desktop's screen-sharing portal");
-    }
-
     // What is asked for, whatever then happens. A share: frames of the
     // pattern's size and colour; our stop closes the portal's session and no
     // frame comes after it, or the desktop ends the share (its own "stop
