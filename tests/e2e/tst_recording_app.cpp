@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using test_support::closeX11Window;
 using test_support::quorvelBinary;
 using test_support::run;
 
@@ -84,7 +83,7 @@ private Q_SLOTS:
         expectEditorOnTheRecording();
         // Closed as a person does, through the window manager.
         const QString editor = visibleWindows(kEditorTitle).value(0);
-        QVERIFY(closeX11Window(editor));
+        QVERIFY(test_support::closeX11Window(editor));
         QTRY_VERIFY_WITH_TIMEOUT(m_app.state() == QProcess::NotRunning, kSlowWait);
     }
 

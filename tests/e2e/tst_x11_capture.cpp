@@ -113,44 +113,25 @@ QColor shownAt(QPoint rootPoint)
 // reads events on a thread of its own, which a busy machine may not have run yet. So a
 // marker is sent to ourselves through the server, and once Qt has read it, every event
 // before it is in Qt's hands; the event loop then hands those out.
-class MarkerSeen : public QAbstractNativeEventFilter {
-public:
-    xcb_atom_t type = XCB_ATOM_NONE;
-    uint32_t last = 0;
-    bool nativeEventFilter(const QByteArray& kind, void* message, qintptr*) override
+struct MarkerSeen : QAbstractNativeEventFilter {
+    const xcb_atom_t type = atomNamed("QUORVEL_TEST_MARKER");
+    bool seen = false;
+    bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override
     {
-        const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if (kind != "xcb_generic_event_t" || (event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
-            return false;
-        const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(event);
-        if (m->type != type)
-            return false;
-        last = m->data.data32[0];
-        return true;
+        const auto* m = static_cast<const xcb_client_message_event_t*>(message);
+        return (m->response_type & 0x7f) == XCB_CLIENT_MESSAGE && m->type == type && (seen = true);
     }
 };
 
-bool handleEventsSent(xcb_window_t ours)
+// The marker, sent through the server, is in Qt's hands, and so is every event before it.
+bool handleEventsSent(MarkerSeen& filter, xcb_window_t ours)
 {
-    static MarkerSeen* const seen = [] {
-        auto* filter = new MarkerSeen;
-        filter->type = atomNamed("QUORVEL_TEST_MARKER");
-        qApp->installNativeEventFilter(filter);
-        return filter;
-    }();
-    static uint32_t sent = 0;
-    xcb_client_message_event_t marker{};
-    marker.response_type = XCB_CLIENT_MESSAGE;
-    marker.format = 32;
-    marker.window = ours;
-    marker.type = seen->type;
-    marker.data.data32[0] = ++sent;
+    filter.seen = false;
+    const xcb_client_message_event_t marker{XCB_CLIENT_MESSAGE, 32, 0, ours, filter.type, {}};
     xcb_send_event(xconn(), false, ours, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&marker));
     xcb_flush(xconn());
-    const bool arrived = QTest::qWaitFor([] { return seen->last == sent; }, 10000);
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents();
+    const bool arrived = QTest::qWaitFor([&] { return filter.seen; }, 10000);
     QCoreApplication::processEvents();
     return arrived;
 }
@@ -188,6 +169,7 @@ class TestX11Capture : public QObject {
 
     std::unique_ptr<CaptureBackend> backend;
     PatternWindow pattern;
+    MarkerSeen marker;
     qreal r = 1;    // device pixels per point on the pattern's screen
     QImage picture; // the last one captured
     QString captured() const { return QStringLiteral("captured ×%1").arg(r); }
@@ -223,14 +205,14 @@ class TestX11Capture : public QObject {
                 const auto xdotool = test_support::run(QStringLiteral("xdotool"), step.split(' '));
                 if (xdotool.exitCode != 0)
                     return "xdotool " + step + " failed: " + xdotool.err;
-                if (!handleEventsSent(xcb_window_t(pattern.winId())))
+                if (!handleEventsSent(marker, xcb_window_t(pattern.winId())))
                     return "no marker after " + step;
             }
         }
         if (!QTest::qWaitFor([&] { return !answers.isEmpty(); }, 10000))
             return QStringLiteral("no answer");
         // A second answer would come from what the server has sent by now.
-        if (!handleEventsSent(xcb_window_t(pattern.winId())))
+        if (!handleEventsSent(marker, xcb_window_t(pattern.winId())))
             return QStringLiteral("no marker");
         return answers.join(QStringLiteral(", "));
     }
@@ -241,6 +223,7 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         QCOMPARE(QGuiApplication::screens().size(), 2);
         backend = makeX11CaptureBackend();
+        qApp->installNativeEventFilter(&marker);
         QScreen* last = QGuiApplication::screens().constLast();
         pattern.setFixedSize(200, 160);
         pattern.setScreen(last);

@@ -29,14 +29,11 @@ QString mouseAt(QPoint at)
 // The window's top-left on the root window.
 QPoint windowOrigin(const QString& window)
 {
-    QPoint origin(-1, -1);
-    for (const QString& line : QString(run("xwininfo", {"-id", window}).out).split('\n')) {
-        if (line.contains(QLatin1String("Absolute upper-left X:")))
-            origin.setX(line.section(':', 1).toInt());
-        if (line.contains(QLatin1String("Absolute upper-left Y:")))
-            origin.setY(line.section(':', 1).toInt());
-    }
-    return origin;
+    const QString info = run("xwininfo", {"-id", window}).out;
+    const auto field = [&](const char* name) {
+        return info.section(name, 1, 1).section('\n', 0, 0).trimmed().toInt();
+    };
+    return {field("Absolute upper-left X:"), field("Absolute upper-left Y:")};
 }
 
 bool near(QRgb pixel, QColor expected, int tolerance)
@@ -283,8 +280,8 @@ private Q_SLOTS:
         const QPoint origin = windowOrigin(window);
         QVERIFY(xdotool(mouseAt(origin + QPoint(100, 262))));
         const QString output = dir.filePath("full.mp4"), tone = folder.filePath("tone.wav");
-        QCOMPARE(test_support::run("sox", {"-n", "-r", "48000", "-c", "2", "-b", "16", tone, "synth",
-                                           "1", "sine", "1000", "vol", "0.5"})
+        QCOMPARE(test_support::run("sox", {"-n", "-r", "48000", "-c", "2", "-b", "16", tone,
+                                           "synth", "1", "sine", "1000", "vol", "0.5"})
                      .exitCode,
                  0);
         QVERIFY(startRecording({"full", "--audio", "--no-cursor", "-o", output}, {}, environment));

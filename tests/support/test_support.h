@@ -55,15 +55,13 @@ inline ProcessResult run(const QString& program, const QStringList& arguments,
 // since a busy window manager may drop the request; waits until the window is not shown.
 inline bool closeX11Window(const QString& id, int timeoutMs = 30000)
 {
-    QElapsedTimer sinceAsked;
+    QElapsedTimer asked;
     return QTest::qWaitFor(
         [&] {
             if (!run("xwininfo", {"-id", id}).out.contains("IsViewable"))
                 return true;
-            if (!sinceAsked.isValid() || sinceAsked.hasExpired(3000)) {
-                run("wmctrl", {"-i", "-c", id});
-                sinceAsked.start();
-            }
+            if (!asked.isValid() || asked.hasExpired(3000))
+                run("wmctrl", {"-i", "-c", id}), asked.start();
             return false;
         },
         timeoutMs);
