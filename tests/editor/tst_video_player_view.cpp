@@ -155,7 +155,8 @@ private Q_SLOTS:
                 QTest::keyClick(view.get(), key);
             else
                 slider->setValue(at);
-            QTRY_COMPARE_WITH_TIMEOUT(slider->value(), at, kWait);
+            // The player may settle on the picture's own time, within a frame (40 ms).
+            QTRY_VERIFY_WITH_TIMEOUT(qAbs(slider->value() - at) <= 40, kWait);
             QTRY_VERIFY2_WITH_TIMEOUT(
                 test_support::near(view->currentFrame().pixelColor(50, 50), colour, 8),
                 qPrintable(QStringLiteral("at %1 ms").arg(at)), kWait);
