@@ -6,6 +6,7 @@
 #include "stop_signals.h"
 #include "pulse_sound_source.h"
 #include "recording.h"
+#include "recording_flow.h"
 #include "screen_cast_portal.h"
 #include "session_kind.h"
 #include "window_system.h"
@@ -19,7 +20,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -34,18 +34,13 @@
 namespace {
 
 constexpr const char* kCommand = "quorvel record";
-const QString kService = QStringLiteral("io.github.quorvel.Recorder");
-const QString kPath = QStringLiteral("/io/github/quorvel/Recorder");
+const QString kService = QLatin1String(kRecorderService);
+const QString kPath = QLatin1String(kRecorderPath);
 
 const QString kStartedLine =
     QStringLiteral("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
-const QString kNotRecordingLine = QStringLiteral("Quorvel is not recording");
 const QString kAlreadyLine =
     QStringLiteral("Quorvel is already recording; stop it with `quorvel record stop`");
-
-// Finishing makes the MPEG-4 file from everything recorded, which for an hour
-// of screen is a copy of a few gigabytes.
-constexpr int kStopWaitMs = 5 * 60 * 1000;
 
 struct RecordRequest {
     ScreenshotTypes kind = ScreenshotTypes::area;
@@ -486,61 +481,6 @@ int record(int& argc, char** argv, const RecordRequest& request)
     return session.exitStatus();
 }
 
-// Asks the recorder to stop and waits, with the event loop, until its name
-// goes, which is once the file is finished.
-int stopRecording(int& argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        printErrorLine(kNotRecordingLine);
-        return exitFailure;
-    }
-    int status = exitFailure;
-    const QDeadlineTimer deadline(kStopWaitMs);
-    QTimer polling;
-    polling.setInterval(50);
-    const auto askWhetherGone = [&] {
-        auto* watcher =
-            new QDBusPendingCallWatcher(bus.interface()->asyncCall(
-                                            QStringLiteral("NameHasOwner"), kService),
-                                        &app);
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &app,
-                         [&](QDBusPendingCallWatcher* call) {
-                             call->deleteLater();
-                             const QDBusPendingReply<bool> owned = *call;
-                             if (!owned.isError() && !owned.value()) {
-                                 status = exitSuccess;
-                                 QCoreApplication::quit();
-                             } else if (deadline.hasExpired()) {
-                                 printErrorLine(QStringLiteral(
-                                     "quorvel: the recording did not finish in time"));
-                                 QCoreApplication::quit();
-                             } else {
-                                 polling.start();
-                             }
-                         });
-    };
-    polling.setSingleShot(true);
-    QObject::connect(&polling, &QTimer::timeout, &app, askWhetherGone);
-
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        kService, kPath, kService, QStringLiteral("Stop"));
-    auto* stopping = new QDBusPendingCallWatcher(bus.asyncCall(call), &app);
-    QObject::connect(stopping, &QDBusPendingCallWatcher::finished, &app,
-                     [&](QDBusPendingCallWatcher* reply) {
-                         reply->deleteLater();
-                         if (reply->isError()) {
-                             printErrorLine(kNotRecordingLine);
-                             QCoreApplication::quit();
-                             return;
-                         }
-                         askWhetherGone();
-                     });
-    QCoreApplication::exec();
-    return status;
-}
-
 } // namespace
 
 int runRecordCommand(int& argc, char** argv, const QStringList& arguments)
@@ -549,7 +489,7 @@ int runRecordCommand(int& argc, char** argv, const QStringList& arguments)
     if (const int* status = std::get_if<int>(&read))
         return *status;
     if (std::holds_alternative<StopRequest>(read))
-        return stopRecording(argc, argv);
+        return stopRecorderAndWait(argc, argv);
     return record(argc, argv, std::get<RecordRequest>(read));
 }
 

@@ -4,6 +4,7 @@
 #include "exit_status.h"
 #include "instance_client.h"
 #include "quorvel_app.h"
+#include "recording_flow.h"
 #include "run_app.h"
 #include "single_instance.h"
 #include "window_system.h"
@@ -52,13 +53,16 @@ QString cannotRecord(const RecordRequest& request, const QString& why)
 
 } // namespace
 
+// `record stop` needs only the bus: answered here, without the editor library.
 bool wantsRecordRoute(const QStringList& arguments)
 {
-    return readRequest(arguments).has_value();
+    return arguments == QStringList{QStringLiteral("stop")} || readRequest(arguments).has_value();
 }
 
 int runRecordRoute(int& argc, char** argv, const QStringList& arguments)
 {
+    if (arguments == QStringList{QStringLiteral("stop")})
+        return stopRecorderAndWait(argc, argv);
     const std::optional<RecordRequest> request = readRequest(arguments);
     if (!request)
         return exitUsage;

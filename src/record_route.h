@@ -13,9 +13,10 @@
 // tray, the app this command became ends once the recording ends without an
 // editor to show (cancelled or failed), or with the last editor window.
 //
-// Whatever else `record` is asked (-o FILE, `stop`, --help, a wrong line) is
-// the recorder's own command: wantsRecordRoute() says which is which, from
-// the arguments after "record".
+// `record stop` is answered here too: it only asks over the bus, so the
+// editor library is not loaded for it. Whatever else `record` is asked (-o
+// FILE, --help, a wrong line) is the recorder's own command:
+// wantsRecordRoute() says which is which, from the arguments after "record".
 bool wantsRecordRoute(const QStringList& arguments);
 
 // Makes the QApplication itself: no QCoreApplication may exist yet. `argc`

@@ -12,6 +12,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
+#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -309,4 +311,61 @@ void RecordingFlow::fail(const QString& line)
 {
     m_services.writeLine(line);
     Q_EMIT failed(line);
+}
+
+int stopRecorderAndWait(int& argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString notRecording = QStringLiteral("Quorvel is not recording");
+    // Finishing makes the MPEG-4 file from everything recorded, which for an
+    // hour of screen is a copy of a few gigabytes.
+    const QDeadlineTimer deadline(5 * 60 * 1000);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        printErrorLine(notRecording);
+        return exitFailure;
+    }
+    int status = exitFailure;
+    QTimer polling;
+    polling.setInterval(50);
+    const auto askWhetherGone = [&] {
+        auto* watcher =
+            new QDBusPendingCallWatcher(bus.interface()->asyncCall(
+                                            QStringLiteral("NameHasOwner"), QLatin1String(kRecorderService)),
+                                        &app);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &app,
+                         [&](QDBusPendingCallWatcher* call) {
+                             call->deleteLater();
+                             const QDBusPendingReply<bool> owned = *call;
+                             if (!owned.isError() && !owned.value()) {
+                                 status = exitSuccess;
+                                 QCoreApplication::quit();
+                             } else if (deadline.hasExpired()) {
+                                 printErrorLine(QStringLiteral(
+                                     "quorvel: the recording did not finish in time"));
+                                 QCoreApplication::quit();
+                             } else {
+                                 polling.start();
+                             }
+                         });
+    };
+    polling.setSingleShot(true);
+    QObject::connect(&polling, &QTimer::timeout, &app, askWhetherGone);
+
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kRecorderService), QLatin1String(kRecorderPath),
+        QLatin1String(kRecorderInterface), QStringLiteral("Stop"));
+    auto* stopping = new QDBusPendingCallWatcher(bus.asyncCall(call), &app);
+    QObject::connect(stopping, &QDBusPendingCallWatcher::finished, &app,
+                     [&](QDBusPendingCallWatcher* reply) {
+                         reply->deleteLater();
+                         if (reply->isError()) {
+                             printErrorLine(notRecording);
+                             QCoreApplication::quit();
+                             return;
+                         }
+                         askWhetherGone();
+                     });
+    QCoreApplication::exec();
+    return status;
 }

@@ -125,3 +125,8 @@ private:
     QElapsedTimer m_elapsed;
     QList<QPointer<ScreenRecorder>> m_driven;
 };
+
+// `quorvel record stop`: asks whichever recorder runs to stop, then waits with
+// an event loop of its own until its name goes, which is once the file is
+// finished. Says "Quorvel is not recording" when none does; the exit status.
+int stopRecorderAndWait(int& argc, char** argv);
