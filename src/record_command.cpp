@@ -311,15 +311,14 @@ private:
         m_recording = std::move(*outcome).value();
         m_state = State::recording;
         if (!result->noSound.isEmpty())
-            printErrorLine(oneLine(QStringLiteral("quorvel: recording without sound: ") +
+            printErrorLine(oneLine(QLatin1String(kRecorderNotice) + QStringLiteral(": ") +
                                    result->noSound));
         QPointer<RecordSession> self(this);
         m_recording->setSoundLostHandler([self](const QString& reason) {
             QMetaObject::invokeMethod(qApp, [self, reason] {
                 if (self)
-                    printErrorLine(oneLine(
-                        QStringLiteral("quorvel: the sound stopped (%1); the picture goes on")
-                            .arg(reason)));
+                    printErrorLine(oneLine(QLatin1String(kRecorderNotice) +
+                                           QStringLiteral(" from now on: ") + reason));
             });
         });
         m_recording->setStoppedHandler([self](const QString& reason) {

@@ -156,6 +156,10 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
     connect(m_recording.get(), &RecordingFlow::isRecordingChanged, this,
             &QuorvelApp::recordingChanged);
     connect(m_recording.get(), &RecordingFlow::failed, this, &QuorvelApp::tellRecordingFailed);
+    connect(m_recording.get(), &RecordingFlow::noticed, this, [this](const QString& line) {
+        if (m_tray && m_tray->isVisible())
+            m_tray->showMessage(tr("Recording"), line, QSystemTrayIcon::Information);
+    });
     connect(&m_recordingClock, &QTimer::timeout, this, &QuorvelApp::showRecordingTime);
     m_recordingClock.setInterval(1000);
     recordingChanged();

@@ -173,6 +173,7 @@ QString RecordingFlow::start(ScreenshotTypes kind, Options options, OpenFlow& op
     m_path = path;
     m_kind = kind;
     m_complaint.clear();
+    m_unread.clear();
     setState(State::starting);
     m_child->start(m_services.program, arguments);
     return {};
@@ -265,9 +266,21 @@ void RecordingFlow::readComplaint()
 {
     if (!m_child)
         return;
-    m_complaint += m_child->readAllStandardError();
+    const QByteArray said = m_child->readAllStandardError();
+    m_complaint += said;
     if (m_complaint.size() > kMostComplaintBytes)
         m_complaint = m_complaint.right(kMostComplaintBytes);
+    m_unread += said;
+    for (qsizetype end; (end = m_unread.indexOf('\n')) >= 0;) {
+        const QString line = oneLine(QString::fromUtf8(m_unread.left(end).trimmed()));
+        m_unread.remove(0, end + 1);
+        if (line.startsWith(QLatin1String(kRecorderNotice))) {
+            m_services.writeLine(line);
+            Q_EMIT noticed(line);
+        }
+    }
+    if (m_unread.size() > kMostComplaintBytes)
+        m_unread.clear(); // no line ends in sight: not one of ours
 }
 
 void RecordingFlow::childFinished(int exitCode, QProcess::ExitStatus status)

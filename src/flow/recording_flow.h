@@ -22,6 +22,9 @@ class ScreenRecorder;
 inline constexpr char kRecorderService[] = "io.github.quorvel.Recorder";
 inline constexpr char kRecorderPath[] = "/io/github/quorvel/Recorder";
 inline constexpr char kRecorderInterface[] = "io.github.quorvel.Recorder";
+// How a line the recorder says while it goes on recording begins; the app
+// passes such a line on (the rest of what it says is kept for a failure).
+inline constexpr char kRecorderNotice[] = "quorvel: recording without sound";
 
 // The app's screen recordings. The recording itself is made by a child
 // process, `<this program> record KIND [--audio] [--no-cursor] -o PATH`, so
@@ -99,6 +102,9 @@ Q_SIGNALS:
     void recorded(const QString& path);
     // Our recording failed; `line` was printed and says why.
     void failed(const QString& line);
+    // Our recording goes on without something asked for (its sound); `line`
+    // was printed and says what.
+    void noticed(const QString& line);
 
 private:
     void setState(State state);
@@ -122,6 +128,7 @@ private:
     // The child's standard error, bounded: its last line is what it says
     // when it fails.
     QByteArray m_complaint;
+    QByteArray m_unread; // the child's last line while it is not whole
     QElapsedTimer m_elapsed;
     QList<QPointer<ScreenRecorder>> m_driven;
 };

@@ -2,7 +2,7 @@
 // app's tests: it owns the recorder's bus name while "recording", stops on
 // Stop() or SIGTERM, and writes its arguments to PATH.
 // STAND_IN_RECORDER_MODE picks how it behaves:
-//   record (default)  as above, exit 0
+//   record (default)  as above, exit 0; with --audio, says its sound stopped
 //   cancel            the pick is cancelled at once (exit 130)
 //   fail              complains on standard error and exits 1
 //   crash             records, then aborts when told to stop
@@ -72,6 +72,9 @@ int main(int argc, char** argv)
     bus.registerService(QStringLiteral("io.github.quorvel.Recorder"));
     std::puts("Recording the screen; stop with `quorvel record stop` or Ctrl+C");
     std::fflush(stdout);
+    if (arguments.contains(QStringLiteral("--audio"))) // a notice, in two pieces
+        std::fputs("quorvel: recording without sound from now on:", stderr), std::fflush(stderr),
+            std::fputs(" the output went away\n", stderr);
     return app.exec();
 }
 
