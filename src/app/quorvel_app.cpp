@@ -32,6 +32,16 @@
 
 namespace {
 
+// A printed line as the tray shows it: without the program's name before it.
+QString asSentence(QString line)
+{
+    if (line.startsWith(QLatin1String("quorvel: ")))
+        line.remove(0, 9);
+    if (!line.isEmpty())
+        line[0] = line[0].toUpper();
+    return line;
+}
+
 // The viewfinder of data/icons/<app id>.svg, drawn at the sizes trays and
 // window managers ask for.
 QIcon applicationIcon()
@@ -158,7 +168,7 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
     connect(m_recording.get(), &RecordingFlow::failed, this, &QuorvelApp::tellRecordingFailed);
     connect(m_recording.get(), &RecordingFlow::noticed, this, [this](const QString& line) {
         if (m_tray && m_tray->isVisible())
-            m_tray->showMessage(tr("Recording"), line, QSystemTrayIcon::Information);
+            m_tray->showMessage(tr("Recording"), asSentence(line), QSystemTrayIcon::Information);
     });
     connect(&m_recordingClock, &QTimer::timeout, this, &QuorvelApp::showRecordingTime);
     m_recordingClock.setInterval(1000);
@@ -461,7 +471,7 @@ void QuorvelApp::tellRecordingFailed(const QString& line)
 {
     // Printed already; a person at the tray reads it there.
     if (m_tray && m_tray->isVisible())
-        m_tray->showMessage(tr("Recording"), line, QSystemTrayIcon::Warning);
+        m_tray->showMessage(tr("Recording"), asSentence(line), QSystemTrayIcon::Warning);
 }
 
 void QuorvelApp::recordingChanged()
