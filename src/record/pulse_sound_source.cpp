@@ -20,6 +20,10 @@ constexpr pa_usec_t kAnswerTimeout = 5 * PA_USEC_PER_SEC;
 // error in our measurement of it, small.
 constexpr pa_usec_t kFragment = 10 * PA_USEC_PER_MSEC;
 constexpr size_t kFrameBytes = SoundSource::channels * sizeof(int16_t);
+// When the output recorded goes, the desktop takes a moment to name another
+// default: asked this often, this many times.
+constexpr pa_usec_t kFollowInterval = 200 * PA_USEC_PER_MSEC;
+constexpr int kFollowAttempts = 15;
 
 int64_t framesToUs(int64_t frames)
 {
@@ -67,6 +71,7 @@ struct PulseSoundSource::Private {
     bool running = false;
     bool failed = false;      // the sink was told, once
     bool timedOut = false;
+    int followAttempts = 0; // since the output went
 
     SoundTimeline timeline;
     std::vector<int16_t> silence; // stands in for a hole in the stream
@@ -174,13 +179,103 @@ struct PulseSoundSource::Private {
     static void onStreamState(pa_stream* stream, void* self)
     {
         auto* d = static_cast<Private*>(self);
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-            if (PA_CONTEXT_IS_GOOD(pa_context_get_state(d->context)))
-                d->fail(QStringLiteral("the sound output being recorded went away"));
-            else
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY)
+            d->followAttempts = 0;
+        if (!PA_STREAM_IS_GOOD(state)) {
+            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(d->context)))
                 d->fail(QStringLiteral("the sound server went away"));
+            else if (d->running)
+                d->followDefaultOutput();
         }
         pa_threaded_mainloop_signal(d->loop, 0);
+    }
+
+    // The output recorded went (a headset unplugged): the sound goes on from
+    // the output the desktop plays to now, as the person hears it. Only with
+    // none left in a few seconds is the sink told.
+    void followDefaultOutput()
+    {
+        dropStream();
+        if (++followAttempts > kFollowAttempts) {
+            fail(QStringLiteral("the sound output being recorded went away"));
+            return;
+        }
+        pa_operation* asked = pa_context_get_server_info(context, onDefaultOutput, this);
+        if (!asked)
+            fail(QStringLiteral("the sound output being recorded went away"));
+        else
+            pa_operation_unref(asked);
+    }
+
+    static void onDefaultOutput(pa_context* context, const pa_server_info* info, void* self)
+    {
+        auto* d = static_cast<Private*>(self);
+        if (!d->running || d->stream)
+            return;
+        pa_operation* asked =
+            info && info->default_sink_name
+                ? pa_context_get_sink_info_by_name(context, info->default_sink_name, onOutput, d)
+                : nullptr;
+        if (asked)
+            pa_operation_unref(asked);
+        else
+            d->followLater();
+    }
+
+    static void onOutput(pa_context*, const pa_sink_info* info, int last, void* self)
+    {
+        auto* d = static_cast<Private*>(self);
+        if (last > 0 || !d->running || d->stream)
+            return; // the end of the list, after the answer
+        if (!info || !info->monitor_source_name) {
+            d->followLater(); // not named yet, or gone again
+            return;
+        }
+        d->monitor = QString::fromUtf8(info->monitor_source_name);
+        d->timeline = {}; // another output's clock
+        if (!d->connectStream())
+            d->followLater();
+    }
+
+    void followLater()
+    {
+        pa_context_rttime_new(
+            context, pa_rtclock_now() + kFollowInterval,
+            [](pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self) {
+                api->time_free(event);
+                auto* d = static_cast<Private*>(self);
+                if (d->running && !d->stream)
+                    d->followDefaultOutput();
+            },
+            this);
+    }
+
+    // A stream recording `monitor`, asked for; its state comes to onStreamState.
+    bool connectStream()
+    {
+        const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        stream = pa_stream_new(context, "Screen recording", &format, &map);
+        if (!stream)
+            return false;
+        pa_stream_set_state_callback(stream, onStreamState, this);
+        pa_stream_set_read_callback(stream, onReadable, this);
+        pa_buffer_attr buffer;
+        buffer.maxlength = uint32_t(-1);
+        buffer.tlength = buffer.prebuf = buffer.minreq = uint32_t(-1);
+        buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &format));
+        // DONT_MOVE: should the output go, we choose where to go on from (the
+        // new default output), never the server (a microphone, say).
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY |
+                                             PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+        const QByteArray name = monitor.toUtf8();
+        if (pa_stream_connect_record(stream, name.constData(), &buffer, flags) < 0) {
+            dropStream();
+            return false;
+        }
+        return true;
     }
 
     static void onReadable(pa_stream*, size_t, void* self) { static_cast<Private*>(self)->read(); }
@@ -189,6 +284,11 @@ struct PulseSoundSource::Private {
     void closeStream()
     {
         running = false;
+        dropStream();
+    }
+
+    void dropStream()
+    {
         if (!stream)
             return;
         pa_stream_set_read_callback(stream, nullptr, nullptr);
@@ -306,30 +406,12 @@ bool PulseSoundSource::start(SoundSink sink, QString* error)
     if (pa_context_get_state(d->context) != PA_CONTEXT_READY)
         return failure(QStringLiteral("the sound server went away"));
 
-    const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channels)};
-    pa_channel_map map;
-    pa_channel_map_init_stereo(&map);
-    d->stream = pa_stream_new(d->context, "Screen recording", &format, &map);
-    if (!d->stream)
-        return failure(QStringLiteral("cannot record from the sound server: ") +
-                       errorText(pa_context_errno(d->context)));
-    pa_stream_set_state_callback(d->stream, Private::onStreamState, d.get());
-    pa_stream_set_read_callback(d->stream, Private::onReadable, d.get());
-
-    pa_buffer_attr buffer;
-    buffer.maxlength = uint32_t(-1);
-    buffer.tlength = buffer.prebuf = buffer.minreq = uint32_t(-1);
-    buffer.fragsize = uint32_t(pa_usec_to_bytes(kFragment, &format));
-    // DONT_MOVE: should the output go, the sound stops rather than carrying
-    // on with whatever the server moves it to, a microphone say.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                         PA_STREAM_DONT_MOVE);
-    const QByteArray monitor = d->monitor.toUtf8();
-    if (pa_stream_connect_record(d->stream, monitor.constData(), &buffer, flags) < 0)
+    if (!d->connectStream())
         return failure(QStringLiteral("cannot record the sound output: ") +
                        errorText(pa_context_errno(d->context)));
     d->sink = std::move(sink);
     d->failed = false;
+    d->followAttempts = 0;
     d->timeline = {};
     if (!d->waitFor([this] { return settled(pa_stream_get_state(d->stream)); }))
         return failure(connectionFailure(PA_ERR_TIMEOUT));

@@ -13,9 +13,10 @@
 // A chunk's time is when its first frame was played: the time it reached us
 // less the server's latency, smoothed by a SoundTimeline.
 //
-// The recording follows the output that was the default when it began: it is
-// never moved elsewhere (the microphone, say); should that output go, the
-// sink is told so.
+// Should the output recorded go (a headset unplugged), the recording goes on
+// from the output the desktop names its default then, as the person hears
+// it; the server never moves it anywhere itself (to a microphone, say). With
+// no output left within a few seconds, the sink is told so.
 class PulseSoundSource final : public SoundSource {
 public:
     ~PulseSoundSource() override;

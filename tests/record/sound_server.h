@@ -86,7 +86,7 @@ public:
     bool addNullSink(const QString& name)
     {
         const auto loaded = pactl({"load-module", "module-null-sink", "sink_name=" + name});
-        m_nullSinkModule = QString::fromUtf8(loaded.out.trimmed());
+        m_nullSinks[name] = QString::fromUtf8(loaded.out.trimmed());
         return loaded.exitCode == 0 &&
                QTest::qWaitFor(
                    [&] {
@@ -95,7 +95,10 @@ public:
                    },
                    10000);
     }
-    bool removeNullSink() { return pactl({"unload-module", m_nullSinkModule}).exitCode == 0; }
+    bool removeNullSink(const QString& name)
+    {
+        return pactl({"unload-module", m_nullSinks.take(name)}).exitCode == 0;
+    }
 
     void stop()
     {
@@ -135,7 +138,7 @@ private:
     QString m_folder;
     QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     std::vector<std::unique_ptr<QProcess>> m_processes;
-    QString m_nullSinkModule;
+    QMap<QString, QString> m_nullSinks; // their modules by name
 };
 
 } // namespace test_support

@@ -153,18 +153,28 @@ private Q_SLOTS:
         QCOMPARE(received.count.load(), stoppedAt);
     }
 
-    // The output going while recording (a headset unplugged): the sink hears why.
-    void saysWhenTheOutputGoes()
+    // The output going while recording (a headset unplugged): the sound goes
+    // on from the output the desktop plays to then. The server going: the
+    // sink hears why.
+    void followsTheOutputThePersonHears()
     {
-        auto opened = openDefaultOutputMonitor();
+        auto opened = PulseSoundSource::openDefaultOutputMonitor();
         QVERIFY2(opened.ok(), qPrintable(opened.error()));
         Received received;
         QString error;
         QVERIFY2(opened.value()->start(received.sink(), &error), qPrintable(error));
         QTRY_VERIFY(received.count > 0);
-        QVERIFY(m_server->removeNullSink());
+        QVERIFY(m_server->addNullSink("quorvel_spare")); // the default from now on
+        QVERIFY(m_server->removeNullSink("quorvel_test"));
+        const size_t removedAt = received.count;
+        QTRY_VERIFY(received.count > removedAt + 50);
+        QVERIFY(!received.ended);
+
+        m_server->stop();
         QTRY_VERIFY(received.ended);
-        QCOMPARE(received.failure, "the sound output being recorded went away");
+        QCOMPARE(received.failure, "the sound server went away");
+        opened.value()->stop();
+        QCOMPARE(opened.value()->monitorName(), "quorvel_spare.monitor");
     }
 
     void cleanupTestCase() { m_server.reset(); }

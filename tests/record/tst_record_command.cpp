@@ -288,8 +288,8 @@ private Q_SLOTS:
         QProcess player; // a tone played while it records
         player.setProcessEnvironment(environment);
         QCOMPARE(test_support::finish(player, "paplay", {tone}).exitCode, 0);
-        // Then the output goes (a headset unplugged): the picture goes on, to silence.
-        QVERIFY(server.removeNullSink());
+        // Then the sound server goes: the picture goes on, to silence.
+        server.stop();
         QByteArray said;
         QTRY_VERIFY((said += recorder->readAllStandardError()).contains("recording without sound from now on"));
         QCOMPARE(stopRecording(2500, "SIGINT").exitCode, 0);
