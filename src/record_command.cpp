@@ -3,12 +3,12 @@
 #include "command_options.h"
 #include "console.h"
 #include "exit_status.h"
-#include "stop_signals.h"
 #include "pulse_sound_source.h"
 #include "recording.h"
 #include "recording_flow.h"
 #include "screen_cast_portal.h"
 #include "session_kind.h"
+#include "stop_signals.h"
 #include "window_system.h"
 #include "x11_capture_backend.h"
 #include "x11_frame_source.h"
@@ -311,8 +311,8 @@ private:
         m_recording = std::move(*outcome).value();
         m_state = State::recording;
         if (!result->noSound.isEmpty())
-            printErrorLine(oneLine(QLatin1String(kRecorderNotice) + QStringLiteral(": ") +
-                                   result->noSound));
+            printErrorLine(
+                oneLine(QLatin1String(kRecorderNotice) + QStringLiteral(": ") + result->noSound));
         QPointer<RecordSession> self(this);
         m_recording->setSoundLostHandler([self](const QString& reason) {
             QMetaObject::invokeMethod(qApp, [self, reason] {

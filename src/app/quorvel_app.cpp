@@ -225,7 +225,7 @@ void QuorvelApp::buildMainWindow()
 
     if (qEnvironmentVariableIsSet("QUORVEL_REPORT_FIRST_PAINT"))
         // "first paint" on stderr for the startup benchmark.
-        m_mainView->installEventFilter(new FirstPaintWatcher(
+        m_mainView->surface()->installEventFilter(new FirstPaintWatcher(
             [] {
                 std::fputs("first paint\n", stderr);
                 std::fflush(stderr);
@@ -334,7 +334,7 @@ void QuorvelApp::show()
     // up talks to the tray host, which the first frame need not wait for. A
     // window that is not drawn soon (no compositor showing it, say) does not
     // hold the icon back for long.
-    m_mainView->installEventFilter(new FirstPaintWatcher(
+    m_mainView->surface()->installEventFilter(new FirstPaintWatcher(
         [this] { QTimer::singleShot(0, this, &QuorvelApp::showTrayIcon); }, m_mainView));
     QTimer::singleShot(kTrayIconLatestMs, this, &QuorvelApp::showTrayIcon);
 }

@@ -23,8 +23,7 @@ const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QString::fromLatin1(portal::kScreenshotInterface);
 
 const portal::Wording kWords{QStringLiteral("screenshot portal"), QStringLiteral("screenshots"),
-                            QStringLiteral("take screenshots")};
-
+                             QStringLiteral("take screenshots")};
 
 // The portal's target values (version 3): screen 1, window 2, area 4.
 uint targetFor(ScreenshotTypes kind)
@@ -117,19 +116,17 @@ void PortalCaptureBackend::capture(ScreenshotTypes kind)
                 return outputs.ok() ? WaylandOutputs::scaleOf(outputs.value(), name) : 0.0;
             });
     const quint64 request = ++m_request;
-    portal::readProperties(m_bus, kInterface, this,
-                           [this, request](const QDBusPendingReply<QVariantMap>& reply) {
-                               if (request != m_request || !m_busy)
-                                   return;
-                               // A portal without readable properties is an old
-                               // one; the Screenshot call itself tells whether it
-                               // is there at all.
-                               if (reply.isError() &&
-                                   reply.error().type() == QDBusError::Disconnected)
-                                   fail(portal::describe(reply.error(), kWords));
-                               else
-                                   askPortal(reply.isError() ? QVariantMap() : reply.value());
-                           });
+    portal::readProperties(
+        m_bus, kInterface, this, [this, request](const QDBusPendingReply<QVariantMap>& reply) {
+            if (request != m_request || !m_busy)
+                return;
+            // A portal without readable properties is an old one; the
+            // Screenshot call itself tells whether it is there at all.
+            if (reply.isError() && reply.error().type() == QDBusError::Disconnected)
+                fail(portal::describe(reply.error(), kWords));
+            else
+                askPortal(reply.isError() ? QVariantMap() : reply.value());
+        });
 }
 
 void PortalCaptureBackend::askPortal(const QVariantMap& properties)
@@ -214,9 +211,10 @@ bool PortalCaptureBackend::cancel()
         return false;
     ++m_request; // what is still on its way belongs to no request now
     const auto sayCancelled = [this] { Q_EMIT cancelled(); };
+    // Asked: its dialog goes. Not asked yet: nothing shows on the desktop.
     if (asked)
-        asked->close(this, sayCancelled); // its dialog goes
-    else // not asked yet: nothing shows on the desktop
+        asked->close(this, sayCancelled);
+    else
         QMetaObject::invokeMethod(this, sayCancelled, Qt::QueuedConnection);
     endRequest();
     return true;

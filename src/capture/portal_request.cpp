@@ -47,13 +47,11 @@ QDBusPendingCall call(const QDBusConnection& bus, const QDBusMessage& message, i
 void readProperties(const QDBusConnection& bus, const QString& interface, QObject* context,
                     std::function<void(const QDBusPendingReply<QVariantMap>&)> read)
 {
-    QDBusMessage getAll =
-        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("GetAll"));
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        QLatin1String(kService), QLatin1String(kPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
     getAll << interface;
-    auto* watcher =
-        new QDBusPendingCallWatcher(call(bus, getAll, kPropertiesTimeoutMs), context);
+    auto* watcher = new QDBusPendingCallWatcher(call(bus, getAll, kPropertiesTimeoutMs), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
                      [read = std::move(read)](QDBusPendingCallWatcher* finished) {
                          finished->deleteLater();
@@ -105,9 +103,8 @@ void PortalRequest::ask(const QString& interface, const QString& method,
     const QString predicted = portal::predictedRequestPath(m_bus, token);
     if (!listenOn(predicted))
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(portal::kService),
-                                                       QLatin1String(portal::kPath), interface,
-                                                       method);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(portal::kService), QLatin1String(portal::kPath), interface, method);
     call.setArguments(arguments + QList<QVariant>{options});
     auto* watcher = new QDBusPendingCallWatcher(portal::call(m_bus, call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -149,8 +146,8 @@ void PortalRequest::close(QObject* context, std::function<void()> closed)
         m_bus.send(close);
         return;
     }
-    auto* watcher =
-        new QDBusPendingCallWatcher(portal::call(m_bus, close, kCloseTimeoutMs), context ? context : this);
+    auto* watcher = new QDBusPendingCallWatcher(portal::call(m_bus, close, kCloseTimeoutMs),
+                                                context ? context : this);
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
             [closed = std::move(closed)](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
@@ -173,8 +170,7 @@ bool PortalRequest::listenOn(const QString& path)
     // Without the match rule the answer would never reach us, and the person
     // would wait for ever.
     if (!m_bus.connect(QLatin1String(portal::kService), path, kRequestInterface,
-                       QStringLiteral("Response"), this,
-                       SLOT(handleResponse(uint, QVariantMap)))) {
+                       QStringLiteral("Response"), this, SLOT(handleResponse(uint, QVariantMap)))) {
         failLater(QStringLiteral("could not listen for the %1's answer").arg(m_words.name));
         return false;
     }

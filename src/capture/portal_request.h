@@ -84,7 +84,7 @@ private:
 
     QDBusConnection m_bus;
     portal::Wording m_words;
-    QString m_path;      // where the answer comes; empty before ask()
+    QString m_path; // where the answer comes; empty before ask()
     bool m_listening = false;
     bool m_over = false; // answered, failed or closed: nothing more is said
 };

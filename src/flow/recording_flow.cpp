@@ -13,10 +13,10 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDeadlineTimer>
-#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
@@ -343,24 +343,23 @@ int stopRecorderAndWait(int& argc, char** argv)
     polling.setInterval(50);
     const auto askWhetherGone = [&] {
         auto* watcher =
-            new QDBusPendingCallWatcher(bus.interface()->asyncCall(
-                                            QStringLiteral("NameHasOwner"), QLatin1String(kRecorderService)),
+            new QDBusPendingCallWatcher(bus.interface()->asyncCall(QStringLiteral("NameHasOwner"),
+                                                                   QLatin1String(kRecorderService)),
                                         &app);
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &app,
-                         [&](QDBusPendingCallWatcher* call) {
-                             call->deleteLater();
-                             const QDBusPendingReply<bool> owned = *call;
-                             if (!owned.isError() && !owned.value()) {
-                                 status = exitSuccess;
-                                 QCoreApplication::quit();
-                             } else if (deadline.hasExpired()) {
-                                 printErrorLine(QStringLiteral(
-                                     "quorvel: the recording did not finish in time"));
-                                 QCoreApplication::quit();
-                             } else {
-                                 polling.start();
-                             }
-                         });
+        QObject::connect(
+            watcher, &QDBusPendingCallWatcher::finished, &app, [&](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<bool> owned = *call;
+                if (!owned.isError() && !owned.value()) {
+                    status = exitSuccess;
+                    QCoreApplication::quit();
+                } else if (deadline.hasExpired()) {
+                    printErrorLine(QStringLiteral("quorvel: the recording did not finish in time"));
+                    QCoreApplication::quit();
+                } else {
+                    polling.start();
+                }
+            });
     };
     polling.setSingleShot(true);
     QObject::connect(&polling, &QTimer::timeout, &app, askWhetherGone);

@@ -176,6 +176,7 @@ MainView::MainView(Services services, QWidget* parent)
     centred->addStretch(1);
     auto* scroll = new RoomyScrollArea(this);
     scroll->setWidget(page);
+    m_surface = page; // the scroll area fills its background, and so covers the rest
     auto* whole = new QVBoxLayout(this);
     whole->setContentsMargins(0, 0, 0, 0);
     whole->addWidget(scroll);

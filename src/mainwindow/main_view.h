@@ -55,6 +55,9 @@ public:
     ScreenRecorder& screenRecorder() { return m_flow.screenRecorder(); }
     // The cover, made the first time a check says no; null until then.
     PermissionOverlay* permissionOverlay() const { return m_overlay; }
+    // What draws the view's background, and so is painted whenever the view is:
+    // the view itself never is, being covered by it. Watch it for the first frame.
+    QWidget* surface() const { return m_surface; }
 
     // The answer of the last access check; false until the first.
     bool isPermissionGranted() const { return m_flow.isPermissionGranted(); }
@@ -94,5 +97,6 @@ private:
     Services m_services;
     OpenFlow m_flow;
     QWidget* m_content;
+    QWidget* m_surface;
     PermissionOverlay* m_overlay = nullptr;
 };

@@ -121,8 +121,8 @@ struct Recording::Private {
     size_t queuedSound = 0;
     bool ending = false;
     int64_t endTime = 0;
-    News stopped;   // why it stopped by itself
-    News soundStopped; // why its sound stopped
+    News stopped;          // why it stopped by itself
+    News soundStopped;     // why its sound stopped
     QString sourceFailure; // the first failure a source reported
     Result<void> written; // what the encoder thread ended with
 

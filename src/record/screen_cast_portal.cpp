@@ -20,7 +20,6 @@ const QString kPath = QString::fromLatin1(portal::kPath);
 const QString kInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
-
 // The portal's values: source types and cursor modes are bit masks.
 constexpr uint kMonitor = 1;
 constexpr uint kWindow = 2;
@@ -29,7 +28,7 @@ constexpr uint kCursorEmbedded = 2;
 constexpr uint kCursorMetadata = 4;
 
 const portal::Wording kWords{QStringLiteral("screen-sharing portal"),
-                            QStringLiteral("screen sharing"), QStringLiteral("record the screen")};
+                             QStringLiteral("screen sharing"), QStringLiteral("record the screen")};
 
 QString describe(const QDBusError& error)
 {

@@ -291,7 +291,8 @@ private Q_SLOTS:
         // Then the sound server goes: the picture goes on, to silence.
         server.stop();
         QByteArray said;
-        QTRY_VERIFY((said += recorder->readAllStandardError()).contains("recording without sound from now on"));
+        QTRY_VERIFY((said += recorder->readAllStandardError())
+                        .contains("recording without sound from now on"));
         QCOMPARE(stopRecording(2500, "SIGINT").exitCode, 0);
         Movie movie;
         QVERIFY(read(output, movie));
