@@ -26,6 +26,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <cstdio>
+#include <malloc.h>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -462,6 +463,12 @@ bool recordingRuns(QDBusConnection& bus)
 
 int record(int& argc, char** argv, const RecordRequest& request)
 {
+    // Pictures are megabytes each. glibc's threshold for giving such blocks
+    // their own mapping grows with the largest one freed, after which they
+    // come from the heap and its high-water mark stays: a recording's memory
+    // would step up once, minutes in. A fixed threshold keeps them mapped,
+    // and returned when freed.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     const std::unique_ptr<QApplication> app = startWindowSystem(argc, argv);
     if (!app) {
         printErrorLine(displayFailure());
