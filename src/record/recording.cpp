@@ -308,12 +308,14 @@ void Recording::Private::run()
     const int64_t end = endTime;
     lock.unlock();
     Result<void> finished;
-    if (!halted && soundGone)
-        finished = writer->padSound(end);
-    if (!halted && finished.ok())
-        finished = writer->finish(end);
-    else if (!fileFailed && writer->started())
+    if (!halted) {
+        if (soundGone) // the silence runs to the end, as the picture does
+            finished = writer->padSound(end);
+        if (finished.ok())
+            finished = writer->finish(end);
+    } else if (!fileFailed && writer->started()) {
         (void)writer->finish(haltedAt); // what stopped it stays the reason
+    }
 
     // The file is closed here, whatever happened, so it can be read back.
     writer.reset();
