@@ -166,10 +166,8 @@ QuorvelApp::QuorvelApp(Services services, QObject* parent)
     connect(m_recording.get(), &RecordingFlow::isRecordingChanged, this,
             &QuorvelApp::recordingChanged);
     connect(m_recording.get(), &RecordingFlow::failed, this, &QuorvelApp::tellRecordingFailed);
-    connect(m_recording.get(), &RecordingFlow::noticed, this, [this](const QString& line) {
-        if (m_tray && m_tray->isVisible())
-            m_tray->showMessage(tr("Recording"), asSentence(line), QSystemTrayIcon::Information);
-    });
+    connect(m_recording.get(), &RecordingFlow::noticed, this,
+            [this](const QString& line) { tellAboutRecording(line, false); });
     connect(&m_recordingClock, &QTimer::timeout, this, &QuorvelApp::showRecordingTime);
     m_recordingClock.setInterval(1000);
     recordingChanged();
@@ -469,9 +467,15 @@ void QuorvelApp::recordFromMenu(ScreenshotTypes kind, OpenFlow& opener)
 
 void QuorvelApp::tellRecordingFailed(const QString& line)
 {
+    tellAboutRecording(line, true);
+}
+
+void QuorvelApp::tellAboutRecording(const QString& line, bool warning)
+{
     // Printed already; a person at the tray reads it there.
     if (m_tray && m_tray->isVisible())
-        m_tray->showMessage(tr("Recording"), asSentence(line), QSystemTrayIcon::Warning);
+        m_tray->showMessage(tr("Recording"), asSentence(line),
+                            warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
 }
 
 void QuorvelApp::recordingChanged()

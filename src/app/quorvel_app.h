@@ -116,6 +116,8 @@ private:
     void recordingChanged();
     void showRecordingTime();
     void tellRecordingFailed(const QString& line);
+    // A printed line about a recording, shown at the tray when there is one.
+    void tellAboutRecording(const QString& line, bool warning);
 
     Services m_services;
     std::unique_ptr<Updater> m_updater;

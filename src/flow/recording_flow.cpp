@@ -29,6 +29,8 @@ constexpr qsizetype kMostComplaintBytes = 8192;
 // playable either way).
 constexpr int kFinishOnExitMs = 5000;
 
+const char kNotRecording[] = "Quorvel is not recording";
+
 QString lastLine(const QByteArray& text)
 {
     const QList<QByteArray> lines = text.split('\n');
@@ -190,7 +192,7 @@ QString RecordingFlow::stop()
         return {};
     }
     if (!isRecording())
-        return QStringLiteral("Quorvel is not recording");
+        return QLatin1String(kNotRecording);
     if (m_child)
         setState(State::stopping);
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -329,7 +331,7 @@ void RecordingFlow::fail(const QString& line)
 int stopRecorderAndWait(int& argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QString notRecording = QStringLiteral("Quorvel is not recording");
+    const QString notRecording = QLatin1String(kNotRecording);
     // Finishing makes the MPEG-4 file from everything recorded, which for an
     // hour of screen is a copy of a few gigabytes.
     const QDeadlineTimer deadline(5 * 60 * 1000);
