@@ -388,7 +388,11 @@ Result<std::unique_ptr<PulseSoundSource>> PulseSoundSource::openDefaultOutputMon
 
 QString PulseSoundSource::monitorName() const
 {
-    return d->monitor;
+    // The loop's thread changes it when the output recorded goes.
+    pa_threaded_mainloop_lock(d->loop);
+    const QString name = d->monitor;
+    pa_threaded_mainloop_unlock(d->loop);
+    return name;
 }
 
 bool PulseSoundSource::start(SoundSink sink, QString* error)

@@ -27,6 +27,7 @@ public:
     static Result<std::unique_ptr<PulseSoundSource>> openDefaultOutputMonitor();
 
     // The monitor being recorded, e.g. "alsa_output.pci-0000_00_1f.3.analog-stereo.monitor".
+    // Not from the sink's calls, which run on the library's thread with its lock held.
     QString monitorName() const;
 
     bool start(SoundSink sink, QString* error) override;
